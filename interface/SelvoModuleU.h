@@ -1,0 +1,73 @@
+// Module-wide state: what the host handed over, the identifier counters, the
+// option flags and the two lists. None of it is locked: everything runs on
+// the host's user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "interface/SelvoPaymentsTypes.h"
+
+namespace selvo {
+
+class TDiscountList;
+
+inline constexpr std::int32_t PaymentsVersion = 7;
+
+struct TModuleState {
+  TDataModule* DataModule = nullptr;
+  std::int32_t LastPaymentID = 0;
+  std::int32_t LastDiscountID = 0;
+  std::int32_t LastDscGoodsID = 0;
+  std::int32_t LastExclusionsID = 0;
+  std::int32_t PaymentIDCounter = 0;
+  std::int32_t DiscountIDCounter = 0;
+  TTransactionFunc TransactionFunc = nullptr;
+  TGoodsSelectFormShow GoodsSelectFormShow = nullptr;
+  bool CanEditSmartCardDiscount = true;
+  bool RSumCanNotBeLowThenZSum = true;
+  bool HasCheckItogPrecField = false;
+  bool HasGsmVOField = false;
+  bool HasCustomCheckField = false;
+  // Names of the six built-in payment types, index 0 to 5; empty when unloaded.
+  std::vector<std::string> PaymentKindNames;
+  // Full name of Selvo.ini in the Windows directory.
+  std::string IniFileName;
+  TDiscountList* DiscountList = nullptr;
+  TPaymentList* PaymentList = nullptr;
+};
+
+// The one state of the loaded module.
+TModuleState& Module();
+
+// Creates the state in load order (kind names, discount list, payment list,
+// progress title, IniFileName); ModuleUnload frees it in reverse. The shared
+// library calls them when it is loaded and unloaded; tests call them directly.
+void ModuleLoad();
+void ModuleUnload();
+
+// The lists of the loaded module (ModuleLoad must have run).
+TPaymentList& PaymentList();
+TDiscountList& DiscountList();
+
+// Dataset lookups by component name; each raises EDatabaseError with the
+// operator-facing message when the data module has no such dataset.
+TDataSet& PaymentDataSet();
+TDataSet& SelvoDiscountDataSet();
+TDataSet& DiscountGoodsDataSet();
+TDataSet& KeyTovarDataSet();
+TDataSet& GoodsDataSet();
+TDataSet& ExclusionsDataSet();
+
+// Each call consumes one identifier: LastExclusionsID + 1, + 2, ...
+std::int32_t NextExclusionsID();
+std::int32_t NextDscGoodsID();
+
+// True when the payment type at that position of the payment list is not a
+// built-in one (its name is not among PaymentKindNames, letter case ignored).
+bool IsRenamablePayment(std::int32_t index);
+// True when the name is one of the built-in payment type names.
+bool IsBuiltInPaymentName(const std::string& utf8Name);
+
+}  // namespace selvo

@@ -1,0 +1,32 @@
+// Text helpers: Windows-1251 <-> UTF-8 and letter-case folding that covers
+// Cyrillic as well as Latin letters. All module code works in UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace selvo {
+
+// Converts UTF-8 to Windows-1251. Characters the code page lacks become '?'.
+std::string Utf8ToCp1251(std::string_view utf8);
+// Converts Windows-1251 to UTF-8 (every byte has a character).
+std::string Cp1251ToUtf8(std::string_view cp1251);
+
+// Number of characters (code points) in a UTF-8 text; invalid bytes count one each.
+std::size_t Utf8Length(std::string_view utf8);
+// The first `count` characters of a UTF-8 text.
+std::string Utf8Left(std::string_view utf8, std::size_t count);
+
+// Lower case of Latin and Cyrillic letters (including Ё/ё), other characters kept.
+std::string LowerCase(std::string_view utf8);
+std::string UpperCase(std::string_view utf8);
+// Whole-text comparison without regard to letter case.
+bool SameText(std::string_view a, std::string_view b);
+// Lower case of one Windows-1251 byte (Latin and Cyrillic letters).
+unsigned char LowerCp1251(unsigned char c);
+
+// Drops leading and trailing blanks and control characters (bytes <= 0x20).
+std::string Trim(std::string_view text);
+
+}  // namespace selvo

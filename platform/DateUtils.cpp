@@ -9,7 +9,7 @@ namespace selvo {
 namespace {
 
 constexpr std::int64_t kMSecsPerDay = 86400000;
-// Days from 1 January of year 1 to 30 December 1899.
+// Day number of 31 December 1899 when 1 January of year 1 is day 1.
 constexpr std::int64_t kDateDelta = 693594;
 
 std::int64_t DaysBeforeYear(int year) {
@@ -36,7 +36,7 @@ std::optional<double> TryEncodeDate(int year, int month, int day) {
     return std::nullopt;
   std::int64_t days = DaysBeforeYear(year);
   for (int m = 1; m < month; ++m) days += DaysInMonth(year, m);
-  days += day - 1;
+  days += day;
   return static_cast<double>(days - kDateDelta);
 }
 
@@ -62,7 +62,8 @@ double ComposeDateTime(double date, double time) {
 
 TDateParts DecodeDate(double dateTime) {
   std::int64_t ms = TotalMSecs(dateTime);
-  std::int64_t days = ms / kMSecsPerDay + kDateDelta;  // truncation toward zero, as the platform
+  // Days since 1 January of year 1 (day 0); truncation toward zero, as the platform.
+  std::int64_t days = ms / kMSecsPerDay + kDateDelta - 1;
   if (days < 0) return {};
   // Civil-from-days on the proleptic Gregorian calendar.
   std::int64_t n = days;

@@ -8,8 +8,8 @@
 namespace selvo {
 namespace {
 
-// Windows-1251 upper half as Unicode code points (0x80..0xFF).
-constexpr char32_t kCp1251High[128] = {
+// Windows-1251 0x80..0xBF as Unicode code points; 0xC0..0xFF are А..я in order.
+constexpr char32_t kCp1251High[64] = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
     0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0xFFFD, 0x2122,
     0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
@@ -18,6 +18,8 @@ constexpr char32_t kCp1251High[128] = {
 
 // iconv converts the code page; the table above only serves the case folding
 // of single bytes and is cross-checked by the tests.
+char32_t NextCodePoint(std::string_view s, std::size_t& i);
+
 std::string Convert(const char* to, const char* from, std::string_view input) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error(std::string("iconv_open ") + from + " -> " + to);
@@ -38,9 +40,10 @@ std::string Convert(const char* to, const char* from, std::string_view input) {
       // Skip one whole UTF-8 sequence (or one byte of anything else).
       size_t skip = 1;
       if (std::string_view(from) == "UTF-8") {
-        unsigned char c = static_cast<unsigned char>(*in);
-        skip = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        if (skip > inLeft) skip = inLeft;
+        std::string_view rest(in, inLeft);
+        std::size_t i = 0;
+        NextCodePoint(rest, i);
+        skip = i;
       }
       in += skip;
       inLeft -= skip;
@@ -130,7 +133,10 @@ std::string Utf8ToCp1251(std::string_view utf8) { return Convert("WINDOWS-1251",
 std::string Cp1251ToUtf8(std::string_view cp1251) {
   std::string out;
   out.reserve(cp1251.size() * 2);
-  for (unsigned char c : cp1251) AppendCodePoint(out, c < 0x80 ? char32_t(c) : kCp1251High[c - 0x80]);
+  for (unsigned char c : cp1251) {
+    const char32_t cp = c < 0x80 ? char32_t(c) : c >= 0xC0 ? char32_t(0x0410 + (c - 0xC0)) : kCp1251High[c - 0x80];
+    AppendCodePoint(out, cp);
+  }
   return out;
 }
 

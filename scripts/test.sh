@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the project in build/ and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -G Ninja >/dev/null
+ninja -C build
+cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

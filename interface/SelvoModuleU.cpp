@@ -9,10 +9,12 @@
 namespace selvo {
 namespace {
 
-TModuleState gState;
+// Created by ModuleLoad and freed by ModuleUnload, not by static
+// construction: the library's load hook may run before static constructors.
+TModuleState* gModule = nullptr;
 
 TDataSet& LookupDataSet(const char* name) {
-  TDataSet* ds = gState.DataModule ? gState.DataModule->FindComponent(name) : nullptr;
+  TDataSet* ds = gModule->DataModule ? gModule->DataModule->FindComponent(name) : nullptr;
   if (!ds) {
     throw EDatabaseError(std::string("Виды оплаты: не удалось найти набор данных ") + name + " в Ferin10.dll!");
   }
@@ -21,29 +23,34 @@ TDataSet& LookupDataSet(const char* name) {
 
 }  // namespace
 
-TModuleState& Module() { return gState; }
+TModuleState& Module() { return *gModule; }
 
 void ModuleLoad() {
-  gState = TModuleState{};
-  gState.PaymentKindNames = {"наличные", "безналичные", "ЛНР", "платежный терминал", "дисконтная карта", "ЛБР"};
-  gState.DiscountList = new TDiscountList();
-  gState.PaymentList = new TPaymentList();
+  if (gModule) ModuleUnload();
+  gModule = new TModuleState();
+  TModuleState& state = *gModule;
+  state.PaymentKindNames = {"наличные", "безналичные", "ЛНР", "платежный терминал", "дисконтная карта", "ЛБР"};
+  state.DiscountList = new TDiscountList();
+  state.PaymentList = new TPaymentList();
   SetProgressViewerTitle("Настройка скидок для товаров");
-  gState.IniFileName = WindowsDirectory() + "Selvo.ini";
+  state.IniFileName = WindowsDirectory() + "Selvo.ini";
 }
 
 void ModuleUnload() {
-  gState.IniFileName.clear();
-  delete gState.PaymentList;
-  gState.PaymentList = nullptr;
-  delete gState.DiscountList;
-  gState.DiscountList = nullptr;
-  gState.PaymentKindNames.clear();
-  gState.PaymentKindNames.shrink_to_fit();
+  if (!gModule) return;
+  TModuleState& state = *gModule;
+  state.IniFileName.clear();
+  delete state.PaymentList;
+  state.PaymentList = nullptr;
+  delete state.DiscountList;
+  state.DiscountList = nullptr;
+  state.PaymentKindNames.clear();
+  delete gModule;
+  gModule = nullptr;
 }
 
-TPaymentList& PaymentList() { return *gState.PaymentList; }
-TDiscountList& DiscountList() { return *gState.DiscountList; }
+TPaymentList& PaymentList() { return *gModule->PaymentList; }
+TDiscountList& DiscountList() { return *gModule->DiscountList; }
 
 TDataSet& PaymentDataSet() { return LookupDataSet("Payment"); }
 TDataSet& SelvoDiscountDataSet() { return LookupDataSet("SelvoDiscountDS"); }
@@ -52,11 +59,11 @@ TDataSet& KeyTovarDataSet() { return LookupDataSet("KeyTovar"); }
 TDataSet& GoodsDataSet() { return LookupDataSet("Goods"); }
 TDataSet& ExclusionsDataSet() { return LookupDataSet("ExclusionsDS"); }
 
-std::int32_t NextExclusionsID() { return ++gState.LastExclusionsID; }
-std::int32_t NextDscGoodsID() { return ++gState.LastDscGoodsID; }
+std::int32_t NextExclusionsID() { return ++gModule->LastExclusionsID; }
+std::int32_t NextDscGoodsID() { return ++gModule->LastDscGoodsID; }
 
 bool IsBuiltInPaymentName(const std::string& utf8Name) {
-  for (const std::string& kind : gState.PaymentKindNames)
+  for (const std::string& kind : gModule->PaymentKindNames)
     if (SameText(kind, utf8Name)) return true;
   return false;
 }

@@ -1,13 +1,17 @@
 // The fifteen exported functions of the module, and its load and unload.
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
+#include "platform/QtMessageService.h"
 
 #define SELVO_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 // Runs when the library is loaded and unloaded (dlopen / dlclose).
-__attribute__((constructor)) void LoadModule() { selvo::ModuleLoad(); }
+__attribute__((constructor)) void LoadModule() {
+  selvo::ModuleLoad();
+  selvo::InstallQtMessageService();
+}
 __attribute__((destructor)) void UnloadModule() { selvo::ModuleUnload(); }
 
 }  // namespace

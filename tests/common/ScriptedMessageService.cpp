@@ -8,20 +8,19 @@ ScriptedMessageService::ScriptedMessageService() : previous_(&Messages()) { SetM
 
 ScriptedMessageService::~ScriptedMessageService() {
   SetMessageService(previous_);
+  if (!answers_.empty()) ADD_FAILURE() << answers_.size() << " queued answer(s) never asked for";
 }
 
 TModalResult ScriptedMessageService::Show(const TMessage& message) {
   messages_.push_back(message);
-  if (!answers_.empty()) {
-    TModalResult answer = answers_.front();
-    answers_.pop_front();
-    return answer;
-  }
-  if (message.buttons != TMsgButtons::OK) {
+  if (message.buttons == TMsgButtons::OK) return TModalResult::mrOk;
+  if (answers_.empty()) {
     ADD_FAILURE() << "unexpected question: " << message.caption << ": " << message.text;
     return TModalResult::mrCancel;
   }
-  return TModalResult::mrOk;
+  const TModalResult answer = answers_.front();
+  answers_.pop_front();
+  return answer;
 }
 
 }  // namespace selvo::test

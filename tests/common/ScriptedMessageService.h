@@ -1,6 +1,9 @@
-// A message service for tests: answers from a queue and records every
-// message. A question (any box with more than an OK button) with no answer
-// queued fails the test.
+// A message service for tests: answers questions from a queue and records
+// every message. A question is any box with more than an OK button; only
+// questions take answers from the queue, a box with OK alone answers mrOk.
+// A question with no answer queued fails the test (and is answered mrCancel),
+// and so do answers still queued when the service goes: a question the test
+// expected was never asked.
 #pragma once
 
 #include <deque>

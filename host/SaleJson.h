@@ -1,0 +1,69 @@
+// A sale as the till hands it to `selvo-host calc`, in JSON:
+//   {"payment": 1 | "наличные", "moment": "2026-12-08T10:30:00",
+//    "lines": [{"goods": 10, "category": 3, "zprice": 60, "price": 100, "quantity": 2}]}
+// "moment" is local time and may be left out (then: now).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "interface/SelvoPaymentsTypes.h"
+
+namespace selvo::host {
+
+// A sale text that is not valid JSON, lacks a field or has a field of the
+// wrong type. The message names the place ("lines[2].price: ...").
+class ESaleFormat : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TSaleLine {
+  std::int32_t goods = 0;
+  std::int32_t category = 0;
+  double zprice = 0;
+  double price = 0;
+  double quantity = 0;
+};
+
+struct TSale {
+  // Exactly one of the two is set.
+  std::optional<std::int32_t> paymentID;
+  std::optional<std::string> paymentName;
+  // Day-based local date-time; empty means "now".
+  std::optional<double> moment;
+  std::vector<TSaleLine> lines;
+};
+
+TSale ParseSale(const std::string& jsonText);
+
+// The sale in the host's record form. The record owns its five sequences
+// (reference-counted arrays) and releases them when it goes.
+class TSaleRecord {
+ public:
+  TSaleRecord(const TSale& sale, std::int32_t payID, double moment);
+  ~TSaleRecord();
+  TSaleRecord(const TSaleRecord&) = delete;
+  TSaleRecord& operator=(const TSaleRecord&) = delete;
+  const TDiscountInData& data() const { return data_; }
+
+ private:
+  TDiscountInData data_{};
+};
+
+// A result record with its sequences released when it goes.
+class TResultRecord {
+ public:
+  TResultRecord() = default;
+  ~TResultRecord();
+  TResultRecord(const TResultRecord&) = delete;
+  TResultRecord& operator=(const TResultRecord&) = delete;
+  TDiscountOutData* get() { return &data_; }
+
+ private:
+  TDiscountOutData data_{};
+};
+
+}  // namespace selvo::host

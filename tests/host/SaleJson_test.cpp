@@ -1,0 +1,75 @@
+#include "host/SaleJson.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/DateUtils.h"
+
+namespace selvo::host {
+namespace {
+
+std::string ErrorOf(const std::string& text) {
+  try {
+    ParseSale(text);
+  } catch (const ESaleFormat& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(ParseSale, ReadsTheTillsSale) {
+  TSale sale = ParseSale(R"({"payment": 1, "moment": "2026-12-08T10:30:00",
+      "lines": [{"goods": 10, "category": 3, "zprice": 60, "price": 100, "quantity": 2},
+                {"goods": 11, "category": 3, "zprice": 1.5, "price": 2.25, "quantity": 0.5}]})");
+  ASSERT_TRUE(sale.paymentID.has_value());
+  EXPECT_EQ(*sale.paymentID, 1);
+  EXPECT_EQ(sale.moment, EncodeDate(2026, 12, 8) + EncodeTime(10, 30, 0, 0));
+  ASSERT_EQ(sale.lines.size(), 2u);
+  EXPECT_EQ(sale.lines[1].price, 2.25);
+  EXPECT_EQ(sale.lines[1].quantity, 0.5);
+
+  TSale byName = ParseSale(R"({"payment": "наличные", "lines": []})");
+  EXPECT_EQ(byName.paymentName, "наличные");
+  EXPECT_FALSE(byName.moment.has_value()) << "no moment means now";
+  EXPECT_EQ(ParseSale(R"({"payment": 2, "moment": "2026-12-08 23:59:59.5", "lines": []})").moment,
+            EncodeDate(2026, 12, 8) + EncodeTime(23, 59, 59, 500));
+}
+
+TEST(ParseSale, ErrorsNameThePlace) {
+  EXPECT_NE(ErrorOf("{"), "(no error)");
+  EXPECT_EQ(ErrorOf("[]"), "sale: a JSON object is expected");
+  EXPECT_EQ(ErrorOf(R"({"lines": []})"), "payment: missing");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1})"), "lines: missing");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1.5, "lines": []})"), "payment: a whole number is expected, not number");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": {}})"), "lines: an array is expected, not object");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "zprice": 1, "price": "5", "quantity": 1}]})"),
+            "lines[0].price: a number is expected, not string");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "price": 5, "quantity": 1}]})"),
+            "lines[0].zprice: missing");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 4294967296, "category": 2, "zprice": 1, "price": 5, "quantity": 1}]})"),
+            "lines[0].goods: out of the 32-bit range");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "2026-02-30T10:00", "lines": []})"),
+            "moment: \"2026-02-30T10:00\" is not a real date and time");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "10:00", "lines": []})"),
+            "moment: \"10:00\" is not YYYY-MM-DDTHH:MM[:SS]");
+}
+
+TEST(TSaleRecord, SequencesInTheHostsArrayForm) {
+  TSale sale = ParseSale(R"({"payment": 7, "lines": [
+      {"goods": 10, "category": 3, "zprice": 60, "price": 100, "quantity": 2},
+      {"goods": 12, "category": 4, "zprice": 6, "price": 10, "quantity": 1}]})");
+  TSaleRecord record(sale, 7, 46364.5);
+  const TDiscountInData& d = record.data();
+  EXPECT_EQ(DynArrayLength(d.GoodsIDs), 2);
+  EXPECT_EQ(DynArrayHeaderOf(d.Prices)->refCount, 1);
+  EXPECT_EQ(d.GoodsIDs[1], 12);
+  EXPECT_EQ(d.CategoryIDs[0], 3);
+  EXPECT_EQ(d.Quantities[0], 2.0);
+  EXPECT_EQ(d.PayID, 7);
+  EXPECT_EQ(d.SaleTime, 46364.5);
+
+  TSaleRecord empty(ParseSale(R"({"payment": 7, "lines": []})"), 7, 0);
+  EXPECT_EQ(empty.data().GoodsIDs, nullptr) << "an empty sequence is a null pointer";
+}
+
+}  // namespace
+}  // namespace selvo::host

@@ -1,0 +1,245 @@
+// TPaymentList::ExportToFile and ImportFromFile, and the exchange file format.
+//
+// Numbers in the file always use a full stop. The module's format settings
+// are never changed for that: they also govern how discount lists are stored,
+// and switching them process-wide would make lists stored afterwards
+// unreadable once the process starts again under another separator.
+#include "payments/SelvoPaymentExchangeU.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "interface/SelvoModuleU.h"
+#include "payments/SelvoPaymentListU.h"
+#include "platform/MessageService.h"
+#include "platform/TextCodec.h"
+
+namespace selvo {
+namespace {
+
+const char* const kCaptionMessage = "Сообщение";
+const char* const kCaptionError = "Ошибка!";
+
+TFormatSettings FullStopSettings() {
+  TFormatSettings fs;
+  fs.DecimalSeparator = '.';
+  return fs;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Shows a message and swallows whatever the message service raises: the
+// exchange operations never let an error reach their caller. When the service
+// fails, the console gets the message instead.
+void TellOperator(const std::string& text, const char* caption, TMsgIcon icon) noexcept {
+  try {
+    ShowMessageBox(text, caption, icon);
+    return;
+  } catch (...) {
+  }
+  try {
+    TMessage message;
+    message.caption = caption;
+    message.text = text;
+    message.icon = icon;
+    TConsoleMessageService().Show(message);
+  } catch (...) {
+  }
+}
+
+std::string ReasonOf(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "неизвестная ошибка";
+  }
+}
+
+struct TFileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
+
+std::string ReadWholeFile(const std::string& fileName) {
+  TFilePtr file(std::fopen(fileName.c_str(), "rb"));
+  if (!file) {
+    throw EPaymentExchangeError("Не удается открыть файл " + Quoted(fileName) + ". " + std::strerror(errno));
+  }
+  std::string bytes;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, got);
+  if (std::ferror(file.get())) {
+    throw EPaymentExchangeError("Ошибка чтения файла " + Quoted(fileName) + ". " + std::strerror(errno));
+  }
+  return bytes;
+}
+
+// Replaces the file; every failure (create, write, flush, close) is reported.
+void WriteWholeFile(const std::string& fileName, const std::string& bytes) {
+  std::FILE* file = std::fopen(fileName.c_str(), "wb");
+  if (!file) {
+    throw EPaymentExchangeError("Не удается создать файл " + Quoted(fileName) + ". " + std::strerror(errno));
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
+  const int writeErrno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    throw EPaymentExchangeError("Ошибка записи в файл " + Quoted(fileName) + ". " +
+                                std::strerror(written ? errno : writeErrno));
+  }
+}
+
+// A name holding a TAB or a line break would split its record into other
+// fields or lines, and the import would read a different payment type from
+// it; such characters are written as blanks.
+std::string ExchangeName(const TPaymentRec& rec) {
+  std::string name = PaymentRecName(rec);
+  for (char& c : name)
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  return name;
+}
+
+std::string ExchangeLine(const TPaymentRec& rec) {
+  return ExchangeName(rec) + "\t" + std::to_string(rec.Type) + "\t" + std::to_string(rec.Check) + "\t" +
+         FormatExchangeNumber(rec.Discount) + "\t" + (rec.Enabled ? "1" : "0");
+}
+
+bool IsEditing(const TDataSet& ds) {
+  return ds.State() == TDataSetState::dsEdit || ds.State() == TDataSetState::dsInsert;
+}
+
+std::string AlreadyPresentQuestion(const std::string& name) {
+  return "Вид оплаты " + Quoted(name) +
+         " уже есть. Хотите загрузить свойства\r\nданного вида оплаты из файла импорта?";
+}
+
+}  // namespace
+
+std::vector<std::string> SplitExchangeLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::vector<std::string> SplitExchangeFields(std::string_view line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1)
+    fields.emplace_back(line.substr(start, tab - start));
+  if (start < line.size()) fields.emplace_back(line.substr(start));
+  return fields;
+}
+
+std::string FormatExchangeNumber(double value) { return FloatToStrFixed(value, 2, FullStopSettings()); }
+
+std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSettings& fs) {
+  if (TryStrToFloat(text, FullStopSettings())) {
+    std::string converted = text;
+    for (char& c : converted)
+      if (c == '.') c = fs.DecimalSeparator;
+    return converted;
+  }
+  if (fs.DecimalSeparator != '.' && text.find(fs.DecimalSeparator) != std::string::npos &&
+      TryStrToFloat(text, fs)) {
+    throw EConvertError(Quoted(text) + " не является допустимым числом: в файле обмена дробная часть отделяется точкой");
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+
+void TPaymentList::ExportToFile(const std::string& fileName) {
+  try {
+    std::string body;
+    for (const TPaymentRec* rec : items_) body += ExchangeLine(*rec) + "\r\n";
+    if (body.empty()) throw EPaymentExchangeError("Виды оплаты, доступные для экспорта, отсутствуют!");
+    WriteWholeFile(fileName, Utf8ToCp1251(std::string(kPaymentExchangeHeader) + "\r\n" + body));
+  } catch (...) {
+    TellOperator("Невозможно экспортировать виды оплаты. Причина ошибки: " + ReasonOf(std::current_exception()),
+                 kCaptionError, TMsgIcon::Exclamation);
+    return;
+  }
+  TellOperator("Виды оплаты сохранены в файле " + Quoted(fileName), kCaptionMessage, TMsgIcon::Information);
+}
+
+void TPaymentList::ImportFromFile(const std::string& fileName) {
+  TDataSet* ds = nullptr;
+  try {
+    std::vector<std::string> lines = SplitExchangeLines(Cp1251ToUtf8(ReadWholeFile(fileName)));
+    if (lines.empty()) throw EPaymentExchangeError("Файл " + Quoted(fileName) + " пуст!");
+    if (lines.front() != kPaymentExchangeHeader) {
+      throw EPaymentExchangeError("Файл " + Quoted(fileName) +
+                                  " имеет недопустимый формат для хранения видов оплаты!");
+    }
+
+    ds = &PaymentDataSet();
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      const std::vector<std::string> fields = SplitExchangeFields(lines[i]);
+      if (IsEditing(*ds)) ds->Cancel();
+      if (fields.size() != 5 || Trim(fields[0]).empty()) continue;
+      const std::string& name = fields[0];
+
+      if (ds->Locate("Name", {TVariant(name)}, loCaseInsensitive)) {
+        TMessage question;
+        question.caption = "Подтверждение";
+        question.text = AlreadyPresentQuestion(name);
+        question.icon = TMsgIcon::Question;
+        question.buttons = TMsgButtons::YesNoCancel;
+        const TModalResult answer = Messages().Show(question);
+        if (answer == TModalResult::mrNo) continue;
+        if (answer != TModalResult::mrYes) {
+          throw EPaymentExchangeError("Операция прервана на виде оплаты " + Quoted(name) + "!");
+        }
+        ds->Edit();
+      }
+      if (ds->State() != TDataSetState::dsEdit) ds->Append();
+
+      TField& id = ds->FieldByName("ID");
+      if (id.IsNull()) id.SetAsInteger(NewID());
+
+      try {
+        ds->FieldByName("Name").SetAsString(fields[0]);
+        ds->FieldByName("Type").SetAsString(fields[1]);
+        ds->FieldByName("Check").SetAsString(fields[2]);
+        ds->FieldByName("Discount").SetAsString(ExchangeNumberToModuleText(fields[3], ModuleFormatSettings()));
+        ds->FieldByName("Enabled").SetAsString(fields[4]);
+      } catch (...) {
+        ds->Cancel();
+        throw;
+      }
+      if (ds->Modified())
+        ds->Post();
+      else
+        ds->Cancel();
+
+      // The list must hold the row just posted before the next NewID.
+      selvo::FillPaymentsList();
+    }
+  } catch (...) {
+    const std::string reason = ReasonOf(std::current_exception());
+    // A row left half-assigned (a post that failed) must not be stored later
+    // by the next completion of the dataset.
+    try {
+      if (ds && IsEditing(*ds)) ds->Cancel();
+    } catch (...) {
+    }
+    TellOperator("Невозможно импортировать виды оплаты. Причина ошибки: " + reason, kCaptionError,
+                 TMsgIcon::Exclamation);
+    return;
+  }
+  TellOperator("Импорт видов оплат завершен!", kCaptionMessage, TMsgIcon::Information);
+}
+
+}  // namespace selvo

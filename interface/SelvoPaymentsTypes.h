@@ -53,6 +53,11 @@ class EListError : public Exception {
 class EAssertionFailed : public Exception {
   using Exception::Exception;
 };
+// A sale record that the calculation cannot take (short line sequences,
+// numbers that are not finite).
+class EInvalidSale : public Exception {
+  using Exception::Exception;
+};
 // A function of the module that this build does not provide.
 class ENotAvailable : public Exception {
   using Exception::Exception;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the project in build/ and runs every test.
+# Installs what is missing, builds the project in build/ and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
 ninja -C build
 cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

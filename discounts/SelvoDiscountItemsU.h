@@ -1,16 +1,190 @@
-// The discount cards and the one discount list. (Cards arrive with the
-// discount work; until then the list stays empty.)
+// The automatic discount cards (TDiscountItem) with their in-effect and
+// discount tests and the stored text forms of their two discount lists, and
+// the one discount list (TDiscountList): its loading from the host's three
+// discount datasets and the card selection of the discount calculation.
+//
+// Nothing here locks: everything runs on the host's user-interface thread.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "interface/SelvoPaymentsTypes.h"
 
 namespace selvo {
 
+// The card's sequences. Entry i of the time, threshold and period groups
+// belong together; within a group all sequences have one length.
+using TDynTimeArray = std::vector<double>;      // times of day (whole part 0)
+using TDynDateTimeArray = std::vector<double>;  // day-based date-times
+using TDynDoubleArray = std::vector<double>;
+using TDynCharArray = std::vector<char>;  // one-byte units, see kUnitPercent
+using TDynBooleanArray = std::vector<bool>;
+
+// A time discount whose amount is exactly this bans selling the card's goods
+// during its interval.
+inline constexpr double SaleBanAmount = 10000000.0;
+
+// Units of a discount amount, as one Windows-1251 byte: percent of the amount
+// the discount is taken from, or an absolute sum in roubles ("р", 0xF0). In
+// the stored texts the rouble unit is written as the UTF-8 "р".
+inline constexpr char kUnitPercent = '%';
+inline constexpr char kUnitRouble = '\xF0';
+
+// What an encoding gives in place of a list text over kMaxListTextLength
+// characters.
+inline constexpr const char* kListTooLongText = "длина превышена";
+inline constexpr std::size_t kMaxListTextLength = 255;
+inline constexpr std::size_t kMaxDiscountNameLength = 100;
+
+// 23:59:59.000, the default end of a card's daily window.
+inline constexpr double kLastSecondOfDay = 86399.0 / 86400.0;
+
+// Equality of two date-times or amounts in the discount lists: a difference
+// of at most max(1e-12, 1e-12 * the smaller magnitude).
+bool SameDiscountValue(double a, double b);
+
+// An ordered list of texts with hashed lookup that ignores letter case
+// (Cyrillic included). A text already present (letter case ignored) is not
+// added a second time.
+class THashedTextList {
+ public:
+  void Add(std::string text);
+  bool Contains(std::string_view text) const;
+  void Clear();
+  std::size_t Count() const { return texts_.size(); }
+  const std::string& operator[](std::size_t index) const { return texts_[index]; }
+  std::vector<std::string>::const_iterator begin() const { return texts_.begin(); }
+  std::vector<std::string>::const_iterator end() const { return texts_.end(); }
+
+ private:
+  std::vector<std::string> texts_;
+  std::unordered_set<std::string> lowered_;
+};
+
+// One automatic discount card. A new card is enabled, holds all day and every
+// day, has no periods and gives no discount.
+class TDiscountItem {
+ public:
+  TDiscountItem() = default;
+
+  std::int32_t ID = 0;
+  // UTF-8, at most kMaxDiscountNameLength characters: assign through
+  // SetDiscountName, which cuts longer texts.
+  std::string DiscountName;
+  std::int32_t PayID = 0;
+  double BTime = 0;                 // start of the daily window
+  double ETime = kLastSecondOfDay;  // end of the daily window, inclusive
+  bool AllDay = true;               // true: the daily window is ignored
+  bool Enabled = true;
+  // Bit d set: week day d counts (0 Monday .. 6 Sunday); bit 7 means nothing.
+  std::uint8_t WeekDays = 0;
+  bool AllWeek = true;  // true: WeekDays is ignored
+  // 0: the receipt sum; 1: the chosen goods and categories; other values
+  // apply to nothing.
+  std::int16_t DiscountTarget = 0;
+  std::int16_t Rules = 0;  // kept as loaded, not interpreted
+  TDynTimeArray TimeBegin;
+  TDynTimeArray TimeEnd;  // inclusive
+  TDynDoubleArray TimeValue;
+  TDynCharArray TimeUnit;
+  TDynDoubleArray ThresholdSum;
+  TDynDoubleArray ThresholdValue;
+  TDynCharArray ThresholdUnit;
+  TDynDateTimeArray PeriodBegin;  // inclusive
+  TDynDateTimeArray PeriodEnd;    // inclusive
+  TDynBooleanArray PeriodEnabled;
+  // Targeted goods categories and articles, identifiers as decimal texts.
+  THashedTextList Categories;
+  THashedTextList Goods;
+
+  void SetDiscountName(std::string_view utf8Name);
+
+  // The stored text forms under the module's format settings: entries ended
+  // by ";", times in the long time format with every "00" shortened to "0",
+  // amounts as shortest general numbers. A text over 255 characters is
+  // replaced by kListTooLongText; the caller decides what to do with it.
+  std::string EncodeTimeList() const;
+  std::string EncodeThresholdList() const;
+  // Replace the time or threshold sequences with the entries of a stored
+  // text. Malformed entries are skipped without a message; any text is safe.
+  void DecodeTimeList(std::string_view text);
+  void DecodeThresholdList(std::string_view text);
+
+  // Whether the decimal text of id is in Categories (isCategory) or in Goods.
+  bool IsTarget(std::int32_t id, bool isCategory) const;
+  // Whether some period has this begin, end (SameDiscountValue) and flag.
+  bool HasPeriod(bool enabled, double begin, double end) const;
+  // In effect at the moment: enabled, in the daily window, on a chosen week
+  // day, and in an enabled period (a card without periods holds always).
+  bool IsActive(double moment) const;
+  bool InPeriods(double moment) const;
+  // 0 Monday .. 6 Sunday.
+  static int WeekDayIndex(double moment);
+
+  // The discount in money on amount: the larger of the threshold discount
+  // (the highest threshold the amount reaches decides; an absolute amount is
+  // scaled by amount / threshold when quantity > 0) and the largest time
+  // discount in effect at the module clock's time of day (a tie goes to the
+  // threshold). When the result is a time discount of exactly SaleBanAmount,
+  // its interval goes to *banBegin and *banEnd (either may be null), which
+  // are 0 otherwise. Never NaN or infinite: an entry whose discount cannot be
+  // computed (an infinite amount) gives nothing, and an absolute threshold
+  // amount that cannot be scaled (threshold 0) is taken unchanged.
+  double GetDiscount(double* banBegin, double* banEnd, double amount, double quantity) const;
+};
+
+// The module's discount cards, in the order the host's dataset delivered
+// them. The list owns its cards.
 class TDiscountList {
  public:
   TDiscountList() = default;
+  ~TDiscountList();
   TDiscountList(const TDiscountList&) = delete;
   TDiscountList& operator=(const TDiscountList&) = delete;
-  int Count() const { return 0; }
-  void Clear() {}
+
+  // Appends the card (the list takes it over) and answers its position.
+  std::int32_t Add(std::unique_ptr<TDiscountItem> card);
+  // Frees every card; a card that fails to be freed beeps and is passed over.
+  void Clear();
+  std::int32_t Count() const;
+  // The card at a position from 0; EListError outside the list.
+  TDiscountItem* GetItem(std::int32_t index) const;
+
+  // The first card whose trimmed name equals the trimmed text, letter case
+  // ignored; nullptr when there is none.
+  TDiscountItem* FindByName(std::string_view name) const;
+  // A fresh card identifier from DiscountIDCounter: above LastDiscountID and
+  // held by no card of the list. Each call consumes one.
+  std::int32_t NewID();
+
+  // The enabled receipt card (target 0) of the payment type with the largest
+  // discount on amount at the moment; the first of equals; nullptr when no
+  // card gives more than 0.
+  TDiscountItem* FindCheckCard(std::int32_t payID, double amount, double moment) const;
+  // The best goods card (target 1) for one receipt line: prices per unit.
+  // With RSumCanNotBeLowThenZSum on, a card that would take the line below its
+  // purchase value gives it nothing (a sale ban still counts).
+  TDiscountItem* FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
+                               std::int32_t payID, double moment, double quantity) const;
+  // The largest discount one goods card gives on the sum of all the sale's
+  // lines it targets, to four decimals. Reads GoodsIDs, CategoryIDs, Prices,
+  // Quantities and PayID of the sale; EInvalidSale when a line sequence
+  // is shorter than GoodsIDs.
+  double GoodsGroupDiscount(const TDiscountInData& sale, double moment) const;
+
+ private:
+  std::vector<std::unique_ptr<TDiscountItem>> items_;
 };
+
+// Reloads the module's discount list from "SelvoDiscountDS" and its detail
+// datasets "DiscountGoodsDS" and "ExclusionsDS". Every failure is raised
+// again with "procedure FillDiscountList -> " in front of its message, its
+// class kept; the cards read before the failure stay in the list.
+void FillDiscountList();
 
 }  // namespace selvo

@@ -1,4 +1,5 @@
 // The fifteen exported functions of the module, and its load and unload.
+#include "discounts/SelvoDiscountItemsU.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/QtMessageService.h"
@@ -31,9 +32,7 @@ SELVO_EXPORT void SetGoodsSelectFormShow(selvo::TGoodsSelectFormShow func) {
   selvo::Module().GoodsSelectFormShow = func;
 }
 SELVO_EXPORT void FillPaymentsList() { selvo::FillPaymentsList(); }
-SELVO_EXPORT void FillDiscountList() {
-  throw selvo::ENotAvailable("FillDiscountList: загрузка скидок в этой сборке модуля ещё не доступна");
-}
+SELVO_EXPORT void FillDiscountList() { selvo::FillDiscountList(); }
 SELVO_EXPORT double CalcDiscount(const selvo::TDiscountInData*, selvo::TDiscountOutData*) {
   throw selvo::ENotAvailable("CalcDiscount: расчёт скидок в этой сборке модуля ещё не доступен");
 }

@@ -80,6 +80,9 @@ void GeneralDigits(double value, std::string& digits, int& exponent) {
   while (*p && *p != 'e') digits += *p++;
   exponent = std::atoi(p + 1);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  // At the top of the range, rounding to 15 digits would give a text above
+  // the largest double, which reads back as no number: cut instead.
+  if (exponent == 308 && digits > "179769313486231") digits = "179769313486231";
 }
 
 int ParseInt(std::string_view s, std::size_t& i, int maxDigits) {

@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "host/SqliteDataSet.h"
 #include "interface/SelvoPaymentsTypes.h"
 
 struct sqlite3;
 
 namespace selvo::host {
 
-class TSqliteDataSet;
-
 class TSqliteDataModule : public TDataModule {
  public:
   // Opens an existing shop database (EDatabaseError with a clear message
   // when the file is missing, not a database, or lacks the tables). The
-  // datasets of the tables present are created and opened.
+  // datasets of the tables present are created and opened; a file that
+  // cannot be written is opened read-only (applying then fails).
   explicit TSqliteDataModule(const std::string& databasePath);
   ~TSqliteDataModule();
   TSqliteDataModule(const TSqliteDataModule&) = delete;
@@ -35,6 +35,13 @@ class TSqliteDataModule : public TDataModule {
   // The host's transaction callback on this connection: "START" (BEGIN),
   // "COMMIT", "ROLLBACK". Answers false when SQLite refuses.
   bool Transaction(const char* command);
+  // Entries that datasets wrote inside the transaction leave their logs for
+  // good on commit and come back into them on rollback. Transaction calls
+  // it; a dataset calls it when SQLite itself ended the transaction.
+  void NotifyTransactionEnd(bool committed);
+
+  // The datasets present, in the order of the tables above.
+  std::vector<TSqliteDataSet*> DataSets() const;
 
   sqlite3* Connection() const { return db_; }
   const std::string& Path() const { return path_; }

@@ -1,0 +1,781 @@
+#include "host/SqliteDataSet.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "host/SqliteDataModule.h"
+#include "host/SqliteStatement.h"
+#include "platform/FormatSettings.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+namespace {
+
+const TVariant kNull;
+
+TFieldKind KindOfDeclaredType(const std::string& declared) {
+  const std::string t = UpperCase(declared);
+  if (t.find("INT") != std::string::npos) return TFieldKind::Integer;
+  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos ||
+      t.find("TEXT") != std::string::npos || t.find("BLOB") != std::string::npos || t.empty())
+    return TFieldKind::Text;
+  return TFieldKind::Real;  // REAL, FLOAT, DOUBLE and NUMERIC
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// A decimal integer text: optional blanks, an optional sign, digits.
+std::optional<std::int64_t> ParseInteger(std::string_view text) {
+  std::string_view s = TrimBlanks(text);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc() || ptr != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+bool FitsInt32(std::int64_t v) {
+  return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
+}
+
+// Rounds as the host platform's Round does: halves to the even neighbour.
+std::optional<std::int32_t> RoundToInt32(double value) {
+  if (!std::isfinite(value)) return std::nullopt;
+  const double r = std::nearbyint(value);
+  if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  return static_cast<std::int32_t>(r);
+}
+
+[[noreturn]] void BadValue(const std::string& text, const char* what, const std::string& field) {
+  throw EConvertError("'" + text + "' не является допустимым " + what + " для поля '" + field + "'");
+}
+constexpr const char* kIntegerWhat = "целым числом";
+constexpr const char* kFloatWhat = "числом с плавающей точкой";
+constexpr const char* kDateTimeWhat = "значением даты и времени";
+
+std::string ValueText(const TVariant& v) {
+  if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+  if (const auto* d = std::get_if<double>(&v)) return FloatToStr(*d, ModuleFormatSettings());
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  return std::string();
+}
+
+// A value as a number, if it is one or is a text of one.
+struct TNumber {
+  bool isInteger;
+  std::int64_t i;
+  double d;
+};
+std::optional<TNumber> ValueNumber(const TVariant& v) {
+  if (const auto* i = std::get_if<std::int64_t>(&v)) return TNumber{true, *i, static_cast<double>(*i)};
+  if (const auto* d = std::get_if<double>(&v)) return TNumber{false, 0, *d};
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    if (auto i = ParseInteger(*s)) return TNumber{true, *i, static_cast<double>(*i)};
+    if (auto d = TryStrToFloat(*s, ModuleFormatSettings())) return TNumber{false, 0, *d};
+  }
+  return std::nullopt;
+}
+
+bool NumbersEqual(const TNumber& a, const TNumber& b) {
+  if (a.isInteger && b.isInteger) return a.i == b.i;
+  return a.d == b.d;
+}
+
+// The integer key of a master-detail link value, if it has one.
+std::optional<std::int64_t> LinkKey(const TVariant& v) {
+  if (const auto* i = std::get_if<std::int64_t>(&v)) return *i;
+  if (const auto* d = std::get_if<double>(&v)) {
+    if (std::isfinite(*d) && std::trunc(*d) == *d && std::fabs(*d) < 9.2e18) return static_cast<std::int64_t>(*d);
+    return std::nullopt;
+  }
+  if (const auto* s = std::get_if<std::string>(&v)) return ParseInteger(*s);
+  return std::nullopt;
+}
+
+bool KeyMatches(const TVariant& stored, const TVariant& key, TFieldKind kind, unsigned options) {
+  if (std::holds_alternative<std::monostate>(key)) return std::holds_alternative<std::monostate>(stored);
+  if (std::holds_alternative<std::monostate>(stored)) return false;
+  if (kind != TFieldKind::Text) {
+    auto a = ValueNumber(stored);
+    auto b = ValueNumber(key);
+    if (a && b) return NumbersEqual(*a, *b);
+    if (b && !a) return false;  // a number never equals a text that is none
+    if (!b) return false;       // a key that does not convert matches nothing
+  }
+  std::string a = ValueText(stored);
+  std::string b = ValueText(key);
+  if (options & loCaseInsensitive) {
+    a = LowerCase(a);
+    b = LowerCase(b);
+  }
+  if (options & loPartialKey) return a.compare(0, b.size(), b) == 0;
+  return a == b;
+}
+
+std::vector<std::string> SplitKeyFields(const std::string& keyFields) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= keyFields.size()) {
+    std::size_t end = keyFields.find(';', start);
+    if (end == std::string::npos) end = keyFields.size();
+    std::string name(TrimBlanks(std::string_view(keyFields).substr(start, end - start)));
+    if (!name.empty()) names.push_back(name);
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TSqliteField
+
+TSqliteField::TSqliteField(TSqliteDataSet& dataSet, int index, std::string name, TFieldKind kind)
+    : dataSet_(dataSet), index_(index), name_(std::move(name)), kind_(kind) {}
+
+const TVariant& TSqliteField::Value() const { return dataSet_.CurrentValue(index_); }
+
+bool TSqliteField::IsNull() const { return std::holds_alternative<std::monostate>(Value()); }
+
+std::int32_t TSqliteField::AsInteger() const {
+  const TVariant& v = Value();
+  if (const auto* i = std::get_if<std::int64_t>(&v)) {
+    if (!FitsInt32(*i)) BadValue(std::to_string(*i), kIntegerWhat, name_);
+    return static_cast<std::int32_t>(*i);
+  }
+  if (const auto* d = std::get_if<double>(&v)) {
+    if (auto r = RoundToInt32(*d)) return *r;
+    BadValue(FloatToStr(*d, ModuleFormatSettings()), kIntegerWhat, name_);
+  }
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    auto i = ParseInteger(*s);
+    if (!i || !FitsInt32(*i)) BadValue(*s, kIntegerWhat, name_);
+    return static_cast<std::int32_t>(*i);
+  }
+  return 0;
+}
+
+double TSqliteField::AsFloat() const {
+  const TVariant& v = Value();
+  if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
+  if (const auto* d = std::get_if<double>(&v)) return *d;
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    if (auto d = TryStrToFloat(*s, ModuleFormatSettings())) return *d;
+    BadValue(*s, kFloatWhat, name_);
+  }
+  return 0;
+}
+
+double TSqliteField::AsDateTime() const {
+  const TVariant& v = Value();
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    if (auto d = TryStrToDateTime(*s, ModuleFormatSettings())) return *d;
+    if (auto d = TryStrToFloat(*s, ModuleFormatSettings())) return *d;
+    BadValue(*s, kDateTimeWhat, name_);
+  }
+  return AsFloat();
+}
+
+std::string TSqliteField::AsString() const { return ValueText(Value()); }
+
+void TSqliteField::SetAsInteger(std::int32_t value) {
+  switch (kind_) {
+    case TFieldKind::Integer: dataSet_.SetCurrentValue(index_, TVariant(std::int64_t{value})); break;
+    case TFieldKind::Real: dataSet_.SetCurrentValue(index_, TVariant(static_cast<double>(value))); break;
+    case TFieldKind::Text: dataSet_.SetCurrentValue(index_, TVariant(std::to_string(value))); break;
+  }
+}
+
+void TSqliteField::SetAsFloat(double value) {
+  switch (kind_) {
+    case TFieldKind::Integer: {
+      dataSet_.CheckActive();
+      auto r = RoundToInt32(value);
+      if (!r) BadValue(FloatToStr(value, ModuleFormatSettings()), kIntegerWhat, name_);
+      dataSet_.SetCurrentValue(index_, TVariant(std::int64_t{*r}));
+      break;
+    }
+    case TFieldKind::Real: dataSet_.SetCurrentValue(index_, TVariant(value)); break;
+    case TFieldKind::Text:
+      dataSet_.SetCurrentValue(index_, TVariant(FloatToStr(value, ModuleFormatSettings())));
+      break;
+  }
+}
+
+void TSqliteField::SetAsDateTime(double value) {
+  if (kind_ == TFieldKind::Text)
+    dataSet_.SetCurrentValue(index_, TVariant(DateTimeToStr(value, ModuleFormatSettings())));
+  else
+    SetAsFloat(value);
+}
+
+void TSqliteField::SetAsString(const std::string& value) {
+  if (kind_ == TFieldKind::Text) {
+    dataSet_.SetCurrentValue(index_, TVariant(value));
+    return;
+  }
+  dataSet_.CheckActive();
+  if (value.empty()) {
+    dataSet_.SetCurrentValue(index_, TVariant());
+    return;
+  }
+  if (kind_ == TFieldKind::Integer) {
+    auto i = ParseInteger(value);
+    if (!i || !FitsInt32(*i)) BadValue(value, kIntegerWhat, name_);
+    dataSet_.SetCurrentValue(index_, TVariant(*i));
+  } else {
+    auto d = TryStrToFloat(value, ModuleFormatSettings());
+    if (!d) BadValue(value, kFloatWhat, name_);
+    dataSet_.SetCurrentValue(index_, TVariant(*d));
+  }
+}
+
+void TSqliteField::SetNull() { dataSet_.SetCurrentValue(index_, TVariant()); }
+
+// ---------------------------------------------------------------------------
+// TSqliteDataSet: columns, state
+
+TSqliteDataSet::TSqliteDataSet(TSqliteDataModule& module, std::string name, std::string table)
+    : module_(module), name_(std::move(name)), table_(std::move(table)) {
+  TSqliteStatement info(module_.Connection(), "PRAGMA table_info(" + QuoteIdentifier(table_) + ")");
+  while (info.Step()) {
+    const int index = static_cast<int>(fields_.size());
+    std::string column = ValueText(info.Column(1));
+    const TFieldKind kind = KindOfDeclaredType(ValueText(info.Column(2)));
+    fieldIndex_.emplace(LowerCase(column), index);
+    fields_.push_back(std::make_unique<TSqliteField>(*this, index, std::move(column), kind));
+  }
+  if (fields_.empty()) throw EDatabaseError(name_ + ": в базе данных нет таблицы " + table_);
+}
+
+TSqliteDataSet::~TSqliteDataSet() {
+  if (master_) {
+    auto& siblings = master_->details_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+  }
+  for (TSqliteDataSet* detail : details_) detail->master_ = nullptr;
+}
+
+void TSqliteDataSet::CheckActive() const {
+  if (!Active()) throw EDatabaseError(name_ + ": набор данных закрыт");
+}
+
+const TVariant& TSqliteDataSet::CurrentValue(int field) const {
+  CheckActive();
+  if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert)
+    return buffer_[static_cast<std::size_t>(field)];
+  if (cur_ < 0) return kNull;
+  return view_[static_cast<std::size_t>(cur_)]->values[static_cast<std::size_t>(field)];
+}
+
+void TSqliteDataSet::SetCurrentValue(int field, TVariant value) {
+  CheckActive();
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
+    throw EDatabaseError(name_ + ": набор данных не в режиме редактирования или добавления");
+  buffer_[static_cast<std::size_t>(field)] = std::move(value);
+  modified_ = true;
+  // A detail follows its master's link field as soon as it is assigned.
+  for (TSqliteDataSet* detail : details_)
+    if (detail->masterLinkField_ == field) detail->MasterChanged();
+}
+
+void TSqliteDataSet::CheckBrowseMode() {
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
+  if (modified_)
+    Post();
+  else
+    Cancel();
+}
+
+TSqliteField* TSqliteDataSet::Lookup(const std::string& name) const {
+  auto it = fieldIndex_.find(LowerCase(name));
+  return it == fieldIndex_.end() ? nullptr : fields_[static_cast<std::size_t>(it->second)].get();
+}
+
+void TSqliteDataSet::FieldNotFound(const std::string& name) const {
+  throw EDatabaseError(name_ + ": поле '" + name + "' не найдено");
+}
+
+TField& TSqliteDataSet::FieldByName(const std::string& name) {
+  TSqliteField* field = Lookup(name);
+  if (!field) FieldNotFound(name);
+  return *field;
+}
+
+TField* TSqliteDataSet::FindField(const std::string& name) { return Lookup(name); }
+
+// ---------------------------------------------------------------------------
+// Open, close, the rows presented
+
+void TSqliteDataSet::LoadRows() {
+  std::string sql = "SELECT rowid";
+  for (const auto& field : fields_) sql += ", " + QuoteIdentifier(field->FieldName());
+  sql += " FROM " + QuoteIdentifier(table_) + " ORDER BY rowid";
+  std::vector<TRowPtr> rows;
+  try {
+    TSqliteStatement select(module_.Connection(), sql);
+    const std::size_t count = fields_.size();
+    while (select.Step()) {
+      auto row = std::make_shared<TRow>();
+      row->rowid = select.ColumnInt(0);
+      row->values.reserve(count);
+      for (std::size_t i = 0; i < count; ++i) row->values.push_back(select.Column(static_cast<int>(i) + 1));
+      rows.push_back(std::move(row));
+    }
+  } catch (EDatabaseError& e) {
+    e.SetMessage(name_ + ": не удалось прочитать таблицу " + table_ + ": " + e.Message());
+    throw;
+  }
+  rows_ = std::move(rows);
+}
+
+void TSqliteDataSet::Open() {
+  if (Active()) return;
+  LoadRows();
+  state_ = TDataSetState::dsBrowse;
+  linkIndexValid_ = false;
+  RebuildView();
+  NotifyDetails();
+}
+
+void TSqliteDataSet::Close() {
+  if (!Active()) return;
+  state_ = TDataSetState::dsInactive;
+  rows_.clear();
+  view_.clear();
+  cur_ = -1;
+  eof_ = true;
+  buffer_.clear();
+  modified_ = false;
+  log_.clear();
+  applied_.clear();
+  linkIndex_.clear();
+  linkIndexValid_ = false;
+  NotifyDetails();
+}
+
+bool TSqliteDataSet::LinkValue(std::int64_t& key) const {
+  if (!master_ || !master_->Active() || masterLinkField_ < 0) return false;
+  const TVariant& value = master_->CurrentValue(masterLinkField_);
+  auto k = LinkKey(value);
+  if (!k) return false;
+  key = *k;
+  return true;
+}
+
+void TSqliteDataSet::RebuildLinkIndex() {
+  linkIndex_.clear();
+  for (const TRowPtr& row : rows_)
+    if (auto k = LinkKey(row->values[static_cast<std::size_t>(linkField_)])) linkIndex_[*k].push_back(row);
+  linkIndexValid_ = true;
+}
+
+void TSqliteDataSet::RebuildView() {
+  view_.clear();
+  if (!master_) {
+    view_.reserve(rows_.size());
+    for (const TRowPtr& row : rows_) view_.push_back(row);
+  } else if (std::int64_t key = 0; LinkValue(key)) {
+    if (!linkIndexValid_) RebuildLinkIndex();
+    auto it = linkIndex_.find(key);
+    if (it != linkIndex_.end()) view_ = it->second;
+  }
+  cur_ = view_.empty() ? -1 : 0;
+  eof_ = view_.empty();
+}
+
+void TSqliteDataSet::MasterChanged() {
+  if (!Active()) return;
+  CheckBrowseMode();
+  RebuildView();
+  NotifyDetails();
+}
+
+void TSqliteDataSet::NotifyDetails() {
+  for (TSqliteDataSet* detail : details_) detail->MasterChanged();
+}
+
+void TSqliteDataSet::SetMaster(TSqliteDataSet* master, const std::string& linkField) {
+  if (master_) {
+    auto& siblings = master_->details_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+  }
+  master_ = nullptr;
+  linkField_ = masterLinkField_ = -1;
+  if (master) {
+    TSqliteField* own = Lookup(linkField);
+    TSqliteField* theirs = master->Lookup(linkField);
+    if (!own) FieldNotFound(linkField);
+    if (!theirs) master->FieldNotFound(linkField);
+    master_ = master;
+    linkField_ = own->Index();
+    masterLinkField_ = theirs->Index();
+    master->details_.push_back(this);
+  }
+  linkIndexValid_ = false;
+  if (Active()) {
+    CheckBrowseMode();
+    RebuildView();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+void TSqliteDataSet::First() {
+  CheckActive();
+  CheckBrowseMode();
+  cur_ = view_.empty() ? -1 : 0;
+  eof_ = view_.empty();
+  NotifyDetails();
+}
+
+void TSqliteDataSet::Next() {
+  CheckActive();
+  CheckBrowseMode();
+  if (cur_ + 1 < static_cast<int>(view_.size())) {
+    ++cur_;
+    eof_ = false;
+    NotifyDetails();
+  } else {
+    eof_ = true;
+  }
+}
+
+bool TSqliteDataSet::Eof() const {
+  if (!Active()) return true;
+  if (state_ == TDataSetState::dsInsert) return false;
+  return eof_;
+}
+
+bool TSqliteDataSet::IsEmpty() const {
+  if (!Active()) return true;
+  if (state_ == TDataSetState::dsInsert) return false;
+  return view_.empty();
+}
+
+int TSqliteDataSet::RecordCount() const { return Active() ? static_cast<int>(view_.size()) : 0; }
+
+int TSqliteDataSet::RecNo() const {
+  if (!Active()) return 0;
+  if (state_ == TDataSetState::dsInsert) return static_cast<int>(view_.size()) + 1;
+  return cur_ + 1;
+}
+
+void TSqliteDataSet::SetRecNo(int recNo) {
+  CheckActive();
+  CheckBrowseMode();
+  if (recNo < 1 || recNo > static_cast<int>(view_.size())) return;
+  cur_ = recNo - 1;
+  eof_ = false;
+  NotifyDetails();
+}
+
+bool TSqliteDataSet::Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues,
+                            unsigned options) {
+  CheckActive();
+  const std::vector<std::string> names = SplitKeyFields(keyFields);
+  std::vector<TSqliteField*> keys;
+  for (const std::string& name : names) {
+    TSqliteField* field = Lookup(name);
+    if (!field) FieldNotFound(name);
+    keys.push_back(field);
+  }
+  if (keys.empty() || keys.size() != keyValues.size())
+    throw EDatabaseError(name_ + ": число значений ключа (" + std::to_string(keyValues.size()) +
+                         ") не совпадает с числом полей ключа '" + keyFields + "'");
+  CheckBrowseMode();
+  for (std::size_t r = 0; r < view_.size(); ++r) {
+    const TRow& row = *view_[r];
+    bool match = true;
+    for (std::size_t k = 0; k < keys.size() && match; ++k)
+      match = KeyMatches(row.values[static_cast<std::size_t>(keys[k]->Index())], keyValues[k], keys[k]->Kind(),
+                         options);
+    if (match) {
+      cur_ = static_cast<int>(r);
+      eof_ = false;
+      NotifyDetails();
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Editing
+
+void TSqliteDataSet::Edit() {
+  CheckActive();
+  if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) return;
+  if (view_.empty() || cur_ < 0) {
+    Append();
+    return;
+  }
+  buffer_ = view_[static_cast<std::size_t>(cur_)]->values;
+  modified_ = false;
+  state_ = TDataSetState::dsEdit;
+}
+
+void TSqliteDataSet::Append() {
+  CheckActive();
+  CheckBrowseMode();
+  beforeAppend_ = cur_;
+  buffer_.assign(fields_.size(), TVariant());
+  // A new detail row belongs to the master's current row.
+  if (std::int64_t key = 0; master_ && LinkValue(key)) buffer_[static_cast<std::size_t>(linkField_)] = key;
+  modified_ = false;
+  state_ = TDataSetState::dsInsert;
+  NotifyDetails();
+}
+
+void TSqliteDataSet::AddToLog(const TRowPtr& row) {
+  row->seq = nextSeq_++;
+  log_[row->seq] = row;
+}
+
+void TSqliteDataSet::Post() {
+  CheckActive();
+  if (state_ == TDataSetState::dsEdit) {
+    if (modified_) {
+      const TRowPtr& current = view_[static_cast<std::size_t>(cur_)];
+      if (linkField_ >= 0 && buffer_[static_cast<std::size_t>(linkField_)] !=
+                                 current->values[static_cast<std::size_t>(linkField_)])
+        linkIndexValid_ = false;
+      if (current->status == TRowStatus::Unchanged) {
+        current->original = current->values;
+        current->status = TRowStatus::Modified;
+        AddToLog(current);
+      }
+      current->values = std::move(buffer_);
+    }
+  } else if (state_ == TDataSetState::dsInsert) {
+    auto row = std::make_shared<TRow>();
+    row->values = std::move(buffer_);
+    row->status = TRowStatus::Inserted;
+    AddToLog(row);
+    if (linkField_ >= 0 && linkIndexValid_) {
+      if (auto k = LinkKey(row->values[static_cast<std::size_t>(linkField_)])) linkIndex_[*k].push_back(row);
+    }
+    view_.push_back(row);
+    rows_.push_back(std::move(row));
+    cur_ = static_cast<int>(view_.size()) - 1;
+    eof_ = false;
+  } else {
+    throw EDatabaseError(name_ + ": набор данных не в режиме редактирования или добавления");
+  }
+  buffer_.clear();
+  modified_ = false;
+  state_ = TDataSetState::dsBrowse;
+  NotifyDetails();
+}
+
+void TSqliteDataSet::Cancel() {
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
+  if (state_ == TDataSetState::dsInsert) {
+    cur_ = std::min(beforeAppend_, static_cast<int>(view_.size()) - 1);
+    if (cur_ < 0 && !view_.empty()) cur_ = 0;
+    eof_ = view_.empty();
+  }
+  buffer_.clear();
+  modified_ = false;
+  state_ = TDataSetState::dsBrowse;
+  NotifyDetails();
+}
+
+void TSqliteDataSet::Delete() {
+  CheckActive();
+  if (state_ == TDataSetState::dsInsert) {
+    Cancel();
+    return;
+  }
+  if (state_ == TDataSetState::dsEdit) Cancel();
+  if (view_.empty() || cur_ < 0)
+    throw EDatabaseError(name_ + ": операция невозможна для пустого набора данных");
+  TRowPtr row = view_[static_cast<std::size_t>(cur_)];
+  rows_.erase(std::find(rows_.begin(), rows_.end(), row));
+  view_.erase(view_.begin() + cur_);
+  if (linkField_ >= 0 && linkIndexValid_) {
+    if (auto k = LinkKey(row->values[static_cast<std::size_t>(linkField_)])) {
+      auto& bucket = linkIndex_[*k];
+      bucket.erase(std::remove(bucket.begin(), bucket.end(), row), bucket.end());
+    }
+  }
+  if (row->status == TRowStatus::Inserted) {
+    // Never written: it leaves the log with the row.
+    log_.erase(row->seq);
+    row->seq = 0;
+    row->status = TRowStatus::Deleted;
+  } else {
+    const bool logged = row->status == TRowStatus::Modified;
+    row->status = TRowStatus::Deleted;
+    row->original.clear();
+    if (!logged) AddToLog(row);
+  }
+  if (cur_ >= static_cast<int>(view_.size())) cur_ = static_cast<int>(view_.size()) - 1;
+  eof_ = view_.empty();
+  NotifyDetails();
+}
+
+// ---------------------------------------------------------------------------
+// Change log
+
+void TSqliteDataSet::RefreshRow(TRow& row) {
+  std::string sql = "SELECT ";
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    sql += (i ? ", " : "") + QuoteIdentifier(fields_[i]->FieldName());
+  sql += " FROM " + QuoteIdentifier(table_) + " WHERE rowid = ?";
+  try {
+    TSqliteStatement select(module_.Connection(), sql);
+    select.BindInt(1, row.rowid);
+    if (select.Step())
+      for (std::size_t i = 0; i < fields_.size(); ++i) row.values[i] = select.Column(static_cast<int>(i));
+  } catch (const EDatabaseError&) {
+    // The row was written; failing to re-read defaults is not an apply error.
+  }
+}
+
+bool TSqliteDataSet::ApplyEntry(TRow& row, std::string& error) {
+  sqlite3* db = module_.Connection();
+  const std::string table = QuoteIdentifier(table_);
+  try {
+    switch (row.status) {
+      case TRowStatus::Inserted: {
+        std::vector<std::size_t> columns;
+        for (std::size_t i = 0; i < fields_.size(); ++i)
+          if (!std::holds_alternative<std::monostate>(row.values[i])) columns.push_back(i);
+        // Null columns are left out so that the table's defaults apply.
+        std::string sql = "INSERT INTO " + table;
+        if (columns.empty()) {
+          sql += " DEFAULT VALUES";
+        } else {
+          std::string names, marks;
+          for (std::size_t c = 0; c < columns.size(); ++c) {
+            names += (c ? ", " : "") + QuoteIdentifier(fields_[columns[c]]->FieldName());
+            marks += c ? ", ?" : "?";
+          }
+          sql += " (" + names + ") VALUES (" + marks + ")";
+        }
+        TSqliteStatement insert(db, sql);
+        for (std::size_t c = 0; c < columns.size(); ++c) insert.Bind(static_cast<int>(c) + 1, row.values[columns[c]]);
+        insert.Step();
+        row.rowid = sqlite3_last_insert_rowid(db);
+        RefreshRow(row);
+        break;
+      }
+      case TRowStatus::Modified: {
+        std::vector<std::size_t> columns;
+        for (std::size_t i = 0; i < fields_.size(); ++i)
+          if (row.values[i] != row.original[i]) columns.push_back(i);
+        if (!columns.empty()) {
+          std::string sql = "UPDATE " + table + " SET ";
+          for (std::size_t c = 0; c < columns.size(); ++c)
+            sql += (c ? ", " : "") + QuoteIdentifier(fields_[columns[c]]->FieldName()) + " = ?";
+          sql += " WHERE rowid = ?";
+          TSqliteStatement update(db, sql);
+          for (std::size_t c = 0; c < columns.size(); ++c)
+            update.Bind(static_cast<int>(c) + 1, row.values[columns[c]]);
+          update.BindInt(static_cast<int>(columns.size()) + 1, row.rowid);
+          update.Step();
+          if (sqlite3_changes(db) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
+          RefreshRow(row);
+        }
+        break;
+      }
+      case TRowStatus::Deleted: {
+        TSqliteStatement remove(db, "DELETE FROM " + table + " WHERE rowid = ?");
+        remove.BindInt(1, row.rowid);
+        remove.Step();
+        if (sqlite3_changes(db) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
+        break;
+      }
+      case TRowStatus::Unchanged:
+        break;
+    }
+  } catch (const EDatabaseError& e) {
+    error = e.Message();
+    return false;
+  }
+  if (row.status != TRowStatus::Deleted) row.status = TRowStatus::Unchanged;
+  row.original.clear();
+  row.seq = 0;
+  return true;
+}
+
+int TSqliteDataSet::ApplyUpdates(int maxErrors) {
+  CheckActive();
+  CheckBrowseMode();
+  applyErrors_.clear();
+  sqlite3* db = module_.Connection();
+  const bool inTransaction = sqlite3_get_autocommit(db) == 0;
+  std::vector<TRowPtr> entries;
+  entries.reserve(log_.size());
+  for (const auto& [seq, row] : log_) entries.push_back(row);
+  int failures = 0;
+  for (const TRowPtr& row : entries) {
+    TAppliedEntry before{row, row->status, row->original, row->seq};
+    std::string error;
+    if (ApplyEntry(*row, error)) {
+      log_.erase(before.seq);
+      if (inTransaction) applied_.push_back(std::move(before));
+      continue;
+    }
+    ++failures;
+    applyErrors_.push_back(error);
+    if (inTransaction && sqlite3_get_autocommit(db) != 0) {
+      // A trigger or SQLite itself ended the host's transaction: everything
+      // written in it is gone, so it must not look applied.
+      module_.NotifyTransactionEnd(false);
+      throw EDatabaseError(name_ + ": транзакция отменена базой данных: " + error);
+    }
+    if (maxErrors >= 0 && failures > maxErrors) break;
+  }
+  return failures;
+}
+
+void TSqliteDataSet::TransactionCommitted() { applied_.clear(); }
+
+void TSqliteDataSet::TransactionRolledBack() {
+  for (auto it = applied_.rbegin(); it != applied_.rend(); ++it) {
+    TRow& row = *it->row;
+    const bool deletedSince = row.status == TRowStatus::Deleted && it->status != TRowStatus::Deleted;
+    if (row.seq != 0) log_.erase(row.seq);  // a change made after the apply
+    switch (it->status) {
+      case TRowStatus::Inserted:
+        row.rowid = 0;
+        row.original.clear();
+        if (deletedSince) {
+          row.seq = 0;  // inserted and deleted again: nothing to write
+          continue;
+        }
+        row.status = TRowStatus::Inserted;
+        break;
+      case TRowStatus::Modified:
+        if (!deletedSince) {
+          row.status = TRowStatus::Modified;
+          row.original = it->original;
+        }
+        break;
+      case TRowStatus::Deleted:
+        row.status = TRowStatus::Deleted;
+        break;
+      case TRowStatus::Unchanged:
+        continue;
+    }
+    row.seq = it->seq;
+    log_[row.seq] = it->row;
+  }
+  applied_.clear();
+}
+
+}  // namespace selvo::host

@@ -1,0 +1,216 @@
+// Loading the discount list from the host's three discount datasets, over a
+// real SQLite shop database.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "discounts/SelvoDiscountItemsU.h"
+#include "host/ShopSchema.h"
+#include "host/SqliteDataModule.h"
+#include "host/SqliteDataSet.h"
+#include "host/SqliteStatement.h"
+#include "interface/SelvoModuleU.h"
+#include "platform/DateUtils.h"
+#include "platform/FormatSettings.h"
+#include "platform/TextCodec.h"
+#include "tests/common/TestSupport.h"
+
+namespace selvo {
+namespace {
+
+using host::ExecSql;
+using host::TSqliteDataModule;
+
+class FillDiscountListTest : public ::testing::Test {
+ protected:
+  FillDiscountListTest() : path_(dir_.file("shop.db")), savedFormat_(ModuleFormatSettings()) {
+    SetModuleFormatSettings(TFormatSettings::Russian());
+    host::CreateShopDatabase(path_, false);
+  }
+  ~FillDiscountListTest() override {
+    Module().DataModule = nullptr;
+    SetModuleFormatSettings(savedFormat_);
+  }
+  // Runs SQL before the data module opens the database.
+  void Sql(const std::string& sql) {
+    TSqliteDataModule setup(path_);
+    ExecSql(setup.Connection(), sql);
+  }
+  TSqliteDataModule& Open() {
+    dataModule_ = std::make_unique<TSqliteDataModule>(path_);
+    Module().DataModule = dataModule_.get();
+    return *dataModule_;
+  }
+  // Runs the load and answers the message of its failure ("" for none).
+  template <class E = Exception>
+  std::string FailureOfFill() {
+    try {
+      FillDiscountList();
+    } catch (const E& e) {
+      return e.Message();
+    }
+    return "";
+  }
+  TDiscountList& List() { return DiscountList(); }
+
+  test::ModuleScope scope_;
+  test::TempDir dir_;
+  std::string path_;
+  TFormatSettings savedFormat_;
+  std::unique_ptr<TSqliteDataModule> dataModule_;
+};
+
+TEST_F(FillDiscountListTest, EveryColumnReachesItsCardField) {
+  std::string name;
+  for (int i = 0; i < 120; ++i) name += i % 2 ? "я" : "Z";
+  Sql("INSERT INTO SelvoDiscountDS VALUES (7, '" + name +
+      "', 3, 0.25, 0.75, 0, 1, 287, 0, '1000=5%;3000=150р;', 65537, 70000, '08:0:0-10:0:0=7%;')");
+  Sql("INSERT INTO DiscountGoodsDS VALUES (1, 7, 1, 15), (2, 7, 0, 16), (3, 7, 2, 17), (NULL, 7, 1, 18)");
+  Sql("INSERT INTO ExclusionsDS VALUES (1, 7, 45000.5, 45001.5, 1), (2, 7, 45010, 45011, 2), "
+      "(NULL, 7, 1, 2, 1)");
+  Open();
+  FillDiscountList();
+
+  ASSERT_EQ(List().Count(), 1);
+  const TDiscountItem& card = *List().GetItem(0);
+  EXPECT_EQ(card.ID, 7);
+  EXPECT_EQ(card.DiscountName, Utf8Left(name, 100));
+  EXPECT_EQ(card.PayID, 3);
+  EXPECT_EQ(card.BTime, 0.25);
+  EXPECT_EQ(card.ETime, 0.75);
+  EXPECT_FALSE(card.AllDay);
+  EXPECT_TRUE(card.Enabled);
+  EXPECT_EQ(card.WeekDays, 31);  // 287 = 256 + 31: Monday to Friday
+  EXPECT_FALSE(card.AllWeek);
+  EXPECT_EQ(card.DiscountTarget, 1);  // low 16 bits of 65537
+  EXPECT_EQ(card.Rules, 70000 - 65536);
+  EXPECT_EQ(card.ThresholdSum, (TDynDoubleArray{1000, 3000}));
+  EXPECT_EQ(card.ThresholdUnit, (TDynCharArray{kUnitPercent, kUnitRouble}));
+  EXPECT_EQ(card.TimeBegin, (TDynTimeArray{EncodeTime(8, 0, 0, 0)}));
+  EXPECT_EQ(card.TimeValue, (TDynDoubleArray{7}));
+
+  EXPECT_TRUE(card.IsTarget(15, true));
+  EXPECT_TRUE(card.IsTarget(16, false));
+  EXPECT_TRUE(card.IsTarget(17, false));  // td_IsCategory 2 is an article
+  EXPECT_FALSE(card.IsTarget(17, true));
+  EXPECT_FALSE(card.IsTarget(18, true));  // dg_ID null: skipped
+  EXPECT_EQ(card.Categories.Count() + card.Goods.Count(), 3u);
+
+  EXPECT_EQ(card.PeriodBegin, (TDynDateTimeArray{45000.5, 45010}));
+  EXPECT_EQ(card.PeriodEnd, (TDynDateTimeArray{45001.5, 45011}));
+  EXPECT_EQ(card.PeriodEnabled, (TDynBooleanArray{true, false}));  // ex_Enabled 2 is off
+}
+
+TEST_F(FillDiscountListTest, NullsKeepDefaultsAndRowsWithoutIdentifierAreSkipped) {
+  Sql("INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName) VALUES (NULL, 'без номера'), (5, NULL), (6, 'Шесть')");
+  Sql("INSERT INTO DiscountGoodsDS VALUES (1, NULL, 1, 99), (2, 6, 0, 100)");
+  Open();
+  FillDiscountList();
+
+  ASSERT_EQ(List().Count(), 2);
+  const TDiscountItem& defaults = *List().GetItem(0);
+  const TDiscountItem fresh;
+  EXPECT_EQ(defaults.ID, 5);
+  EXPECT_EQ(defaults.DiscountName, "");
+  EXPECT_EQ(defaults.ETime, fresh.ETime);
+  EXPECT_TRUE(defaults.AllDay && defaults.Enabled && defaults.AllWeek);
+  EXPECT_TRUE(defaults.ThresholdSum.empty() && defaults.TimeBegin.empty() && defaults.PeriodBegin.empty());
+  EXPECT_EQ(defaults.Categories.Count() + defaults.Goods.Count(), 0u);
+  EXPECT_EQ(List().GetItem(1)->DiscountName, "Шесть");
+  EXPECT_TRUE(List().GetItem(1)->IsTarget(100, false));
+}
+
+TEST_F(FillDiscountListTest, EmptyMasterOpensTheDetailsAndLeavesTheListEmpty) {
+  Sql("INSERT INTO DiscountGoodsDS VALUES (1, 3, 1, 99)");
+  TSqliteDataModule& dm = Open();
+  for (const char* name : {"SelvoDiscountDS", "DiscountGoodsDS", "ExclusionsDS"}) dm.DataSet(name).Close();
+  List().Add(std::make_unique<TDiscountItem>());  // from an earlier load
+  FillDiscountList();
+  EXPECT_EQ(List().Count(), 0);
+  for (const char* name : {"SelvoDiscountDS", "DiscountGoodsDS", "ExclusionsDS"})
+    EXPECT_TRUE(dm.DataSet(name).Active()) << name;
+}
+
+TEST_F(FillDiscountListTest, EachLoadReplacesTheWholeList) {
+  Sql("INSERT INTO SelvoDiscountDS (td_ID) VALUES (1), (2)");
+  Open();
+  FillDiscountList();
+  FillDiscountList();
+  EXPECT_EQ(List().Count(), 2);
+}
+
+// With the link undone, a detail dataset presents every card's rows.
+TEST_F(FillDiscountListTest, BrokenLinkInTheGoodsRowsDropsTheFailingCard) {
+  Sql("INSERT INTO SelvoDiscountDS (td_ID) VALUES (1), (2)");
+  Sql("INSERT INTO DiscountGoodsDS VALUES (10, 2, 0, 100), (11, 1, 0, 101)");
+  Open().DataSet("DiscountGoodsDS").SetMaster(nullptr, "");
+  EXPECT_EQ(FailureOfFill<EDatabaseError>(), "procedure FillDiscountList -> Нарушилась связь таблиц Master -> Detail");
+  EXPECT_EQ(List().Count(), 0);
+}
+
+TEST_F(FillDiscountListTest, BrokenLinkInThePeriodsKeepsTheCardsReadSoFar) {
+  Sql("INSERT INTO SelvoDiscountDS (td_ID) VALUES (1), (2)");
+  Sql("INSERT INTO ExclusionsDS VALUES (10, 1, 100, 200, 1), (11, 2, 300, 400, 1), (12, 1, 500, 600, 0)");
+  Open().DataSet("ExclusionsDS").SetMaster(nullptr, "");
+  // Card 1 stands on its own first row and takes all three; card 2 then
+  // finds the periods standing on a row of card 1.
+  EXPECT_EQ(FailureOfFill<EDatabaseError>(), "procedure FillDiscountList -> Нарушилась связь таблиц Master -> Detail");
+  ASSERT_EQ(List().Count(), 2);
+  EXPECT_EQ(List().GetItem(0)->PeriodBegin.size(), 3u);
+  EXPECT_EQ(List().GetItem(1)->ID, 2);
+  EXPECT_TRUE(List().GetItem(1)->PeriodBegin.empty());
+}
+
+TEST_F(FillDiscountListTest, AValueThatDoesNotConvertEndsTheLoadWithTheWrappedError) {
+  Sql("INSERT INTO SelvoDiscountDS (td_ID, td_WeekDays) VALUES (1, 3), (2, 'пн-пт'), (3, 1)");
+  Open();
+  const std::string message = FailureOfFill<EConvertError>();
+  EXPECT_EQ(message.rfind("procedure FillDiscountList -> ", 0), 0u) << message;
+  EXPECT_NE(message.find("пн-пт"), std::string::npos) << message;
+  ASSERT_EQ(List().Count(), 1);
+  EXPECT_EQ(List().GetItem(0)->ID, 1);
+}
+
+TEST_F(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
+  Sql("DROP TABLE ExclusionsDS");
+  Open();
+  EXPECT_EQ(FailureOfFill<EDatabaseError>(),
+            "procedure FillDiscountList -> Виды оплаты: не удалось найти набор данных ExclusionsDS в Ferin10.dll!");
+
+  dataModule_.reset();
+  Module().DataModule = nullptr;
+  host::CreateShopDatabase(path_, true);
+  Sql("ALTER TABLE SelvoDiscountDS DROP COLUMN td_Rules; INSERT INTO SelvoDiscountDS (td_ID) VALUES (1)");
+  Open();
+  const std::string message = FailureOfFill<EDatabaseError>();
+  EXPECT_EQ(message.rfind("procedure FillDiscountList -> ", 0), 0u) << message;
+  EXPECT_NE(message.find("td_Rules"), std::string::npos) << message;
+  EXPECT_EQ(List().Count(), 0);
+}
+
+// The module's export runs the same load (reached as a host reaches it).
+TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
+  Sql("DROP TABLE ExclusionsDS");
+  TSqliteDataModule& dm = Open();
+  void* module = dlopen(SELVO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto* setDataModule = reinterpret_cast<void (*)(TDataModule*)>(dlsym(module, "SetDataModule"));
+  auto* fill = reinterpret_cast<void (*)()>(dlsym(module, "FillDiscountList"));
+  ASSERT_TRUE(setDataModule && fill);
+  setDataModule(&dm);
+  std::string message;
+  try {
+    fill();
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  setDataModule(nullptr);
+  dlclose(module);
+  EXPECT_EQ(message, "procedure FillDiscountList -> Виды оплаты: не удалось найти набор данных ExclusionsDS в Ferin10.dll!");
+}
+
+}  // namespace
+}  // namespace selvo

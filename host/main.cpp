@@ -1,10 +1,12 @@
 // selvo-host: the host program that creates a shop database, loads the
-// module and runs its jobs.
-#include <cstdio>
+// module and runs its jobs (see host/HostCommands.h).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host/HostCommands.h"
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::fprintf(stderr, "usage: selvo-host init|payments [--db FILE]\n");
-  return 2;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return selvo::host::RunHostProgram(args, {SELVO_MODULE_FILE, SELVO_MODULE_BUILD_DIR}, std::cout, std::cerr);
 }

@@ -1,0 +1,115 @@
+#include "host/HostCommands.h"
+
+#include <filesystem>
+#include <ostream>
+
+#include "host/HostPaths.h"
+#include "host/HostSession.h"
+#include "host/ModuleLoader.h"
+#include "host/PaymentTable.h"
+#include "host/SampleShop.h"
+#include "host/SqliteDataModule.h"
+#include "platform/FormatSettings.h"
+
+namespace selvo::host {
+namespace {
+
+constexpr const char* kProgram = "selvo-host";
+
+const TOptionSpec kDbOption{"--db", "FILE", "база данных магазина (по умолчанию " + DefaultDatabasePath() + ")"};
+
+std::string DatabasePath(const TParsedCommand& command) { return command.Value("--db", DefaultDatabasePath()); }
+
+int Fail(std::ostream& err, const std::string& message) {
+  err << kProgram << ": " << message << "\n";
+  return 1;
+}
+
+}  // namespace
+
+const std::vector<TCommandSpec>& HostCommandSpecs() {
+  static const std::vector<TCommandSpec> specs = {
+      {"init",
+       "создать базу данных магазина с примером: виды оплаты, карты скидок, товары",
+       {kDbOption, {"--force", "", "перезаписать существующий файл"}}},
+      {"payments", "загрузить модуль и показать виды оплаты, прочитанные им из базы данных", {kDbOption}},
+  };
+  return specs;
+}
+
+int RunInit(const TParsedCommand& command, std::ostream& out, std::ostream& err) {
+  const std::string path = DatabasePath(command);
+  try {
+    if (!command.Has("--db")) {
+      std::error_code ec;
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+      if (ec) return Fail(err, "не удалось создать папку для \"" + path + "\": " + ec.message());
+    }
+    CreateSampleShop(path, command.Has("--force"));
+  } catch (const Exception& e) {
+    std::string message = e.Message();
+    if (!command.Has("--force") && std::filesystem::exists(path))
+      message += " (--force перезапишет его)";
+    return Fail(err, message);
+  }
+  out << "Создана база данных магазина: " << path << "\n";
+  return 0;
+}
+
+int RunPayments(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out,
+                std::ostream& err) {
+  const std::string path = DatabasePath(command);
+  try {
+    TSqliteDataModule dataModule(path);
+    TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
+    const TModuleExports& module = library.Exports();
+    ConnectModule(module, dataModule);
+    struct TDisconnect {  // the module must not keep a data module that goes
+      const TModuleExports& module;
+      ~TDisconnect() {
+        module.SetDataModule(nullptr);
+        module.SetTransactionFunc(nullptr);
+        SetCallbackDataModule(nullptr);
+      }
+    } disconnect{module};
+
+    module.FillPaymentsList();
+    TPaymentList& list = *module.GetPaymentList();
+    TSqliteDataSet& payments = dataModule.DataSet("Payment");
+    TPaymentColumns columns;
+    columns.rounding = payments.FindField("CheckItogPrec") != nullptr;
+    columns.gsmVO = payments.FindField("GsmVO") != nullptr;
+    columns.customCheck = payments.FindField("CUSTOMCHECK") != nullptr;
+    out << "Виды оплаты (" << list.Count() << "), база данных " << path << ":\n"
+        << FormatPaymentTable(list, columns, ModuleFormatSettings());
+    return 0;
+  } catch (const Exception& e) {
+    return Fail(err, e.Message());
+  }
+}
+
+int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& location, std::ostream& out,
+                   std::ostream& err) {
+  const auto& specs = HostCommandSpecs();
+  try {
+    const TParsedCommand command = ParseCommandLine(args, specs);
+    if (command.help) {
+      out << UsageText(kProgram, specs, command.command);
+      return 0;
+    }
+    if (command.command == "init") return RunInit(command, out, err);
+    if (command.command == "payments") return RunPayments(command, location, out, err);
+    throw EUsageError("неизвестная команда \"" + command.command + "\"");
+  } catch (const EUsageError& e) {
+    err << kProgram << ": " << e.Message() << "\n" << UsageText(kProgram, specs);
+    return 2;
+  } catch (const std::exception& e) {
+    // Anything else that went wrong (no memory, a system error) is reported
+    // the same way: the program never ends on an uncaught error.
+    return Fail(err, e.what());
+  } catch (...) {
+    return Fail(err, "непредвиденная ошибка");
+  }
+}
+
+}  // namespace selvo::host

@@ -1,0 +1,49 @@
+#include "host/HostSession.h"
+
+#include <limits>
+
+#include "host/SqliteStatement.h"
+
+namespace selvo::host {
+namespace {
+
+std::int32_t MaxOf(TSqliteDataModule& dataModule, const char* table, const char* column) {
+  if (!dataModule.FindComponent(table)) return 0;
+  try {
+    TSqliteStatement select(dataModule.Connection(), "SELECT max(CAST(" + QuoteIdentifier(column) +
+                                                         " AS INTEGER)) FROM " + QuoteIdentifier(table));
+    if (!select.Step() || select.ColumnIsNull(0)) return 0;
+    const std::int64_t value = select.ColumnInt(0);
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    return value < 0 ? 0 : static_cast<std::int32_t>(value);
+  } catch (const EDatabaseError&) {
+    return 0;  // a table without that column has no identifiers to follow
+  }
+}
+
+}  // namespace
+
+TLastIdentifiers ReadLastIdentifiers(TSqliteDataModule& dataModule) {
+  TLastIdentifiers ids;
+  ids.payment = MaxOf(dataModule, "Payment", "ID");
+  ids.discount = MaxOf(dataModule, "SelvoDiscountDS", "td_ID");
+  ids.dscGoods = MaxOf(dataModule, "DiscountGoodsDS", "dg_ID");
+  ids.exclusions = MaxOf(dataModule, "ExclusionsDS", "ex_ID");
+  return ids;
+}
+
+std::int32_t HeadlessGoodsSelect() { return 2; }
+
+void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule) {
+  const TLastIdentifiers ids = ReadLastIdentifiers(dataModule);
+  SetCallbackDataModule(&dataModule);
+  module.SetDataModule(&dataModule);
+  module.SetLastPaymentID(ids.payment);
+  module.SetLastDiscountID(ids.discount);
+  module.SetLastDscGoodsID(ids.dscGoods);
+  module.SetLastExclusionsID(ids.exclusions);
+  module.SetTransactionFunc(&TransactionCallback);
+  module.SetGoodsSelectFormShow(&HeadlessGoodsSelect);
+}
+
+}  // namespace selvo::host

@@ -144,7 +144,8 @@ std::vector<std::string> SplitExchangeFields(std::string_view line) {
 
 std::string FormatExchangeNumber(double value) { return FloatToStrFixed(value, 2, FullStopSettings()); }
 
-std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSettings& fs) {
+std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSettings& fs,
+                                       const std::string& fieldName) {
   if (TryStrToFloat(text, FullStopSettings())) {
     std::string converted = text;
     for (char& c : converted)
@@ -153,7 +154,7 @@ std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSet
   }
   if (fs.DecimalSeparator != '.' && text.find(fs.DecimalSeparator) != std::string::npos &&
       TryStrToFloat(text, fs)) {
-    throw EConvertError(Quoted(text) + " не является допустимым числом: в файле обмена дробная часть отделяется точкой");
+    throw EConvertError("'" + text + "' не является допустимым числом с плавающей точкой для поля '" + fieldName + "'");
   }
   return text;
 }
@@ -213,7 +214,8 @@ void TPaymentList::ImportFromFile(const std::string& fileName) {
         ds->FieldByName("Name").SetAsString(fields[0]);
         ds->FieldByName("Type").SetAsString(fields[1]);
         ds->FieldByName("Check").SetAsString(fields[2]);
-        ds->FieldByName("Discount").SetAsString(ExchangeNumberToModuleText(fields[3], ModuleFormatSettings()));
+        TField& discount = ds->FieldByName("Discount");
+        discount.SetAsString(ExchangeNumberToModuleText(fields[3], ModuleFormatSettings(), discount.FieldName()));
         ds->FieldByName("Enabled").SetAsString(fields[4]);
       } catch (...) {
         ds->Cancel();

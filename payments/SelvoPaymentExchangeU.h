@@ -40,7 +40,9 @@ std::string FormatExchangeNumber(double value);
 // holds: the full stop becomes fs.DecimalSeparator. A text that is no number
 // with a full stop comes back unchanged for the dataset to refuse, except a
 // number in fs's own decimal form (such as "7,50" under a comma), which the
-// file never holds and which raises EConvertError here.
-std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSettings& fs);
+// file never holds: that raises EConvertError naming the text and fieldName,
+// as the dataset's own conversion would.
+std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSettings& fs,
+                                       const std::string& fieldName);
 
 }  // namespace selvo

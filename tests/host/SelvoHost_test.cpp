@@ -1,0 +1,144 @@
+// The selvo-host program end to end: the built binary on temporary shop
+// databases, with the module it loads itself.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "host/ShopSchema.h"
+#include "host/SqliteDataModule.h"
+#include "host/SqliteStatement.h"
+#include "tests/common/TestSupport.h"
+
+namespace selvo::host {
+namespace {
+
+using selvo::test::ReadFileBytes;
+using selvo::test::TempDir;
+using selvo::test::WriteFileBytes;
+
+struct TRun {
+  int code = -1;  // -1: ended by a signal
+  std::string out, err;
+};
+
+class SelvoHostTest : public ::testing::Test {
+ protected:
+  // Runs the program with the arguments (shell words) and environment
+  // assignments in front.
+  TRun Run(const std::string& args, const std::string& env = "") {
+    const std::string cmd = env + " '" SELVO_HOST_PATH "' " + args + " >'" + dir_.file("out") + "' 2>'" +
+                            dir_.file("err") + "' </dev/null";
+    const int status = std::system(cmd.c_str());
+    TRun run;
+    if (WIFEXITED(status)) run.code = WEXITSTATUS(status);
+    run.out = ReadFileBytes(dir_.file("out"));
+    run.err = ReadFileBytes(dir_.file("err"));
+    return run;
+  }
+  std::string Db(const std::string& name) { return "--db '" + dir_.file(name) + "'"; }
+
+  TempDir dir_;
+};
+
+TEST_F(SelvoHostTest, InitCreatesTheShopAndRefusesToOverwriteIt) {
+  TRun init = Run("init " + Db("shop.db"));
+  ASSERT_EQ(init.code, 0) << init.err;
+  EXPECT_NE(init.out.find(dir_.file("shop.db")), std::string::npos) << init.out;
+  const std::string created = ReadFileBytes(dir_.file("shop.db"));
+  ASSERT_FALSE(created.empty());
+
+  TRun again = Run("init " + Db("shop.db"));
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("уже существует"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
+  EXPECT_EQ(ReadFileBytes(dir_.file("shop.db")), created);
+
+  TRun forced = Run("init --force " + Db("shop.db"));
+  EXPECT_EQ(forced.code, 0) << forced.err;
+}
+
+TEST_F(SelvoHostTest, PaymentsPrintsEveryPaymentTypeTheModuleRead) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  TRun run = Run("payments " + Db("shop.db"));
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  for (const char* text : {"Наименование", "наличные", "безналичные", "ЛНР", "платежный терминал",
+                           "дисконтная карта", "ЛБР", "Бонусы", "Ведомость", "Сертификат",
+                           "110 Дисконтные карты (доп. 1)", "100 коп. свыше 1000", "печатается", "Виды оплаты (9)"})
+    EXPECT_NE(run.out.find(text), std::string::npos) << text << " missing in\n" << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 12) << "title, header, rule and nine rows";
+}
+
+TEST_F(SelvoHostTest, PaymentsShowsColumnsAnOldDatabaseLacks) {
+  CreateShopDatabase(dir_.file("old.db"), false, TSchemaOptions{false, false, false});
+  {
+    TSqliteDataModule dm(dir_.file("old.db"));
+    ExecSql(dm.Connection(), "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount) VALUES (3, 'ЛНР', 1, 2, 2.5)");
+  }
+  TRun run = Run("payments " + Db("old.db"));
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("ЛНР"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("—"), std::string::npos) << run.out;
+}
+
+TEST_F(SelvoHostTest, DefaultDatabaseLivesInTheUserDataFolder) {
+  const std::string env = "XDG_DATA_HOME='" + dir_.file("data") + "'";
+  ASSERT_EQ(Run("init", env).code, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("data/selvo/shop.db")));
+  TRun run = Run("payments", env);
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find(dir_.file("data/selvo/shop.db")), std::string::npos);
+}
+
+TEST_F(SelvoHostTest, BadDatabasesGiveAMessageAndNoCrash) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  WriteFileBytes(dir_.file("garbage.db"), std::string(4096, 'x'));
+  WriteFileBytes(dir_.file("cut.db"), ReadFileBytes(dir_.file("shop.db")).substr(0, 3000));
+  WriteFileBytes(dir_.file("empty.db"), "");
+  CreateShopDatabase(dir_.file("broken.db"), false);
+  {
+    TSqliteDataModule dm(dir_.file("broken.db"));
+    ExecSql(dm.Connection(), "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); ALTER TABLE Payment DROP COLUMN Enabled");
+  }
+  const struct {
+    const char* file;
+    const char* message;
+  } cases[] = {
+      {"missing.db", "не найден"},
+      {"garbage.db", "не является базой данных магазина"},
+      {"cut.db", ""},
+      {"empty.db", "нет таблиц магазина"},
+      {"broken.db", "Payment: поле 'Enabled' не найдено"},  // raised by the module, through dlopen
+  };
+  for (const auto& c : cases) {
+    TRun run = Run("payments " + Db(c.file));
+    EXPECT_EQ(run.code, 1) << c.file << ": " << run.err;
+    EXPECT_NE(run.err.find("selvo-host: "), std::string::npos) << c.file;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.file << ": " << run.err;
+  }
+}
+
+TEST_F(SelvoHostTest, ModuleThatCannotBeLoaded) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  TRun run = Run("payments " + Db("shop.db"), "SELVO_MODULE='" + dir_.file("nope.so") + "'");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("Не удалось загрузить модуль"), std::string::npos) << run.err;
+}
+
+TEST_F(SelvoHostTest, CommandLineMistakesShowTheUsage) {
+  TRun help = Run("--help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("selvo-host init"), std::string::npos);
+  EXPECT_NE(Run("init --help").out.find("--force"), std::string::npos);
+  for (const char* args : {"", "sell", "init --db", "payments --force", "init extra", "init --force=yes"}) {
+    TRun run = Run(args);
+    EXPECT_EQ(run.code, 2) << args;
+    EXPECT_NE(run.err.find("Использование"), std::string::npos) << args;
+  }
+}
+
+}  // namespace
+}  // namespace selvo::host

@@ -1,0 +1,344 @@
+// The host's data module: opening shop databases, the transaction callback
+// and what the module reads through it.
+#include "host/SqliteDataModule.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "discounts/SelvoDiscountItemsU.h"
+#include "host/HostSession.h"
+#include "host/SampleShop.h"
+#include "host/ShopSchema.h"
+#include "host/SqliteStatement.h"
+#include "interface/SelvoModuleU.h"
+#include "payments/SelvoPaymentListU.h"
+#include "platform/FormatSettings.h"
+#include "tests/common/TestSupport.h"
+
+namespace selvo::host {
+namespace {
+
+using selvo::test::ReadFileBytes;
+using selvo::test::TempDir;
+using selvo::test::WriteFileBytes;
+
+std::string OpenError(const std::string& path) {
+  try {
+    TSqliteDataModule module(path);
+  } catch (const EDatabaseError& e) {
+    return e.Message();
+  }
+  return "opened";
+}
+
+TEST(SqliteDataModuleOpen, RefusesWhatIsNoShopDatabase) {
+  TempDir dir;
+  EXPECT_EQ(OpenError(dir.file("none.db")), "Файл базы данных магазина \"" + dir.file("none.db") + "\" не найден");
+  EXPECT_EQ(OpenError(dir.path()), "\"" + dir.path() + "\" не является файлом базы данных магазина");
+
+  WriteFileBytes(dir.file("text.db"), "Это не база данных, а просто текст, довольно длинный для заголовка.\n");
+  EXPECT_NE(OpenError(dir.file("text.db")).find("не является базой данных магазина"), std::string::npos);
+
+  CreateSampleShop(dir.file("shop.db"), false);
+  WriteFileBytes(dir.file("cut.db"), ReadFileBytes(dir.file("shop.db")).substr(0, 2500));
+  EXPECT_NE(OpenError(dir.file("cut.db")), "opened");
+
+  {
+    TSqliteDataModule shop(dir.file("shop.db"));
+    ExecSql(shop.Connection(), "VACUUM INTO '" + dir.file("other.db") + "'");
+    ExecSql(shop.Connection(), "ATTACH '" + dir.file("other.db") + "' AS other;"
+                               "DROP TABLE other.Payment; DROP TABLE other.SelvoDiscountDS;"
+                               "DROP TABLE other.DiscountGoodsDS; DROP TABLE other.ExclusionsDS;"
+                               "DROP TABLE other.KeyTovar; DROP TABLE other.Goods; DETACH other;");
+  }
+  EXPECT_NE(OpenError(dir.file("other.db")).find("нет таблиц магазина"), std::string::npos);
+}
+
+TEST(SqliteDataModuleOpen, ReadOnlyFileOpensForReading) {
+  TempDir dir;
+  const std::string path = dir.file("shop.db");
+  CreateSampleShop(path, false);
+  chmod(path.c_str(), 0444);
+  if (access(path.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore file modes";
+  TSqliteDataModule module(path);
+  TSqliteDataSet& payment = module.DataSet("Payment");
+  EXPECT_EQ(payment.RecordCount(), 9);
+  payment.First();
+  payment.Edit();
+  payment.FieldByName("Enabled").SetAsInteger(0);
+  payment.Post();
+  EXPECT_EQ(payment.ApplyUpdates(-1), 1) << "the write fails as an entry, not as a crash";
+}
+
+TEST(SqliteDataModuleOpen, FindsDataSetsByNameIgnoringCase) {
+  TempDir dir;
+  CreateShopDatabase(dir.file("shop.db"), false, TSchemaOptions{});
+  TSqliteDataModule module(dir.file("shop.db"));
+  EXPECT_EQ(module.FindComponent("payment"), &module.DataSet("Payment"));
+  EXPECT_EQ(module.FindComponent("Kassa"), nullptr);
+  EXPECT_THROW(module.DataSet("Kassa"), EDatabaseError);
+  EXPECT_EQ(module.DataSets().size(), 6u);
+  EXPECT_EQ(module.DataSet("ExclusionsDS").Master(), &module.DataSet("SelvoDiscountDS"));
+  EXPECT_EQ(module.DataSet("Goods").Master(), nullptr);
+}
+
+TEST(SqliteDataModuleOpen, RefusesToOverwriteUnlessAsked) {
+  TempDir dir;
+  const std::string path = dir.file("shop.db");
+  CreateShopDatabase(path, false);
+  WriteFileBytes(path + "-journal", "stale journal of the old file");
+  EXPECT_THROW(CreateSampleShop(path, false), EDatabaseError);
+  CreateSampleShop(path, true);
+  EXPECT_FALSE(std::filesystem::exists(path + "-journal")) << "an old journal would be played into the new file";
+  TSqliteDataModule module(path);
+  EXPECT_EQ(module.DataSet("Payment").RecordCount(), 9);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary files left";
+}
+
+class TransactionTest : public ::testing::Test {
+ protected:
+  TransactionTest() : path_(dir_.file("shop.db")) {
+    CreateSampleShop(path_, false);
+    module_ = std::make_unique<TSqliteDataModule>(path_);
+    SetCallbackDataModule(module_.get());
+  }
+  ~TransactionTest() override { SetCallbackDataModule(nullptr); }
+
+  // Changes one row of each kind in "Payment": 3 log entries.
+  void ChangePayments() {
+    TSqliteDataSet& ds = module_->DataSet("Payment");
+    ds.First();
+    ds.Edit();
+    ds.FieldByName("Discount").SetAsFloat(2);
+    ds.Post();
+    ds.Locate("ID", {TVariant(std::int64_t{9})}, loNone);
+    ds.Delete();
+    ds.Append();
+    ds.FieldByName("ID").SetAsInteger(10);
+    ds.FieldByName("Name").SetAsString("Купон");
+    ds.Post();
+  }
+  std::int64_t Scalar(const std::string& sql) {
+    TSqliteStatement select(module_->Connection(), sql);
+    return select.Step() ? select.ColumnInt(0) : -1;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  std::unique_ptr<TSqliteDataModule> module_;
+};
+
+TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
+  ChangePayments();
+  TSqliteDataSet& ds = module_->DataSet("Payment");
+  const std::string before = ReadFileBytes(path_);
+  ASSERT_TRUE(TransactionCallback("START"));
+  EXPECT_EQ(ds.ApplyUpdates(-1), 0);
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 1) << "written inside the transaction";
+  EXPECT_TRUE(TransactionCallback("ROLLBACK"));
+  EXPECT_EQ(ReadFileBytes(path_), before);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 0);
+  EXPECT_EQ(ds.ChangeCount(), 3) << "what was not saved is still pending";
+
+  ASSERT_TRUE(TransactionCallback("START"));
+  EXPECT_EQ(ds.ApplyUpdates(-1), 0);
+  EXPECT_TRUE(TransactionCallback("COMMIT"));
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_FALSE(TransactionCallback("ROLLBACK")) << "no transaction is open";
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_NE(ReadFileBytes(path_), before);
+
+  TSqliteDataModule reopened(path_);
+  TSqliteDataSet& again = reopened.DataSet("Payment");
+  EXPECT_EQ(again.RecordCount(), 9);
+  EXPECT_TRUE(again.Locate("ID", {TVariant(std::int64_t{10})}, loNone));
+  EXPECT_FALSE(again.Locate("ID", {TVariant(std::int64_t{9})}, loNone));
+  again.First();
+  EXPECT_EQ(again.FieldByName("Discount").AsFloat(), 2);
+}
+
+TEST_F(TransactionTest, ChangesMadeAfterTheApplyAreKeptByARollback) {
+  ChangePayments();
+  TSqliteDataSet& ds = module_->DataSet("Payment");
+  ASSERT_TRUE(TransactionCallback("START"));
+  ASSERT_EQ(ds.ApplyUpdates(-1), 0);
+  ds.Locate("ID", {TVariant(std::int64_t{10})}, loNone);
+  ds.Delete();  // the new row again
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("Discount").SetAsFloat(3);
+  ds.Post();
+  EXPECT_EQ(ds.ChangeCount(), 2);
+  EXPECT_TRUE(TransactionCallback("ROLLBACK"));
+  EXPECT_EQ(ds.ChangeCount(), 2) << "the first row changed, the deletion; the new row is gone";
+  ASSERT_TRUE(TransactionCallback("START"));
+  EXPECT_EQ(ds.ApplyUpdates(-1), 0);
+  ASSERT_TRUE(TransactionCallback("COMMIT"));
+  EXPECT_EQ(Scalar("SELECT Discount FROM Payment WHERE ID = 1"), 3);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM Payment"), 8);
+}
+
+TEST_F(TransactionTest, ATransactionEndedByTheDatabaseIsAnError) {
+  ExecSql(module_->Connection(),
+          "CREATE TRIGGER guard BEFORE INSERT ON Payment WHEN NEW.Name = 'Купон' "
+          "BEGIN SELECT RAISE(ROLLBACK, 'купоны запрещены'); END;");
+  ChangePayments();
+  TSqliteDataSet& ds = module_->DataSet("Payment");
+  const std::string before = ReadFileBytes(path_);
+  ASSERT_TRUE(TransactionCallback("START"));
+  try {
+    ds.ApplyUpdates(-1);
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(e.Message().find("купоны запрещены"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(ds.ChangeCount(), 3);
+  EXPECT_FALSE(TransactionCallback("ROLLBACK"));
+  EXPECT_EQ(ds.ChangeCount(), 3);
+  EXPECT_EQ(ReadFileBytes(path_), before);
+}
+
+TEST_F(TransactionTest, CommandsAnswerWhetherSqliteAgreed) {
+  EXPECT_TRUE(TransactionCallback("START"));
+  EXPECT_FALSE(TransactionCallback("START")) << "one transaction at a time";
+  EXPECT_TRUE(TransactionCallback("COMMIT"));
+  EXPECT_FALSE(TransactionCallback("COMMIT"));
+  EXPECT_FALSE(TransactionCallback("BEGIN"));
+  EXPECT_FALSE(TransactionCallback(nullptr));
+  SetCallbackDataModule(nullptr);
+  EXPECT_FALSE(TransactionCallback("START"));
+}
+
+TEST_F(TransactionTest, ApplyWithoutATransactionWritesAtOnce) {
+  ChangePayments();
+  EXPECT_EQ(module_->DataSet("Payment").ApplyUpdates(-1), 0);
+  EXPECT_FALSE(TransactionCallback("ROLLBACK"));
+  EXPECT_EQ(module_->DataSet("Payment").ChangeCount(), 0);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 1);
+}
+
+// ---------------------------------------------------------------------------
+// The module reading the shop through the data module.
+
+class ModuleReadsShopTest : public ::testing::Test {
+ protected:
+  ModuleReadsShopTest() : path_(dir_.file("shop.db")), savedFormat_(ModuleFormatSettings()) {}
+  ~ModuleReadsShopTest() override {
+    Module().DataModule = nullptr;
+    SetModuleFormatSettings(savedFormat_);
+  }
+  TSqliteDataModule& Open() {
+    module_ = std::make_unique<TSqliteDataModule>(path_);
+    Module().DataModule = module_.get();
+    return *module_;
+  }
+  std::string FillError() {
+    try {
+      FillPaymentsList();
+    } catch (const EDatabaseError& e) {
+      return e.Message();
+    } catch (const EConvertError& e) {
+      return e.Message();
+    }
+    return "loaded";
+  }
+
+  selvo::test::ModuleScope scope_;
+  TempDir dir_;
+  std::string path_;
+  TFormatSettings savedFormat_;
+  std::unique_ptr<TSqliteDataModule> module_;
+};
+
+TEST_F(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
+  for (const TFormatSettings& fs : {TFormatSettings::Russian(), TFormatSettings::English()}) {
+    SetModuleFormatSettings(fs);
+    CreateSampleShop(path_, true);
+    Open();
+    FillPaymentsList();
+    ASSERT_EQ(PaymentList().Count(), 9);
+    EXPECT_EQ(PaymentRecName(*PaymentList().GetItem(0)), "наличные");
+    for (int i = 0; i < 6; ++i) EXPECT_FALSE(IsRenamablePayment(i)) << i;
+    EXPECT_TRUE(IsRenamablePayment(6));
+    EXPECT_EQ(PaymentList().FindByID(8)->CheckItogPrec, 100);
+    EXPECT_EQ(PaymentList().FindByID(6)->GsmVO, 12);
+
+    selvo::FillDiscountList();
+    TDiscountList& cards = DiscountList();
+    ASSERT_EQ(cards.Count(), 10);
+    const TDiscountItem& receipt = *cards.GetItem(0);
+    ASSERT_EQ(receipt.ThresholdSum.size(), 2u);
+    EXPECT_EQ(receipt.ThresholdSum[1], 5000);
+    EXPECT_EQ(receipt.ThresholdValue[1], 5);
+    const TDiscountItem& absolute = *cards.GetItem(1);
+    ASSERT_EQ(absolute.ThresholdUnit.size(), 2u);
+    EXPECT_EQ(absolute.ThresholdUnit[0], kUnitRouble);
+    const TDiscountItem& ban = *cards.GetItem(4);
+    ASSERT_EQ(ban.TimeValue.size(), 2u);
+    EXPECT_EQ(ban.TimeValue[0], SaleBanAmount);
+    EXPECT_EQ(ban.TimeUnit[1], kUnitRouble);
+    EXPECT_TRUE(ban.IsTarget(4, true));
+    const TDiscountItem& coffee = *cards.GetItem(3);
+    EXPECT_TRUE(coffee.IsTarget(2, true));
+    EXPECT_TRUE(coffee.IsTarget(304, false));
+    EXPECT_EQ(cards.GetItem(6)->WeekDays, 96);
+    EXPECT_FALSE(cards.GetItem(6)->AllWeek);
+    EXPECT_FALSE(cards.GetItem(7)->AllDay);
+    ASSERT_EQ(cards.GetItem(7)->TimeBegin.size(), 1u);
+    EXPECT_EQ(cards.GetItem(8)->PeriodBegin.size(), 2u);
+    EXPECT_FALSE(cards.GetItem(9)->Enabled);
+    EXPECT_FALSE(cards.GetItem(9)->PeriodEnabled.at(0));
+
+    const TLastIdentifiers ids = ReadLastIdentifiers(*module_);
+    EXPECT_EQ(ids.payment, 9);
+    EXPECT_EQ(ids.discount, 10);
+    EXPECT_EQ(ids.dscGoods, 10);
+    EXPECT_EQ(ids.exclusions, 3);
+  }
+}
+
+TEST_F(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
+  CreateShopDatabase(path_, false);
+  {
+    TSqliteDataModule setup(path_);
+    ExecSql(setup.Connection(),
+            "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'), (2, 'ЛБР');"
+            "ALTER TABLE Payment DROP COLUMN Enabled;");
+  }
+  Open();
+  EXPECT_EQ(FillError(), "Payment: поле 'Enabled' не найдено");
+  EXPECT_EQ(PaymentList().Count(), 0);
+}
+
+TEST_F(ModuleReadsShopTest, AValueThatDoesNotConvertStopsTheLoadingAfterTheRowsBefore) {
+  CreateShopDatabase(path_, false);
+  {
+    TSqliteDataModule setup(path_);
+    ExecSql(setup.Connection(),
+            "INSERT INTO Payment (ID, Name, Type) VALUES (1, 'наличные', 0), (2, 'ЛБР', 1), (3, 'Бонусы', 'один');");
+  }
+  Open();
+  EXPECT_EQ(FillError(), "'один' не является допустимым целым числом для поля 'Type'");
+  EXPECT_EQ(PaymentList().Count(), 2);
+}
+
+TEST_F(ModuleReadsShopTest, RoundingColumnNeedsItsLimit) {
+  CreateShopDatabase(path_, false, TSchemaOptions{true, false, false});
+  {
+    TSqliteDataModule setup(path_);
+    ExecSql(setup.Connection(),
+            "INSERT INTO Payment (ID, Name, CheckItogPrec) VALUES (1, 'наличные', 100);"
+            "ALTER TABLE Payment DROP COLUMN CheckPrecLimit;");
+  }
+  Open();
+  EXPECT_EQ(FillError(), "Payment: поле 'CheckPrecLimit' не найдено");
+  EXPECT_FALSE(Module().HasGsmVOField || Module().HasCustomCheckField);
+}
+
+}  // namespace
+}  // namespace selvo::host

@@ -89,7 +89,7 @@ void THashedTextList::Add(std::string text) {
 
 bool THashedTextList::Contains(std::string_view text) const {
   // Identifiers are digits: no folding (and no allocation of a folded copy).
-  if (IsAsciiWithoutLetters(text)) return lowered_.find(std::string(text)) != lowered_.end();
+  if (IsAsciiWithoutLetters(text)) return lowered_.find(text) != lowered_.end();
   return lowered_.find(LowerCase(text)) != lowered_.end();
 }
 
@@ -330,11 +330,14 @@ TDiscountItem* TDiscountList::FindGoodsCard(std::int32_t categoryID, std::int32_
                                             double price, std::int32_t payID, double moment,
                                             double quantity) const {
   const bool floorAtPurchase = Module().RSumCanNotBeLowThenZSum;
+  // The target test (IsTarget) with the decimal texts made once, not per card.
+  const std::string categoryText = std::to_string(categoryID);
+  const std::string goodsText = std::to_string(goodsID);
   double best = 0;
   TDiscountItem* chosen = nullptr;
   for (const auto& card : items_) {
     if (card->PayID != payID || card->DiscountTarget != 1 || !card->IsActive(moment)) continue;
-    if (!card->IsTarget(categoryID, true) && !card->IsTarget(goodsID, false)) continue;
+    if (!card->Categories.Contains(categoryText) && !card->Goods.Contains(goodsText)) continue;
     double d = card->GetDiscount(nullptr, nullptr, price * quantity, quantity);
     if (floorAtPurchase && d != SaleBanAmount && zPrice * quantity > price * quantity - d) d = 0;
     if (d > best) {
@@ -345,11 +348,22 @@ TDiscountItem* TDiscountList::FindGoodsCard(std::int32_t categoryID, std::int32_
   return chosen;
 }
 
-double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double moment) const {
+double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double moment,
+                                         const TDiscountItem** winner) const {
+  if (winner) *winner = nullptr;
   const std::int32_t lines = DynArrayLength(sale.GoodsIDs);
   if (DynArrayLength(sale.CategoryIDs) < lines || DynArrayLength(sale.Prices) < lines ||
       DynArrayLength(sale.Quantities) < lines)
     throw EInvalidSale("Продажа: последовательности строк чека короче списка товаров");
+
+  // The target test (IsTarget) with the decimal texts made once, not per card.
+  std::vector<std::string> categoryTexts, goodsTexts;
+  categoryTexts.reserve(static_cast<std::size_t>(lines));
+  goodsTexts.reserve(static_cast<std::size_t>(lines));
+  for (std::int32_t j = 0; j < lines; ++j) {
+    categoryTexts.push_back(std::to_string(sale.CategoryIDs[j]));
+    goodsTexts.push_back(std::to_string(sale.GoodsIDs[j]));
+  }
 
   // Money in ten-thousandths, as a 64-bit count.
   constexpr double kLargestCount = 9223372036854774784.0;  // the largest double below 2^63
@@ -357,14 +371,16 @@ double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double mom
   for (const auto& card : items_) {
     if (card->PayID != sale.PayID || card->DiscountTarget != 1 || !card->IsActive(moment)) continue;
     double sum = 0;
-    for (std::int32_t j = 0; j < lines; ++j) {
-      if (card->IsTarget(sale.CategoryIDs[j], true) || card->IsTarget(sale.GoodsIDs[j], false))
+    for (std::size_t j = 0; j < categoryTexts.size(); ++j) {
+      if (card->Categories.Contains(categoryTexts[j]) || card->Goods.Contains(goodsTexts[j]))
         sum += sale.Prices[j] * sale.Quantities[j];
     }
     const double d = sum > 0 ? card->GetDiscount(nullptr, nullptr, sum, 1) : 0;
     const double scaled = d * 10000;
-    if (scaled > static_cast<double>(best))
+    if (scaled > static_cast<double>(best)) {
       best = static_cast<std::int64_t>(std::nearbyint(std::min(scaled, kLargestCount)));  // halves to even
+      if (winner) *winner = card.get();
+    }
   }
   return static_cast<double>(best) / 10000;
 }

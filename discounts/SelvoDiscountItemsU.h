@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,8 +63,13 @@ class THashedTextList {
   std::vector<std::string>::const_iterator end() const { return texts_.end(); }
 
  private:
+  // Looks texts up without copying them into a std::string first.
+  struct TTextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
   std::vector<std::string> texts_;
-  std::unordered_set<std::string> lowered_;
+  std::unordered_set<std::string, TTextHash, std::equal_to<>> lowered_;
 };
 
 // One automatic discount card. A new card is enabled, holds all day and every
@@ -175,7 +181,9 @@ class TDiscountList {
   // lines it targets, to four decimals. Reads GoodsIDs, CategoryIDs, Prices,
   // Quantities and PayID of the sale; EInvalidSale when a line sequence
   // is shorter than GoodsIDs.
-  double GoodsGroupDiscount(const TDiscountInData& sale, double moment) const;
+  // The card that gave it goes to *winner (nullptr when none gave more than 0).
+  double GoodsGroupDiscount(const TDiscountInData& sale, double moment,
+                            const TDiscountItem** winner = nullptr) const;
 
  private:
   std::vector<std::unique_ptr<TDiscountItem>> items_;

@@ -1,0 +1,195 @@
+// The discount list: loading a large shop's cards from SQLite, and the card
+// selection that every sale runs.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discounts/SelvoDiscountItemsU.h"
+#include "host/ShopSchema.h"
+#include "host/SqliteDataModule.h"
+#include "host/SqliteStatement.h"
+#include "interface/SelvoModuleU.h"
+#include "platform/DateUtils.h"
+#include "platform/FormatSettings.h"
+
+namespace {
+
+using namespace selvo;
+
+constexpr int kTargetsPerCard = 5;
+constexpr int kPeriodsPerCard = 2;
+const double kMoment = EncodeDate(2024, 6, 5) + 0.5;
+
+// A shop database with `cards` cards of every kind: half receipt cards, half
+// goods cards, each with five target rows (categories and articles), two
+// periods around kMoment, thresholds and time discounts.
+class BenchShop {
+ public:
+  explicit BenchShop(int cards) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "selvo-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    dir_ = pattern;
+    path_ = dir_ + "/shop.db";
+    host::CreateShopDatabase(path_, true);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) std::abort();
+    host::ExecSql(db, "BEGIN");
+    {
+      host::TSqliteStatement card(db, "INSERT INTO SelvoDiscountDS VALUES (?, ?, 1, 0.25, 0.875, ?, 1, 127, ?, ?, ?, 0, ?)");
+      host::TSqliteStatement target(db, "INSERT INTO DiscountGoodsDS VALUES (?, ?, ?, ?)");
+      host::TSqliteStatement period(db, "INSERT INTO ExclusionsDS VALUES (?, ?, ?, ?, 1)");
+      std::int64_t targetID = 0, periodID = 0;
+      for (int i = 1; i <= cards; ++i) {
+        card.BindInt(1, i);
+        card.Bind(2, TVariant(std::string("Карта скидок № ") + std::to_string(i)));
+        card.BindInt(3, i % 2);
+        card.BindInt(4, i % 3 != 0);
+        card.Bind(5, TVariant(std::string("500=3%;1000=5%;3000=150р;")));
+        card.BindInt(6, i % 2);
+        card.Bind(7, TVariant(std::string("08:0:0-10:0:0=7%;20:0:0-23:59:59=10000000р;")));
+        card.Step();
+        card.Reset();
+        for (int t = 0; t < kTargetsPerCard; ++t) {
+          target.BindInt(1, ++targetID);
+          target.BindInt(2, i);
+          target.BindInt(3, t == 0 ? 1 : 0);
+          target.BindInt(4, t == 0 ? i % 40 : (i * 7 + t * 131) % 2000);
+          target.Step();
+          target.Reset();
+        }
+        for (int p = 0; p < kPeriodsPerCard; ++p) {
+          period.BindInt(1, ++periodID);
+          period.BindInt(2, i);
+          period.Bind(3, TVariant(kMoment - 30 + p * 20));
+          period.Bind(4, TVariant(kMoment - 10 + p * 20));
+          period.Step();
+          period.Reset();
+        }
+      }
+    }
+    host::ExecSql(db, "COMMIT");
+    sqlite3_close(db);
+  }
+  ~BenchShop() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+// The module state with the list loaded from a shop of `cards` cards.
+class LoadedModule {
+ public:
+  explicit LoadedModule(int cards) : shop_(cards) {
+    ModuleLoad();
+    SetModuleFormatSettings(TFormatSettings::Russian());
+    dataModule_ = std::make_unique<host::TSqliteDataModule>(shop_.path());
+    Module().DataModule = dataModule_.get();
+  }
+  ~LoadedModule() {
+    Module().DataModule = nullptr;
+    dataModule_.reset();
+    ModuleUnload();
+  }
+
+ private:
+  BenchShop shop_;
+  std::unique_ptr<host::TSqliteDataModule> dataModule_;
+};
+
+void BM_FillDiscountList(benchmark::State& state) {
+  const int cards = static_cast<int>(state.range(0));
+  LoadedModule module(cards);
+  for (auto _ : state) {
+    selvo::FillDiscountList();
+    benchmark::DoNotOptimize(DiscountList().Count());
+  }
+  if (DiscountList().Count() != cards) state.SkipWithError("not every card was loaded");
+  state.SetItemsProcessed(state.iterations() * cards);
+}
+BENCHMARK(BM_FillDiscountList)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The same with the three datasets closed first, so that the load also reads
+// every row from SQLite, as after the host's start.
+void BM_FillDiscountListFromClosedDatasets(benchmark::State& state) {
+  const int cards = static_cast<int>(state.range(0));
+  LoadedModule module(cards);
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (TDataSet* ds : {&SelvoDiscountDataSet(), &DiscountGoodsDataSet(), &ExclusionsDataSet()}) ds->Close();
+    state.ResumeTiming();
+    selvo::FillDiscountList();
+  }
+  if (DiscountList().Count() != cards) state.SkipWithError("not every card was loaded");
+  state.SetItemsProcessed(state.iterations() * cards);
+}
+BENCHMARK(BM_FillDiscountListFromClosedDatasets)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// A sale of 50 lines over 2000 articles in 40 categories.
+struct BenchSale {
+  std::vector<std::int32_t> goods, categories;
+  std::vector<double> zPrices, prices, quantities;
+  TDiscountInData data{};
+  BenchSale() {
+    for (int j = 0; j < 50; ++j) {
+      goods.push_back((j * 37) % 2000);
+      categories.push_back(j % 40);
+      zPrices.push_back(40 + j);
+      prices.push_back(55 + j);
+      quantities.push_back(1 + j % 3);
+    }
+    data.GoodsIDs = DynArrayFrom(goods);
+    data.CategoryIDs = DynArrayFrom(categories);
+    data.ZPrices = DynArrayFrom(zPrices);
+    data.Prices = DynArrayFrom(prices);
+    data.Quantities = DynArrayFrom(quantities);
+    data.PayID = 1;
+    data.SaleTime = kMoment;
+  }
+  ~BenchSale() {
+    DynArrayRelease(data.GoodsIDs);
+    DynArrayRelease(data.CategoryIDs);
+    DynArrayRelease(data.ZPrices);
+    DynArrayRelease(data.Prices);
+    DynArrayRelease(data.Quantities);
+  }
+};
+
+void BM_FindGoodsCard(benchmark::State& state) {
+  LoadedModule module(static_cast<int>(state.range(0)));
+  selvo::FillDiscountList();
+  const BenchSale sale;
+  for (auto _ : state) {
+    int found = 0;
+    for (std::size_t j = 0; j < sale.goods.size(); ++j)
+      found += DiscountList().FindGoodsCard(sale.categories[j], sale.goods[j], sale.zPrices[j], sale.prices[j], 1,
+                                            kMoment, sale.quantities[j]) != nullptr;
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sale.goods.size()));
+  state.SetLabel("per sale of 50 lines");
+}
+BENCHMARK(BM_FindGoodsCard)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void BM_GoodsGroupDiscount(benchmark::State& state) {
+  LoadedModule module(static_cast<int>(state.range(0)));
+  selvo::FillDiscountList();
+  const BenchSale sale;
+  for (auto _ : state) benchmark::DoNotOptimize(DiscountList().GoodsGroupDiscount(sale.data, kMoment));
+  state.SetLabel("per sale of 50 lines");
+}
+BENCHMARK(BM_GoodsGroupDiscount)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

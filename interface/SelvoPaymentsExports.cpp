@@ -1,5 +1,6 @@
 // The fifteen exported functions of the module, and its load and unload.
 #include "discounts/SelvoDiscountItemsU.h"
+#include "discounts/SelvoCalcDiscountUnit.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/QtMessageService.h"
@@ -33,8 +34,10 @@ SELVO_EXPORT void SetGoodsSelectFormShow(selvo::TGoodsSelectFormShow func) {
 }
 SELVO_EXPORT void FillPaymentsList() { selvo::FillPaymentsList(); }
 SELVO_EXPORT void FillDiscountList() { selvo::FillDiscountList(); }
-SELVO_EXPORT double CalcDiscount(const selvo::TDiscountInData*, selvo::TDiscountOutData*) {
-  throw selvo::ENotAvailable("CalcDiscount: расчёт скидок в этой сборке модуля ещё не доступен");
+SELVO_EXPORT double CalcDiscount(const selvo::TDiscountInData* inData, selvo::TDiscountOutData* outData) {
+  if (!inData || !outData) throw selvo::EInvalidSale("CalcDiscount: не передана продажа или запись результата");
+  selvo::TCalcDiscount calc;
+  return calc.Calculate(*inData, *outData);
 }
 SELVO_EXPORT void ShowSelvoPaymentsForm() {
   throw selvo::ENotAvailable("ShowSelvoPaymentsForm: редактор настроек в этой сборке модуля ещё не доступен");

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBlock>
@@ -713,8 +714,11 @@ void TCustomCheckForm::reCheckHeadChange(QTextEdit* editor) {
   const QString text = editor->document()->toRawText();
   if (IsBlank(text)) return;
 
-  RichEdit2->setDocument(editor->document()->clone(RichEdit2));
-  QTextDocument* copy = RichEdit2->document();
+  // Each copy is a child of the hidden editor; the one it replaces must go.
+  QPointer<QTextDocument> previous = RichEdit2->document();
+  QTextDocument* copy = editor->document()->clone(RichEdit2);
+  RichEdit2->setDocument(copy);
+  if (previous && previous->parent() == RichEdit2) delete previous;
   QTextCursor all(copy);
   all.select(QTextCursor::Document);
   all.setCharFormat(PlainFormat());

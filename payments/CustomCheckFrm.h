@@ -31,8 +31,9 @@ struct TCustomCheckParts {
 };
 
 // Splits at the first "#Delim1#", the first "#Delim2#" after it and the first
-// "#Delim3#" after that. A missing marker leaves its part and all later ones
-// empty (no "#Delim1#": all four). The footer is cut to 65535 characters.
+// "#Delim3#" after that. Where a marker is missing, the rest of the text stays
+// in the part being read and the later parts are empty (no "#Delim1#": all of
+// it is the cliché), so no text of the template is ever dropped.
 TCustomCheckParts SplitTemplate(const std::string& checkTemplate);
 // The parts with the three markers between them, nothing added.
 std::string JoinTemplate(const TCustomCheckParts& parts);

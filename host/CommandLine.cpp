@@ -48,6 +48,10 @@ TParsedCommand ParseCommandLine(const std::vector<std::string>& args, const std:
     const TOptionSpec* option = nullptr;
     for (const TOptionSpec& o : spec->options)
       if (o.name == name) option = &o;
+    if (!option && !spec->argument.empty() && parsed.arguments.empty() && (arg == "-" || arg.rfind("-", 0) != 0)) {
+      parsed.arguments.push_back(arg);
+      continue;
+    }
     if (!option) {
       if (arg.rfind("-", 0) == 0)
         throw EUsageError("у команды " + spec->name + " нет параметра " + name);
@@ -79,6 +83,7 @@ std::string UsageText(const std::string& program, const std::vector<TCommandSpec
     std::string line = "  " + program + " " + c.name;
     for (const TOptionSpec& o : c.options)
       line += " [" + o.name + (o.valueName.empty() ? "" : " " + o.valueName) + "]";
+    if (!c.argument.empty()) line += " " + c.argument;
     text += line + "\n      " + c.summary + "\n";
     if (!command.empty())
       for (const TOptionSpec& o : c.options) text += optionLine(o);

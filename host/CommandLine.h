@@ -25,12 +25,16 @@ struct TCommandSpec {
   std::string name;  // "init"
   std::string summary;
   std::vector<TOptionSpec> options;
+  // The one positional argument the command takes ("[SALE.json | -]"), or
+  // empty when it takes none.
+  std::string argument;
 };
 
 struct TParsedCommand {
   std::string command;  // empty when only help was asked for
   bool help = false;
   std::map<std::string, std::string> options;  // a flag maps to ""
+  std::vector<std::string> arguments;           // positional, at most one
 
   bool Has(const std::string& option) const { return options.count(option) != 0; }
   // The option's value, or fallback when it was not given.

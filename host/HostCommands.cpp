@@ -1,8 +1,10 @@
 #include "host/HostCommands.h"
 
 #include <filesystem>
+#include <iostream>
 #include <ostream>
 
+#include "host/CalcCommand.h"
 #include "host/HostPaths.h"
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
@@ -31,8 +33,10 @@ const std::vector<TCommandSpec>& HostCommandSpecs() {
   static const std::vector<TCommandSpec> specs = {
       {"init",
        "создать базу данных магазина с примером: виды оплаты, карты скидок, товары",
-       {kDbOption, {"--force", "", "перезаписать существующий файл"}}},
-      {"payments", "загрузить модуль и показать виды оплаты, прочитанные им из базы данных", {kDbOption}},
+       {kDbOption, {"--force", "", "перезаписать существующий файл"}},
+       ""},
+      {"payments", "загрузить модуль и показать виды оплаты, прочитанные им из базы данных", {kDbOption}, ""},
+      kCalcCommandSpec,
   };
   return specs;
 }
@@ -99,6 +103,7 @@ int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& 
     }
     if (command.command == "init") return RunInit(command, out, err);
     if (command.command == "payments") return RunPayments(command, location, out, err);
+    if (command.command == "calc") return RunCalc(command, location, std::cin, out, err);
     throw EUsageError("неизвестная команда \"" + command.command + "\"");
   } catch (const EUsageError& e) {
     err << kProgram << ": " << e.Message() << "\n" << UsageText(kProgram, specs);

@@ -1,0 +1,216 @@
+#include "host/CalcCommand.h"
+
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <sstream>
+
+#include "discounts/DecimalRounding.h"
+#include "discounts/SelvoDiscountItemsU.h"
+#include "host/HostPaths.h"
+#include "host/HostSession.h"
+#include "host/ModuleLoader.h"
+#include "host/SaleJson.h"
+#include "host/SqliteDataModule.h"
+#include "interface/SelvoModuleU.h"
+#include "payments/SelvoPaymentListU.h"
+#include "platform/Clock.h"
+#include "platform/FormatSettings.h"
+#include "platform/MessageService.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+
+const TCommandSpec kCalcCommandSpec{
+    "calc",
+    "рассчитать скидку продажи из файла JSON (или стандартного ввода) и показать сумму к оплате",
+    {{"--db", "FILE", "база данных магазина (по умолчанию " + DefaultDatabasePath() + ")"},
+     {"--json", "", "вывести результат одним объектом JSON"},
+     {"--explain", "", "показать все варианты скидки, которые рассматривал расчёт"}},
+    "[SALE.json | -]"};
+
+namespace {
+
+std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
+  const std::string source = command.arguments.empty() ? "-" : command.arguments[0];
+  if (source == "-") {
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::ifstream file(source, std::ios::binary);
+  if (!file) throw ESaleFormat("не удалось открыть файл продажи \"" + source + "\"");
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Keeps the messages of the in-process calculation (the module shows its
+// own to the cashier).
+class TRecordedMessages : public IMessageService {
+ public:
+  TModalResult Show(const TMessage&) override { return TModalResult::mrOk; }
+};
+
+// The same calculation code as the module's, in this process, with a trace.
+// It reads the same database and settings file as the module does.
+class TTracedCalculation {
+ public:
+  explicit TTracedCalculation(TSqliteDataModule& dataModule) {
+    ModuleLoad();
+    SetMessageService(&messages_);
+    Module().DataModule = &dataModule;
+  }
+  ~TTracedCalculation() {
+    SetMessageService(nullptr);
+    ModuleUnload();
+  }
+  TTracedCalculation(const TTracedCalculation&) = delete;
+  TTracedCalculation& operator=(const TTracedCalculation&) = delete;
+
+  TCalcTrace Run(const TDiscountInData& sale) {
+    FillPaymentsList();
+    FillDiscountList();
+    TCalcTrace trace;
+    TResultRecord out;
+    TCalcDiscount(&trace).Calculate(sale, *out.get());
+    return trace;
+  }
+
+ private:
+  TRecordedMessages messages_;
+};
+
+// Money as the till shows it: rounded to kopecks, halves away from zero.
+std::string Money(double value) { return FloatToStrFixed(RoundMoney(value), 2, ModuleFormatSettings()); }
+
+std::string CardText(const TCalcTrace::TCardRef& card) {
+  return "карта \"" + card.name + "\" (ID " + std::to_string(card.id) + ")";
+}
+
+}  // namespace
+
+std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std::int32_t payID) {
+  std::ostringstream s;
+  s << "Сумма чека: " << Money(t.total) << ", по закупочным ценам: " << Money(t.zTotal) << "\n";
+  s << "Не ниже закупочной стоимости (RSumCanNotBeLowThenZSum): " << (t.purchaseFloor ? "да" : "нет") << "\n";
+  s << "1. Вид оплаты";
+  if (t.paymentTypeFound)
+    s << " \"" << paymentName << "\" (ID " << payID << "), скидка " << FloatToStr(t.paymentPercent, ModuleFormatSettings())
+      << " %";
+  else
+    s << " с ID " << payID << " не найден: своей скидки нет";
+  s << ": " << Money(t.paySum) << "\n";
+  s << "2. Скидка на чек: ";
+  if (t.checkCard.found)
+    s << CardText(t.checkCard) << " даёт " << Money(t.checkDiscount);
+  else
+    s << "ни одна карта не подходит";
+  s << ": " << Money(t.checkSum) << "\n";
+  s << "3. По строкам: " << Money(t.goodsSum) << "\n";
+  for (std::size_t i = 0; i < t.lines.size(); ++i) {
+    const TCalcTrace::TLine& l = t.lines[i];
+    s << "   строка " << i + 1 << ": вид оплаты " << Money(l.payDiscount) << ", ";
+    if (l.card.found)
+      s << CardText(l.card) << " " << (l.banned ? "ЗАПРЕЩАЕТ ПРОДАЖУ" : Money(l.cardDiscount));
+    else
+      s << "карты нет";
+    s << "; остаётся " << Money(l.rest) << "\n";
+  }
+  s << "4. Группа товаров: ";
+  if (t.groupCard.found)
+    s << CardText(t.groupCard) << " даёт " << FloatToStr(t.groupDiscount, ModuleFormatSettings());
+  else
+    s << "ни одна карта не подходит";
+  s << ": " << Money(t.groupSum) << "\n";
+  const std::pair<double, const char*> variants[] = {
+      {t.paySum, "1 (вид оплаты)"}, {t.checkSum, "2 (скидка на чек)"}, {t.goodsSum, "3 (по строкам)"},
+      {t.groupSum, "4 (группа товаров)"}};
+  s << "Выбрано:";
+  bool any = false;
+  for (const auto& [sum, name] : variants) {
+    double rounded = RoundMoney(sum);
+    if (rounded < 0.01) rounded = 0;
+    if (rounded == t.result) {
+      s << (any ? ", " : " вариант ") << name;
+      any = true;
+    }
+  }
+  if (!any) s << " наименьшая сумма";
+  s << " — к оплате " << Money(t.result) << "\n";
+  return s.str();
+}
+
+int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std::istream& in, std::ostream& out,
+            std::ostream& err) {
+  const std::string path = command.Value("--db", DefaultDatabasePath());
+  try {
+    const TSale sale = ParseSale(ReadSaleText(command, in));
+    TSqliteDataModule dataModule(path);
+    TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
+    const TModuleExports& module = library.Exports();
+    ConnectModule(module, dataModule);
+    struct TDisconnect {
+      const TModuleExports& module;
+      ~TDisconnect() {
+        module.SetDataModule(nullptr);
+        module.SetTransactionFunc(nullptr);
+        SetCallbackDataModule(nullptr);
+      }
+    } disconnect{module};
+
+    module.FillPaymentsList();
+    module.FillDiscountList();
+
+    TPaymentList& list = *module.GetPaymentList();
+    std::int32_t payID = 0;
+    std::string paymentName;
+    if (sale.paymentName) {
+      const TPaymentRec* rec = list.FindByName(sale.paymentName->c_str());
+      if (!rec) throw ESaleFormat("payment: вид оплаты \"" + *sale.paymentName + "\" не найден в базе данных");
+      payID = rec->ID;
+      paymentName = PaymentRecName(*rec);
+    } else {
+      payID = *sale.paymentID;
+      for (std::int32_t i = 0; i < list.Count(); ++i)
+        if (list.GetItem(i)->ID == payID) paymentName = PaymentRecName(*list.GetItem(i));
+    }
+    const double moment = sale.moment ? *sale.moment : Now();
+
+    TSaleRecord record(sale, payID, moment);
+    TResultRecord result;
+    const double sum = module.CalcDiscount(&record.data(), result.get());
+    const double percent = result.get()->DiscountPercent;
+
+    TTracedCalculation traced(dataModule);
+    const TCalcTrace trace = traced.Run(record.data());
+    if (trace.result != sum)
+      err << "selvo-host: предупреждение: объяснение рассчитано на " << trace.result
+          << ", модуль вернул " << sum << " (изменились данные или часы между расчётами)\n";
+
+    if (command.Has("--json")) {
+      nlohmann::json doc;
+      doc["sum"] = sum;
+      doc["discount_percent"] = percent;
+      doc["sale_bans"] = trace.banLines;
+      if (command.Has("--explain")) doc["explain"] = ExplainText(trace, paymentName, payID);
+      out << doc.dump() << "\n";
+    } else {
+      out << "К оплате: " << Money(sum) << "\n";
+      out << "Скидка: " << FloatToStrFixed(percent, 2, ModuleFormatSettings()) << " %\n";
+      for (const std::string& ban : trace.banLines) out << "Запрет продажи: " << ban << "\n";
+      if (command.Has("--explain")) out << "\n" << ExplainText(trace, paymentName, payID);
+    }
+    return 0;
+  } catch (const ESaleFormat& e) {
+    err << "selvo-host: " << e.what() << "\n";
+    return 1;
+  } catch (const Exception& e) {
+    err << "selvo-host: " << e.Message() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace selvo::host

@@ -1,0 +1,133 @@
+// selvo-host calc on the sample shop: the module's result, its explanation
+// and the refusal of bad sales.
+#include "host/CalcCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+
+#include "host/HostCommands.h"
+#include "host/SampleShop.h"
+#include "tests/common/TestSupport.h"
+
+namespace selvo::host {
+namespace {
+
+using selvo::test::TempDir;
+using selvo::test::WriteFileBytes;
+
+struct TRun {
+  int code;
+  std::string out, err;
+};
+
+class CalcCommandTest : public ::testing::Test {
+ protected:
+  CalcCommandTest() {
+    setenv("WINDIR", windir_.path().c_str(), 1);
+    setenv("SELVO_MODULE", SELVO_MODULE_PATH, 1);
+    CreateSampleShop(dir_.file("shop.db"), false);
+  }
+  ~CalcCommandTest() override {
+    unsetenv("SELVO_MODULE");
+    unsetenv("WINDIR");
+  }
+  TRun Calc(const std::string& saleJson, std::vector<std::string> flags = {"--json"}) {
+    WriteFileBytes(dir_.file("sale.json"), saleJson);
+    std::vector<std::string> args = {"calc", "--db", dir_.file("shop.db")};
+    args.insert(args.end(), flags.begin(), flags.end());
+    args.push_back(dir_.file("sale.json"));
+    std::ostringstream out, err;
+    const int code = RunHostProgram(args, TModuleLocation{"libselvopayments.so", "/nonexistent"}, out, err);
+    return {code, out.str(), err.str()};
+  }
+
+  TempDir dir_;
+  TempDir windir_;
+};
+
+// Coffee and a hot dog reach the threshold of the discount card's group
+// card (300 -> 10 %) only together.
+const char* kGroupSale = R"({"payment": "дисконтная карта", "moment": "2026-12-08T12:30:00", "lines": [
+    {"goods": 201, "category": 2, "zprice": 40, "price": 150, "quantity": 1},
+    {"goods": 304, "category": 3, "zprice": 90, "price": 199, "quantity": 1},
+    {"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})";
+
+TEST_F(CalcCommandTest, SumAndPercentAsJson) {
+  TRun run = Calc(kGroupSale);
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto doc = nlohmann::json::parse(run.out);
+  EXPECT_EQ(doc["sum"].get<double>(), 404.1);
+  EXPECT_NEAR(doc["discount_percent"].get<double>(), 34.9 / 439 * 100, 1e-9);
+  EXPECT_TRUE(doc["sale_bans"].empty());
+}
+
+TEST_F(CalcCommandTest, ExplanationNamesTheWinningVariant) {
+  TRun run = Calc(kGroupSale, {"--explain"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("К оплате: 404.10"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("4. Группа товаров: карта \"Кофе и хот-дог по дисконтной карте\" (ID 4) даёт 34.9: 404.10"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Выбрано: вариант 4 (группа товаров) — к оплате 404.10"), std::string::npos) << run.out;
+}
+
+TEST_F(CalcCommandTest, ExplainedSumIsTheModulesOnRandomSales) {
+  std::mt19937 rng(20261208);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int goods[] = {101, 102, 201, 202, 301, 304, 401, 501, 503};
+  for (int round = 0; round < 25; ++round) {
+    std::string lines;
+    for (int i = pick(1, 5); i > 0; --i) {
+      const int g = goods[pick(0, 8)];
+      if (!lines.empty()) lines += ",";
+      lines += R"({"goods": )" + std::to_string(g) + R"(, "category": )" + std::to_string(g / 100) +
+               R"(, "zprice": )" + std::to_string(pick(10, 90)) + R"(, "price": )" + std::to_string(pick(90, 600)) +
+               R"(, "quantity": )" + std::to_string(pick(1, 4)) + "}";
+    }
+    const std::string sale = R"({"payment": )" + std::to_string(pick(1, 9)) + R"(, "moment": "2026-12-)" +
+                             std::to_string(pick(10, 31)) + "T" + std::to_string(pick(10, 23)) +
+                             R"(:15:00", "lines": [)" + lines + "]}";
+    TRun run = Calc(sale, {"--json", "--explain"});
+    ASSERT_EQ(run.code, 0) << sale << "\n" << run.err;
+    EXPECT_EQ(run.err.find("предупреждение"), std::string::npos) << sale << "\n" << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    const std::string explain = doc["explain"].get<std::string>();
+    char sum[32];
+    std::snprintf(sum, sizeof sum, "к оплате %.2f", doc["sum"].get<double>());
+    EXPECT_NE(explain.find(sum), std::string::npos) << sale << "\n" << explain;
+  }
+}
+
+TEST_F(CalcCommandTest, BadSalesAreRefusedWithThePlace) {
+  TRun notJson = Calc("{\"payment\": 1,");
+  EXPECT_EQ(notJson.code, 1);
+  EXPECT_NE(notJson.err.find("not valid JSON"), std::string::npos) << notJson.err;
+
+  TRun badType = Calc(R"({"payment": 1, "lines": [{"goods": 1, "category": 1, "zprice": 1, "price": [], "quantity": 1}]})");
+  EXPECT_EQ(badType.code, 1);
+  EXPECT_NE(badType.err.find("lines[0].price: a number is expected, not array"), std::string::npos) << badType.err;
+
+  TRun unknown = Calc(R"({"payment": "рубли", "lines": []})");
+  EXPECT_EQ(unknown.code, 1);
+  EXPECT_NE(unknown.err.find("вид оплаты \"рубли\" не найден"), std::string::npos) << unknown.err;
+
+  std::ostringstream out, err;
+  const int code = RunHostProgram({"calc", "--db", dir_.file("missing.db"), dir_.file("none.json")},
+                                  TModuleLocation{"libselvopayments.so", "/nonexistent"}, out, err);
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(err.str().find("none.json"), std::string::npos) << err.str();
+}
+
+TEST_F(CalcCommandTest, UnknownPaymentIdentifierStillSells) {
+  TRun run = Calc(R"({"payment": 99, "moment": "2026-12-08T12:30:00",
+      "lines": [{"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})");
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), 90);
+}
+
+}  // namespace
+}  // namespace selvo::host

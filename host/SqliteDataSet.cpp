@@ -64,6 +64,21 @@ constexpr const char* kIntegerWhat = "целым числом";
 constexpr const char* kFloatWhat = "числом с плавающей точкой";
 constexpr const char* kDateTimeWhat = "значением даты и времени";
 
+// A number text under the module's format settings. A full stop is taken as
+// the decimal separator too when the settings do not use it for thousands:
+// the module writes exchange texts with a full stop whatever the locale, and
+// the host, loaded apart from the module, cannot see its settings change.
+std::optional<double> TextToFloat(std::string_view text) {
+  const TFormatSettings& fs = ModuleFormatSettings();
+  if (auto d = TryStrToFloat(text, fs)) return d;
+  if (fs.DecimalSeparator != '.' && fs.ThousandSeparator != '.') {
+    TFormatSettings fullStop = fs;
+    fullStop.DecimalSeparator = '.';
+    return TryStrToFloat(text, fullStop);
+  }
+  return std::nullopt;
+}
+
 std::string ValueText(const TVariant& v) {
   if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
   if (const auto* d = std::get_if<double>(&v)) return FloatToStr(*d, ModuleFormatSettings());
@@ -82,7 +97,7 @@ std::optional<TNumber> ValueNumber(const TVariant& v) {
   if (const auto* d = std::get_if<double>(&v)) return TNumber{false, 0, *d};
   if (const auto* s = std::get_if<std::string>(&v)) {
     if (auto i = ParseInteger(*s)) return TNumber{true, *i, static_cast<double>(*i)};
-    if (auto d = TryStrToFloat(*s, ModuleFormatSettings())) return TNumber{false, 0, *d};
+    if (auto d = TextToFloat(*s)) return TNumber{false, 0, *d};
   }
   return std::nullopt;
 }
@@ -171,7 +186,7 @@ double TSqliteField::AsFloat() const {
   if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
   if (const auto* d = std::get_if<double>(&v)) return *d;
   if (const auto* s = std::get_if<std::string>(&v)) {
-    if (auto d = TryStrToFloat(*s, ModuleFormatSettings())) return *d;
+    if (auto d = TextToFloat(*s)) return *d;
     BadValue(*s, kFloatWhat, name_);
   }
   return 0;
@@ -181,7 +196,7 @@ double TSqliteField::AsDateTime() const {
   const TVariant& v = Value();
   if (const auto* s = std::get_if<std::string>(&v)) {
     if (auto d = TryStrToDateTime(*s, ModuleFormatSettings())) return *d;
-    if (auto d = TryStrToFloat(*s, ModuleFormatSettings())) return *d;
+    if (auto d = TextToFloat(*s)) return *d;
     BadValue(*s, kDateTimeWhat, name_);
   }
   return AsFloat();
@@ -235,7 +250,7 @@ void TSqliteField::SetAsString(const std::string& value) {
     if (!i || !FitsInt32(*i)) BadValue(value, kIntegerWhat, name_);
     dataSet_.SetCurrentValue(index_, TVariant(*i));
   } else {
-    auto d = TryStrToFloat(value, ModuleFormatSettings());
+    auto d = TextToFloat(value);
     if (!d) BadValue(value, kFloatWhat, name_);
     dataSet_.SetCurrentValue(index_, TVariant(*d));
   }

@@ -11,8 +11,10 @@
 //
 // Field names compare without regard to letter case. Values are null,
 // integers, reals or texts (UTF-8); a text assigned to a numeric field is
-// converted with the module's format settings, and a text that does not
-// convert raises EConvertError naming the value and the field.
+// converted with the module's format settings (a full stop is accepted as
+// decimal separator as well, unless the settings group thousands with it),
+// and a text that does not convert raises EConvertError naming the value and
+// the field.
 #pragma once
 
 #include <cstdint>

@@ -118,6 +118,13 @@ TEST_F(SqliteDataSetTest, TextsAssignedToNumbersAreConverted) {
   ds.FieldByName("Type").SetAsString("");
   EXPECT_TRUE(ds.FieldByName("Type").IsNull()) << "an empty text clears a number";
 
+  ds.FieldByName("Discount").SetAsString("7.125");
+  EXPECT_DOUBLE_EQ(ds.FieldByName("Discount").AsFloat(), 7.125) << "a full stop is taken as well";
+  TFormatSettings grouped = TFormatSettings::Russian();
+  grouped.ThousandSeparator = '.';
+  SetModuleFormatSettings(grouped);
+  EXPECT_THROW(ds.FieldByName("Discount").SetAsString("7.125"), EConvertError) << "7.125 may mean 7125 here";
+
   SetModuleFormatSettings(TFormatSettings::English());
   ds.FieldByName("Discount").SetAsString("7.25");
   EXPECT_DOUBLE_EQ(ds.FieldByName("Discount").AsFloat(), 7.25);

@@ -151,6 +151,7 @@ bool TIniText::Write(std::string_view section, std::string_view key, std::string
   key = NormalName(key);
   value = CutAtLineBreak(value);
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+  if (key.empty()) return false;  // "=value" would be no key: nothing to write
 
   std::optional<Line> keyLine;
   std::optional<Line> lastNonBlank;  // the header at least, once found
@@ -260,27 +261,31 @@ class FdCloser {
 };
 
 // Reads a whole file. Answers 0 or the errno of the failure; st receives the
-// file's status when it is given.
+// file's status when it is given (one system call more: reads, the hot path,
+// do without it).
 int ReadWholeFile(const std::string& path, std::string& out, struct stat* st = nullptr) {
   out.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
   FdCloser closer(fd);
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) return errno;
-  if (st) *st = info;
-  if (S_ISDIR(info.st_mode)) return EISDIR;
-  if (info.st_size > 0) out.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t capacity = 16384;
+  if (st) {
+    if (::fstat(fd, st) != 0) return errno;
+    if (S_ISDIR(st->st_mode)) return EISDIR;
+    capacity = static_cast<std::size_t>(st->st_size) + 1;
+  }
+  out.resize(capacity);
   std::size_t filled = 0;
   for (;;) {
-    if (filled == out.size()) out.resize(out.size() < 4096 ? 4096 : out.size() * 2);
     ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return errno;  // a folder gives EISDIR here
     }
-    if (n == 0) break;
     filled += static_cast<std::size_t>(n);
+    // A regular file reads short only at its end.
+    if (n == 0 || filled < out.size()) break;
+    out.resize(out.size() * 2);
   }
   out.resize(filled);
   return 0;
@@ -383,6 +388,7 @@ class FileProfile final : public TIniProfile {
 
   int WriteKey(const std::string& file, std::string_view section, std::string_view key,
                std::string_view value) override {
+    if (NormalName(key).empty()) return EINVAL;
     return ModifyFile(file, [&](TIniText& ini) { return ini.Write(section, key, value); });
   }
 

@@ -19,6 +19,7 @@
 //   byte. Leading blanks of a value are dropped; a name or value is cut at its
 //   first NUL, CR or LF, so a write can never add lines the caller did not ask
 //   for.
+// - A key name that is empty without its blanks cannot be written (EINVAL).
 // - Deleting a key removes its lines in that section; deleting a section
 //   removes every section of that name with its lines. Deleting what is not
 //   there succeeds and creates no file.
@@ -47,7 +48,8 @@ class TIniText {
   // dropped); nullopt when the section or the key is not there.
   std::optional<std::string> Read(std::string_view section, std::string_view key) const;
 
-  // Each answers whether the text changed.
+  // Each answers whether the text changed. A key name that is empty once
+  // blanks are dropped is never written.
   bool Write(std::string_view section, std::string_view key, std::string_view value);
   bool DeleteKey(std::string_view section, std::string_view key);
   bool DeleteSection(std::string_view section);

@@ -124,10 +124,11 @@ void OpenEntry(Entry& entry) {
   entry.path = fd >= 0 ? path : std::string();
 }
 
-bool SameFile(int fd, const std::string& path) {
-  struct stat byFd {}, byPath {};
-  if (::fstat(fd, &byFd) != 0 || ::stat(path.c_str(), &byPath) != 0) return false;
-  return byFd.st_dev == byPath.st_dev && byFd.st_ino == byPath.st_ino;
+// Whether the locked file still has its name. Only a holder removes lock
+// files and nothing renames them, so a removed file is the only way to lose it.
+bool StillNamed(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && st.st_nlink > 0;
 }
 
 int FlockRetrying(int fd, int operation) {
@@ -145,7 +146,7 @@ void AcquireFile(Entry& entry) {
   if (entry.fd < 0 && !entry.path.empty()) entry.fd = OpenLockFile(entry.path);
   while (entry.fd >= 0) {
     if (FlockRetrying(entry.fd, LOCK_EX) != 0) return;  // no file lock to be had: threads only
-    if (SameFile(entry.fd, entry.path)) {
+    if (StillNamed(entry.fd)) {
       entry.fileLocked = true;
       return;
     }
@@ -159,7 +160,7 @@ void CloseEntry(Entry& entry) {
   if (entry.fd < 0) return;
   // Remove the file only while nobody holds it; a waiter on it will notice.
   if (!entry.fileLocked && FlockRetrying(entry.fd, LOCK_EX | LOCK_NB) == 0) {
-    if (SameFile(entry.fd, entry.path)) ::unlink(entry.path.c_str());
+    if (StillNamed(entry.fd)) ::unlink(entry.path.c_str());
     FlockRetrying(entry.fd, LOCK_UN);
   }
   ::close(entry.fd);

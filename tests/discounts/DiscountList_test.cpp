@@ -29,6 +29,13 @@ std::unique_ptr<TDiscountItem> Card(std::int32_t id, std::int16_t target, double
   return card;
 }
 
+// The sale record is packed: its pointer fields may not be bound to the
+// reference that DynArrayRelease takes, so each is released from a copy.
+template <class T>
+void Release(T* first) {
+  DynArrayRelease(first);
+}
+
 // A sale in the host's array form, released when it goes.
 struct Sale {
   TDiscountInData data{};
@@ -43,11 +50,11 @@ struct Sale {
     data.SaleTime = kSaleMoment;
   }
   ~Sale() {
-    DynArrayRelease(data.GoodsIDs);
-    DynArrayRelease(data.CategoryIDs);
-    DynArrayRelease(data.Prices);
-    DynArrayRelease(data.ZPrices);
-    DynArrayRelease(data.Quantities);
+    Release(data.GoodsIDs);
+    Release(data.CategoryIDs);
+    Release(data.Prices);
+    Release(data.ZPrices);
+    Release(data.Quantities);
   }
 };
 

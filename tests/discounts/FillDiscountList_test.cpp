@@ -195,7 +195,9 @@ TEST_F(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
 TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
   Sql("DROP TABLE ExclusionsDS");
   TSqliteDataModule& dm = Open();
-  void* module = dlopen(SELVO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  // Kept mapped after dlclose, as a host keeps it: unloading would also unload
+  // the window toolkit's libraries, which do not free everything they hold.
+  void* module = dlopen(SELVO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   ASSERT_NE(module, nullptr) << dlerror();
   auto* setDataModule = reinterpret_cast<void (*)(TDataModule*)>(dlsym(module, "SetDataModule"));
   auto* fill = reinterpret_cast<void (*)()>(dlsym(module, "FillDiscountList"));

@@ -41,7 +41,8 @@ class BenchShop {
     if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) std::abort();
     host::ExecSql(db, "BEGIN");
     {
-      host::TSqliteStatement card(db, "INSERT INTO SelvoDiscountDS VALUES (?, ?, 1, 0.25, 0.875, ?, 1, 127, ?, ?, ?, 0, ?)");
+      host::TSqliteStatement card(
+          db, "INSERT INTO SelvoDiscountDS VALUES (?, ?, 1, 0.25, 0.875, ?, 1, 127, ?, ?, ?, 0, ?)");
       host::TSqliteStatement target(db, "INSERT INTO DiscountGoodsDS VALUES (?, ?, ?, ?)");
       host::TSqliteStatement period(db, "INSERT INTO ExclusionsDS VALUES (?, ?, ?, ?, 1)");
       std::int64_t targetID = 0, periodID = 0;

@@ -186,8 +186,7 @@ bool TDiscountItem::IsTarget(std::int32_t id, bool isCategory) const {
 bool TDiscountItem::HasPeriod(bool enabled, double begin, double end) const {
   const std::size_t count = std::min({PeriodBegin.size(), PeriodEnd.size(), PeriodEnabled.size()});
   for (std::size_t i = 0; i < count; ++i) {
-    if (SameDiscountValue(PeriodBegin[i], begin) && SameDiscountValue(PeriodEnd[i], end) &&
-        PeriodEnabled[i] == enabled)
+    if (SameDiscountValue(PeriodBegin[i], begin) && SameDiscountValue(PeriodEnd[i], end) && PeriodEnabled[i] == enabled)
       return true;
   }
   return false;
@@ -326,9 +325,8 @@ TDiscountItem* TDiscountList::FindCheckCard(std::int32_t payID, double amount, d
   return chosen;
 }
 
-TDiscountItem* TDiscountList::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice,
-                                            double price, std::int32_t payID, double moment,
-                                            double quantity) const {
+TDiscountItem* TDiscountList::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
+                                            std::int32_t payID, double moment, double quantity) const {
   const bool floorAtPurchase = Module().RSumCanNotBeLowThenZSum;
   // The target test (IsTarget) with the decimal texts made once, not per card.
   const std::string categoryText = std::to_string(categoryID);
@@ -408,9 +406,8 @@ void ReadMasterColumns(TDataSet& master, TDiscountItem& card) {
   read("td_DiscountTarget", [&](TField& f) {
     card.DiscountTarget = static_cast<std::int16_t>(static_cast<std::uint16_t>(f.AsInteger() & 0xFFFF));
   });
-  read("td_Rules", [&](TField& f) {
-    card.Rules = static_cast<std::int16_t>(static_cast<std::uint16_t>(f.AsInteger() & 0xFFFF));
-  });
+  read("td_Rules",
+       [&](TField& f) { card.Rules = static_cast<std::int16_t>(static_cast<std::uint16_t>(f.AsInteger() & 0xFFFF)); });
   read("td_TimeDscList", [&](TField& f) { card.DecodeTimeList(f.AsString()); });
 }
 

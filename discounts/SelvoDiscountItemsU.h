@@ -182,8 +182,7 @@ class TDiscountList {
   // Quantities and PayID of the sale; EInvalidSale when a line sequence
   // is shorter than GoodsIDs.
   // The card that gave it goes to *winner (nullptr when none gave more than 0).
-  double GoodsGroupDiscount(const TDiscountInData& sale, double moment,
-                            const TDiscountItem** winner = nullptr) const;
+  double GoodsGroupDiscount(const TDiscountInData& sale, double moment, const TDiscountItem** winner = nullptr) const;
 
  private:
   std::vector<std::unique_ptr<TDiscountItem>> items_;

@@ -20,8 +20,8 @@ TEST(RoundMoney, HalvesGoAwayFromZeroEvenWhenTheDoubleLiesBelowTheTie) {
     double value, expected;
   };
   for (const Case& c : {Case{2.675, 2.68}, Case{-2.675, -2.68}, Case{1.005, 1.01}, Case{-1.005, -1.01},
-                        Case{0.125, 0.13}, Case{0.115, 0.12}, Case{0.014999, 0.01}, Case{1.004999, 1.0},
-                        Case{0.0, 0.0}, Case{-0.005, -0.01}, Case{199.995, 200.0}, Case{1e17, 1e17}})
+                        Case{0.125, 0.13}, Case{0.115, 0.12}, Case{0.014999, 0.01}, Case{1.004999, 1.0}, Case{0.0, 0.0},
+                        Case{-0.005, -0.01}, Case{199.995, 200.0}, Case{1e17, 1e17}})
     EXPECT_EQ(RoundMoney(c.value), c.expected) << c.value;
 }
 

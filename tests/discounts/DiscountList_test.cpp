@@ -58,9 +58,14 @@ struct Sale {
   }
 };
 
+// The identifier of a chosen card, -1 for none.
+std::int32_t IdOf(const TDiscountItem* card) { return card ? card->ID : -1; }
+
 class DiscountListTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetClock([] { return kSaleMoment; }); }
+  void SetUp() override {
+    SetClock([] { return kSaleMoment; });
+  }
   void TearDown() override { SetClock({}); }
   test::ModuleScope module_;
   TDiscountList& list_ = DiscountList();
@@ -114,16 +119,16 @@ TEST_F(DiscountListTest, FindCheckCardTakesTheFirstOfTheLargestAndNeverAZeroDisc
   list_.Add(Card(1, 0, 0));
   EXPECT_EQ(list_.FindCheckCard(1, 100, kSaleMoment), nullptr);
 
-  list_.Add(Card(2, 1, 90));   // a goods card
-  list_.Add(Card(3, 0, 90));   // another payment type
+  list_.Add(Card(2, 1, 90));  // a goods card
+  list_.Add(Card(3, 0, 90));  // another payment type
   list_.GetItem(2)->PayID = 2;
-  list_.Add(Card(4, 0, 90));   // switched off
+  list_.Add(Card(4, 0, 90));  // switched off
   list_.GetItem(3)->Enabled = false;
   list_.Add(Card(5, 0, 50));
   list_.Add(Card(6, 0, 50));
   list_.Add(Card(7, 0, 20));
-  EXPECT_EQ(list_.FindCheckCard(1, 100, kSaleMoment)->ID, 5);
-  EXPECT_EQ(list_.FindCheckCard(2, 100, kSaleMoment)->ID, 3);
+  EXPECT_EQ(IdOf(list_.FindCheckCard(1, 100, kSaleMoment)), 5);
+  EXPECT_EQ(IdOf(list_.FindCheckCard(2, 100, kSaleMoment)), 3);
 }
 
 TEST_F(DiscountListTest, FindGoodsCardMatchesCategoryOrArticle) {
@@ -134,9 +139,9 @@ TEST_F(DiscountListTest, FindGoodsCardMatchesCategoryOrArticle) {
   list_.Add(Card(3, 0, 90));  // a receipt card never counts for a line
   list_.GetItem(2)->Goods.Add("500");
   Module().RSumCanNotBeLowThenZSum = false;
-  EXPECT_EQ(list_.FindGoodsCard(7, 499, 0, 100, 1, kSaleMoment, 1)->ID, 1);
-  EXPECT_EQ(list_.FindGoodsCard(7, 500, 0, 100, 1, kSaleMoment, 1)->ID, 2);
-  EXPECT_EQ(list_.FindGoodsCard(8, 500, 0, 100, 1, kSaleMoment, 1)->ID, 2);
+  EXPECT_EQ(IdOf(list_.FindGoodsCard(7, 499, 0, 100, 1, kSaleMoment, 1)), 1);
+  EXPECT_EQ(IdOf(list_.FindGoodsCard(7, 500, 0, 100, 1, kSaleMoment, 1)), 2);
+  EXPECT_EQ(IdOf(list_.FindGoodsCard(8, 500, 0, 100, 1, kSaleMoment, 1)), 2);
   EXPECT_EQ(list_.FindGoodsCard(500, 7, 0, 100, 1, kSaleMoment, 1), nullptr);  // lists are not mixed
   EXPECT_EQ(list_.FindGoodsCard(7, 500, 0, 100, 2, kSaleMoment, 1), nullptr);
 }
@@ -146,9 +151,9 @@ TEST_F(DiscountListTest, FindGoodsCardKeepsTheLineAbovePurchaseValueUnlessBanned
   list_.GetItem(0)->Goods.Add("500");
   Module().RSumCanNotBeLowThenZSum = true;
   EXPECT_EQ(list_.FindGoodsCard(7, 500, 95, 100, 1, kSaleMoment, 1), nullptr);  // 95 > 100 - 10
-  EXPECT_EQ(list_.FindGoodsCard(7, 500, 90, 100, 1, kSaleMoment, 1)->ID, 1);   // 90 = 100 - 10 is allowed
+  EXPECT_EQ(IdOf(list_.FindGoodsCard(7, 500, 90, 100, 1, kSaleMoment, 1)), 1);  // 90 = 100 - 10 is allowed
   Module().RSumCanNotBeLowThenZSum = false;
-  EXPECT_EQ(list_.FindGoodsCard(7, 500, 95, 100, 1, kSaleMoment, 1)->ID, 1);
+  EXPECT_EQ(IdOf(list_.FindGoodsCard(7, 500, 95, 100, 1, kSaleMoment, 1)), 1);
 
   Module().RSumCanNotBeLowThenZSum = true;
   auto ban = Card(2, 1, 0);
@@ -158,7 +163,7 @@ TEST_F(DiscountListTest, FindGoodsCardKeepsTheLineAbovePurchaseValueUnlessBanned
   ban->TimeValue = {SaleBanAmount};
   ban->TimeUnit = {kUnitRouble};
   list_.Add(std::move(ban));
-  EXPECT_EQ(list_.FindGoodsCard(7, 500, 95, 100, 1, kSaleMoment, 1)->ID, 2);
+  EXPECT_EQ(IdOf(list_.FindGoodsCard(7, 500, 95, 100, 1, kSaleMoment, 1)), 2);
 }
 
 TEST_F(DiscountListTest, GoodsGroupDiscountSumsTheTargetedLines) {

@@ -1,7 +1,6 @@
 // Loading the discount list from the host's three discount datasets, over a
 // real SQLite shop database.
 #include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -211,7 +210,8 @@ TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
   }
   setDataModule(nullptr);
   dlclose(module);
-  EXPECT_EQ(message, "procedure FillDiscountList -> Виды оплаты: не удалось найти набор данных ExclusionsDS в Ferin10.dll!");
+  EXPECT_EQ(message,
+            "procedure FillDiscountList -> Виды оплаты: не удалось найти набор данных ExclusionsDS в Ferin10.dll!");
 }
 
 }  // namespace

@@ -174,8 +174,7 @@ TEST_F(CardTest, TheLimitCountsCharactersAndExactly255Stands) {
 
 TEST_F(CardTest, ThresholdDecodingSkipsMalformedEntriesAndKeepsOrder) {
   TDiscountItem card;
-  card.DecodeThresholdList(
-      "=5%;700=1%;100=5;100=x%;1000=5$;;\r\n300=2р\r\n100=5%%;1.5=1%;200=р;50=\xD1%;5%;20=7,5%");
+  card.DecodeThresholdList("=5%;700=1%;100=5;100=x%;1000=5$;;\r\n300=2р\r\n100=5%%;1.5=1%;200=р;50=\xD1%;5%;20=7,5%");
   EXPECT_EQ(card.ThresholdSum, (TDynDoubleArray{700, 300, 20}));
   EXPECT_EQ(card.ThresholdValue, (TDynDoubleArray{1, 2, 7.5}));
   EXPECT_EQ(card.ThresholdUnit, (TDynCharArray{'%', kRub, '%'}));

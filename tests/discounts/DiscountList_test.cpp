@@ -203,7 +203,13 @@ TEST_F(DiscountListTest, GoodsGroupDiscountTakesTheBestCard) {
   }
   list_.GetItem(1)->Enabled = false;
   Sale sale({500}, {7}, {100}, {1});
-  EXPECT_DOUBLE_EQ(list_.GoodsGroupDiscount(sale.data, kSaleMoment), 10);
+  const TDiscountItem* winner = nullptr;
+  EXPECT_DOUBLE_EQ(list_.GoodsGroupDiscount(sale.data, kSaleMoment, &winner), 10);
+  EXPECT_EQ(winner, list_.GetItem(2));
+
+  Sale untargeted({600}, {9}, {1000}, {1});
+  EXPECT_EQ(list_.GoodsGroupDiscount(untargeted.data, kSaleMoment, &winner), 0);
+  EXPECT_EQ(winner, nullptr);
 }
 
 TEST_F(DiscountListTest, GoodsGroupDiscountRefusesShortLineSequences) {

@@ -63,6 +63,9 @@ TModalResult TQtMessageService::Show(const TMessage& message) {
 
   QMessageBox box(ToQtIcon(message.icon), QString::fromUtf8(message.caption), QString::fromUtf8(message.text),
                   ToQtButtons(message.buttons), QApplication::activeWindow());
+  // Operator texts quote receipt template tags ("<#Kassir(16)>"), which must
+  // not be taken for markup.
+  box.setTextFormat(Qt::PlainText);
   // The first button is the default one, as the operator expects of these boxes.
   switch (message.buttons) {
     case TMsgButtons::OK:

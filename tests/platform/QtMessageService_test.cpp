@@ -28,6 +28,7 @@ struct TSeenBox {
   QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
   QWidget* parent = nullptr;
   bool staysOnTop = false;
+  Qt::TextFormat format = Qt::AutoText;
 };
 
 // Polls for the next modal message box and hands it to `act`, which must
@@ -51,6 +52,7 @@ void WhenBoxShown(TSeenBox& seen, std::function<void(QMessageBox&)> act) {
     seen.defaultButton = box->standardButton(box->defaultButton());
     seen.parent = box->parentWidget();
     seen.staysOnTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    seen.format = box->textFormat();
     act(*box);
   });
   timer->start(10);
@@ -188,18 +190,18 @@ TEST(QtMessageService, OffTheGuiThreadFallsBackToTheConsole) {
 }
 
 TEST(QtMessageService, InstalledServiceShowsTheModuleMessages) {
-  IMessageService* before = &Messages();
   InstallQtMessageService();
   EXPECT_NE(dynamic_cast<TQtMessageService*>(&Messages()), nullptr);
 
   TSeenBox seen;
   Click(seen, No);
   const TModalResult answer =
-      ShowMessageBox("Удалить?", "Внимание!", TMsgIcon::Exclamation, TMsgButtons::YesNoCancel);
-  SetMessageService(before == &Messages() ? nullptr : before);
+      ShowMessageBox("Удалить <#Kassir(16)>?", "Внимание!", TMsgIcon::Exclamation, TMsgButtons::YesNoCancel);
+  SetMessageService(nullptr);  // back to the console
   ASSERT_TRUE(seen.shown);
   EXPECT_EQ(seen.caption, QString::fromUtf8("Внимание!"));
-  EXPECT_EQ(seen.text, QString::fromUtf8("Удалить?"));
+  EXPECT_EQ(seen.text, QString::fromUtf8("Удалить <#Kassir(16)>?"));
+  EXPECT_EQ(seen.format, Qt::PlainText) << "template tags such as <#Kassir(16)> are no markup";
   EXPECT_EQ(seen.icon, QMessageBox::Warning);
   EXPECT_EQ(answer, TModalResult::mrNo);
 }

@@ -32,7 +32,10 @@ void Resolve(void* handle, const std::string& path, const char* name, F& slot) {
 }  // namespace
 
 TModuleLibrary::TModuleLibrary(const std::string& path) : path_(path) {
-  handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The host keeps the module until the program ends (RTLD_NODELETE), as a
+  // till does: unloading it then gains nothing, and the window toolkit the
+  // module brings in does not free everything when it is unloaded.
+  handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) {
     const char* reason = dlerror();
     throw EModuleLoadError("Не удалось загрузить модуль \"" + path_ + "\": " + (reason ? reason : "неизвестная ошибка"));

@@ -38,8 +38,9 @@ struct TModuleExports {
 // whether the file is usable.
 std::string FindModuleFile(const std::string& fileName, const std::string& buildDir);
 
-// The loaded module; unloaded (dlclose) when the object goes. Callers must
-// let go of everything the module handed out (the payment list) first.
+// The loaded module. It stays in the process until the program ends; the
+// object's end only drops its reference. A second object on the same file
+// reaches the same module, with the state the first one left.
 class TModuleLibrary {
  public:
   // dlopen with every symbol bound at once; EModuleLoadError naming the file

@@ -233,6 +233,10 @@ inline TAnsiText AnsiTextNew(const std::string& bytes) {
   return first;
 }
 
+// Drops one reference of a text. Takes the pointer by value, so it serves
+// the fields of packed records too; the caller empties the field.
+inline void AnsiTextRelease(TAnsiText text) { DynArrayRelease(text); }
+
 inline std::string AnsiTextBytes(const char* text) {
   return text ? std::string(text, static_cast<std::size_t>(DynArrayLength(text))) : std::string();
 }
@@ -260,7 +264,9 @@ struct TPaymentRec {
 };
 #pragma pack(pop)
 
-#pragma pack(push, 4)
+// Natural alignment: on a 32-bit target (doubles aligned to 4 bytes there)
+// it gives the host's layout; on a 64-bit target the pointers widen and
+// align, so no field is ever reached unaligned.
 // The sale handed to CalcDiscount, 36 bytes on a 32-bit target. Every line
 // sequence holds at least as many elements as GoodsIDs.
 struct TDiscountInData {
@@ -283,7 +289,6 @@ struct TDiscountOutData {
   double* Reserved2;
   std::uint8_t Reserved3[80];
 };
-#pragma pack(pop)
 
 // The module's one payment list as the host sees it. The five virtual
 // operations are the first five slots of the vtable, in this order.

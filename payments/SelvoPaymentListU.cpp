@@ -9,8 +9,15 @@
 namespace selvo {
 namespace {
 
+// The record is packed: its text field is released through a copy of the
+// pointer, never through a reference to the unaligned field.
+void ReleaseCustomCheck(TPaymentRec& rec) {
+  AnsiTextRelease(rec.CustomCheck);
+  rec.CustomCheck = nullptr;
+}
+
 void FreeRecord(TPaymentRec* rec) {
-  DynArrayRelease(rec->CustomCheck);
+  ReleaseCustomCheck(*rec);
   delete rec;
 }
 
@@ -67,7 +74,7 @@ std::string PaymentRecCustomCheck(const TPaymentRec& rec) { return Cp1251ToUtf8(
 
 void SetPaymentRecCustomCheck(TPaymentRec& rec, const std::string& utf8Text) {
   TAnsiText text = AnsiTextNew(Utf8ToCp1251(utf8Text));
-  DynArrayRelease(rec.CustomCheck);
+  ReleaseCustomCheck(rec);
   rec.CustomCheck = text;
 }
 
@@ -178,7 +185,7 @@ void FillPaymentsList() {
     SetPaymentRecCustomCheck(rec, check);
 
     list.Add(&rec);
-    DynArrayRelease(rec.CustomCheck);  // the list holds its own reference
+    ReleaseCustomCheck(rec);  // the list holds its own reference
     ds.Next();
   }
 }

@@ -26,19 +26,29 @@ static_assert(offsetof(TPaymentRec, CustomCheck) == 52);
 static_assert(offsetof(TPaymentRec, PrintCustomCheck) == 52 + P);
 static_assert(sizeof(TPaymentRec) == 57 + W);
 
+#if defined(__i386__)
+// The host's layout, binding on a 32-bit target.
 static_assert(offsetof(TDiscountInData, GoodsIDs) == 4);
-static_assert(offsetof(TDiscountInData, CategoryIDs) == 4 + P);
-static_assert(offsetof(TDiscountInData, ZPrices) == 4 + 2 * P);
-static_assert(offsetof(TDiscountInData, Prices) == 4 + 3 * P);
-static_assert(offsetof(TDiscountInData, Quantities) == 4 + 4 * P);
-static_assert(offsetof(TDiscountInData, PayID) == 4 + 5 * P);
-static_assert(offsetof(TDiscountInData, SaleTime) == 8 + 5 * P);
-static_assert(sizeof(TDiscountInData) == 36 + 5 * W);
+static_assert(offsetof(TDiscountInData, CategoryIDs) == 8);
+static_assert(offsetof(TDiscountInData, ZPrices) == 12);
+static_assert(offsetof(TDiscountInData, Prices) == 16);
+static_assert(offsetof(TDiscountInData, Quantities) == 20);
+static_assert(offsetof(TDiscountInData, PayID) == 24);
+static_assert(offsetof(TDiscountInData, SaleTime) == 28);
+static_assert(sizeof(TDiscountInData) == 36);
 
 static_assert(offsetof(TDiscountOutData, Reserved1) == 4);
-static_assert(offsetof(TDiscountOutData, DiscountPercent) == 4 + P);
-static_assert(offsetof(TDiscountOutData, Reserved2) == 12 + P);
-static_assert(offsetof(TDiscountOutData, Reserved3) == 12 + 2 * P);
-static_assert(sizeof(TDiscountOutData) == 100 + 2 * W);
-
+static_assert(offsetof(TDiscountOutData, DiscountPercent) == 8);
+static_assert(offsetof(TDiscountOutData, Reserved2) == 16);
+static_assert(offsetof(TDiscountOutData, Reserved3) == 20);
+static_assert(sizeof(TDiscountOutData) == 100);
+#else
+// On 64-bit the pointers widen and every field keeps its natural alignment.
+static_assert(offsetof(TDiscountInData, GoodsIDs) == 8);
+static_assert(offsetof(TDiscountInData, Quantities) == 40);
+static_assert(offsetof(TDiscountInData, PayID) == 48);
+static_assert(offsetof(TDiscountInData, SaleTime) == 56);
+static_assert(offsetof(TDiscountOutData, DiscountPercent) == 16);
+static_assert(offsetof(TDiscountOutData, Reserved3) == 32);
+#endif
 int main() { return 0; }

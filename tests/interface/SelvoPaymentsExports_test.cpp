@@ -15,15 +15,28 @@
 
 using selvo::TPaymentRec;
 
-// The payment list as a host declares it on its side: five virtual
-// operations in this order, nothing else. (Outside the anonymous namespace:
-// the compiler must not assume it knows every class that implements it.)
-struct HostPaymentList {
-  virtual void Clear() = 0;
-  virtual TPaymentRec* GetItem(std::int32_t index) = 0;
-  virtual std::int32_t Count() = 0;
-  virtual void Add(const TPaymentRec* record) = 0;
-  virtual TPaymentRec* FindByName(const char* name) = 0;
+// The payment list as a host sees it on its side: an object whose first word
+// points at a table of functions, the five operations in slots 0 to 4, each
+// taking the object first.
+class HostPaymentList {
+ public:
+  struct Slots {
+    void (*Clear)(void* self);
+    TPaymentRec* (*GetItem)(void* self, std::int32_t index);
+    std::int32_t (*Count)(void* self);
+    void (*Add)(void* self, const TPaymentRec* record);
+    TPaymentRec* (*FindByName)(void* self, const char* name);
+  };
+  explicit HostPaymentList(void* object) : object_(object), slots_(*static_cast<const Slots* const*>(object)) {}
+  void Clear() { slots_->Clear(object_); }
+  TPaymentRec* GetItem(std::int32_t index) { return slots_->GetItem(object_, index); }
+  std::int32_t Count() { return slots_->Count(object_); }
+  void Add(const TPaymentRec* record) { slots_->Add(object_, record); }
+  TPaymentRec* FindByName(const char* name) { return slots_->FindByName(object_, name); }
+
+ private:
+  void* object_;
+  const Slots* slots_;
 };
 
 namespace {
@@ -35,9 +48,15 @@ const std::set<std::string> kExports = {
     "SetRoundPrecision",   "SetGoodsSelectFormShow", "FillPaymentsList",
     "FillDiscountList",    "CalcDiscount",     "ShowSelvoPaymentsForm"};
 
+// The window toolkit the module links leaks a few bytes of its own each time
+// it is unloaded; kept loaded, the leak check judges the module's own memory.
+void KeepToolkitLoaded() {
+  if (!dlopen("libQt6Core.so.6", RTLD_NOW | RTLD_NODELETE)) ADD_FAILURE() << dlerror();
+}
+
 class LoadedModule {
  public:
-  LoadedModule() : handle_(dlopen(SELVO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL)) {
+  LoadedModule() : handle_((KeepToolkitLoaded(), dlopen(SELVO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL))) {
     if (!handle_) ADD_FAILURE() << dlerror();
   }
   ~LoadedModule() {
@@ -88,7 +107,7 @@ TEST(ModuleExports, StateBeforeAnythingIsSet) {
   selvo::TPaymentList* list = getList();
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(getList(), list) << "one list for the life of the library";
-  EXPECT_EQ(reinterpret_cast<HostPaymentList*>(list)->Count(), 0);
+  EXPECT_EQ(HostPaymentList(list).Count(), 0);
 
   try {
     module.fn<void()>("FillPaymentsList")();
@@ -101,7 +120,8 @@ TEST(ModuleExports, StateBeforeAnythingIsSet) {
 TEST(ModuleExports, ListOperationsThroughTheHostVtable) {
   LoadedModule module;
   ASSERT_TRUE(module);
-  auto* list = reinterpret_cast<HostPaymentList*>(module.fn<selvo::TPaymentList*()>("GetPaymentList")());
+  HostPaymentList hostList(module.fn<selvo::TPaymentList*()>("GetPaymentList")());
+  HostPaymentList* list = &hostList;
 
   TPaymentRec rec{};
   rec.ID = 12;
@@ -114,7 +134,8 @@ TEST(ModuleExports, ListOperationsThroughTheHostVtable) {
   EXPECT_EQ(selvo::DynArrayHeaderOf(rec.CustomCheck)->refCount, 2) << "the copy shares the text";
   ASSERT_EQ(list->Count(), 1);
   EXPECT_EQ(list->GetItem(0)->ID, 12);
-  EXPECT_EQ(list->GetItem(0)->Discount, 2.5);
+  const double discount = list->GetItem(0)->Discount;  // a packed field: read by value
+  EXPECT_EQ(discount, 2.5);
   EXPECT_EQ(list->FindByName("лбр"), list->GetItem(0));
   EXPECT_EQ(list->FindByName("ЛНР"), nullptr);
   EXPECT_THROW(list->GetItem(1), selvo::EListError);
@@ -122,7 +143,7 @@ TEST(ModuleExports, ListOperationsThroughTheHostVtable) {
   list->Clear();
   EXPECT_EQ(list->Count(), 0);
   EXPECT_EQ(selvo::DynArrayHeaderOf(rec.CustomCheck)->refCount, 1);
-  selvo::DynArrayRelease(rec.CustomCheck);
+  selvo::AnsiTextRelease(rec.CustomCheck);
 }
 
 TEST(ModuleExports, NotYetAvailableFunctionsRefuseClearly) {
@@ -136,12 +157,13 @@ TEST(ModuleExports, LoadsAndUnloadsTwice) {
     {
       LoadedModule module;
       ASSERT_TRUE(module);
-      auto* list = reinterpret_cast<HostPaymentList*>(module.fn<selvo::TPaymentList*()>("GetPaymentList")());
+      HostPaymentList hostList(module.fn<selvo::TPaymentList*()>("GetPaymentList")());
+  HostPaymentList* list = &hostList;
       TPaymentRec rec{};
       rec.ID = round;
       rec.CustomCheck = selvo::AnsiTextNew("template");
       list->Add(&rec);
-      selvo::DynArrayRelease(rec.CustomCheck);
+      selvo::AnsiTextRelease(rec.CustomCheck);
       EXPECT_EQ(list->Count(), 1) << "a fresh list after each load";
     }
     EXPECT_FALSE(ModuleIsMapped()) << "dlclose unloads the module";

@@ -61,7 +61,7 @@ TEST(TPaymentList, AddSharesTheTemplateAndClearReleasesIt) {
   EXPECT_EQ(PaymentRecCustomCheck(*PaymentList().GetItem(1)), "шаблон");
   PaymentList().Clear();
   EXPECT_EQ(DynArrayHeaderOf(rec.CustomCheck)->refCount, 1);
-  DynArrayRelease(rec.CustomCheck);
+  AnsiTextRelease(rec.CustomCheck);
 }
 
 class NewIDTest : public ::testing::Test {

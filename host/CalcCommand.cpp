@@ -151,15 +151,7 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
     TSqliteDataModule dataModule(path);
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
-    ConnectModule(module, dataModule);
-    struct TDisconnect {
-      const TModuleExports& module;
-      ~TDisconnect() {
-        module.SetDataModule(nullptr);
-        module.SetTransactionFunc(nullptr);
-        SetCallbackDataModule(nullptr);
-      }
-    } disconnect{module};
+    TConnectedModule connection(module, dataModule);
 
     module.FillPaymentsList();
     module.FillDiscountList();

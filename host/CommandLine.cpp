@@ -28,9 +28,9 @@ TParsedCommand ParseCommandLine(const std::vector<std::string>& args, const std:
     if (args.size() > 1 && FindCommand(commands, args[1])) parsed.command = args[1];
     return parsed;
   }
-  const TCommandSpec* spec = FindCommand(commands, args[0]);
-  if (!spec) throw EUsageError("неизвестная команда \"" + args[0] + "\"");
-  parsed.command = spec->name;
+  const TCommandSpec* command = FindCommand(commands, args[0]);
+  if (!command) throw EUsageError("неизвестная команда \"" + args[0] + "\"");
+  parsed.command = command->name;
   for (i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -46,15 +46,15 @@ TParsedCommand ParseCommandLine(const std::vector<std::string>& args, const std:
       inlineValue = true;
     }
     const TOptionSpec* option = nullptr;
-    for (const TOptionSpec& o : spec->options)
+    for (const TOptionSpec& o : command->options)
       if (o.name == name) option = &o;
-    if (!option && !spec->argument.empty() && parsed.arguments.empty() && (arg == "-" || arg.rfind("-", 0) != 0)) {
+    if (!option && !command->argument.empty() && parsed.arguments.empty() && (arg == "-" || arg.rfind("-", 0) != 0)) {
       parsed.arguments.push_back(arg);
       continue;
     }
     if (!option) {
       if (arg.rfind("-", 0) == 0)
-        throw EUsageError("у команды " + spec->name + " нет параметра " + name);
+        throw EUsageError("у команды " + command->name + " нет параметра " + name);
       throw EUsageError("лишний аргумент \"" + arg + "\"");
     }
     if (option->valueName.empty()) {

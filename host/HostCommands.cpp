@@ -67,15 +67,7 @@ int RunPayments(const TParsedCommand& command, const TModuleLocation& location, 
     TSqliteDataModule dataModule(path);
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
-    ConnectModule(module, dataModule);
-    struct TDisconnect {  // the module must not keep a data module that goes
-      const TModuleExports& module;
-      ~TDisconnect() {
-        module.SetDataModule(nullptr);
-        module.SetTransactionFunc(nullptr);
-        SetCallbackDataModule(nullptr);
-      }
-    } disconnect{module};
+    TConnectedModule connection(module, dataModule);
 
     module.FillPaymentsList();
     TPaymentList& list = *module.GetPaymentList();

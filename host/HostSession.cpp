@@ -46,4 +46,14 @@ void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule) 
   module.SetGoodsSelectFormShow(&HeadlessGoodsSelect);
 }
 
+TConnectedModule::TConnectedModule(const TModuleExports& module, TSqliteDataModule& dataModule) : module_(module) {
+  ConnectModule(module, dataModule);
+}
+
+TConnectedModule::~TConnectedModule() {
+  module_.SetDataModule(nullptr);
+  module_.SetTransactionFunc(nullptr);
+  SetCallbackDataModule(nullptr);
+}
+
 }  // namespace selvo::host

@@ -29,4 +29,17 @@ std::int32_t HeadlessGoodsSelect();
 // The data module must outlive the module's use of it.
 void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule);
 
+// Connects the module for one command and disconnects it again when it goes,
+// so that the module never keeps a data module that no longer exists.
+class TConnectedModule {
+ public:
+  TConnectedModule(const TModuleExports& module, TSqliteDataModule& dataModule);
+  ~TConnectedModule();
+  TConnectedModule(const TConnectedModule&) = delete;
+  TConnectedModule& operator=(const TConnectedModule&) = delete;
+
+ private:
+  const TModuleExports& module_;
+};
+
 }  // namespace selvo::host

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "discounts/SelvoDiscountItemsU.h"
+#include "host/SaleJson.h"
 #include "host/ShopSchema.h"
 #include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
@@ -136,55 +137,24 @@ void BM_FillDiscountListFromClosedDatasets(benchmark::State& state) {
 }
 BENCHMARK(BM_FillDiscountListFromClosedDatasets)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-// The sale record is packed: its pointer fields may not be bound to the
-// reference that DynArrayRelease takes, so each is released from a copy.
-template <class T>
-void Release(T* first) {
-  DynArrayRelease(first);
-}
-
 // A sale of 50 lines over 2000 articles in 40 categories.
-struct BenchSale {
-  std::vector<std::int32_t> goods, categories;
-  std::vector<double> zPrices, prices, quantities;
-  TDiscountInData data{};
-  BenchSale() {
-    for (int j = 0; j < 50; ++j) {
-      goods.push_back((j * 37) % 2000);
-      categories.push_back(j % 40);
-      zPrices.push_back(40 + j);
-      prices.push_back(55 + j);
-      quantities.push_back(1 + j % 3);
-    }
-    data.GoodsIDs = DynArrayFrom(goods);
-    data.CategoryIDs = DynArrayFrom(categories);
-    data.ZPrices = DynArrayFrom(zPrices);
-    data.Prices = DynArrayFrom(prices);
-    data.Quantities = DynArrayFrom(quantities);
-    data.PayID = 1;
-    data.SaleTime = kMoment;
-  }
-  ~BenchSale() {
-    Release(data.GoodsIDs);
-    Release(data.CategoryIDs);
-    Release(data.ZPrices);
-    Release(data.Prices);
-    Release(data.Quantities);
-  }
-};
+host::TSale BenchSale() {
+  host::TSale sale;
+  for (int j = 0; j < 50; ++j) sale.lines.push_back({(j * 37) % 2000, j % 40, 40.0 + j, 55.0 + j, 1.0 + j % 3});
+  return sale;
+}
 
 void BM_FindGoodsCard(benchmark::State& state) {
   LoadedModule module(static_cast<int>(state.range(0)));
   selvo::FillDiscountList();
-  const BenchSale sale;
+  const host::TSale sale = BenchSale();
   for (auto _ : state) {
     int found = 0;
-    for (std::size_t j = 0; j < sale.goods.size(); ++j)
-      found += DiscountList().FindGoodsCard(sale.categories[j], sale.goods[j], sale.zPrices[j], sale.prices[j], 1,
-                                            kMoment, sale.quantities[j]) != nullptr;
+    for (const host::TSaleLine& l : sale.lines)
+      found += DiscountList().FindGoodsCard(l.category, l.goods, l.zprice, l.price, 1, kMoment, l.quantity) != nullptr;
     benchmark::DoNotOptimize(found);
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sale.goods.size()));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sale.lines.size()));
   state.SetLabel("per sale of 50 lines");
 }
 BENCHMARK(BM_FindGoodsCard)->Arg(1000)->Unit(benchmark::kMicrosecond);
@@ -192,8 +162,8 @@ BENCHMARK(BM_FindGoodsCard)->Arg(1000)->Unit(benchmark::kMicrosecond);
 void BM_GoodsGroupDiscount(benchmark::State& state) {
   LoadedModule module(static_cast<int>(state.range(0)));
   selvo::FillDiscountList();
-  const BenchSale sale;
-  for (auto _ : state) benchmark::DoNotOptimize(DiscountList().GoodsGroupDiscount(sale.data, kMoment));
+  const host::TSaleRecord sale(BenchSale(), 1, kMoment);
+  for (auto _ : state) benchmark::DoNotOptimize(DiscountList().GoodsGroupDiscount(sale.data(), kMoment));
   state.SetLabel("per sale of 50 lines");
 }
 BENCHMARK(BM_GoodsGroupDiscount)->Arg(1000)->Unit(benchmark::kMicrosecond);

@@ -35,21 +35,19 @@ namespace {
 
 std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
   const std::string source = command.arguments.empty() ? "-" : command.arguments[0];
-  if (source == "-") {
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+  std::ifstream file;
+  if (source != "-") {
+    file.open(source, std::ios::binary);
+    if (!file) throw ESaleFormat("не удалось открыть файл продажи \"" + source + "\"");
   }
-  std::ifstream file(source, std::ios::binary);
-  if (!file) throw ESaleFormat("не удалось открыть файл продажи \"" + source + "\"");
   std::ostringstream text;
-  text << file.rdbuf();
+  text << (source == "-" ? in : file).rdbuf();
   return text.str();
 }
 
-// Keeps the messages of the in-process calculation (the module shows its
-// own to the cashier).
-class TRecordedMessages : public IMessageService {
+// Silences the in-process calculation: the module has already shown its
+// messages to the cashier.
+class TSilentMessages : public IMessageService {
  public:
   TModalResult Show(const TMessage&) override { return TModalResult::mrOk; }
 };
@@ -80,7 +78,7 @@ class TTracedCalculation {
   }
 
  private:
-  TRecordedMessages messages_;
+  TSilentMessages messages_;
 };
 
 // Money as the till shows it: rounded to kopecks, halves away from zero.

@@ -29,14 +29,8 @@ std::unique_ptr<TDiscountItem> Card(std::int32_t id, std::int16_t target, double
   return card;
 }
 
-// The sale record is packed: its pointer fields may not be bound to the
-// reference that DynArrayRelease takes, so each is released from a copy.
-template <class T>
-void Release(T* first) {
-  DynArrayRelease(first);
-}
-
-// A sale in the host's array form, released when it goes.
+// A sale in the host's array form, released when it goes. Unlike the
+// host's own record it may have sequences of different lengths.
 struct Sale {
   TDiscountInData data{};
   Sale(const std::vector<std::int32_t>& goods, const std::vector<std::int32_t>& categories,
@@ -50,11 +44,11 @@ struct Sale {
     data.SaleTime = kSaleMoment;
   }
   ~Sale() {
-    Release(data.GoodsIDs);
-    Release(data.CategoryIDs);
-    Release(data.Prices);
-    Release(data.ZPrices);
-    Release(data.Quantities);
+    DynArrayRelease(data.GoodsIDs);
+    DynArrayRelease(data.CategoryIDs);
+    DynArrayRelease(data.Prices);
+    DynArrayRelease(data.ZPrices);
+    DynArrayRelease(data.Quantities);
   }
 };
 

@@ -7,6 +7,7 @@
 #include "discounts/DecimalRounding.h"
 #include "discounts/SelvoDiscountItemsU.h"
 #include "interface/SelvoModuleU.h"
+#include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
 #include "platform/MessageService.h"

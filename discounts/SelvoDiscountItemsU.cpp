@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "interface/IdentifierAllocator.h"
 #include "interface/SelvoModuleU.h"
 #include "platform/Beep.h"
 #include "platform/Clock.h"
@@ -297,18 +298,10 @@ TDiscountItem* TDiscountList::FindByName(std::string_view name) const {
 
 std::int32_t TDiscountList::NewID() {
   TModuleState& m = Module();
-  // The counter moves on by one also when the last card lies below it (an
-  // identifier was handed out and not stored, or the last card was deleted):
-  // going back to the last card's identifier could hand out one that a card
-  // already holds.
   std::unordered_set<std::int32_t> held;
   for (const auto& card : items_) held.insert(card->ID);
-  std::int64_t id = std::max<std::int64_t>(std::int64_t{m.DiscountIDCounter} + 1, std::int64_t{m.LastDiscountID} + 1);
-  while (held.count(static_cast<std::int32_t>(id)) && id <= std::numeric_limits<std::int32_t>::max()) ++id;
-  if (id > std::numeric_limits<std::int32_t>::max())
-    throw EListError("Нет свободного идентификатора для новой карты скидок");
-  m.DiscountIDCounter = static_cast<std::int32_t>(id);
-  return m.DiscountIDCounter;
+  return AllocateIdentifier(m.DiscountIDCounter, m.LastDiscountID, "новой карты скидок",
+                            [&held](std::int32_t id) { return held.count(id) > 0; });
 }
 
 TDiscountItem* TDiscountList::FindCheckCard(std::int32_t payID, double amount, double moment) const {

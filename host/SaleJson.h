@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,8 +15,8 @@ namespace selvo::host {
 
 // A sale text that is not valid JSON, lacks a field or has a field of the
 // wrong type. The message names the place ("lines[2].price: ...").
-class ESaleFormat : public std::runtime_error {
-  using std::runtime_error::runtime_error;
+class ESaleFormat : public Exception {
+  using Exception::Exception;
 };
 
 struct TSaleLine {

@@ -1,6 +1,7 @@
 #include "interface/SelvoModuleU.h"
 
 #include "discounts/SelvoDiscountItemsU.h"
+#include "interface/IdentifierAllocator.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
 #include "platform/WindowsDir.h"
@@ -31,7 +32,7 @@ void ModuleLoad() {
   TModuleState& state = *gModule;
   state.PaymentKindNames = {"наличные", "безналичные", "ЛНР", "платежный терминал", "дисконтная карта", "ЛБР"};
   state.DiscountList = new TDiscountList();
-  state.PaymentList = new TPaymentList();
+  state.PaymentList = new TSelvoPaymentList();
   SetProgressViewerTitle("Настройка скидок для товаров");
   state.IniFileName = WindowsDirectory() + "Selvo.ini";
 }
@@ -49,7 +50,7 @@ void ModuleUnload() {
   gModule = nullptr;
 }
 
-TPaymentList& PaymentList() { return *gModule->PaymentList; }
+TSelvoPaymentList& PaymentList() { return *gModule->PaymentList; }
 TDiscountList& DiscountList() { return *gModule->DiscountList; }
 
 TDataSet& PaymentDataSet() { return LookupDataSet("Payment"); }
@@ -59,8 +60,12 @@ TDataSet& KeyTovarDataSet() { return LookupDataSet("KeyTovar"); }
 TDataSet& GoodsDataSet() { return LookupDataSet("Goods"); }
 TDataSet& ExclusionsDataSet() { return LookupDataSet("ExclusionsDS"); }
 
-std::int32_t NextExclusionsID() { return ++gModule->LastExclusionsID; }
-std::int32_t NextDscGoodsID() { return ++gModule->LastDscGoodsID; }
+std::int32_t NextExclusionsID() {
+  return AllocateIdentifier(gModule->LastExclusionsID, gModule->LastExclusionsID, "нового периода карты скидок");
+}
+std::int32_t NextDscGoodsID() {
+  return AllocateIdentifier(gModule->LastDscGoodsID, gModule->LastDscGoodsID, "нового товара карты скидок");
+}
 
 bool IsBuiltInPaymentName(const std::string& utf8Name) {
   for (const std::string& kind : gModule->PaymentKindNames)

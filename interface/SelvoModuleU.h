@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "interface/SelvoCallbacks.h"
+#include "interface/SelvoDataSets.h"
 
 namespace selvo {
 
 class TDiscountList;
+class TSelvoPaymentList;
 
 inline constexpr std::int32_t PaymentsVersion = 7;
 
@@ -35,7 +37,7 @@ struct TModuleState {
   // Full name of Selvo.ini in the Windows directory.
   std::string IniFileName;
   TDiscountList* DiscountList = nullptr;
-  TPaymentList* PaymentList = nullptr;
+  TSelvoPaymentList* PaymentList = nullptr;
 };
 
 // The one state of the loaded module.
@@ -48,7 +50,7 @@ void ModuleLoad();
 void ModuleUnload();
 
 // The lists of the loaded module (ModuleLoad must have run).
-TPaymentList& PaymentList();
+TSelvoPaymentList& PaymentList();
 TDiscountList& DiscountList();
 
 // Dataset lookups by component name; each raises EDatabaseError with the
@@ -60,7 +62,8 @@ TDataSet& KeyTovarDataSet();
 TDataSet& GoodsDataSet();
 TDataSet& ExclusionsDataSet();
 
-// Each call consumes one identifier: LastExclusionsID + 1, + 2, ...
+// Each call consumes one identifier: LastExclusionsID + 1, + 2, ...; raises
+// EListError when none is left.
 std::int32_t NextExclusionsID();
 std::int32_t NextDscGoodsID();
 

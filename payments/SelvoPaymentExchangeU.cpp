@@ -1,4 +1,4 @@
-// TPaymentList::ExportToFile and ImportFromFile, and the exchange file format.
+// TSelvoPaymentList::ExportToFile and ImportFromFile, and the exchange file format.
 //
 // Numbers in the file always use a full stop. The module's format settings
 // are never changed for that: they also govern how discount lists are stored,
@@ -161,7 +161,7 @@ std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSet
 
 // ---------------------------------------------------------------------------
 
-void TPaymentList::ExportToFile(const std::string& fileName) {
+void TSelvoPaymentList::ExportToFile(const std::string& fileName) {
   try {
     std::string body;
     for (const TPaymentRec* rec : items_) body += ExchangeLine(*rec) + "\r\n";
@@ -175,7 +175,7 @@ void TPaymentList::ExportToFile(const std::string& fileName) {
   TellOperator("Виды оплаты сохранены в файле " + Quoted(fileName), kCaptionMessage, TMsgIcon::Information);
 }
 
-void TPaymentList::ImportFromFile(const std::string& fileName) {
+void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
   TDataSet* ds = nullptr;
   try {
     std::vector<std::string> lines = SplitExchangeLines(Cp1251ToUtf8(ReadWholeFile(fileName)));

@@ -1,7 +1,7 @@
 // The payment type exchange file: a Windows-1251 text file with the header
 // line "ТИП ДАННЫХ: ВИДЫ ОПЛАТЫ" and one payment type per line, five fields
 // separated by TAB (name, type, receipt kind, discount, enabled), every line
-// ended by CR LF. TPaymentList::ExportToFile and ImportFromFile (declared in
+// ended by CR LF. TSelvoPaymentList::ExportToFile and ImportFromFile (declared in
 // the host-facing header) write and read it; the helpers below are the file
 // format itself.
 #pragma once

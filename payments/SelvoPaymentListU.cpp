@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "interface/IdentifierAllocator.h"
 #include "interface/SelvoModuleU.h"
 #include "platform/Beep.h"
 #include "platform/TextCodec.h"
@@ -118,27 +119,21 @@ TPaymentRec* TPaymentList::FindByName(const char* name) {
   return nullptr;
 }
 
-std::int32_t TPaymentList::IndexOfID(std::int32_t id) {
+std::int32_t TSelvoPaymentList::IndexOfID(std::int32_t id) {
   for (std::size_t i = 0; i < items_.size(); ++i)
     if (items_[i]->ID == id) return static_cast<std::int32_t>(i);
   return -1;
 }
 
-TPaymentRec* TPaymentList::FindByID(std::int32_t id) {
+TPaymentRec* TSelvoPaymentList::FindByID(std::int32_t id) {
   const std::int32_t index = IndexOfID(id);
   return index < 0 ? nullptr : items_[static_cast<std::size_t>(index)];
 }
 
-std::int32_t TPaymentList::NewID() {
+std::int32_t TSelvoPaymentList::NewID() {
   TModuleState& m = Module();
-  // The counter moves on by one also when the last record lies below it (an
-  // identifier was handed out and not stored, or the last record was
-  // deleted): going back to the last record's identifier could hand out one
-  // that a record already holds.
-  ++m.PaymentIDCounter;
-  if (m.PaymentIDCounter < m.LastPaymentID + 1) m.PaymentIDCounter = m.LastPaymentID + 1;
-  while (IndexOfID(m.PaymentIDCounter) >= 0) ++m.PaymentIDCounter;
-  return m.PaymentIDCounter;
+  return AllocateIdentifier(m.PaymentIDCounter, m.LastPaymentID, "нового вида оплаты",
+                            [this](std::int32_t id) { return IndexOfID(id) >= 0; });
 }
 
 // ---------------------------------------------------------------------------
@@ -147,7 +142,7 @@ std::int32_t TPaymentList::NewID() {
 void FillPaymentsList() {
   TModuleState& m = Module();
   if (!m.DataModule) throw EDatabaseError("Виды оплаты: ссылка на модуль данных не загружена!");
-  TPaymentList& list = PaymentList();
+  TSelvoPaymentList& list = PaymentList();
   list.Clear();
   TDataSet& ds = PaymentDataSet();
   ds.First();

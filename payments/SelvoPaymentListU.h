@@ -1,6 +1,6 @@
-// Payment type records and the one payment list (TPaymentList is declared in
-// the host-facing header, since the host calls it), and its loading from the
-// host's "Payment" dataset.
+// Payment type records and the one payment list with its loading from the
+// host's "Payment" dataset. The host sees the list through TPaymentList
+// (interface/SelvoPaymentList.h); the module's own operations are here.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,23 @@ void SetPaymentRecName(TPaymentRec& rec, const std::string& utf8Name);
 // The record's CustomCheck as UTF-8; assignment releases the old text.
 std::string PaymentRecCustomCheck(const TPaymentRec& rec);
 void SetPaymentRecCustomCheck(TPaymentRec& rec, const std::string& utf8Text);
+
+// The module's payment list: the host's five operations and the module's own.
+class TSelvoPaymentList final : public TPaymentList {
+ public:
+  TSelvoPaymentList() = default;
+
+  // Position of the type with that identifier; -1 when there is none.
+  std::int32_t IndexOfID(std::int32_t id);
+  TPaymentRec* FindByID(std::int32_t id);
+  // A fresh identifier for a new type: above LastPaymentID and held by no
+  // type of the list. Each call consumes one; raises EListError when none is
+  // left.
+  std::int32_t NewID();
+  // The exchange file (payments/SelvoPaymentExchangeU).
+  void ImportFromFile(const std::string& fileName);
+  void ExportToFile(const std::string& fileName);
+};
 
 // Reloads the module's payment list from the "Payment" dataset.
 void FillPaymentsList();

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "platform/Errors.h"
 
 namespace selvo {
 namespace {

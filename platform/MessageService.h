@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "platform/Errors.h"
 
 namespace selvo {
 

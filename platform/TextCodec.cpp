@@ -3,7 +3,9 @@
 #include <iconv.h>
 
 #include <cerrno>
-#include <stdexcept>
+#include <cstring>
+
+#include "platform/Errors.h"
 
 namespace selvo {
 namespace {
@@ -22,7 +24,7 @@ char32_t NextCodePoint(std::string_view s, std::size_t& i);
 
 std::string Convert(const char* to, const char* from, std::string_view input) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error(std::string("iconv_open ") + from + " -> " + to);
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw ESystemError(std::string("iconv_open ") + from + " -> " + to + ": " + std::strerror(errno));
   std::string out;
   out.resize(input.size() * 4 + 16);
   char* in = const_cast<char*>(input.data());

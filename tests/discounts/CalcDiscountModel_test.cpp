@@ -9,6 +9,7 @@
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/SaleJson.h"
 #include "interface/SelvoModuleU.h"
+#include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 #include "support/SafeIniFiles.h"

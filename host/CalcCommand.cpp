@@ -7,19 +7,15 @@
 #include <ostream>
 #include <sstream>
 
-#include "discounts/DecimalRounding.h"
-#include "discounts/SelvoDiscountItemsU.h"
 #include "host/HostPaths.h"
 #include "host/HostSession.h"
+#include "host/InProcessCalculation.h"
 #include "host/ModuleLoader.h"
 #include "host/SaleJson.h"
 #include "host/SqliteDataModule.h"
-#include "interface/SelvoModuleU.h"
-#include "payments/SelvoPaymentListU.h"
+#include "host/PaymentTable.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
-#include "platform/MessageService.h"
-#include "platform/TextCodec.h"
 
 namespace selvo::host {
 
@@ -45,101 +41,7 @@ std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
   return text.str();
 }
 
-// Silences the in-process calculation: the module has already shown its
-// messages to the cashier.
-class TSilentMessages : public IMessageService {
- public:
-  TModalResult Show(const TMessage&) override { return TModalResult::mrOk; }
-};
-
-// The same calculation code as the module's, in this process, with a trace.
-// It reads the same database and settings file as the module does.
-class TTracedCalculation {
- public:
-  explicit TTracedCalculation(TSqliteDataModule& dataModule) {
-    ModuleLoad();
-    SetMessageService(&messages_);
-    Module().DataModule = &dataModule;
-  }
-  ~TTracedCalculation() {
-    SetMessageService(nullptr);
-    ModuleUnload();
-  }
-  TTracedCalculation(const TTracedCalculation&) = delete;
-  TTracedCalculation& operator=(const TTracedCalculation&) = delete;
-
-  TCalcTrace Run(const TDiscountInData& sale) {
-    FillPaymentsList();
-    FillDiscountList();
-    TCalcTrace trace;
-    TResultRecord out;
-    TCalcDiscount(&trace).Calculate(sale, *out.get());
-    return trace;
-  }
-
- private:
-  TSilentMessages messages_;
-};
-
-// Money as the till shows it: rounded to kopecks, halves away from zero.
-std::string Money(double value) { return FloatToStrFixed(RoundMoney(value), 2, ModuleFormatSettings()); }
-
-std::string CardText(const TCalcTrace::TCardRef& card) {
-  return "карта \"" + card.name + "\" (ID " + std::to_string(card.id) + ")";
-}
-
 }  // namespace
-
-std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std::int32_t payID) {
-  std::ostringstream s;
-  s << "Сумма чека: " << Money(t.total) << ", по закупочным ценам: " << Money(t.zTotal) << "\n";
-  s << "Не ниже закупочной стоимости (RSumCanNotBeLowThenZSum): " << (t.purchaseFloor ? "да" : "нет") << "\n";
-  s << "1. Вид оплаты";
-  if (t.paymentTypeFound)
-    s << " \"" << paymentName << "\" (ID " << payID << "), скидка " << FloatToStr(t.paymentPercent, ModuleFormatSettings())
-      << " %";
-  else
-    s << " с ID " << payID << " не найден: своей скидки нет";
-  s << ": " << Money(t.paySum) << "\n";
-  s << "2. Скидка на чек: ";
-  if (t.checkCard.found)
-    s << CardText(t.checkCard) << " даёт " << Money(t.checkDiscount);
-  else
-    s << "ни одна карта не подходит";
-  s << ": " << Money(t.checkSum) << "\n";
-  s << "3. По строкам: " << Money(t.goodsSum) << "\n";
-  for (std::size_t i = 0; i < t.lines.size(); ++i) {
-    const TCalcTrace::TLine& l = t.lines[i];
-    s << "   строка " << i + 1 << ": вид оплаты " << Money(l.payDiscount) << ", ";
-    if (l.card.found)
-      s << CardText(l.card) << " " << (l.banned ? "ЗАПРЕЩАЕТ ПРОДАЖУ" : Money(l.cardDiscount));
-    else
-      s << "карты нет";
-    s << "; остаётся " << Money(l.rest) << "\n";
-  }
-  s << "4. Группа товаров: ";
-  if (t.groupCard.found)
-    s << CardText(t.groupCard) << " даёт " << FloatToStr(t.groupDiscount, ModuleFormatSettings());
-  else
-    s << "ни одна карта не подходит";
-  s << ": " << Money(t.groupSum) << "\n";
-  const std::pair<double, const char*> variants[] = {
-      {t.paySum, "1 (вид оплаты)"}, {t.checkSum, "2 (скидка на чек)"}, {t.goodsSum, "3 (по строкам)"},
-      {t.groupSum, "4 (группа товаров)"}};
-  s << "Выбрано:";
-  bool any = false;
-  for (const auto& [sum, name] : variants) {
-    double rounded = RoundMoney(sum);
-    if (rounded < 0.01) rounded = 0;
-    if (rounded == t.result) {
-      s << (any ? ", " : " вариант ") << name;
-      any = true;
-    }
-  }
-  if (!any) s << " наименьшая сумма";
-  s << " — к оплате " << Money(t.result) << "\n";
-  return s.str();
-}
 
 int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std::istream& in, std::ostream& out,
             std::ostream& err) {
@@ -161,11 +63,11 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
       const TPaymentRec* rec = list.FindByName(sale.paymentName->c_str());
       if (!rec) throw ESaleFormat("payment: вид оплаты \"" + *sale.paymentName + "\" не найден в базе данных");
       payID = rec->ID;
-      paymentName = PaymentRecName(*rec);
+      paymentName = PaymentRecordName(*rec);
     } else {
       payID = *sale.paymentID;
       for (std::int32_t i = 0; i < list.Count(); ++i)
-        if (list.GetItem(i)->ID == payID) paymentName = PaymentRecName(*list.GetItem(i));
+        if (list.GetItem(i)->ID == payID) paymentName = PaymentRecordName(*list.GetItem(i));
     }
     const double moment = sale.moment ? *sale.moment : Now();
 
@@ -174,8 +76,7 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
     const double sum = module.CalcDiscount(&record.data(), result.get());
     const double percent = result.get()->DiscountPercent;
 
-    TTracedCalculation traced(dataModule);
-    const TCalcTrace trace = traced.Run(record.data());
+    const TCalcTrace trace = RunTracedCalculation(dataModule, record.data());
     if (trace.result != sum)
       err << "selvo-host: предупреждение: объяснение рассчитано на " << trace.result
           << ", модуль вернул " << sum << " (изменились данные или часы между расчётами)\n";
@@ -188,7 +89,7 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
       if (command.Has("--explain")) doc["explain"] = ExplainText(trace, paymentName, payID);
       out << doc.dump() << "\n";
     } else {
-      out << "К оплате: " << Money(sum) << "\n";
+      out << "К оплате: " << FloatToStrFixed(sum, 2, ModuleFormatSettings()) << "\n";
       out << "Скидка: " << FloatToStrFixed(percent, 2, ModuleFormatSettings()) << " %\n";
       for (const std::string& ban : trace.banLines) out << "Запрет продажи: " << ban << "\n";
       if (command.Has("--explain")) out << "\n" << ExplainText(trace, paymentName, payID);

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "discounts/SelvoCalcDiscountUnit.h"
 #include "host/CommandLine.h"
 #include "host/HostCommands.h"
 
@@ -19,8 +18,5 @@ extern const TCommandSpec kCalcCommandSpec;
 // Exit codes as the other commands: 0 done, 1 failed (message on err).
 int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std::istream& in, std::ostream& out,
             std::ostream& err);
-
-// The explanation of one calculation, as text lines for a person.
-std::string ExplainText(const TCalcTrace& trace, const std::string& paymentName, std::int32_t payID);
 
 }  // namespace selvo::host

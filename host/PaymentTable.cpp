@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
 
 namespace selvo::host {
@@ -48,6 +47,11 @@ std::string Pad(const std::string& text, std::size_t width, bool right) {
 
 }  // namespace
 
+std::string PaymentRecordName(const TPaymentRec& rec) {
+  const std::size_t nameLength = rec.Name[0] > 20 ? 20 : rec.Name[0];
+  return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
+}
+
 std::string FormatPaymentTable(TPaymentList& list, const TPaymentColumns& columns, const TFormatSettings& fs) {
   const std::vector<std::string> header = {"ID",  "Наименование", "Вид оплаты", "Чек", "Скидка, %",
                                            "Вкл", "Округление",   "Вид ГСМ",    "Товарный чек"};
@@ -56,10 +60,9 @@ std::string FormatPaymentTable(TPaymentList& list, const TPaymentColumns& column
   const std::int32_t count = list.Count();
   for (std::int32_t i = 0; i < count; ++i) {
     const TPaymentRec& rec = *list.GetItem(i);
-    const std::size_t nameLength = rec.Name[0] > 20 ? 20 : rec.Name[0];
     rows.push_back({
         std::to_string(rec.ID),
-        Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength)),
+        PaymentRecordName(rec),
         PaymentTypeText(rec.Type),
         CheckText(rec.Check),
         FloatToStrFixed(rec.Discount, 2, fs),

@@ -10,21 +10,6 @@
 
 namespace selvo {
 
-// Receipt kinds (TPaymentRec::Check), long and short texts, 0..6.
-inline constexpr const char* kCheckKindLongTexts[7] = {"<нет>",         "наличный",      "безналичный 1",
-                                                       "безналичный 2", "безналичный 3", "безналичный 4",
-                                                       "безналичный 5"};
-inline constexpr const char* kCheckKindShortTexts[7] = {"нет", "НАЛ", "Б/Н 1", "Б/Н 2", "Б/Н 3", "Б/Н 4", "Б/Н 5"};
-
-// Base payment types of the fuel side (GsmVO modulo 100).
-struct TGsmBaseKind {
-  std::int32_t code;
-  const char* text;
-};
-inline constexpr TGsmBaseKind kGsmBaseKinds[8] = {{0, "Наличные"},   {1, "Платежный терминал"}, {3, "Безналичные"},
-                                                  {4, "Ведомость +"}, {6, "ЛНР"},               {8, "Договорной"},
-                                                  {10, "Дисконтные карты"}, {12, "ЛБР"}};
-
 // The receipt template used when a payment type has none (379 characters).
 const std::string& DefaultCustomCheck();
 

@@ -10,6 +10,7 @@
 #include "interface/SelvoModuleU.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -57,10 +58,7 @@ std::int32_t IdOf(const TDiscountItem* card) { return card ? card->ID : -1; }
 
 class DiscountListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetClock([] { return kSaleMoment; });
-  }
-  void TearDown() override { SetClock({}); }
+  test::ScopedClock clock_{[] { return kSaleMoment; }};
   test::ModuleScope module_;
   TDiscountList& list_ = DiscountList();
 };

@@ -12,6 +12,7 @@
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
+#include "tests/common/ScopedOverrides.h"
 
 namespace selvo {
 namespace {
@@ -24,18 +25,8 @@ double T(int h, int m, int s, int ms = 0) { return EncodeTime(h, m, s, ms); }
 // moves it; both restored afterwards.
 class CardTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = ModuleFormatSettings();
-    SetModuleFormatSettings(TFormatSettings::Russian());
-    SetClockTime(T(3, 0, 0));
-  }
-  void TearDown() override {
-    SetClock({});
-    SetModuleFormatSettings(saved_);
-  }
-  static void SetClockTime(double time) {
-    SetClock([time] { return EncodeDate(2024, 6, 5) + time; });
-  }
+  void SetUp() override { SetClockTime(T(3, 0, 0)); }
+  void SetClockTime(double time) { clock_.SetFixed(EncodeDate(2024, 6, 5) + time); }
   static TDiscountItem Thresholds(std::initializer_list<std::tuple<double, double, char>> entries) {
     TDiscountItem card;
     for (auto [sum, value, unit] : entries) {
@@ -57,8 +48,8 @@ class CardTest : public ::testing::Test {
     card.PeriodEnabled.push_back(enabled);
   }
 
- private:
-  TFormatSettings saved_;
+  test::ScopedFormatSettings format_{TFormatSettings::Russian()};
+  test::ScopedClock clock_;
 };
 
 TEST_F(CardTest, NewCardHoldsAlwaysAndGivesNothing) {
@@ -99,7 +90,7 @@ TEST_F(CardTest, ThresholdTextOfTheTwoEntryExample) {
 TEST_F(CardTest, AmountsUseTheDecimalSeparatorOfTheSetting) {
   TDiscountItem card = Thresholds({{99.5, 2.5, '%'}});
   EXPECT_EQ(card.EncodeThresholdList(), "99,5=2,5%;");
-  SetModuleFormatSettings(TFormatSettings::English());
+  format_.Set(TFormatSettings::English());
   EXPECT_EQ(card.EncodeThresholdList(), "99.5=2.5%;");
 
   // A text read under another setting than it was written with is skipped.
@@ -114,13 +105,13 @@ TEST_F(CardTest, TimeTextShortensEveryDoubleZero) {
   AddTime(card, T(20, 5, 0), T(0, 0, 5), 1.5, kRub);
   EXPECT_EQ(card.EncodeTimeList(), "08:0:0-10:0:0=7%;20:05:0-0:0:05=1,5р;");
 
-  SetModuleFormatSettings(TFormatSettings::English());
+  format_.Set(TFormatSettings::English());
   EXPECT_EQ(card.EncodeTimeList(), "8:0:0 AM-10:0:0 AM=7%;8:05:0 PM-12:0:05 AM=1.5р;");
 }
 
 TEST_F(CardTest, WhatIsWrittenUnderASettingReadsBackUnderIt) {
   for (const TFormatSettings& fs : {TFormatSettings::Russian(), TFormatSettings::English()}) {
-    SetModuleFormatSettings(fs);
+    format_.Set(fs);
     TDiscountItem card = Thresholds({{0, 15, '%'}, {1234.56, 0.125, kRub}, {1e7, -3, '%'}});
     AddTime(card, T(0, 0, 0), T(11, 59, 59), 7, '%');
     AddTime(card, T(12, 0, 0), T(23, 59, 59), SaleBanAmount, kRub);

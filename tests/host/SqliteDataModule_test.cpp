@@ -17,6 +17,7 @@
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -227,11 +228,8 @@ TEST_F(TransactionTest, ApplyWithoutATransactionWritesAtOnce) {
 
 class ModuleReadsShopTest : public ::testing::Test {
  protected:
-  ModuleReadsShopTest() : path_(dir_.file("shop.db")), savedFormat_(ModuleFormatSettings()) {}
-  ~ModuleReadsShopTest() override {
-    Module().DataModule = nullptr;
-    SetModuleFormatSettings(savedFormat_);
-  }
+  ModuleReadsShopTest() : path_(dir_.file("shop.db")) {}
+  ~ModuleReadsShopTest() override { Module().DataModule = nullptr; }
   TSqliteDataModule& Open() {
     module_ = std::make_unique<TSqliteDataModule>(path_);
     Module().DataModule = module_.get();
@@ -251,13 +249,13 @@ class ModuleReadsShopTest : public ::testing::Test {
   selvo::test::ModuleScope scope_;
   TempDir dir_;
   std::string path_;
-  TFormatSettings savedFormat_;
+  selvo::test::ScopedFormatSettings format_;
   std::unique_ptr<TSqliteDataModule> module_;
 };
 
 TEST_F(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
   for (const TFormatSettings& fs : {TFormatSettings::Russian(), TFormatSettings::English()}) {
-    SetModuleFormatSettings(fs);
+    format_.Set(fs);
     CreateSampleShop(path_, true);
     Open();
     FillPaymentsList();

@@ -7,6 +7,7 @@
 #include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -16,10 +17,7 @@ using selvo::test::TempDir;
 
 class SqliteDataSetTest : public ::testing::Test {
  protected:
-  SqliteDataSetTest() : path_(dir_.file("shop.db")), savedFormat_(ModuleFormatSettings()) {
-    CreateShopDatabase(path_, false);
-  }
-  ~SqliteDataSetTest() override { SetModuleFormatSettings(savedFormat_); }
+  SqliteDataSetTest() : path_(dir_.file("shop.db")) { CreateShopDatabase(path_, false); }
 
   // Runs SQL on a connection of its own, before the data module opens.
   void Sql(const std::string& sql) {
@@ -37,7 +35,7 @@ class SqliteDataSetTest : public ::testing::Test {
 
   TempDir dir_;
   std::string path_;
-  TFormatSettings savedFormat_;
+  test::ScopedFormatSettings format_;
   std::unique_ptr<TSqliteDataModule> module_;
 };
 
@@ -103,7 +101,7 @@ TEST_F(SqliteDataSetTest, OptionalPaymentColumnsMayBeAbsent) {
 TEST_F(SqliteDataSetTest, TextsAssignedToNumbersAreConverted) {
   Sql(kThreePayments);
   TSqliteDataSet& ds = Open().DataSet("Payment");
-  SetModuleFormatSettings(TFormatSettings::Russian());
+  format_.Set(TFormatSettings::Russian());
   ds.First();
   ds.Edit();
   ds.FieldByName("Discount").SetAsString("7,5");
@@ -122,10 +120,10 @@ TEST_F(SqliteDataSetTest, TextsAssignedToNumbersAreConverted) {
   EXPECT_DOUBLE_EQ(ds.FieldByName("Discount").AsFloat(), 7.125) << "a full stop is taken as well";
   TFormatSettings grouped = TFormatSettings::Russian();
   grouped.ThousandSeparator = '.';
-  SetModuleFormatSettings(grouped);
+  format_.Set(grouped);
   EXPECT_THROW(ds.FieldByName("Discount").SetAsString("7.125"), EConvertError) << "7.125 may mean 7125 here";
 
-  SetModuleFormatSettings(TFormatSettings::English());
+  format_.Set(TFormatSettings::English());
   ds.FieldByName("Discount").SetAsString("7.25");
   EXPECT_DOUBLE_EQ(ds.FieldByName("Discount").AsFloat(), 7.25);
   EXPECT_EQ(ds.FieldByName("Discount").AsString(), "7.25");
@@ -134,7 +132,7 @@ TEST_F(SqliteDataSetTest, TextsAssignedToNumbersAreConverted) {
 TEST_F(SqliteDataSetTest, BadTextNamesValueAndField) {
   Sql(kThreePayments);
   TSqliteDataSet& ds = Open().DataSet("Payment");
-  SetModuleFormatSettings(TFormatSettings::English());
+  format_.Set(TFormatSettings::English());
   ds.First();
   ds.Edit();
   struct Case {
@@ -162,7 +160,7 @@ TEST_F(SqliteDataSetTest, BadTextNamesValueAndField) {
 TEST_F(SqliteDataSetTest, ReadsConvertStoredValues) {
   Sql("INSERT INTO Payment (ID, Name, Discount, CheckPrecLimit) VALUES (1, '17', 2.5, 3.5);"
       "INSERT INTO Goods (ID_Goods, Name, Price) VALUES ('12', 'Вода', 'дорого');");
-  SetModuleFormatSettings(TFormatSettings::Russian());
+  format_.Set(TFormatSettings::Russian());
   TSqliteDataSet& ds = Open().DataSet("Payment");
   ds.First();
   EXPECT_EQ(ds.FieldByName("Discount").AsInteger(), 2) << "halves go to the even neighbour";

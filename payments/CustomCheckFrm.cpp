@@ -17,10 +17,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
@@ -78,7 +74,6 @@ constexpr const char* kSaveTitle = "Введите имя файла";
 constexpr const char* kSaved = "Шаблон произвольного чека сохранен в файле:\r\n\r\n";
 constexpr const char* kSavedCaption = "Информация";
 constexpr const char* kErrorCaption = "Ошибка";
-constexpr const char* kTimeHint = "Время берется с КОМПЬЮТЕРА!";
 
 struct TFormatExample {
   const char* objectName;
@@ -96,150 +91,6 @@ constexpr const char* kVariableColor = "#0000ff";
 
 }  // namespace
 
-const std::vector<TTemplateVariable> kRepeatVariables = {
-    {"<#Tovar>", "- наименование товара", ""},
-    {"<#Categ>", "- категория товара", ""},
-    {"<#Price>", "- цена (со скидкой)", ""},
-    {"<#Count>", "- кол-во товара", ""},
-    {"<#Summa>", "- сумма = цена * кол-во", ""},
-    {"<#Kod>", "- штрих-код товара", ""},
-    {"<#Country>", "- страна-изготовитель", ""},
-    {"<#EdIzm>", "- единица измерения", ""},
-    {"<#Line>", "- номер строки", ""},
-};
-
-const std::vector<TTemplateVariable> kHeadFooterVariables = {
-    {"<#CurDateTime>", "- текущие дата и время (на момент печати)", kTimeHint},
-    {"<#Itog>", "- общая сумма покупки", ""},
-    {"<#DSCPr>", "- процент скидки", ""},
-    {"<#DSCSum>", "- сумма скидки", ""},
-    {"<#DateTime>", "- дата и время проведения продажи", kTimeHint},
-    {"<#Kassir>", "- Ф.И.О. кассира", ""},
-    {"<#BNSchet>", "- номер счета (для безналичного покупателя)", ""},
-    {"<#Pokupatel>", "- наименование контрагента-покупателя", ""},
-    {"<#CardNum>", "- номер платежной или дисконтной карты", ""},
-    {"<#AZS>", "- наименование АЗС", ""},
-    {"<#OrgName>", "- наименование организации", ""},
-    {"<#Payment>", "- наименование вида оплаты", ""},
-    {"<#PokupINN>", "- ИНН контрагента-покупателя", ""},
-};
-
-// ---------------------------------------------------------------------------
-// Template text
-
-namespace {
-
-constexpr std::string_view kDelimiters[3] = {"#Delim1#", "#Delim2#", "#Delim3#"};
-
-bool IsLineBreak(QChar c) {
-  return c == QLatin1Char('\n') || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
-}
-
-// Every line of the text followed by CR LF; CR LF, LF and CR all end a line,
-// and a break at the very end adds no empty line.
-std::string WithLineEnds(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16 + 2);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      out.append(text.substr(start));
-      out += "\r\n";
-      break;
-    }
-    out.append(text.substr(start, end - start));
-    out += "\r\n";
-    if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
-    start = end + 1;
-  }
-  return out;
-}
-
-std::string SystemReason(int error) { return std::strerror(error); }
-
-}  // namespace
-
-// A missing marker keeps the rest of the text in the part being read, so that
-// opening and confirming an incomplete template never drops any of its text.
-TCustomCheckParts SplitTemplate(const std::string& checkTemplate) {
-  std::string* parts[4];
-  TCustomCheckParts result;
-  parts[0] = &result.klishe;
-  parts[1] = &result.head;
-  parts[2] = &result.repeat;
-  parts[3] = &result.footer;
-  std::size_t start = 0;
-  for (int i = 0; i < 3; ++i) {
-    const std::size_t marker = checkTemplate.find(kDelimiters[i], start);
-    if (marker == std::string::npos) {
-      *parts[i] = checkTemplate.substr(start);
-      return result;
-    }
-    *parts[i] = checkTemplate.substr(start, marker - start);
-    start = marker + kDelimiters[i].size();
-  }
-  *parts[3] = checkTemplate.substr(start);
-  return result;
-}
-
-std::string JoinTemplate(const TCustomCheckParts& parts) {
-  std::string text;
-  text.reserve(parts.klishe.size() + parts.head.size() + parts.repeat.size() + parts.footer.size() + 24);
-  text.append(parts.klishe).append(kDelimiters[0]);
-  text.append(parts.head).append(kDelimiters[1]);
-  text.append(parts.repeat).append(kDelimiters[2]);
-  text.append(parts.footer);
-  return text;
-}
-
-TTemplateHighlights FindTemplateHighlights(const QString& text) {
-  TTemplateHighlights found;
-  // A "<#" without a ">" after it means no later "<#" has one either.
-  qsizetype open = text.indexOf(QLatin1String("<#"));
-  while (open >= 0) {
-    const qsizetype close = text.indexOf(QLatin1Char('>'), open + 2);
-    if (close < 0) break;
-    found.variables.push_back({int(open), int(close - open + 1)});
-    open = text.indexOf(QLatin1String("<#"), close + 1);
-  }
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    if (text[i] != QLatin1Char('@') || (i > 0 && !IsLineBreak(text[i - 1]))) continue;
-    qsizetype end = i;
-    while (end < text.size() && !IsLineBreak(text[end])) ++end;
-    found.boldLines.push_back({int(i), int(end - i)});
-    i = end;
-  }
-  return found;
-}
-
-std::string LoadTemplateFile(const std::string& fileName) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
-  if (!file) throw ETemplateFileError("Не удалось открыть файл \"" + fileName + "\": " + SystemReason(errno));
-  std::string bytes;
-  char buffer[16384];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool failed = std::ferror(file);
-  const int error = errno;
-  std::fclose(file);
-  if (failed) throw ETemplateFileError("Не удалось прочитать файл \"" + fileName + "\": " + SystemReason(error));
-  return WithLineEnds(Cp1251ToUtf8(bytes));
-}
-
-void SaveTemplateFile(const std::string& fileName, const std::string& text) {
-  const std::string bytes = Utf8ToCp1251(WithLineEnds(text));
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
-  if (!file) throw ETemplateFileError("Не удалось создать файл \"" + fileName + "\": " + SystemReason(errno));
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  int error = errno;
-  if (std::fclose(file) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (!written) throw ETemplateFileError("Не удалось записать файл \"" + fileName + "\": " + SystemReason(error));
-}
-
 bool EditCustomCheck(std::string& checkTemplate, QWidget* parent) {
   TCustomCheckForm form(parent);
   form.SetParts(SplitTemplate(checkTemplate));
@@ -252,6 +103,11 @@ bool EditCustomCheck(std::string& checkTemplate, QWidget* parent) {
 // Highlighting helpers
 
 namespace {
+
+// The line breaks of an editor's document.
+bool IsLineBreak(QChar c) {
+  return c == QLatin1Char('\n') || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
 
 // An editor's plain text with CR LF line breaks; unlike toPlainText it keeps
 // no-break spaces as they are.

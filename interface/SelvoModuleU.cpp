@@ -27,6 +27,9 @@ TModuleState& Module() { return *gModule; }
 
 void ModuleLoad() {
   if (gModule) ModuleUnload();
+  // The progress viewer's unit prepares itself before the module's state,
+  // and goes after it at unload.
+  ProgressViewerModuleStart();
   gModule = new TModuleState();
   TModuleState& state = *gModule;
   state.PaymentKindNames = {"наличные", "безналичные", "ЛНР", "платежный терминал", "дисконтная карта", "ЛБР"};
@@ -47,6 +50,7 @@ void ModuleUnload() {
   state.PaymentKindNames.clear();
   delete gModule;
   gModule = nullptr;
+  ProgressViewerModuleEnd();
 }
 
 TPaymentList& PaymentList() { return *gModule->PaymentList; }

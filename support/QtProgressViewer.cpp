@@ -411,8 +411,9 @@ void TProgressViewer::Tick() {
     state.Height = g.height;
     state.PercentMode = percentMode_;
     if (percentMode_) {
+      // Held within 0..100 for the picture only: writing it back could
+      // overwrite a position the owner has just set.
       state.Position = ClampPercent(position_);
-      position_ = state.Position;
     } else {
       state.Position = NextMarqueePosition(position_, ProgressBarWidth(g.width));
       position_ = state.Position;
@@ -467,7 +468,7 @@ void TProgressViewer::Execute() {
     SleepUnlessTerminated(settings_.TickInterval);
   }
 
-  worker_.reset();  // ends the worker before anything it may use goes away
+  if (worker_) worker_->Terminate();
   if (window_) {
     const std::uint32_t handle = window_->Handle();
     window_->Hide();
@@ -476,6 +477,9 @@ void TProgressViewer::Execute() {
     windowHandle_ = 0;
     window_.reset();
   }
+  // The worker is handed this viewer: it must have ended before the viewer
+  // frees itself.
+  worker_.reset();
 }
 
 }  // namespace selvo

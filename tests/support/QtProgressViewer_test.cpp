@@ -133,9 +133,12 @@ struct TWorkerCall {
   std::atomic<bool> sawTermination{false};
 };
 
+// Works until its viewer is told to end: the viewer must outlive it.
 void RecordingWorker(void* argument, TProgressViewer* viewer) {
   auto* call = static_cast<TWorkerCall*>(argument);
   call->viewer = viewer;
+  while (!viewer->Terminated()) std::this_thread::sleep_for(1ms);
+  call->sawTermination = true;
 }
 
 TEST_F(ProgressViewerTest, WithoutDisplayLaysOutRunsTheWorkerAndEnds) {
@@ -150,6 +153,7 @@ TEST_F(ProgressViewerTest, WithoutDisplayLaysOutRunsTheWorkerAndEnds) {
   EXPECT_EQ(v->Geometry().height, v->BlockHeight() + 70);
   v->Terminate();
   EXPECT_TRUE(WaitProgressThreadsBelow(1, 10000));
+  EXPECT_TRUE(call.sawTermination);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace selvo {
@@ -44,8 +45,15 @@ std::string WindowName(xcb_connection_t* c, xcb_window_t w) {
 
 std::unique_ptr<TXcbProgressWindow> TXcbProgressWindow::Connect(const std::string& display) {
   if (display.empty()) return nullptr;
+  // Connecting reads the authority file through libXau, whose file name
+  // lives in one static buffer: one connect at a time.
+  static std::mutex connecting;
   int screen = 0;
-  xcb_connection_t* c = xcb_connect(display.c_str(), &screen);
+  xcb_connection_t* c = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(connecting);
+    c = xcb_connect(display.c_str(), &screen);
+  }
   if (xcb_connection_has_error(c) || !ScreenOf(c, screen)) {
     xcb_disconnect(c);
     return nullptr;

@@ -125,7 +125,7 @@ bool TXcbProgressWindow::Create(const std::string& title, const std::string& cla
                                 const TProgressGeometry& g) {
   xcb_screen_t* s = ScreenOf(connection_, screenNumber_);
   const xcb_window_t w = xcb_generate_id(connection_);
-  const std::uint32_t values[] = {s->black_pixel,
+  const std::uint32_t values[] = {s->white_pixel,
                                   XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_EXPOSURE |
                                       XCB_EVENT_MASK_STRUCTURE_NOTIFY};
   xcb_void_cookie_t made = xcb_create_window_checked(

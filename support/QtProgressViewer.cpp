@@ -38,6 +38,12 @@ int TextFlags(const TProgressLine& line) {
   return flags;
 }
 
+// The viewer's display, read on the owner's thread; empty: none.
+std::string DisplayName() {
+  const char* d = std::getenv("DISPLAY");
+  return d ? d : "";
+}
+
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 void DrawButton(QPainter& p, const QRect& r, const QString& caption, const QFont& font) {
@@ -195,13 +201,6 @@ TProgressViewer* TProgressViewer::Create(const std::string& text, TProgressWorke
     throw EProgressException("Класс окна визуализации \"ProgressViewerFormClass\" не зарегистрирован!");
   return new TProgressViewer(text, worker, argument, showCancel, percentMode);
 }
-
-namespace {
-std::string DisplayName() {
-  const char* d = std::getenv("DISPLAY");
-  return d ? d : "";
-}
-}  // namespace
 
 TProgressViewer::TProgressViewer(const std::string& text, TProgressWorker worker, void* argument, bool showCancel,
                                  bool percentMode)

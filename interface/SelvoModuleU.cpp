@@ -28,6 +28,9 @@ TModuleState& Module() { return *gModule; }
 
 void ModuleLoad() {
   if (gModule) ModuleUnload();
+  // The progress viewer's unit prepares itself before the module's state,
+  // and goes after it at unload.
+  ProgressViewerModuleStart();
   gModule = new TModuleState();
   TModuleState& state = *gModule;
   state.PaymentKindNames = {"наличные", "безналичные", "ЛНР", "платежный терминал", "дисконтная карта", "ЛБР"};
@@ -48,6 +51,7 @@ void ModuleUnload() {
   state.PaymentKindNames.clear();
   delete gModule;
   gModule = nullptr;
+  ProgressViewerModuleEnd();
 }
 
 TSelvoPaymentList& PaymentList() { return *gModule->PaymentList; }

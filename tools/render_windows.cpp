@@ -6,6 +6,7 @@
 // one that puts it into the state to show once it is on screen.
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPixmap>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -21,6 +22,7 @@
 
 #include "payments/CustomCheckFrm.h"
 #include "payments/SelvoPaymentListU.h"
+#include "support/QtProgressViewer.h"
 
 namespace {
 
@@ -41,6 +43,34 @@ void CaretOnTotalsLine(QWidget* window) {
   form->Timer1Timer();
 }
 
+// One frame of the waiting window as its thread paints it: percentage mode
+// at 40 %, the main text and a second line under it.
+std::unique_ptr<QWidget> ProgressViewerFrame() {
+  using namespace selvo;
+  TProgressViewerSettings settings;
+  settings.Title = "Настройка скидок для товаров";
+  TProgressLines lines;
+  AddStartingLines(lines, "Загрузка данных", {}, settings);
+  lines.AddLine(1, "Обработано товаров: 400 из 1000", paCenter, false, kDefaultLineColor, kDefaultFontStyle,
+                kDefaultFontSize, "", {}, settings);
+  TProgressPicture picture;
+  const int block = picture.LayoutText(lines.Items(), 450, kButtonFaceColor);
+  const TProgressGeometry g = LimitProgressSize(TProgressGeometry{}, 450, block + 70);
+  picture.RebuildBackground(g.width, g.height);
+  TProgressFrameState state;
+  state.Width = g.width;
+  state.Height = g.height;
+  state.PercentMode = true;
+  state.Position = 40;
+  state.ElapsedText = ElapsedTimeText(settings.ElapsedFormat, 0.5, 0.5 + 83.0 / 86400, TFormatSettings::Russian());
+  picture.PaintFrame(state);
+  auto label = std::make_unique<QLabel>();
+  label->setContentsMargins(0, 0, 0, 0);
+  label->setPixmap(QPixmap::fromImage(picture.Frame()));
+  label->setFixedSize(picture.Frame().size());
+  return label;
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -50,6 +80,7 @@ std::vector<TWindowScene> Scenes() {
          return form;
        },
        CaretOnTotalsLine},
+      {"ProgressViewer", ProgressViewerFrame, nullptr},
   };
 }
 

@@ -424,7 +424,12 @@ void TTimeThresholdFrame::sgTimeDscListGetEditText(int column, int row) {
   editor->raise();
   activeEditor_ = editor;
   editor->setFocus(Qt::OtherFocusReason);
-  if (auto* spin = qobject_cast<QAbstractSpinBox*>(editor)) spin->selectAll();
+  // Typing replaces what the editor shows: a picker's first section, or the
+  // whole number.
+  if (auto* picker = qobject_cast<QDateTimeEdit*>(editor))
+    picker->setSelectedSection(picker->sectionAt(0));
+  else if (editor == seSumma)
+    seSumma->selectAll();
 }
 
 void TTimeThresholdFrame::FinishEditor(QWidget* editor, bool writeBack) {

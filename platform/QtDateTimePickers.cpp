@@ -1,5 +1,6 @@
 #include "platform/QtDateTimePickers.h"
 
+#include <QKeyEvent>
 #include <QLocale>
 
 #include <cctype>
@@ -78,6 +79,38 @@ QString QtDateTimeFormat(std::string_view f, const TFormatSettings& fs) {
     i += run;
   }
   return out;
+}
+
+bool TPickerTyping::Skip(const QDateTimeEdit*, const QKeyEvent* key) const {
+  const QString text = key->text();
+  return movedOn_ && text.size() == 1 && !text[0].isLetterOrNumber() && !text[0].isSpace();
+}
+
+void TPickerTyping::Typed(const QDateTimeEdit* picker, const QKeyEvent* key, int sectionBefore) {
+  const QString text = key->text();
+  movedOn_ = text.size() == 1 && text[0].isDigit() && picker->currentSectionIndex() != sectionBefore;
+}
+
+void TTimePicker::keyPressEvent(QKeyEvent* event) {
+  if (typing_.Skip(this, event)) {
+    typing_.Typed(this, event, currentSectionIndex());
+    event->accept();
+    return;
+  }
+  const int section = currentSectionIndex();
+  QTimeEdit::keyPressEvent(event);
+  typing_.Typed(this, event, section);
+}
+
+void TDatePicker::keyPressEvent(QKeyEvent* event) {
+  if (typing_.Skip(this, event)) {
+    typing_.Typed(this, event, currentSectionIndex());
+    event->accept();
+    return;
+  }
+  const int section = currentSectionIndex();
+  QDateEdit::keyPressEvent(event);
+  typing_.Typed(this, event, section);
 }
 
 TTimePicker::TTimePicker(QWidget* parent) : QTimeEdit(parent) {

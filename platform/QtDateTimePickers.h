@@ -18,6 +18,20 @@ struct TFormatSettings;
 // "h:nn:ss ampm" -> "h:mm:ss AP"); separators become the settings' own.
 QString QtDateTimeFormat(std::string_view pattern, const TFormatSettings& fs);
 
+// Typing into a picker: a part that is full moves on to the next one by
+// itself, so a separator typed right after that is not taken as a second
+// move ("08:30" and "0830" both give 08:30).
+class TPickerTyping {
+ public:
+  // Answers whether the key is to be dropped; call before the picker's own
+  // handling, and Typed after it.
+  bool Skip(const QDateTimeEdit* picker, const QKeyEvent* key) const;
+  void Typed(const QDateTimeEdit* picker, const QKeyEvent* key, int sectionBefore);
+
+ private:
+  bool movedOn_ = false;
+};
+
 // A time of day; wraps within its sections as a clock does.
 class TTimePicker : public QTimeEdit {
   Q_OBJECT
@@ -29,6 +43,12 @@ class TTimePicker : public QTimeEdit {
   double Time() const;
   // Takes the time part of a day-based value.
   void SetTime(double time);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  TPickerTyping typing_;
 };
 
 // A date with a drop-down calendar (Alt+Down or F4 opens it).
@@ -42,6 +62,12 @@ class TDatePicker : public QDateEdit {
   // Takes the date part of a day-based value; a value outside the picker's
   // range (1 January 100 to 31 December 9999) leaves the date unchanged.
   void SetDate(double date);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  TPickerTyping typing_;
 };
 
 }  // namespace selvo

@@ -104,7 +104,7 @@ TEST_F(FrameTest, AnOperatorFillsATimeListWithTheKeyboardOnly) {
     EXPECT_EQ(focus(), grid());
     EXPECT_FALSE(frame->IsEditing());
   };
-  typeRow("0800", "123015", "5", false);  // a picker goes on to the next part by itself
+  typeRow("08:00", "123015", "5", false);
   key(Qt::Key_Down);  // a new row under the last one, the cursor in it
   EXPECT_EQ(grid()->Row(), 2);
   key(Qt::Key_Home);

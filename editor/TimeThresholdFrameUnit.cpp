@@ -183,8 +183,8 @@ bool TMyStringGrid::CellAt(const QPoint& viewportPos, int& column, int& row) con
   return true;
 }
 
-void TMyStringGrid::ToggleLastColumn(int column, int row, std::uint8_t mode) {
-  if (mode != frame_->cells_.Mode()) return;
+// The table flips by its own mode, which is the frame's.
+void TMyStringGrid::ToggleLastColumn(int column, int row, std::uint8_t) {
   if (frame_->cells_.ToggleLastColumn(column, row)) frame_->CellsChanged();
 }
 
@@ -291,7 +291,12 @@ TTimeThresholdFrame::TTimeThresholdFrame(QWidget* parent) : QFrame(parent) {
   sgTimeDscList->SetCurrentCell(0, 1);
 }
 
-TTimeThresholdFrame::~TTimeThresholdFrame() = default;
+// The editors go with the frame's children, after this destructor: a focused
+// one hands the focus on as it goes, which must not reach the frame any more.
+TTimeThresholdFrame::~TTimeThresholdFrame() {
+  disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+  activeEditor_ = nullptr;
+}
 
 void TTimeThresholdFrame::ApplyColumns() {
   model_->Sync();
@@ -470,8 +475,6 @@ void TTimeThresholdFrame::cbExclEnabledExit() {
   FinishEditor(cbExclEnabled, true);
   sgTimeDscList->viewport()->update();
 }
-
-QWidget* TTimeThresholdFrame::ShownEditor() const { return activeEditor_; }
 
 // The focus left the shown editor (and its drop-down) for another control:
 // that is the editor's exit. A window losing the focus altogether is not.

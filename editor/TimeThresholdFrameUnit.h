@@ -130,7 +130,6 @@ class TTimeThresholdFrame : public QFrame {
  private:
   friend class TMyStringGrid;
   QWidget* EditorWidget(TCellEditor kind) const;
-  QWidget* ShownEditor() const;
   // Writes the editor's value into the cell of its tag and hides it.
   void FinishEditor(QWidget* editor, bool writeBack);
   void CellsChanged();

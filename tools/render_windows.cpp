@@ -5,12 +5,14 @@
 // a function that builds the window with its sample content, and optionally
 // one that puts it into the state to show once it is on screen.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <cstdio>
@@ -20,9 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "editor/TimeThresholdFrameUnit.h"
 #include "payments/CustomCheckFrm.h"
 #include "payments/SelvoPaymentListU.h"
 #include "support/QtProgressViewer.h"
+#include "platform/DateUtils.h"
+#include "platform/FormatSettings.h"
 
 namespace {
 
@@ -71,6 +76,49 @@ std::unique_ptr<QWidget> ProgressViewerFrame() {
   return label;
 }
 
+// The grid frame in a plain dialog, as the discount card editor holds it,
+// with a Russian workstation's formats.
+std::unique_ptr<QWidget> FrameDialog(std::uint8_t mode, const std::function<void(selvo::TTimeThresholdFrame&)>& fill) {
+  selvo::SetModuleFormatSettings(selvo::TFormatSettings::Russian());
+  auto dialog = std::make_unique<QDialog>();
+  auto* frame = new selvo::TTimeThresholdFrame(dialog.get());
+  frame->SetMode(mode);
+  fill(*frame);
+  auto* layout = new QVBoxLayout(dialog.get());
+  layout->setContentsMargins(8, 8, 8, 8);
+  layout->addWidget(frame);
+  return dialog;
+}
+
+void FillTimeDiscounts(selvo::TTimeThresholdFrame& frame) {
+  using selvo::EncodeTime;
+  frame.LoadTimeList({EncodeTime(8, 0, 0, 0), EncodeTime(12, 0, 0, 0), EncodeTime(18, 0, 0, 0)},
+                     {EncodeTime(12, 0, 0, 0), EncodeTime(14, 0, 0, 0), EncodeTime(22, 30, 0, 0)},
+                     {selvo::kUnitPercent, selvo::kUnitPercent, selvo::kUnitRouble}, {5, 7.5, 50});
+  frame.AddSaleDenyRows();
+}
+
+void FillThresholds(selvo::TTimeThresholdFrame& frame) {
+  frame.LoadThresholdList({1000, 3000, 10000}, {3, 5, 500},
+                          {selvo::kUnitPercent, selvo::kUnitPercent, selvo::kUnitRouble});
+}
+
+void FillPeriods(selvo::TTimeThresholdFrame& frame) {
+  using selvo::EncodeDate;
+  using selvo::EncodeTime;
+  frame.LoadPeriodList({EncodeDate(2026, 1, 1), EncodeDate(2026, 6, 1), EncodeDate(2026, 12, 1) + EncodeTime(8, 0, 0, 0)},
+                       {EncodeDate(2026, 3, 31) + EncodeTime(23, 59, 59, 0), EncodeDate(2026, 8, 31),
+                        EncodeDate(2026, 12, 31) + EncodeTime(22, 0, 0, 0)},
+                       {true, false, true});
+}
+
+// The calculator edit open over an amount, as while an operator types.
+void EditAmount(QWidget* window) {
+  auto* frame = window->findChild<selvo::TTimeThresholdFrame*>();
+  window->activateWindow();
+  frame->sgTimeDscListGetEditText(2, 2);
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -81,6 +129,11 @@ std::vector<TWindowScene> Scenes() {
        },
        CaretOnTotalsLine},
       {"ProgressViewer", ProgressViewerFrame, nullptr},
+      {"TimeThresholdFrameTime", [] { return FrameDialog(selvo::lmTimeDiscounts, FillTimeDiscounts); }, nullptr},
+      {"TimeThresholdFrameThreshold", [] { return FrameDialog(selvo::lmThresholds, FillThresholds); }, nullptr},
+      {"TimeThresholdFramePeriod", [] { return FrameDialog(selvo::lmPeriods, FillPeriods); }, nullptr},
+      {"TimeThresholdFrameEditing", [] { return FrameDialog(selvo::lmTimeDiscounts, FillTimeDiscounts); },
+       EditAmount},
   };
 }
 

@@ -2,6 +2,8 @@
 // on the sample shop: the dataset row, Selvo.ini and the messages shown.
 #include "payments/EditPaymentFrm.h"
 
+#include "payments/CustomCheckFrm.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -181,6 +183,21 @@ TEST_F(EditPaymentFormTest, AddingOpensWithTheInitialStateAndStoresANewRow) {
   EXPECT_EQ(PaymentRecName(*PaymentList().GetItem(9)), "Новый вид оплаты");
   EXPECT_EQ(PaymentList().GetItem(9)->Check, 2);
   EXPECT_EQ(PaymentList().GetItem(9)->CheckPrecLimit, 5.0);
+}
+
+TEST_F(EditPaymentFormTest, TheReceiptTemplateEditedIsStoredOnConfirmation) {
+  Edit("Ведомость", [](TEditPaymentForm& form) {
+    QTimer::singleShot(0, [] {
+      auto* editor = qobject_cast<TCustomCheckForm*>(QApplication::activeModalWidget());
+      ASSERT_NE(editor, nullptr);
+      EXPECT_THAT(JoinTemplate(editor->Parts()), ::testing::HasSubstr("ПОЛУЧИЛ"));
+      editor->SetParts({"K", "H", "R", "F"});
+      editor->findChild<QPushButton*>("BitBtn3")->click();
+    });
+    Find<QPushButton>(form, "btnCustomCheck")->click();
+    Ok(form);
+  });
+  EXPECT_EQ(shop.Field(8, "CUSTOMCHECK"), "K#Delim1#H#Delim2#R#Delim3#F");
 }
 
 // Text outside a field's range or decimals is refused as typed or pasted; the

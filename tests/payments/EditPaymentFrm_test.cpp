@@ -96,10 +96,10 @@ TEST_F(EditPaymentFormTest, AChangeConfirmedIsStoredByTheNextReload) {
   FillPaymentsList();
   const TPaymentRec& rec = *PaymentList().GetItem(6);
   EXPECT_EQ(PaymentRecName(rec), "Бонусные баллы");
-  EXPECT_EQ(rec.Discount, 7.5);
-  EXPECT_EQ(rec.Type, 0);
+  EXPECT_EQ(+rec.Discount, 7.5);
+  EXPECT_EQ(+rec.Type, 0);
   EXPECT_FALSE(rec.Enabled);
-  EXPECT_EQ(rec.GsmVO, 110);
+  EXPECT_EQ(+rec.GsmVO, 110);
   EXPECT_EQ(shop.Payments().ChangeCount(), 1);
 }
 
@@ -181,8 +181,8 @@ TEST_F(EditPaymentFormTest, AddingOpensWithTheInitialStateAndStoresANewRow) {
   FillPaymentsList();
   ASSERT_EQ(PaymentList().Count(), 10);
   EXPECT_EQ(PaymentRecName(*PaymentList().GetItem(9)), "Новый вид оплаты");
-  EXPECT_EQ(PaymentList().GetItem(9)->Check, 2);
-  EXPECT_EQ(PaymentList().GetItem(9)->CheckPrecLimit, 5.0);
+  EXPECT_EQ(+PaymentList().GetItem(9)->Check, 2);
+  EXPECT_EQ(+PaymentList().GetItem(9)->CheckPrecLimit, 5.0);
 }
 
 TEST_F(EditPaymentFormTest, TheReceiptTemplateEditedIsStoredOnConfirmation) {

@@ -277,6 +277,8 @@ TEST_F(EditPaymentTest, ARenamedTypeStartsFreshKeysAndLeavesTheOldOnes) {
   EXPECT_EQ(PaymentShop::Ini("SELVOVIDOPL", "Баллы_PrintSumma"), "1");
 }
 
+// Fields of the packed record are read through "+", a copy: a reference to
+// one may be misaligned.
 TEST_F(EditPaymentTest, AddingAppendsARowWithANewIDTheDefaultRoundingAndAnEmptyTemplate) {
   TPaymentEdit edit = OpenPaymentEdit(shop.Payments(), -1);
   edit.name = "Талоны";
@@ -289,15 +291,15 @@ TEST_F(EditPaymentTest, AddingAppendsARowWithANewIDTheDefaultRoundingAndAnEmptyT
   FillPaymentsList();
   ASSERT_EQ(PaymentList().Count(), 10);
   const TPaymentRec& rec = *PaymentList().GetItem(9);
-  EXPECT_EQ(rec.ID, 10);
+  EXPECT_EQ(+rec.ID, 10);
   EXPECT_EQ(PaymentRecName(rec), "Талоны");
-  EXPECT_EQ(rec.Type, 1);
-  EXPECT_EQ(rec.Check, 3);
-  EXPECT_EQ(rec.Discount, 2.5);
+  EXPECT_EQ(+rec.Type, 1);
+  EXPECT_EQ(+rec.Check, 3);
+  EXPECT_EQ(+rec.Discount, 2.5);
   EXPECT_FALSE(rec.Enabled);
-  EXPECT_EQ(rec.CheckItogPrec, 1);
-  EXPECT_EQ(rec.CheckPrecLimit, 5.0);
-  EXPECT_EQ(rec.GsmVO, 0);
+  EXPECT_EQ(+rec.CheckItogPrec, 1);
+  EXPECT_EQ(+rec.CheckPrecLimit, 5.0);
+  EXPECT_EQ(+rec.GsmVO, 0);
   EXPECT_EQ(shop.Field(10, "CUSTOMCHECK"), "");
   EXPECT_EQ(PaymentRecCustomCheck(rec), DefaultCustomCheck());
   EXPECT_EQ(PaymentShop::Ini("Terminals", "Талоны_Modified"), "<none>");

@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include "host/ShopSchema.h"
 #include "tests/payments/PaymentShop.h"
 
 namespace selvo {
@@ -304,6 +305,33 @@ TEST_F(EditPaymentTest, AddingAppendsARowWithANewIDTheDefaultRoundingAndAnEmptyT
   EXPECT_EQ(PaymentRecCustomCheck(rec), DefaultCustomCheck());
   EXPECT_EQ(PaymentShop::Ini("Terminals", "Талоны_Modified"), "<none>");
   EXPECT_EQ(PaymentShop::Ini("SELVOVIDOPL", "Талоны_PrintSumma"), "0");
+}
+
+// A "Payment" dataset without the optional columns: no link to choose or
+// check, no rounding, no receipt template; confirming touches none of them.
+TEST(EditPaymentWithoutOptionalColumns, ABuiltInTypeConfirmsWithoutALink) {
+  test::ModuleScope scope;
+  test::TempDir dir;
+  host::CreateShopDatabase(dir.file("shop.db"), false, {false, false, false});
+  host::TSqliteDataModule dm(dir.file("shop.db"));
+  Module().DataModule = &dm;
+  TDataSet& ds = *dm.FindComponent("Payment");
+  ds.Append();
+  ds.FieldByName("ID").SetAsInteger(1);
+  ds.FieldByName("Name").SetAsString("ЛНР");
+  ds.Post();
+  FillPaymentsList();
+
+  TPaymentEdit edit = OpenPaymentEdit(ds, 0);
+  EXPECT_FALSE(edit.gsmEnabled || edit.customCheckEnabled || edit.itogVisible || edit.baseGsmCode);
+  EXPECT_TRUE(edit.terminalVisible);
+  EXPECT_EQ(CheckPaymentEdit(edit), std::nullopt);
+  edit.discount = 4;
+  StorePaymentEdit(ds, edit);
+  FillPaymentsList();
+  EXPECT_EQ(+PaymentList().GetItem(0)->Discount, 4);
+  EXPECT_EQ(PaymentRecCustomCheck(*PaymentList().GetItem(0)), DefaultCustomCheck());
+  Module().DataModule = nullptr;
 }
 
 }  // namespace

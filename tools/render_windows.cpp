@@ -19,15 +19,20 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "editor/TimeThresholdFrameUnit.h"
+#include "host/SampleShop.h"
+#include "host/SqliteDataModule.h"
+#include "interface/SelvoModuleU.h"
 #include "payments/CustomCheckFrm.h"
+#include "payments/EditPaymentFrm.h"
 #include "payments/SelvoPaymentListU.h"
-#include "support/QtProgressViewer.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "support/QtProgressViewer.h"
 
 namespace {
 
@@ -119,6 +124,47 @@ void EditAmount(QWidget* window) {
   frame->sgTimeDscListGetEditText(2, 2);
 }
 
+// The sample shop in a temporary folder, loaded as the module's data, for
+// the windows that show payment types. Made once, on first use.
+class TSampleModule {
+ public:
+  TSampleModule() {
+    const QString dir = QDir::temp().filePath("render_windows-XXXXXX");
+    std::string pattern = dir.toStdString();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    setenv("WINDIR", dir_.c_str(), 1);
+    selvo::ModuleLoad();
+    selvo::host::CreateSampleShop(dir_ + "/shop.db", false);
+    dataModule_ = std::make_unique<selvo::host::TSqliteDataModule>(dir_ + "/shop.db");
+    selvo::Module().DataModule = dataModule_.get();
+    selvo::FillPaymentsList();
+  }
+  ~TSampleModule() {
+    selvo::Module().DataModule = nullptr;
+    dataModule_.reset();
+    selvo::ModuleUnload();
+    QDir(QString::fromStdString(dir_)).removeRecursively();
+  }
+
+ private:
+  std::string dir_;
+  std::unique_ptr<selvo::host::TSqliteDataModule> dataModule_;
+};
+
+std::unique_ptr<QWidget> PaymentForm(const char* name) {
+  static TSampleModule sample;
+  selvo::TPaymentList& list = selvo::PaymentList();
+  std::int32_t index = -1;
+  if (*name) {
+    for (std::int32_t i = 0; i < list.Count(); ++i)
+      if (selvo::PaymentRecName(*list.GetItem(i)) == name) index = i;
+  }
+  auto form = std::make_unique<selvo::TEditPaymentForm>();
+  form->Fill(selvo::OpenPaymentEdit(selvo::PaymentDataSet(), index));
+  return form;
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -134,6 +180,8 @@ std::vector<TWindowScene> Scenes() {
       {"TimeThresholdFramePeriod", [] { return FrameDialog(selvo::lmPeriods, FillPeriods); }, nullptr},
       {"TimeThresholdFrameEditing", [] { return FrameDialog(selvo::lmTimeDiscounts, FillTimeDiscounts); },
        EditAmount},
+      {"EditPaymentForm-add", [] { return PaymentForm(""); }, nullptr},
+      {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
   };
 }
 

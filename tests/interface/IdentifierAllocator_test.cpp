@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         TIdentifierKind{"CardTarget", [](std::int32_t last) { Module().LastDscGoodsID = last; }, [] { return NextDscGoodsID(); }},
         TIdentifierKind{"CardPeriod", [](std::int32_t last) { Module().LastExclusionsID = last; },
                         [] { return NextExclusionsID(); }}),
-    [](const ::testing::TestParamInfo<TIdentifierKind>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TIdentifierKind>& kind) { return std::string(kind.param.name); });
 
 TEST(AllocateIdentifier, SkipsHeldIdentifiersUpToTheLimit) {
   std::int32_t counter = 0;

@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                  QMessageBox::Question, Yes | No | Cancel},
         TBoxCase{"YesNoNo", TMsgIcon::None, TMsgButtons::YesNo, No, TModalResult::mrNo, QMessageBox::NoIcon,
                  Yes | No}),
-    [](const ::testing::TestParamInfo<TBoxCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TBoxCase>& box) { return std::string(box.param.name); });
 
 TEST(QtMessageService, EscapeAnswersCancelOrNoWhenThereIsNoCancel) {
   TQtMessageService service;

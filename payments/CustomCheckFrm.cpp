@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/FileIO.h"
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
@@ -229,15 +230,10 @@ std::string LoadTemplateFile(const std::string& fileName) {
 
 void SaveTemplateFile(const std::string& fileName, const std::string& text) {
   const std::string bytes = Utf8ToCp1251(WithLineEnds(text));
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
-  if (!file) throw ETemplateFileError("Не удалось создать файл \"" + fileName + "\": " + SystemReason(errno));
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  int error = errno;
-  if (std::fclose(file) != 0 && written) {
-    written = false;
-    error = errno;
+  // Replaced in one step: a refused write leaves the old file whole.
+  if (int rc = ReplaceWholeFile(fileName, bytes); rc != 0) {
+    throw ETemplateFileError("Не удалось записать файл \"" + fileName + "\": " + FileErrorText(rc));
   }
-  if (!written) throw ETemplateFileError("Не удалось записать файл \"" + fileName + "\": " + SystemReason(error));
 }
 
 bool EditCustomCheck(std::string& checkTemplate, QWidget* parent) {

@@ -19,6 +19,7 @@
 #include "platform/TextCodec.h"
 #include "tests/common/ScriptedFileDialogs.h"
 #include "tests/common/ScriptedMessageService.h"
+#include "tests/common/FailingFiles.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -390,6 +391,14 @@ TEST_F(CustomCheckFileTest, EveryLineEndsInCrLfOnDiskAndAfterLoading) {
 
   WriteFileBytes(path, Utf8ToCp1251("Клише#Delim1#Заголовок\n#Delim2#\r\r\n#Delim3#Итог"));
   EXPECT_EQ(LoadTemplateFile(path), "Клише#Delim1#Заголовок\r\n#Delim2#\r\n\r\n#Delim3#Итог\r\n");
+}
+
+TEST_F(CustomCheckFileTest, RefusedSaveLeavesTheOldFileWhole) {
+  const std::string path = dir.file("t.txt");
+  SaveTemplateFile(path, "старый");
+  test::TFailingFiles full(TFileStep::Write, ENOSPC);
+  EXPECT_THROW(SaveTemplateFile(path, std::string(100000, 'n')), ETemplateFileError);
+  EXPECT_EQ(ReadFileBytes(path), Utf8ToCp1251("старый\r\n"));
 }
 
 TEST_F(CustomCheckFileTest, CancelledChoosersDoNothing) {

@@ -14,6 +14,7 @@
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
 #include "tests/common/ScriptedMessageService.h"
+#include "tests/common/FailingFiles.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -218,17 +219,26 @@ TEST_P(PaymentExchangeTest, ExportFailuresAreToldNotThrown) {
   AddRow(kCard);
   const std::string noFolder = dir_.file("missing/out.txt");
   PaymentList().ExportToFile(noFolder);
-  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Не удается создать файл \"" + noFolder + "\". "));
+  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Ошибка записи в файл \"" + noFolder + "\". "));
   EXPECT_EQ(std::get<1>(Last()), "Ошибка!");
 
   PaymentList().ExportToFile(dir_.path());  // a folder
-  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Не удается создать файл"));
+  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Ошибка записи в файл"));
+
+  const std::string old = dir_.file("old.txt");
+  WriteFileBytes(old, "the old export");
+  {
+    test::TFailingFiles full(TFileStep::Write, ENOSPC);
+    PaymentList().ExportToFile(old);
+  }
+  EXPECT_EQ(std::get<0>(Last()), exportFailed + "Ошибка записи в файл \"" + old + "\". No space left on device");
+  EXPECT_EQ(ReadFileBytes(old), "the old export") << "a refused write leaves the old file whole";
 
   if (std::filesystem::exists("/dev/full")) {  // a disk that refuses the write
     PaymentList().ExportToFile("/dev/full");
     EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Ошибка записи в файл \"/dev/full\". "));
   }
-  EXPECT_EQ(messages_.messages().size(), 4u);
+  EXPECT_EQ(messages_.messages().size(), 5u);
 }
 
 TEST_P(PaymentExchangeTest, RoundTripWithYesToEveryQuestionKeepsEveryRow) {

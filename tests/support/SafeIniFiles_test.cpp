@@ -1,11 +1,15 @@
 #include "support/SafeIniFiles.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <random>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -207,16 +211,6 @@ TEST_F(SafeIniFileTest, DefaultsAndConversions) {
   SetModuleFormatSettings(TFormatSettings::FromProcessLocale());
 }
 
-TEST_F(SafeIniFileTest, MissingOrUnreadableFileReadsAsDefaults) {
-  ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
-  TSafeIniFile ini(file);
-  EXPECT_EQ(ini.ReadInteger("S", "K", 42), 42);
-  Strings names{"stale"};
-  ini.ReadSections(names);
-  EXPECT_TRUE(names.empty());
-  EXPECT_EQ(TSafeIniFile(dir.file("none.ini")).ReadString("S", "K", "d"), "d");
-}
-
 TEST_F(SafeIniFileTest, ArgumentChecksAndWrappedMessagesKeepTheClass) {
   const std::string noSection = "Не указано название секции. Имя файла: " + file;
   const std::string noIdent = "Не указано название переменной. Имя файла: " + file;
@@ -376,6 +370,79 @@ TEST_F(SafeIniFileTest, HolderKilledWithTheLockDoesNotBlockOthers) {
   EXPECT_EQ(TSafeIniFile(file).ReadString("S", "after", ""), "taken over");
   close(ready[0]);
   close(ready[1]);
+}
+
+TEST_F(SafeIniFileTest, LockHeldByAnotherProcessFailsInBoundedTimeNamingTheFile) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = Spawn([&] {
+    // Any user can do this to the world-writable lock file.
+    const std::string lockFile = TProcessLock::kSystemWideFolder + TProcessLock::FileNameFor(TSafeIniFile::LockName(file));
+    int fd = open(lockFile.c_str(), O_RDONLY | O_CREAT, 0666);
+    flock(fd, LOCK_EX);
+    char c = 1;
+    (void)!write(ready[1], &c, 1);
+    pause();
+    return 0;
+  });
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  TSafeIniFile::SetLockTimeoutForTesting(200);
+  const std::string message = ErrorOf([](TSafeIniFile& ini) { ini.ReadBool("SelvoDiscount", "K", false); });
+  TSafeIniFile::SetLockTimeoutForTesting(0);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(message.find("TSafeIniFile.ReadString -> Файл настроек " + file + " занят другим процессом"), 0u)
+      << message;
+  EXPECT_NO_THROW(TSafeIniFile(file).WriteString("S", "K", "free again"));
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST_F(SafeIniFileTest, SettingsFileThatCannotBeReadIsAnErrorNotAnEmptyFile) {
+  struct Case {
+    const char* what;
+    void (*make)(const std::string&);
+    const char* reason;
+  } cases[] = {
+      {"a folder", [](const std::string& f) { mkdir(f.c_str(), 0700); }, "not a regular file"},
+      {"a FIFO, which must not block", [](const std::string& f) { mkfifo(f.c_str(), 0600); }, "not a regular file"},
+  };
+  for (const Case& c : cases) {
+    TempDir place;
+    file = place.file("Selvo.ini");
+    c.make(file);
+    const std::string unable = "Unable to read " + file + ": " + c.reason;
+    EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.ReadBool("SelvoDiscount", "K", false); }),
+              "TSafeIniFile.ReadString -> " + unable) << c.what;
+    EXPECT_NE(ErrorOf([](TSafeIniFile& ini) { ini.WriteString("S", "K", "v"); }).find(c.reason), std::string::npos)
+        << c.what;
+    Strings out;
+    EXPECT_THROW(TSafeIniFile(file).ReadSections(out), EIniFileException) << c.what;
+  }
+  file = dir.file("missing.ini");
+  EXPECT_EQ(TSafeIniFile(file).ReadString("S", "K", "default"), "default") << "a missing file reads as empty";
+}
+
+TEST_F(SafeIniFileTest, LongValueIsTheOldOrTheNewWhateverMomentTheWriterIsKilled) {
+  const std::string values[] = {std::string(2 * 65532 + 100, 'a'), std::string(3 * 65532 + 7, 'b') + "\nend"};
+  TSafeIniFile(file).WriteString("S", "K", values[0]);
+  std::mt19937 random(12);
+  for (int round = 0; round < 40; ++round) {
+    pid_t writer = Spawn([&] {
+      for (int n = 1;; ++n) TSafeIniFile(file).WriteString("S", "K", values[n % 2]);
+      return 0;
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    const std::string read = TSafeIniFile(file).ReadString("S", "K", "");
+    ASSERT_TRUE(read == values[0] || read == std::string(3 * 65532 + 7, 'b') + "\r\nend")
+        << "round " << round << ": a value of " << read.size() << " characters";
+  }
+  TSafeIniFile(file).WriteString("S", "K", "x");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+      << "temporary files of killed writers are removed by the next writer";
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "payments/SelvoPaymentListU.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "interface/SelvoModuleU.h"
 #include "platform/Beep.h"
+#include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
 
 namespace selvo {
@@ -158,6 +160,12 @@ void FillPaymentsList() {
     rec.Type = static_cast<std::uint8_t>(ds.FieldByName("Type").AsInteger() & 0xFF);
     rec.Check = static_cast<std::uint8_t>(ds.FieldByName("Check").AsInteger() & 0xFF);
     rec.Discount = ds.FieldByName("Discount").AsFloat();
+    // A stored discount the editor would not let through (infinite, above
+    // 100 % or below 0) would make a free or a dearer sale: refused here.
+    if (!std::isfinite(rec.Discount) || rec.Discount < 0 || rec.Discount > 100) {
+      throw EDatabaseError("Payment: запись ID=" + std::to_string(rec.ID) + ", поле Discount: скидка " +
+                           FloatToStr(rec.Discount, ModuleFormatSettings()) + " % вне пределов от 0 до 100");
+    }
     rec.Enabled = ds.FieldByName("Enabled").AsInteger() == 1;
 
     TField* itogPrec = ds.FindField("CheckItogPrec");
@@ -167,6 +175,10 @@ void FillPaymentsList() {
     if (itogPrec) {
       rec.CheckItogPrec = itogPrec->AsInteger();
       rec.CheckPrecLimit = ds.FieldByName("CheckPrecLimit").AsFloat();
+      if (!std::isfinite(rec.CheckPrecLimit)) {
+        throw EDatabaseError("Payment: запись ID=" + std::to_string(rec.ID) +
+                             ", поле CheckPrecLimit: сумма не является конечным числом");
+      }
     }
 
     TField* gsmVO = ds.FindField("GsmVO");

@@ -7,6 +7,7 @@
 #include "payments/SelvoPaymentExchangeU.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -197,6 +198,13 @@ void TPaymentList::ImportFromFile(const std::string& fileName) {
         ds->FieldByName("Check").SetAsString(fields[2]);
         TField& discount = ds->FieldByName("Discount");
         discount.SetAsString(ExchangeNumberToModuleText(fields[3], ModuleFormatSettings(), discount.FieldName()));
+        // A percentage the editor would refuse is not stored from a file
+        // either: the list would refuse it at its next loading.
+        const double percent = discount.AsFloat();
+        if (!std::isfinite(percent) || percent < 0 || percent > 100) {
+          throw EPaymentExchangeError("Скидка вида оплаты " + Quoted(name) + " (" + fields[3] +
+                                      ") вне пределов от 0 до 100 %!");
+        }
         ds->FieldByName("Enabled").SetAsString(fields[4]);
       } catch (...) {
         ds->Cancel();

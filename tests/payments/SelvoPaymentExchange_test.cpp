@@ -246,7 +246,7 @@ TEST_P(PaymentExchangeTest, RoundTripWithYesToEveryQuestionKeepsEveryRow) {
   AddRow(kCard);
   AddRow(kOld);
   AddRow({7, "ЛБР", 1, 0, 100, 1});
-  AddRow({8, "Штраф", 1, 0, 1500, 0});  // no digit grouping that would not read back
+  AddRow({8, "Штраф", 1, 0, 100, 0});
   const std::vector<TRow> before = Rows();
   const std::string path = dir_.file("round.txt");
   PaymentList().ExportToFile(path);
@@ -276,6 +276,15 @@ TEST_P(PaymentExchangeTest, NewTypesGetFreshIdentifiersAndTheListFollows) {
   EXPECT_EQ(messages_.messages().size(), 1u);
   EXPECT_EQ(Last(), ImportDone());
   EXPECT_EQ(Payments().State(), TDataSetState::dsBrowse);
+}
+
+TEST_P(PaymentExchangeTest, PercentageOutsideTheRangeIsNotStored) {
+  AddRow(kCash);
+  for (const char* discount : {"150.00", "-1.00"}) {
+    Import(File({kHeader, std::string("Щедрый\t1\t3\t") + discount + "\t1"}));
+    EXPECT_THAT(std::get<0>(Last()), HasSubstr("Скидка вида оплаты \"Щедрый\"")) << discount;
+    EXPECT_THAT(ListNames(), ElementsAre("наличные")) << discount;
+  }
 }
 
 TEST_P(PaymentExchangeTest, NoKeepsTheRowAndGoesOnYesUpdatesItUnderTheFileName) {

@@ -184,5 +184,39 @@ TEST_F(CalcCommandTest, ListWrittenWithTheOtherDecimalSeparatorIsRead) {
   EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), 402.36) << run.out;
 }
 
+// Records keep 20 characters of a name; the two names below share those.
+TEST_F(CalcCommandTest, PaymentTypeNamedInFullIsFoundAndAnAmbiguousBeginningIsRefused) {
+  {
+    TSqliteDataModule dm(dir_.file("shop.db"));
+    ExecSql(dm.Connection(),
+            "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES "
+            "(50, 'Подарочный сертификат 500', 1, 0, 10, 1), (51, 'Подарочный сертификат 1000', 1, 0, 20, 1)");
+  }
+  auto sale = [](const std::string& payment) {
+    return R"({"payment": ")" + payment + R"(", "moment": "2026-12-08T12:30:00",
+        "lines": [{"goods": 701, "category": 7, "zprice": 1, "price": 100, "quantity": 1}]})";
+  };
+  const struct {
+    const char* name;
+    double sum;  // 0: refused
+  } cases[] = {
+      {"Подарочный сертификат 1000", 80},
+      {"подарочный СЕРТИФИКАТ 500", 90},
+      {"Подарочный сертификат 10", 80},  // the one name that begins so
+      {"Подарочный сертификат", 0},
+      {"Подарочный сертифика", 0},
+  };
+  for (const auto& c : cases) {
+    TRun run = Calc(sale(c.name));
+    if (c.sum == 0) {
+      EXPECT_EQ(run.code, 1) << c.name;
+      EXPECT_NE(run.err.find("подходит к нескольким видам оплаты"), std::string::npos) << c.name << ": " << run.err;
+    } else {
+      ASSERT_EQ(run.code, 0) << c.name << ": " << run.err;
+      EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), c.sum) << c.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace selvo::host

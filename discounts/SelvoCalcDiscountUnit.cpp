@@ -74,7 +74,10 @@ TCalcTrace::TCardRef CardRef(const TDiscountItem* card) {
 
 std::string BanLine(double quantity, double price, double begin, double end) {
   const TFormatSettings& fs = ModuleFormatSettings();
-  return FloatToStrFixed(quantity, 2, fs) + " x " + CurrToStr(price, fs) + ". Запрещено с " + TimeToStr(begin, fs) +
+  // The quantity rounded half up (0.125 is 0.13), not as the binary value
+  // happens to print; the price as the till shows money.
+  return FloatToStrFixed(RoundHalfAwayFromZero(2, quantity), 2, fs) + " x " + CurrencyText(price, fs) +
+         ". Запрещено с " + TimeToStr(begin, fs) +
          " до " + TimeToStr(end, fs) + ".";
 }
 

@@ -114,9 +114,17 @@ void TPaymentList::Add(const TPaymentRec* record) {
 }
 
 TPaymentRec* TPaymentList::FindByName(const char* name) {
-  const std::string wanted = name ? name : "";
-  for (TPaymentRec* rec : items_)
-    if (SameText(PaymentRecName(*rec), wanted)) return rec;
+  // Windows-1251 bytes, as the record's Name holds them: compared byte for
+  // byte with Cyrillic and Latin letters folded.
+  const std::string_view wanted = name ? name : "";
+  for (TPaymentRec* rec : items_) {
+    const std::size_t len = rec->Name[0] > 20 ? 20 : rec->Name[0];
+    if (len != wanted.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; same && i < len; ++i)
+      same = LowerCp1251(rec->Name[i + 1]) == LowerCp1251(static_cast<unsigned char>(wanted[i]));
+    if (same) return rec;
+  }
   return nullptr;
 }
 

@@ -97,6 +97,10 @@ std::string Utf8ToCp1251(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out += utf8[i++];
+      continue;
+    }
     const char32_t cp = NextCodePoint(utf8, i);  // broken UTF-8 gives U+FFFD, which becomes '?'
     if (cp < 0x80) {
       out += static_cast<char>(cp);
@@ -146,6 +150,11 @@ namespace {
 // for itself, outside Unicode, so that two different broken texts never
 // compare equal (as they would if both were U+FFFD).
 char32_t NextForCompare(std::string_view s, std::size_t& i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+  }
   const std::size_t start = i;
   const char32_t cp = NextCodePoint(s, i);
   if (cp == 0xFFFD && i == start + 1) return 0x110000 + static_cast<unsigned char>(s[start]);
@@ -155,6 +164,7 @@ char32_t NextForCompare(std::string_view s, std::size_t& i) {
 }  // namespace
 
 bool SameText(std::string_view a, std::string_view b) {
+  if (a == b) return true;
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
     if (NextForCompare(a, i) != NextForCompare(b, j)) return false;

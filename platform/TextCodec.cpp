@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include <algorithm>
+
 
 
 namespace selvo {
@@ -94,31 +96,32 @@ std::string MapCase(std::string_view s, Map map) {
 }  // namespace
 
 std::string Utf8ToCp1251(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
+  // One byte per character, never more bytes than the UTF-8 text has.
+  std::string out(utf8.size(), '\0');
+  std::size_t n = 0;
   for (std::size_t i = 0; i < utf8.size();) {
     if (static_cast<unsigned char>(utf8[i]) < 0x80) {
-      out += utf8[i++];
+      out[n++] = utf8[i++];
       continue;
     }
     const char32_t cp = NextCodePoint(utf8, i);  // broken UTF-8 gives U+FFFD, which becomes '?'
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp >= 0x0410 && cp <= 0x044F) {
-      out += static_cast<char>(0xC0 + (cp - 0x0410));
+    char byte = '?';                             // also for a character the code page lacks
+    if (cp >= 0x0410 && cp <= 0x044F) {
+      byte = static_cast<char>(0xC0 + (cp - 0x0410));
     } else {
-      char byte = '?';  // a character the code page lacks
       for (int k = 0; k < 64; ++k) {
         if (kCp1251High[k] == cp) {
           byte = static_cast<char>(0x80 + k);
           break;
         }
       }
-      out += byte;
     }
+    out[n++] = byte;
   }
+  out.resize(n);
   return out;
 }
+
 std::string Cp1251ToUtf8(std::string_view cp1251) {
   std::string out;
   out.reserve(cp1251.size() * 2);
@@ -164,8 +167,17 @@ char32_t NextForCompare(std::string_view s, std::size_t& i) {
 }  // namespace
 
 bool SameText(std::string_view a, std::string_view b) {
-  if (a == b) return true;
-  std::size_t i = 0, j = 0;
+  // Equal bytes are equal characters: start decoding at the character in
+  // which the texts first differ.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t k = 0;
+  while (k < common && a[k] == b[k]) ++k;
+  if (k == a.size() && k == b.size()) return true;
+  auto inside = [](std::string_view s, std::size_t at) {
+    return at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80;
+  };
+  while (k > 0 && (inside(a, k) || inside(b, k))) --k;
+  std::size_t i = k, j = k;
   while (i < a.size() && j < b.size()) {
     if (NextForCompare(a, i) != NextForCompare(b, j)) return false;
   }

@@ -45,6 +45,17 @@ void CheckSale(const TDiscountInData& sale) {
         throw EInvalidSale("CalcDiscount: строка " + std::to_string(i + 1) + ": " + what + " не является числом");
     }
   }
+  // Finite prices and quantities can still make an infinite sum, and an
+  // infinite sum would come out as a sale for "INF" or for nothing.
+  double total = 0, zTotal = 0;
+  for (std::int32_t i = 0; i < lines; ++i) {
+    const double sum = sale.Prices[i] * sale.Quantities[i], zSum = sale.ZPrices[i] * sale.Quantities[i];
+    total += sum;
+    zTotal += zSum;
+    const char* what = !std::isfinite(sum) || !std::isfinite(zSum) ? "сумма строки" : "сумма чека до этой строки";
+    if (!std::isfinite(sum) || !std::isfinite(zSum) || !std::isfinite(total) || !std::isfinite(zTotal))
+      throw EInvalidSale("CalcDiscount: строка " + std::to_string(i + 1) + ": " + what + " слишком велика");
+  }
 }
 
 bool ReadPurchaseFloorSetting() {
@@ -64,7 +75,10 @@ TCalcTrace::TCardRef CardRef(const TDiscountItem* card) {
 
 std::string BanLine(double quantity, double price, double begin, double end) {
   const TFormatSettings& fs = ModuleFormatSettings();
-  return FloatToStrFixed(quantity, 2, fs) + " x " + CurrToStr(price, fs) + ". Запрещено с " + TimeToStr(begin, fs) +
+  // The quantity rounded half up (0.125 is 0.13), not as the binary value
+  // happens to print; the price as the till shows money.
+  return FloatToStrFixed(RoundHalfAwayFromZero(2, quantity), 2, fs) + " x " + CurrencyText(price, fs) +
+         ". Запрещено с " + TimeToStr(begin, fs) +
          " до " + TimeToStr(end, fs) + ".";
 }
 

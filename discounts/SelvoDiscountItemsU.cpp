@@ -35,6 +35,16 @@ std::optional<TTrailingUnit> TrailingUnit(std::string_view entry) {
   return std::nullopt;
 }
 
+// A number of a stored list. Lists are written in the decimal separator of
+// the till that wrote them; one written under the other separator ("10,5"
+// read where "." is in use, or the reverse) must read the same elsewhere.
+std::optional<double> ListNumber(std::string_view text, const TFormatSettings& fs) {
+  if (auto value = TryStrToFloat(text, fs)) return value;
+  TFormatSettings other = fs;
+  other.DecimalSeparator = fs.DecimalSeparator == '.' ? ',' : '.';
+  return TryStrToFloat(text, other);
+}
+
 // A list text cut into its entries: ";" as well as CR and LF end an entry, and
 // empty entries are dropped. (The separators are ASCII, so no UTF-8 sequence
 // is ever cut.)
@@ -147,8 +157,8 @@ void TDiscountItem::DecodeThresholdList(std::string_view text) {
     if (eq == std::string_view::npos || eq == 0) continue;
     const auto unit = TrailingUnit(entry);
     if (!unit) continue;
-    const auto sum = TryStrToFloat(entry.substr(0, eq), fs);
-    const auto amount = TryStrToFloat(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
+    const auto sum = ListNumber(entry.substr(0, eq), fs);
+    const auto amount = ListNumber(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
     if (!sum || !amount) continue;
     ThresholdSum.push_back(*sum);
     ThresholdValue.push_back(*amount);
@@ -171,7 +181,7 @@ void TDiscountItem::DecodeTimeList(std::string_view text) {
     if (!unit) continue;
     const auto begin = TryStrToTime(entry.substr(0, dash), fs);
     const auto end = TryStrToTime(entry.substr(dash + 1, eq - dash - 1), fs);
-    const auto amount = TryStrToFloat(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
+    const auto amount = ListNumber(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
     if (!begin || !end || !amount) continue;
     TimeBegin.push_back(*begin);
     TimeEnd.push_back(*end);
@@ -404,6 +414,39 @@ void ReadMasterColumns(TDataSet& master, TDiscountItem& card) {
   read("td_TimeDscList", [&](TField& f) { card.DecodeTimeList(f.AsString()); });
 }
 
+// Stored values the calculation cannot take are refused at loading, naming
+// the place: an infinite time would match every moment, a percentage above
+// 100 would sell for nothing.
+void CheckStored(bool good, const char* table, const std::string& row, const char* column, const std::string& what) {
+  if (!good) throw EDatabaseError(std::string(table) + ": запись " + row + ", поле " + column + ": " + what);
+}
+
+void CheckStored(bool good, const char* table, std::int32_t cardID, const char* column, const std::string& what) {
+  if (!good) CheckStored(false, table, "td_ID=" + std::to_string(cardID), column, what);
+}
+
+void CheckAmounts(const TDiscountItem& card, const char* column, const TDynDoubleArray& values,
+                  const TDynCharArray& units, bool banAllowed) {
+  for (std::size_t i = 0; i < values.size() && i < units.size(); ++i) {
+    const double v = values[i];
+    if (banAllowed && v == SaleBanAmount) continue;
+    CheckStored(std::isfinite(v), "SelvoDiscountDS", card.ID, column, "скидка не является конечным числом");
+    if (units[i] == kUnitPercent) {
+      CheckStored(v >= 0 && v <= 100, "SelvoDiscountDS", card.ID, column,
+                  "скидка " + FloatToStr(v, ModuleFormatSettings()) + " % вне пределов от 0 до 100");
+    }
+  }
+}
+
+void CheckMasterColumns(const TDiscountItem& card) {
+  CheckStored(std::isfinite(card.BTime), "SelvoDiscountDS", card.ID, "td_BTime", "время не является конечным числом");
+  CheckStored(std::isfinite(card.ETime), "SelvoDiscountDS", card.ID, "td_ETime", "время не является конечным числом");
+  for (double sum : card.ThresholdSum)
+    CheckStored(std::isfinite(sum), "SelvoDiscountDS", card.ID, "td_Threshold", "порог не является конечным числом");
+  CheckAmounts(card, "td_Threshold", card.ThresholdValue, card.ThresholdUnit, false);
+  CheckAmounts(card, "td_TimeDscList", card.TimeValue, card.TimeUnit, true);
+}
+
 // The detail datasets present the rows of the master's current card; one that
 // stands on another card's row means the host's link is broken.
 void CheckDetailLink(TDataSet& detail, std::int32_t cardID) {
@@ -430,6 +473,10 @@ void ReadPeriods(TDataSet& periods, TDiscountItem& card) {
     const double begin = periods.FieldByName("ex_BDateTime").AsDateTime();
     const double end = periods.FieldByName("ex_EDateTime").AsDateTime();
     const bool enabled = periods.FieldByName("ex_Enabled").AsInteger() == 1;
+    if (!std::isfinite(begin) || !std::isfinite(end)) {
+      CheckStored(false, "ExclusionsDS", "ex_ID=" + periods.FieldByName("ex_ID").AsString(),
+                  std::isfinite(begin) ? "ex_EDateTime" : "ex_BDateTime", "дата не является конечным числом");
+    }
     card.PeriodBegin.push_back(begin);
     card.PeriodEnd.push_back(end);
     card.PeriodEnabled.push_back(enabled);
@@ -460,6 +507,7 @@ void FillDiscountList() {
       auto card = std::make_unique<TDiscountItem>();
       card->ID = id.AsInteger();
       ReadMasterColumns(master, *card);
+      CheckMasterColumns(*card);
       // A card whose goods rows fail is dropped; one whose periods fail stays
       // with the periods read so far.
       ReadTargets(goods, *card);

@@ -3,6 +3,9 @@
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <tuple>
+#include <utility>
+#include <vector>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
@@ -14,8 +17,10 @@
 #include "host/SaleJson.h"
 #include "host/SqliteDataModule.h"
 #include "host/PaymentTable.h"
+#include "host/SqliteStatement.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
+#include "platform/TextCodec.h"
 
 namespace selvo::host {
 
@@ -34,11 +39,48 @@ std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
   std::ifstream file;
   if (source != "-") {
     file.open(source, std::ios::binary);
-    if (!file) throw ESaleFormat("не удалось открыть файл продажи \"" + source + "\"");
+    if (!file) throw ESaleFormat("не удалось открыть файл продажи " + InputExcerpt(source, 200));
   }
-  std::ostringstream text;
-  text << (source == "-" ? in : file).rdbuf();
-  return text.str();
+  std::istream& from = source == "-" ? in : file;
+  std::string text;
+  char buffer[65536];
+  while (from.read(buffer, sizeof buffer) || from.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(from.gcount()));
+    if (text.size() > kMaxSaleBytes)
+      throw ESaleFormat("продажа длиннее " + std::to_string(kMaxSaleBytes >> 20) + " МБ: это не продажа кассы");
+  }
+  if (from.bad()) throw ESaleFormat("не удалось прочитать продажу");
+  return text;
+}
+
+// The payment type of that name. The list's records hold only the first 20
+// characters of a name, so the name is looked up among the database's full
+// names: an exact match first (letter case ignored), else the one name that
+// begins with it; a beginning that several names share is refused.
+std::pair<std::int32_t, std::string> FindPaymentByName(TSqliteDataModule& dataModule, const std::string& wanted) {
+  std::vector<std::pair<std::int32_t, std::string>> exact, begins;
+  TSqliteStatement select(dataModule.Connection(), "SELECT ID, Name FROM Payment ORDER BY ID");
+  const std::size_t wantedLength = Utf8Length(wanted);
+  while (select.Step()) {
+    const TVariant value = select.Column(1);
+    const auto* name = std::get_if<std::string>(&value);
+    if (!name) continue;
+    const auto id = static_cast<std::int32_t>(select.ColumnInt(0));
+    if (SameText(*name, wanted))
+      exact.emplace_back(id, *name);
+    else if (!wanted.empty() && SameText(Utf8Left(*name, wantedLength), wanted))
+      begins.emplace_back(id, *name);
+  }
+  const auto& found = exact.empty() ? begins : exact;
+  if (found.empty())
+    throw ESaleFormat("payment: вид оплаты " + InputExcerpt(wanted) + " не найден в базе данных");
+  if (found.size() > 1) {
+    std::string names;
+    for (const auto& [id, name] : found) names += (names.empty() ? "" : ", ") + InputExcerpt(name) + " (ID " + std::to_string(id) + ")";
+    throw ESaleFormat("payment: название " + InputExcerpt(wanted) + " подходит к нескольким видам оплаты: " + names +
+                      "; укажите полное название или ID");
+  }
+  return found.front();
 }
 
 }  // namespace
@@ -60,10 +102,7 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
     std::int32_t payID = 0;
     std::string paymentName;
     if (sale.paymentName) {
-      const TPaymentRec* rec = list.FindByName(sale.paymentName->c_str());
-      if (!rec) throw ESaleFormat("payment: вид оплаты \"" + *sale.paymentName + "\" не найден в базе данных");
-      payID = rec->ID;
-      paymentName = PaymentRecordName(*rec);
+      std::tie(payID, paymentName) = FindPaymentByName(dataModule, *sale.paymentName);
     } else {
       payID = *sale.paymentID;
       for (std::int32_t i = 0; i < list.Count(); ++i)

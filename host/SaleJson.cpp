@@ -1,6 +1,7 @@
 #include "host/SaleJson.h"
 
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -29,62 +30,110 @@ double Number(const json& value, const std::string& where) {
 
 std::int32_t Identifier(const json& value, const std::string& where) {
   if (!value.is_number_integer()) Fail(where, std::string("a whole number is expected, not ") + value.type_name());
-  const auto v = value.get<std::int64_t>();
-  if (v < INT32_MIN || v > INT32_MAX) Fail(where, "out of the 32-bit range");
-  return static_cast<std::int32_t>(v);
+  // A large unsigned number read as signed would wrap into the range.
+  if (value.is_number_unsigned() ? value.get<std::uint64_t>() > INT32_MAX
+                                 : value.get<std::int64_t>() < INT32_MIN || value.get<std::int64_t>() > INT32_MAX)
+    Fail(where, "out of the 32-bit range");
+  return static_cast<std::int32_t>(value.get<std::int64_t>());
 }
 
-// "YYYY-MM-DDTHH:MM[:SS[.fff]]" (a blank may stand for the T).
+// A text of the sale; one with a NUL inside would be cut short where it is
+// handed on as a C string, and mean something else than it says.
+std::string Text(const json& value, const std::string& where) {
+  if (!value.is_string()) Fail(where, std::string("a text is expected, not ") + value.type_name());
+  std::string text = value.get<std::string>();
+  if (text.find('\0') != std::string::npos) Fail(where, "a text with a NUL character inside");
+  return text;
+}
+
+// `count` to `most` decimal digits at `pos`, nothing else (no blanks, no signs).
+bool Digits(const std::string& text, std::size_t& pos, int least, int most, int& value) {
+  value = 0;
+  int n = 0;
+  while (n < most && pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+    value = value * 10 + (text[pos++] - '0');
+    ++n;
+  }
+  return n >= least;
+}
+
+// "YYYY-MM-DDTHH:MM[:SS[.fff]]" (a blank may stand for the T; month, day and
+// the time's parts may have one digit). Nothing else may stand in it.
 double ParseMoment(const std::string& text) {
-  int y, mo, d, h = 0, mi = 0, s = 0, ms = 0;
-  char sep = 0;
-  int consumed = 0;
-  const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &consumed);
-  if (n != 6 || (sep != 'T' && sep != ' ')) Fail("moment", "\"" + text + "\" is not YYYY-MM-DDTHH:MM[:SS]");
-  const char* rest = text.c_str() + consumed;
-  if (*rest == ':') {
-    int used = 0;
-    if (std::sscanf(rest, ":%2d%n", &s, &used) != 1) Fail("moment", "bad seconds in \"" + text + "\"");
-    rest += used;
-    if (*rest == '.') {
-      ++rest;
+  const std::string bad = InputExcerpt(text) + " is not YYYY-MM-DDTHH:MM[:SS[.fff]]";
+  int y, mo, d, h, mi, s = 0, ms = 0;
+  std::size_t p = 0;
+  auto expect = [&](char c) { return p < text.size() && text[p] == c ? (++p, true) : false; };
+  if (!Digits(text, p, 4, 4, y) || !expect('-') || !Digits(text, p, 1, 2, mo) || !expect('-') ||
+      !Digits(text, p, 1, 2, d) || !(expect('T') || expect(' ')) || !Digits(text, p, 1, 2, h) || !expect(':') ||
+      !Digits(text, p, 1, 2, mi))
+    Fail("moment", bad);
+  if (expect(':')) {
+    if (!Digits(text, p, 1, 2, s)) Fail("moment", bad);
+    if (expect('.')) {
       int digits = 0;
-      while (std::isdigit(static_cast<unsigned char>(*rest))) {
-        if (digits < 3) ms = ms * 10 + (*rest - '0');
+      while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+        if (digits < 3) ms = ms * 10 + (text[p] - '0');
         ++digits;
-        ++rest;
+        ++p;
       }
-      if (digits == 0) Fail("moment", "bad fraction in \"" + text + "\"");
+      if (digits == 0) Fail("moment", bad);
       for (; digits < 3; ++digits) ms *= 10;
     }
   }
-  if (*rest != '\0') Fail("moment", "unexpected text after the time in \"" + text + "\"");
+  if (p != text.size()) Fail("moment", bad);
   auto date = TryEncodeDate(y, mo, d);
   auto time = TryEncodeTime(h, mi, s, ms);
-  if (!date || !time) Fail("moment", "\"" + text + "\" is not a real date and time");
+  if (!date || !time) Fail("moment", InputExcerpt(text) + " is not a real date and time");
   return ComposeDateTime(*date, *time);
 }
 
 }  // namespace
+
+std::string InputExcerpt(std::string_view text, std::size_t maxCharacters) {
+  std::string out = "\"";
+  std::size_t characters = 0, i = 0;
+  for (; i < text.size() && characters < maxCharacters; ++characters) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // A whole UTF-8 sequence passes as it is; anything else is shown as \xNN.
+    std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    bool valid = length > 0 && i + length <= text.size() && !(length == 2 && c < 0xC2);
+    for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (valid && length == 1 && (c < 0x20 || c == 0x7F || c == '"' || c == '\\')) valid = false;
+    if (valid) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, c == '"' || c == '\\' ? "\\%c" : "\\x%02X", c);
+      out += escaped;
+      ++i;
+    }
+  }
+  out += "\"";
+  if (i < text.size()) out += "… (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
 
 TSale ParseSale(const std::string& jsonText) {
   json doc;
   try {
     doc = json::parse(jsonText);
   } catch (const json::parse_error& e) {
-    throw ESaleFormat(std::string("the sale is not valid JSON: ") + e.what());
+    // The parser's message quotes what it read, which may be any length and
+    // hold any bytes.
+    throw ESaleFormat("the sale is not valid JSON: " + InputExcerpt(e.what(), 160));
   }
   if (!doc.is_object()) Fail("sale", "a JSON object is expected");
   TSale sale;
   const json& payment = Member(doc, "", "payment");
   if (payment.is_string()) {
-    sale.paymentName = payment.get<std::string>();
+    sale.paymentName = Text(payment, "payment");
   } else {
     sale.paymentID = Identifier(payment, "payment");
   }
   if (auto it = doc.find("moment"); it != doc.end() && !it->is_null()) {
-    if (!it->is_string()) Fail("moment", std::string("a text is expected, not ") + it->type_name());
-    sale.moment = ParseMoment(it->get<std::string>());
+    sale.moment = ParseMoment(Text(*it, "moment"));
   }
   const json& lines = Member(doc, "", "lines");
   if (!lines.is_array()) Fail("lines", std::string("an array is expected, not ") + lines.type_name());

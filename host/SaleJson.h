@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "interface/SelvoPaymentsTypes.h"
@@ -36,7 +37,17 @@ struct TSale {
   std::vector<TSaleLine> lines;
 };
 
+// Refuses, by the field's name, texts with a NUL inside, identifiers that do
+// not fit 32 bits and moments with anything more or less than the format.
 TSale ParseSale(const std::string& jsonText);
+
+// The longest sale text `calc` takes.
+inline constexpr std::size_t kMaxSaleBytes = 64u << 20;
+
+// A piece of input fit to quote in a message: in double quotes, at most
+// maxCharacters characters with "… (N bytes)" after a longer text, control
+// characters, quotes, backslashes and bytes that are not UTF-8 as escapes.
+std::string InputExcerpt(std::string_view text, std::size_t maxCharacters = 40);
 
 // The sale in the host's record form. The record owns its five sequences
 // (reference-counted arrays) and releases them when it goes.

@@ -26,7 +26,24 @@ std::vector<std::string> TableNames(sqlite3* db, const std::string& path) {
       if (const auto* s = std::get_if<std::string>(&name)) names.push_back(*s);
     }
   } catch (EDatabaseError& e) {
-    e.SetMessage("Файл \"" + path + "\" не является базой данных магазина: " + e.Message());
+    // Only a file SQLite does not recognise is "not a shop database": a
+    // database another process holds, or one that cannot be read, is said
+    // to be so.
+    switch (sqlite3_errcode(db)) {
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+        e.SetMessage("База данных магазина \"" + path + "\" занята другим процессом: " + e.Message());
+        break;
+      case SQLITE_READONLY:
+      case SQLITE_PERM:
+      case SQLITE_CANTOPEN:
+      case SQLITE_IOERR:
+      case SQLITE_AUTH:
+        e.SetMessage("Нет доступа к базе данных магазина \"" + path + "\": " + e.Message());
+        break;
+      default:
+        e.SetMessage("Файл \"" + path + "\" не является базой данных магазина: " + e.Message());
+    }
     throw;
   }
   return names;

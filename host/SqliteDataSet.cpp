@@ -128,6 +128,14 @@ bool KeyMatches(const TVariant& stored, const TVariant& key, TFieldKind kind, un
     if (b && !a) return false;  // a number never equals a text that is none
     if (!b) return false;       // a key that does not convert matches nothing
   }
+  // Two texts, whole, letter case ignored: the common lookup of a name
+  // (an import looks up every row's name), compared without copies.
+  // Folding keeps a character's UTF-8 length, so lengths that differ
+  // cannot match.
+  const auto* storedText = std::get_if<std::string>(&stored);
+  const auto* keyText = std::get_if<std::string>(&key);
+  if (storedText && keyText && (options & loCaseInsensitive) && !(options & loPartialKey))
+    return storedText->size() == keyText->size() && SameText(*storedText, *keyText);
   std::string a = ValueText(stored);
   std::string b = ValueText(key);
   if (options & loCaseInsensitive) {

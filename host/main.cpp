@@ -1,5 +1,7 @@
 // selvo-host: the host program that creates a shop database, loads the
 // module and runs its jobs (see host/HostCommands.h).
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,5 +10,16 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return selvo::host::RunHostProgram(args, {SELVO_MODULE_FILE, SELVO_MODULE_BUILD_DIR}, std::cout, std::cerr);
+  errno = 0;
+  int code = selvo::host::RunHostProgram(args, {SELVO_MODULE_FILE, SELVO_MODULE_BUILD_DIR}, std::cout, std::cerr);
+  // A result that did not reach its reader (a full disk, a closed pipe) is
+  // no success, whatever the command did.
+  std::cout.flush();
+  if (!std::cout) {
+    const int error = errno;
+    std::cerr << "selvo-host: не удалось записать результат в стандартный вывод"
+              << (error ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+    if (code == 0) code = 1;
+  }
+  return code;
 }

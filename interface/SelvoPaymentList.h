@@ -19,7 +19,8 @@ class TPaymentList {
   virtual std::int32_t Count();
   // Appends a copy; the CustomCheck text is shared by reference count.
   virtual void Add(const TPaymentRec* record);
-  // UTF-8 name, compared without regard to letter case; nullptr when absent.
+  // The name in Windows-1251, the encoding of TPaymentRec::Name (at most its
+  // 20 bytes), compared without regard to letter case; nullptr when absent.
   virtual TPaymentRec* FindByName(const char* name);
   virtual ~TPaymentList();
 

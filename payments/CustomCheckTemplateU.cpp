@@ -1,9 +1,8 @@
 #include "payments/CustomCheckTemplateU.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
+#include "platform/FileIO.h"
 #include "platform/TextCodec.h"
 #include "platform/TextLines.h"
 
@@ -59,8 +58,6 @@ std::string WithLineEnds(std::string_view text) {
   for (std::string_view line : SplitLines(text)) out.append(line).append("\r\n");
   return out;
 }
-
-std::string SystemReason(int error) { return std::strerror(error); }
 
 }  // namespace
 
@@ -118,30 +115,18 @@ TTemplateHighlights FindTemplateHighlights(std::u16string_view text) {
 }
 
 std::string LoadTemplateFile(const std::string& fileName) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
-  if (!file) throw ETemplateFileError("Не удалось открыть файл \"" + fileName + "\": " + SystemReason(errno));
   std::string bytes;
-  char buffer[16384];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool failed = std::ferror(file);
-  const int error = errno;
-  std::fclose(file);
-  if (failed) throw ETemplateFileError("Не удалось прочитать файл \"" + fileName + "\": " + SystemReason(error));
+  if (const int rc = ReadWholeFile(fileName, bytes); rc != 0) {
+    const char* what = rc == ENOENT ? "Не удалось открыть файл \"" : "Не удалось прочитать файл \"";
+    throw ETemplateFileError(what + fileName + "\": " + FileErrorText(rc));
+  }
   return WithLineEnds(Cp1251ToUtf8(bytes));
 }
 
 void SaveTemplateFile(const std::string& fileName, const std::string& text) {
-  const std::string bytes = Utf8ToCp1251(WithLineEnds(text));
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
-  if (!file) throw ETemplateFileError("Не удалось создать файл \"" + fileName + "\": " + SystemReason(errno));
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  int error = errno;
-  if (std::fclose(file) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (!written) throw ETemplateFileError("Не удалось записать файл \"" + fileName + "\": " + SystemReason(error));
+  // Replaced in one step: a refused write leaves the old file whole.
+  if (const int rc = ReplaceWholeFile(fileName, Utf8ToCp1251(WithLineEnds(text))); rc != 0)
+    throw ETemplateFileError("Не удалось записать файл \"" + fileName + "\": " + FileErrorText(rc));
 }
 
 }  // namespace selvo

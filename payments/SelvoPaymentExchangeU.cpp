@@ -7,12 +7,14 @@
 #include "payments/SelvoPaymentExchangeU.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
+#include "platform/FileIO.h"
 #include "platform/MessageService.h"
 #include "platform/TextCodec.h"
 
@@ -59,38 +61,18 @@ std::string ReasonOf(std::exception_ptr error) {
   }
 }
 
-struct TFileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
-
-std::string ReadWholeFile(const std::string& fileName) {
-  TFilePtr file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) {
-    throw EPaymentExchangeError("Не удается открыть файл " + Quoted(fileName) + ". " + std::strerror(errno));
-  }
+std::string ReadExchangeFile(const std::string& fileName) {
   std::string bytes;
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, got);
-  if (std::ferror(file.get())) {
-    throw EPaymentExchangeError("Ошибка чтения файла " + Quoted(fileName) + ". " + std::strerror(errno));
+  if (int rc = ReadWholeFile(fileName, bytes); rc != 0) {
+    throw EPaymentExchangeError("Не удается открыть файл " + Quoted(fileName) + ". " + FileErrorText(rc));
   }
   return bytes;
 }
 
-// Replaces the file; every failure (create, write, flush, close) is reported.
-void WriteWholeFile(const std::string& fileName, const std::string& bytes) {
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
-  if (!file) {
-    throw EPaymentExchangeError("Не удается создать файл " + Quoted(fileName) + ". " + std::strerror(errno));
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
-  const int writeErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    throw EPaymentExchangeError("Ошибка записи в файл " + Quoted(fileName) + ". " +
-                                std::strerror(written ? errno : writeErrno));
+// Replaces the file in one step: a refused write leaves the old file whole.
+void WriteExchangeFile(const std::string& fileName, const std::string& bytes) {
+  if (int rc = ReplaceWholeFile(fileName, bytes); rc != 0) {
+    throw EPaymentExchangeError("Ошибка записи в файл " + Quoted(fileName) + ". " + FileErrorText(rc));
   }
 }
 
@@ -166,7 +148,7 @@ void TSelvoPaymentList::ExportToFile(const std::string& fileName) {
     std::string body;
     for (const TPaymentRec* rec : items_) body += ExchangeLine(*rec) + "\r\n";
     if (body.empty()) throw EPaymentExchangeError("Виды оплаты, доступные для экспорта, отсутствуют!");
-    WriteWholeFile(fileName, Utf8ToCp1251(std::string(kPaymentExchangeHeader) + "\r\n" + body));
+    WriteExchangeFile(fileName, Utf8ToCp1251(std::string(kPaymentExchangeHeader) + "\r\n" + body));
   } catch (...) {
     TellOperator("Невозможно экспортировать виды оплаты. Причина ошибки: " + ReasonOf(std::current_exception()),
                  kCaptionError, TMsgIcon::Exclamation);
@@ -178,7 +160,7 @@ void TSelvoPaymentList::ExportToFile(const std::string& fileName) {
 void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
   TDataSet* ds = nullptr;
   try {
-    std::vector<std::string> lines = SplitExchangeLines(Cp1251ToUtf8(ReadWholeFile(fileName)));
+    std::vector<std::string> lines = SplitExchangeLines(Cp1251ToUtf8(ReadExchangeFile(fileName)));
     if (lines.empty()) throw EPaymentExchangeError("Файл " + Quoted(fileName) + " пуст!");
     if (lines.front() != kPaymentExchangeHeader) {
       throw EPaymentExchangeError("Файл " + Quoted(fileName) +
@@ -216,6 +198,13 @@ void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
         ds->FieldByName("Check").SetAsString(fields[2]);
         TField& discount = ds->FieldByName("Discount");
         discount.SetAsString(ExchangeNumberToModuleText(fields[3], ModuleFormatSettings(), discount.FieldName()));
+        // A percentage the editor would refuse is not stored from a file
+        // either: the list would refuse it at its next loading.
+        const double percent = discount.AsFloat();
+        if (!std::isfinite(percent) || percent < 0 || percent > 100) {
+          throw EPaymentExchangeError("Скидка вида оплаты " + Quoted(name) + " (" + fields[3] +
+                                      ") вне пределов от 0 до 100 %!");
+        }
         ds->FieldByName("Enabled").SetAsString(fields[4]);
       } catch (...) {
         ds->Cancel();

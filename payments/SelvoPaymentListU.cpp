@@ -1,10 +1,12 @@
 #include "payments/SelvoPaymentListU.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "interface/IdentifierAllocator.h"
 #include "interface/SelvoModuleU.h"
 #include "platform/Beep.h"
+#include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
 
 namespace selvo {
@@ -20,6 +22,13 @@ void ReleaseCustomCheck(TPaymentRec& rec) {
 void FreeRecord(TPaymentRec* rec) {
   ReleaseCustomCheck(*rec);
   delete rec;
+}
+
+// Whether Trim would leave nothing of the text (blanks and control characters only).
+bool IsBlankText(const std::string& text) {
+  for (unsigned char c : text)
+    if (c > ' ') return false;
+  return true;
 }
 
 }  // namespace
@@ -64,7 +73,9 @@ std::string PaymentRecName(const TPaymentRec& rec) {
 }
 
 void SetPaymentRecName(TPaymentRec& rec, const std::string& utf8Name) {
-  std::string bytes = Utf8ToCp1251(Utf8Left(utf8Name, 20));
+  // One byte per character in the code page: the first 20 bytes are the
+  // first 20 characters.
+  std::string bytes = Utf8ToCp1251(utf8Name);
   if (bytes.size() > 20) bytes.resize(20);
   std::memset(rec.Name, 0, sizeof rec.Name);
   rec.Name[0] = static_cast<std::uint8_t>(bytes.size());
@@ -113,9 +124,17 @@ void TPaymentList::Add(const TPaymentRec* record) {
 }
 
 TPaymentRec* TPaymentList::FindByName(const char* name) {
-  const std::string wanted = name ? name : "";
-  for (TPaymentRec* rec : items_)
-    if (SameText(PaymentRecName(*rec), wanted)) return rec;
+  // Windows-1251 bytes, as the record's Name holds them: compared byte for
+  // byte with Cyrillic and Latin letters folded.
+  const std::string_view wanted = name ? name : "";
+  for (TPaymentRec* rec : items_) {
+    const std::size_t len = rec->Name[0] > 20 ? 20 : rec->Name[0];
+    if (len != wanted.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; same && i < len; ++i)
+      same = LowerCp1251(rec->Name[i + 1]) == LowerCp1251(static_cast<unsigned char>(wanted[i]));
+    if (same) return rec;
+  }
   return nullptr;
 }
 
@@ -145,39 +164,77 @@ void FillPaymentsList() {
   TSelvoPaymentList& list = PaymentList();
   list.Clear();
   TDataSet& ds = PaymentDataSet();
+  // The list is loaded again after every row an import posts, so a load
+  // must cost little per row: fields are looked up once (they stay the
+  // dataset's for every row), and a receipt template is converted once for
+  // the rows that share it (most hold the default one).
+  TField& idField = ds.FieldByName("ID");
+  TField& nameField = ds.FieldByName("Name");
+  TField& typeField = ds.FieldByName("Type");
+  TField& checkField = ds.FieldByName("Check");
+  TField& discountField = ds.FieldByName("Discount");
+  TField& enabledField = ds.FieldByName("Enabled");
+  TField* itogPrec = ds.FindField("CheckItogPrec");
+  TField* precLimit = itogPrec ? &ds.FieldByName("CheckPrecLimit") : nullptr;
+  TField* gsmVO = ds.FindField("GsmVO");
+  TField* customCheck = ds.FindField("CUSTOMCHECK");
+  TField* printCustomCheck = customCheck ? &ds.FieldByName("PRINTCUSTOMCHECK") : nullptr;
+  m.HasCheckItogPrecField = itogPrec != nullptr;
+  m.HasGsmVOField = gsmVO != nullptr;
+  m.HasCustomCheckField = customCheck != nullptr;
+
+  TAnsiText lastText = nullptr;  // the converted template of lastCheck, one reference held here
+  std::string lastCheck;
+  struct TTextHolder {
+    TAnsiText& text;
+    ~TTextHolder() { AnsiTextRelease(text); }
+  } holder{lastText};
+
   ds.First();
   while (!ds.Eof()) {
     TPaymentRec rec{};
-    rec.ID = ds.FieldByName("ID").AsInteger();
-    SetPaymentRecName(rec, ds.FieldByName("Name").AsString());
-    rec.Type = static_cast<std::uint8_t>(ds.FieldByName("Type").AsInteger() & 0xFF);
-    rec.Check = static_cast<std::uint8_t>(ds.FieldByName("Check").AsInteger() & 0xFF);
-    rec.Discount = ds.FieldByName("Discount").AsFloat();
-    rec.Enabled = ds.FieldByName("Enabled").AsInteger() == 1;
+    rec.ID = idField.AsInteger();
+    SetPaymentRecName(rec, nameField.AsString());
+    rec.Type = static_cast<std::uint8_t>(typeField.AsInteger() & 0xFF);
+    rec.Check = static_cast<std::uint8_t>(checkField.AsInteger() & 0xFF);
+    rec.Discount = discountField.AsFloat();
+    // A stored discount the editor would not let through (infinite, above
+    // 100 % or below 0) would make a free or a dearer sale: refused here.
+    if (!std::isfinite(rec.Discount) || rec.Discount < 0 || rec.Discount > 100) {
+      throw EDatabaseError("Payment: запись ID=" + std::to_string(rec.ID) + ", поле Discount: скидка " +
+                           FloatToStr(rec.Discount, ModuleFormatSettings()) + " % вне пределов от 0 до 100");
+    }
+    rec.Enabled = enabledField.AsInteger() == 1;
 
-    TField* itogPrec = ds.FindField("CheckItogPrec");
-    m.HasCheckItogPrecField = itogPrec != nullptr;
     rec.CheckItogPrec = 1;
     rec.CheckPrecLimit = 0;
     if (itogPrec) {
       rec.CheckItogPrec = itogPrec->AsInteger();
-      rec.CheckPrecLimit = ds.FieldByName("CheckPrecLimit").AsFloat();
+      rec.CheckPrecLimit = precLimit->AsFloat();
+      if (!std::isfinite(rec.CheckPrecLimit)) {
+        throw EDatabaseError("Payment: запись ID=" + std::to_string(rec.ID) +
+                             ", поле CheckPrecLimit: сумма не является конечным числом");
+      }
     }
-
-    TField* gsmVO = ds.FindField("GsmVO");
-    m.HasGsmVOField = gsmVO != nullptr;
     rec.GsmVO = gsmVO ? gsmVO->AsInteger() : 0;
 
-    TField* customCheck = ds.FindField("CUSTOMCHECK");
-    m.HasCustomCheckField = customCheck != nullptr;
-    std::string check;
+    std::string stored;
     rec.PrintCustomCheck = 0;
     if (customCheck) {
-      check = customCheck->AsString();
-      rec.PrintCustomCheck = static_cast<std::uint8_t>(ds.FieldByName("PRINTCUSTOMCHECK").AsInteger() & 0xFF);
+      stored = customCheck->AsString();
+      rec.PrintCustomCheck = static_cast<std::uint8_t>(printCustomCheck->AsInteger() & 0xFF);
     }
-    if (Trim(check).empty()) check = DefaultCustomCheck();
-    SetPaymentRecCustomCheck(rec, check);
+    const std::string& check = IsBlankText(stored) ? DefaultCustomCheck() : stored;
+    if (!lastText || check != lastCheck) {
+      SetPaymentRecCustomCheck(rec, check);
+      AnsiTextRelease(lastText);
+      lastText = rec.CustomCheck;
+      DynArrayAddRef(lastText);
+      lastCheck = check;
+    } else {
+      rec.CustomCheck = lastText;
+      DynArrayAddRef(rec.CustomCheck);
+    }
 
     list.Add(&rec);
     ReleaseCustomCheck(rec);  // the list holds its own reference

@@ -239,6 +239,23 @@ std::string CurrToStr(double value, const TFormatSettings& fs) {
   return negative ? "-" + text : text;
 }
 
+std::string CurrencyText(double value, const TFormatSettings& fs) {
+  std::string amount = FloatToStrFixed(std::fabs(value), fs.CurrencyDecimals, fs);
+  if (!std::isfinite(value)) return CurrToStr(value, fs);
+  std::size_t end = amount.find(fs.DecimalSeparator);
+  if (end == std::string::npos) end = amount.size();
+  for (std::size_t at = end; at > 3; at -= 3) amount.insert(at - 3, 1, fs.ThousandSeparator);
+  std::string text;
+  switch (fs.CurrencyFormat) {
+    case 0: text = fs.CurrencyString + amount; break;
+    case 1: text = amount + fs.CurrencyString; break;
+    case 2: text = fs.CurrencyString + " " + amount; break;
+    default: text = amount + " " + fs.CurrencyString; break;
+  }
+  const bool negative = value < 0 && FloatToStrFixed(value, fs.CurrencyDecimals, fs)[0] == '-';
+  return negative ? "-" + text : text;
+}
+
 std::optional<double> TryStrToFloat(std::string_view text, const TFormatSettings& fs) {
   std::size_t b = 0, e = text.size();
   while (b < e && text[b] == ' ') ++b;

@@ -55,6 +55,8 @@ std::string FloatToStr(double value, const TFormatSettings& fs);
 std::string FloatToStrFixed(double value, int decimals, const TFormatSettings& fs);
 // Money in the currency format: "100,00р." for the Russian settings.
 std::string CurrToStr(double value, const TFormatSettings& fs);
+// CurrToStr with the digits grouped by ThousandSeparator: "1 500,00р.".
+std::string CurrencyText(double value, const TFormatSettings& fs);
 
 // A number text: optional sign, digits with at most one DecimalSeparator, an
 // optional exponent "E[+|-]digits"; blanks around it are allowed. Anything

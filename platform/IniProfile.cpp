@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/FileIO.h"
 #include "platform/TextCodec.h"
 
 namespace selvo {
@@ -72,7 +73,10 @@ Line ScanLine(std::string_view text, std::size_t pos) {
   } else {
     line.next = e;
   }
-  std::string_view content = text.substr(pos, e - pos);
+  // A byte order mark before the first line is no part of it: editors add
+  // one, and the first section must not be lost to it.
+  const std::size_t first = pos == 0 && text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : pos;
+  std::string_view content = text.substr(first, e - first);
   std::size_t start = 0;
   while (start < content.size() && IsBlank(content[start])) ++start;
   content.remove_prefix(start);
@@ -246,132 +250,35 @@ std::vector<std::string> TIniText::SectionLines(std::string_view section) const 
 
 namespace {
 
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
+// The file's text; a missing file is an empty one. Any other failure to
+// read (permissions, a folder or a FIFO in its place, an I/O error) is
+// answered, never taken for an empty file.
+int LoadText(const std::string& file, std::string& text) {
+  int rc = ReadWholeFile(file, text);
+  if (rc == ENOENT) {
+    text.clear();
+    return 0;
   }
-  FdCloser(const FdCloser&) = delete;
-  FdCloser& operator=(const FdCloser&) = delete;
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-// Reads a whole file. Answers 0 or the errno of the failure; st receives the
-// file's status when it is given (one system call more: reads, the hot path,
-// do without it).
-int ReadWholeFile(const std::string& path, std::string& out, struct stat* st = nullptr) {
-  out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  FdCloser closer(fd);
-  std::size_t capacity = 16384;
-  if (st) {
-    if (::fstat(fd, st) != 0) return errno;
-    if (S_ISDIR(st->st_mode)) return EISDIR;
-    capacity = static_cast<std::size_t>(st->st_size) + 1;
-  }
-  out.resize(capacity);
-  std::size_t filled = 0;
-  for (;;) {
-    ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;  // a folder gives EISDIR here
-    }
-    filled += static_cast<std::size_t>(n);
-    // A regular file reads short only at its end.
-    if (n == 0 || filled < out.size()) break;
-    out.resize(out.size() * 2);
-  }
-  out.resize(filled);
-  return 0;
-}
-
-// The file a write really changes: the target of a symbolic link.
-std::string WriteTarget(const std::string& file) {
-  struct stat st {};
-  if (::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(file.c_str(), nullptr)) {
-      std::string target = real;
-      std::free(real);
-      return target;
-    }
-  }
-  return file;
-}
-
-std::pair<std::string, std::string> SplitPath(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
-// Puts the content in place of the file: a temporary file beside it, then a
-// rename, which replaces the name in one step. `old` is the status of the
-// file being replaced (its mode and owner are kept), nullptr for a new file.
-int ReplaceFile(const std::string& target, std::string_view content, const struct stat* old) {
-  static std::atomic<unsigned> counter{0};
-  auto [dir, base] = SplitPath(target);
-  // Short enough for NAME_MAX whatever the file's own name.
-  std::string prefix = dir + "/." + base.substr(0, 200) + ".~" + std::to_string(::getpid()) + "-";
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = prefix + std::to_string(counter.fetch_add(1));
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return errno;
-  }
-  if (fd < 0) return EEXIST;
-  FdCloser closer(fd);
-  int rc = WriteAll(fd, content);
-  if (rc == 0 && old) {
-    // Failures here leave the new file with the default mode or owner; the
-    // content is still right, so they do not fail the write.
-    (void)::fchmod(fd, old->st_mode & 07777);
-    if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) (void)::fchown(fd, old->st_uid, old->st_gid);
-  }
-  if (rc == 0 && ::close(closer.Release()) != 0) rc = errno;
-  if (rc == 0 && ::rename(temp.c_str(), target.c_str()) != 0) rc = errno;
-  if (rc != 0) ::unlink(temp.c_str());
   return rc;
 }
 
-template <class Change>
-int ModifyFile(const std::string& file, Change&& change) {
-  const std::string target = WriteTarget(file);
+int ModifyFile(const std::string& file, const std::function<bool(TIniText&)>& change) {
+  RemoveStaleTemporaryFiles(file);
   std::string text;
-  struct stat st {};
-  int rc = ReadWholeFile(target, text, &st);
-  const bool exists = rc == 0;
   // Only a file that is not there may start empty: one that cannot be read
   // must not be replaced by what little we know of it.
-  if (rc != 0 && rc != ENOENT) return rc;
+  if (int rc = LoadText(file, text); rc != 0) return rc;
   TIniText ini(std::move(text));
   if (!change(ini)) return 0;
-  return ReplaceFile(target, ini.Text(), exists ? &st : nullptr);
+  return ReplaceWholeFile(file, ini.Text());
 }
 
 int SyncPath(const std::string& path, int flags) {
   int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? 0 : errno;
-  FdCloser closer(fd);
-  return ::fsync(fd) == 0 ? 0 : errno;
+  const int rc = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return rc;
 }
 
 class FileProfile final : public TIniProfile {
@@ -379,7 +286,7 @@ class FileProfile final : public TIniProfile {
   std::optional<std::string> ReadKey(const std::string& file, std::string_view section, std::string_view key,
                                      std::size_t bufferSize) override {
     std::string text;
-    if (ReadWholeFile(file, text) != 0) return std::nullopt;
+    if (LoadText(file, text) != 0) return std::nullopt;
     auto value = FindValue(text, section, key);
     if (!value) return std::nullopt;
     const std::size_t limit = bufferSize > 0 ? bufferSize - 1 : 0;
@@ -402,26 +309,43 @@ class FileProfile final : public TIniProfile {
 
   std::vector<std::string> SectionNames(const std::string& file) override {
     std::string text;
-    if (ReadWholeFile(file, text) != 0) return {};
+    if (LoadText(file, text) != 0) return {};
     return TIniText(std::move(text)).SectionNames();
   }
 
   std::vector<std::string> KeyNames(const std::string& file, std::string_view section) override {
     std::string text;
-    if (ReadWholeFile(file, text) != 0) return {};
+    if (LoadText(file, text) != 0) return {};
     return TIniText(std::move(text)).KeyNames(section);
   }
 
   std::vector<std::string> SectionLines(const std::string& file, std::string_view section) override {
     std::string text;
-    if (ReadWholeFile(file, text) != 0) return {};
+    if (LoadText(file, text) != 0) return {};
     return TIniText(std::move(text)).SectionLines(section);
   }
 
+  int ReadText(const std::string& file, TIniText& out) override {
+    std::string text;
+    int rc = LoadText(file, text);
+    out = TIniText(std::move(text));
+    return rc;
+  }
+
+  int Modify(const std::string& file, const std::function<bool(TIniText&)>& change) override {
+    return ModifyFile(file, change);
+  }
+
   int Flush(const std::string& file) override {
-    const std::string target = WriteTarget(file);
+    std::string target = file;
+    if (char* real = ::realpath(file.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
     if (int rc = SyncPath(target, O_RDONLY); rc != 0) return rc;
-    return SyncPath(SplitPath(target).first, O_RDONLY | O_DIRECTORY);
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    return SyncPath(dir, O_RDONLY | O_DIRECTORY);
   }
 };
 

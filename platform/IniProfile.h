@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,9 +70,12 @@ class TIniText {
 // ---------------------------------------------------------------------------
 // The service over files. Operations that change a file answer 0 or an errno
 // value; they rewrite the file through a temporary file in the same folder
-// that is renamed over it, so a process that dies half-way leaves the old or
-// the new content, never a mix. They do not serialise between processes: that
-// is the caller's lock. A symbolic link is followed and its target replaced.
+// that is renamed over it (platform/FileIO.h), so a process that dies
+// half-way leaves the old or the new content, never a mix; temporary files
+// of writers that died are removed by the next change. They do not serialise
+// between processes: that is the caller's lock. A symbolic link is followed
+// and its target replaced. A file that exists but cannot be read (rights, a
+// folder or FIFO in its place, an I/O error) is never replaced.
 
 class TIniProfile {
  public:
@@ -89,6 +93,14 @@ class TIniProfile {
   virtual std::vector<std::string> SectionNames(const std::string& file) = 0;
   virtual std::vector<std::string> KeyNames(const std::string& file, std::string_view section) = 0;
   virtual std::vector<std::string> SectionLines(const std::string& file, std::string_view section) = 0;
+  // The whole file, parsed: 0, or the errno of a failed read (see
+  // FileErrorText). A missing file reads as an empty text and answers 0.
+  virtual int ReadText(const std::string& file, TIniText& out) = 0;
+  // Reads the file as ReadText does, lets `change` edit the text and, when it
+  // answers true, replaces the file with the result in one step: whatever
+  // the change does to how many keys, the file holds the old text or the
+  // new one. A failed read is answered and nothing is written.
+  virtual int Modify(const std::string& file, const std::function<bool(TIniText&)>& change) = 0;
   // Forces what was written to the file onto the disk (file and folder);
   // a missing file is not an error.
   virtual int Flush(const std::string& file) = 0;

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
@@ -155,6 +157,30 @@ void AcquireFile(Entry& entry) {
   }
 }
 
+// AcquireFile with a deadline: the file lock is tried without blocking until
+// it is had or the time is up. Answers false only when time ran out.
+bool AcquireFileUntil(Entry& entry, std::chrono::steady_clock::time_point deadline) {
+  entry.fileLocked = false;
+  if (entry.fd < 0 && !entry.path.empty()) entry.fd = OpenLockFile(entry.path);
+  auto pause = std::chrono::milliseconds(1);
+  while (entry.fd >= 0) {
+    if (FlockRetrying(entry.fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK) return true;  // no file lock to be had: threads only
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+      continue;
+    }
+    if (StillNamed(entry.fd)) {
+      entry.fileLocked = true;
+      return true;
+    }
+    ::close(entry.fd);
+    entry.fd = OpenLockFile(entry.path);
+  }
+  return true;
+}
+
 // Called under gMutex when the last object of a name goes.
 void CloseEntry(Entry& entry) {
   if (entry.fd < 0) return;
@@ -240,6 +266,26 @@ void TProcessLock::Lock() {
   // Owning the entry, this thread alone touches its file; the wait for the
   // other processes runs without the registry's mutex.
   AcquireFile(*entry_);
+}
+
+bool TProcessLock::TryLockFor(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const std::thread::id me = std::this_thread::get_id();
+  std::unique_lock<std::mutex> guard(gMutex);
+  if (entry_->owner == me && entry_->depth > 0) {
+    ++entry_->depth;
+    return true;
+  }
+  if (!entry_->released->wait_until(guard, deadline, [this] { return entry_->depth == 0; })) return false;
+  entry_->owner = me;
+  entry_->depth = 1;
+  guard.unlock();
+  if (AcquireFileUntil(*entry_, deadline)) return true;
+  guard.lock();
+  entry_->owner = std::thread::id();
+  entry_->depth = 0;
+  entry_->released->notify_one();
+  return false;
 }
 
 void TProcessLock::Unlock() {

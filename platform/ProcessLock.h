@@ -23,6 +23,7 @@
 // files; locks the parent holds stay the parent's.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,10 @@ class TProcessLock {
   // Waits without a time limit. The holding thread may lock again and must
   // unlock as often. Unlock by a thread that does not hold it does nothing.
   void Lock();
+  // Lock with a time limit: false when the lock was not had within `timeout`
+  // (nothing is then held). Any user may hold the lock file, so code that
+  // must not hang for ever waits this way.
+  bool TryLockFor(std::chrono::milliseconds timeout);
   void Unlock();
 
   static constexpr const char* kSystemWideFolder = "/dev/shm/";

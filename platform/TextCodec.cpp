@@ -1,11 +1,8 @@
 #include "platform/TextCodec.h"
 
-#include <iconv.h>
+#include <algorithm>
 
-#include <cerrno>
-#include <cstring>
 
-#include "platform/Errors.h"
 
 namespace selvo {
 namespace {
@@ -13,50 +10,17 @@ namespace {
 // Windows-1251 0x80..0xBF as Unicode code points; 0xC0..0xFF are А..я in order.
 constexpr char32_t kCp1251High[64] = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
-    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0xFFFD, 0x2122,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
     0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
     0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
     0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
 
-// iconv converts the code page; the table above only serves the case folding
-// of single bytes and is cross-checked by the tests.
-char32_t NextCodePoint(std::string_view s, std::size_t& i);
+// The code page is converted with this table in both directions. Byte 0x98
+// has no character in it; it stands for U+0098, as the other system's own
+// conversion has it, so that every byte of a stored name or template comes
+// back unchanged. The tests check the table against iconv.
 
-std::string Convert(const char* to, const char* from, std::string_view input) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw ESystemError(std::string("iconv_open ") + from + " -> " + to + ": " + std::strerror(errno));
-  std::string out;
-  out.resize(input.size() * 4 + 16);
-  char* in = const_cast<char*>(input.data());
-  size_t inLeft = input.size();
-  char* dst = out.data();
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
-    if (rc != static_cast<size_t>(-1)) break;
-    if (errno == EILSEQ || errno == EINVAL) {
-      // A character the target lacks, or a broken input sequence: one '?'.
-      if (outLeft == 0) break;
-      *dst++ = '?';
-      --outLeft;
-      // Skip one whole UTF-8 sequence (or one byte of anything else).
-      size_t skip = 1;
-      if (std::string_view(from) == "UTF-8") {
-        std::string_view rest(in, inLeft);
-        std::size_t i = 0;
-        NextCodePoint(rest, i);
-        skip = i;
-      }
-      in += skip;
-      inLeft -= skip;
-    } else {
-      break;  // E2BIG cannot happen with the buffer above
-    }
-  }
-  out.resize(out.size() - outLeft);
-  iconv_close(cd);
-  return out;
-}
+char32_t NextCodePoint(std::string_view s, std::size_t& i);
 
 // Decodes one code point; advances i. Invalid bytes give U+FFFD.
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
@@ -131,7 +95,33 @@ std::string MapCase(std::string_view s, Map map) {
 
 }  // namespace
 
-std::string Utf8ToCp1251(std::string_view utf8) { return Convert("WINDOWS-1251", "UTF-8", utf8); }
+std::string Utf8ToCp1251(std::string_view utf8) {
+  // One byte per character, never more bytes than the UTF-8 text has.
+  std::string out(utf8.size(), '\0');
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out[n++] = utf8[i++];
+      continue;
+    }
+    const char32_t cp = NextCodePoint(utf8, i);  // broken UTF-8 gives U+FFFD, which becomes '?'
+    char byte = '?';                             // also for a character the code page lacks
+    if (cp >= 0x0410 && cp <= 0x044F) {
+      byte = static_cast<char>(0xC0 + (cp - 0x0410));
+    } else {
+      for (int k = 0; k < 64; ++k) {
+        if (kCp1251High[k] == cp) {
+          byte = static_cast<char>(0x80 + k);
+          break;
+        }
+      }
+    }
+    out[n++] = byte;
+  }
+  out.resize(n);
+  return out;
+}
+
 std::string Cp1251ToUtf8(std::string_view cp1251) {
   std::string out;
   out.reserve(cp1251.size() * 2);
@@ -157,10 +147,39 @@ std::string Utf8Left(std::string_view utf8, std::size_t count) {
 std::string LowerCase(std::string_view utf8) { return MapCase(utf8, LowerCodePoint); }
 std::string UpperCase(std::string_view utf8) { return MapCase(utf8, UpperCodePoint); }
 
+namespace {
+
+// The next code point for comparing: a byte that is not valid UTF-8 stands
+// for itself, outside Unicode, so that two different broken texts never
+// compare equal (as they would if both were U+FFFD).
+char32_t NextForCompare(std::string_view s, std::size_t& i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+  }
+  const std::size_t start = i;
+  const char32_t cp = NextCodePoint(s, i);
+  if (cp == 0xFFFD && i == start + 1) return 0x110000 + static_cast<unsigned char>(s[start]);
+  return LowerCodePoint(cp);
+}
+
+}  // namespace
+
 bool SameText(std::string_view a, std::string_view b) {
-  std::size_t i = 0, j = 0;
+  // Equal bytes are equal characters: start decoding at the character in
+  // which the texts first differ.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t k = 0;
+  while (k < common && a[k] == b[k]) ++k;
+  if (k == a.size() && k == b.size()) return true;
+  auto inside = [](std::string_view s, std::size_t at) {
+    return at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80;
+  };
+  while (k > 0 && (inside(a, k) || inside(b, k))) --k;
+  std::size_t i = k, j = k;
   while (i < a.size() && j < b.size()) {
-    if (LowerCodePoint(NextCodePoint(a, i)) != LowerCodePoint(NextCodePoint(b, j))) return false;
+    if (NextForCompare(a, i) != NextForCompare(b, j)) return false;
   }
   return i == a.size() && j == b.size();
 }

@@ -1,5 +1,6 @@
 #include "support/SafeIniFiles.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <ostream>
 #include <thread>
 
+#include "platform/FileIO.h"
 #include "platform/IniProfile.h"
 #include "platform/ProcessLock.h"
 #include "platform/TextCodec.h"
@@ -31,10 +33,16 @@ std::vector<std::string> FromFile(std::vector<std::string> list) {
   return list;
 }
 
-std::string SystemErrorText(int code) {
-  char buffer[256];
-  return strerror_r(code, buffer, sizeof buffer);  // the GNU form: answers the text
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
 }
+
+// The part of a name that the file can hold on one line.
+std::string_view CutAtLineBreak(std::string_view s) { return s.substr(0, s.find_first_of(std::string_view("\0\r\n", 3))); }
 
 // Codes of failures that waiting cannot mend: path not found, name too long,
 // disk full, invalid name.
@@ -114,6 +122,12 @@ auto Wrapped(const char* operation, Work&& work) -> decltype(work()) {
     e.SetMessage(std::string(operation) + " -> " + e.Message());
     throw;
   }
+}
+
+std::atomic<int> gLockTimeoutMs{0};
+int LockTimeoutMs() {
+  const int ms = gLockTimeoutMs.load();
+  return ms > 0 ? ms : TSafeIniFile::kLockTimeoutMs;
 }
 
 }  // namespace
@@ -241,46 +255,56 @@ void TIniFile::Check(int rc) {
   if (rc != 0) throw EIniFileException("Unable to write to " + FileName());
 }
 
-std::optional<std::string> TIniFile::ReadRaw(std::string_view section, std::string_view ident,
+TIniText TIniFile::Load() {
+  TIniText text;
+  const int rc = IniProfile().ReadText(FileName(), text);
+  lastError_ = rc;
+  // An unreadable file is not an empty one: every key of it would read as
+  // missing and its defaults would pass for the settings.
+  if (rc != 0) throw EIniFileException("Unable to read " + FileName() + ": " + FileErrorText(rc));
+  return text;
+}
+
+void TIniFile::Modify(const std::function<bool(TIniText&)>& change) {
+  Check(IniProfile().Modify(FileName(), change));
+}
+
+std::optional<std::string> TIniFile::ReadRaw(const TIniText& text, std::string_view section, std::string_view ident,
                                              std::size_t bufferSize) {
-  return IniProfile().ReadKey(FileName(), section, ident, bufferSize);
-}
-
-void TIniFile::WriteRaw(std::string_view section, std::string_view ident, std::string_view value) {
-  Check(IniProfile().WriteKey(FileName(), section, ident, value));
-}
-
-void TIniFile::DeleteRaw(std::string_view section, std::string_view ident) {
-  Check(IniProfile().DeleteKey(FileName(), section, ident));
+  auto value = text.Read(section, ident);
+  if (value && value->size() >= bufferSize) value->resize(bufferSize > 0 ? bufferSize - 1 : 0);
+  return value;
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& ident, const std::string& def) {
-  auto value = ReadRaw(ToFile(section), ToFile(ident), 2048);
+  auto value = ReadRaw(Load(), ToFile(section), ToFile(ident), 2048);
   return value ? FromFile(*value) : def;
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
-  WriteRaw(ToFile(section), ToFile(ident), ToFile(value));
+  const std::string sec = ToFile(section), key = ToFile(ident), text = ToFile(value);
+  if (TrimBlanks(CutAtLineBreak(key)).empty()) return Check(EINVAL);
+  Modify([&](TIniText& ini) { return ini.Write(sec, key, text); });
 }
 
 void TIniFile::ReadSection(const std::string& section, std::vector<std::string>& strings) {
-  strings = FromFile(IniProfile().KeyNames(FileName(), ToFile(section)));
+  strings = FromFile(Load().KeyNames(ToFile(section)));
 }
 
-void TIniFile::ReadSections(std::vector<std::string>& strings) {
-  strings = FromFile(IniProfile().SectionNames(FileName()));
-}
+void TIniFile::ReadSections(std::vector<std::string>& strings) { strings = FromFile(Load().SectionNames()); }
 
 void TIniFile::ReadSectionValues(const std::string& section, std::vector<std::string>& strings) {
-  strings = FromFile(IniProfile().SectionLines(FileName(), ToFile(section)));
+  strings = FromFile(Load().SectionLines(ToFile(section)));
 }
 
 void TIniFile::EraseSection(const std::string& section) {
-  Check(IniProfile().DeleteSection(FileName(), ToFile(section)));
+  const std::string sec = ToFile(section);
+  Modify([&](TIniText& ini) { return ini.DeleteSection(sec); });
 }
 
 void TIniFile::DeleteKey(const std::string& section, const std::string& ident) {
-  DeleteRaw(ToFile(section), ToFile(ident));
+  const std::string sec = ToFile(section), key = ToFile(ident);
+  Modify([&](TIniText& ini) { return ini.DeleteKey(sec, key); });
 }
 
 void TIniFile::UpdateFile() { Check(IniProfile().Flush(FileName())); }
@@ -303,11 +327,19 @@ TSafeIniFile::TSafeIniFile(std::string fileName)
     : TIniFile(std::move(fileName)), lock_(std::make_unique<TProcessLock>(LockName(FileName()))) {}
 
 TSafeIniFile::~TSafeIniFile() {
-  Lock();
-  Unlock();
+  if (lock_->TryLockFor(std::chrono::milliseconds(LockTimeoutMs()))) Unlock();
 }
 
-void TSafeIniFile::Lock() { lock_->Lock(); }
+void TSafeIniFile::SetLockTimeoutForTesting(int milliseconds) { gLockTimeoutMs = milliseconds; }
+
+void TSafeIniFile::Lock() {
+  // The lock file may be held by any process of any user, so the wait is
+  // bounded: a till must fail with a reason rather than hang.
+  if (!lock_->TryLockFor(std::chrono::milliseconds(LockTimeoutMs()))) {
+    throw EIniFileException("Файл настроек " + FileName() + " занят другим процессом: блокировка " + lock_->Path() +
+                            " не освободилась за " + std::to_string(LockTimeoutMs() / 1000.0).substr(0, 4) + " с");
+  }
+}
 void TSafeIniFile::Unlock() { lock_->Unlock(); }
 
 bool TSafeIniFile::HasLock() const { return lock_->Opened(); }
@@ -379,9 +411,9 @@ void TSafeIniFile::CheckIdent(const std::string& ident) const {
   if (ident.empty()) throw EIniFileException("Не указано название переменной. Имя файла: " + FileName());
 }
 
-std::optional<std::string> TSafeIniFile::RawRead(const std::string& section, const std::string& key,
-                                                 std::int32_t* hash) {
-  auto text = ReadRaw(section, key, kReadBufferSize);
+std::optional<std::string> TSafeIniFile::RawRead(const TIniText& ini, const std::string& section,
+                                                 const std::string& key, std::int32_t* hash) {
+  auto text = ReadRaw(ini, section, key, kReadBufferSize);
   if (!text) return std::nullopt;
   if (hash) *hash = ChunkHash(*text);
   if (text->find(kNewLineMarker) == std::string::npos) return text;
@@ -393,21 +425,23 @@ std::string TSafeIniFile::ReadString(const std::string& section, const std::stri
     CheckSection(section);
     CheckIdent(ident);
     TLockGuard guard(*this);
+    // One read of the file: the chunks of a value come from one version of it.
+    const TIniText ini = Load();
     const std::string sec = ToFile(section), key = ToFile(ident);
     std::int32_t count = kNoCount;
-    if (auto text = RawRead(sec, key + "__$Count")) count = TryDecimal(*text).value_or(kNoCount);
+    if (auto text = RawRead(ini, sec, key + "__$Count")) count = TryDecimal(*text).value_or(kNoCount);
     std::int32_t hash = 0;
-    auto first = RawRead(sec, key, &hash);
+    auto first = RawRead(ini, sec, key, &hash);
     // A missing first line gives the default as it was passed, not after a
     // trip through the file's code page.
     std::string result = first ? FromFile(*first) : def;
     if (count > 1) {
       if (!first) hash = ChunkHash(ToFile(def));
-      auto stored = RawRead(sec, key + "__$Hash");
+      auto stored = RawRead(ini, sec, key + "__$Hash");
       if (stored && TryDecimal(*stored) == hash) {
         std::string rest;
         for (std::int32_t k = 2; k <= count; ++k) {
-          if (auto chunk = RawRead(sec, key + "__$Line" + std::to_string(k))) rest += *chunk;
+          if (auto chunk = RawRead(ini, sec, key + "__$Line" + std::to_string(k))) rest += *chunk;
         }
         result += FromFile(rest);
       }
@@ -416,17 +450,17 @@ std::string TSafeIniFile::ReadString(const std::string& section, const std::stri
   });
 }
 
-void TSafeIniFile::RawWrite(const std::string& section, const std::string& key, std::string_view text) {
+void TSafeIniFile::ModifyRetrying(const std::function<bool(TIniText&)>& change) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kRetryTimeoutMs);
   for (;;) {
     try {
-      WriteRaw(section, key, text);
+      Modify(change);
       return;
     } catch (Exception& e) {
       const int code = LastError();
       if (Clock::now() >= deadline || IsFinalWriteError(code)) {
-        e.SetMessage(SystemErrorText(code) + " -> " + e.Message());
+        e.SetMessage(FileErrorText(code) + " -> " + e.Message());
         throw;
       }
     }
@@ -434,16 +468,20 @@ void TSafeIniFile::RawWrite(const std::string& section, const std::string& key, 
   }
 }
 
-void TSafeIniFile::DeleteContinuation(const std::string& section, const std::string& ident, bool withKey) {
-  TLockGuard guard(*this);
-  const std::int32_t count = ReadInteger(section, ident + "__$Count", kNoCount);
-  const std::string sec = ToFile(section), key = ToFile(ident);
-  if (count != kNoCount) {
-    DeleteRaw(sec, key + "__$Count");
-    DeleteRaw(sec, key + "__$Hash");
-    for (std::int32_t k = count; k >= 2; --k) DeleteRaw(sec, key + "__$Line" + std::to_string(k));
+// Removes the key's continuation keys (and the key itself when asked) from
+// the text; answers whether anything went.
+static bool DeleteContinuation(TIniText& ini, const std::string& sec, const std::string& key, bool withKey) {
+  bool changed = false;
+  if (auto stored = ini.Read(sec, key + "__$Count")) {
+    const std::int32_t count = TryStrToInt(*stored).value_or(TSafeIniFile::kNoCount);
+    changed |= ini.DeleteKey(sec, key + "__$Count");
+    if (count != TSafeIniFile::kNoCount) {
+      changed |= ini.DeleteKey(sec, key + "__$Hash");
+      for (std::int32_t k = count; k >= 2; --k) changed |= ini.DeleteKey(sec, key + "__$Line" + std::to_string(k));
+    }
   }
-  if (withKey) DeleteRaw(sec, key);
+  if (withKey) changed |= ini.DeleteKey(sec, key);
+  return changed;
 }
 
 void TSafeIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
@@ -451,20 +489,30 @@ void TSafeIniFile::WriteString(const std::string& section, const std::string& id
     CheckSection(section);
     CheckIdent(ident);
     const TSplitValue parts = SplitValue(ToFile(value));
-    TLockGuard guard(*this);
-    DeleteContinuation(section, ident, false);
     const std::string sec = ToFile(section), key = ToFile(ident);
-    if (parts.chunks.empty()) {
-      RawWrite(sec, key, "");
-      return;
+    if (TrimBlanks(CutAtLineBreak(key)).empty()) {
+      try {
+        Check(EINVAL);  // "=value" would be no key
+      } catch (Exception& e) {
+        e.SetMessage(FileErrorText(EINVAL) + " -> " + e.Message());
+        throw;
+      }
     }
-    RawWrite(sec, key, parts.chunks[0]);
-    const std::size_t n = parts.chunks.size();
-    if (n >= 2) {
-      RawWrite(sec, key + "__$Count", std::to_string(n));
-      RawWrite(sec, key + "__$Hash", std::to_string(parts.hash));
-      for (std::size_t k = 2; k <= n; ++k) RawWrite(sec, key + "__$Line" + std::to_string(k), parts.chunks[k - 1]);
-    }
+    TLockGuard guard(*this);
+    // Every key of the value in one replace of the file: a writer that dies
+    // half-way leaves the whole old value, never its first chunk alone.
+    ModifyRetrying([&](TIniText& ini) {
+      bool changed = DeleteContinuation(ini, sec, key, false);
+      if (parts.chunks.empty()) return ini.Write(sec, key, "") || changed;
+      changed |= ini.Write(sec, key, parts.chunks[0]);
+      const std::size_t n = parts.chunks.size();
+      if (n >= 2) {
+        changed |= ini.Write(sec, key + "__$Count", std::to_string(n));
+        changed |= ini.Write(sec, key + "__$Hash", std::to_string(parts.hash));
+        for (std::size_t k = 2; k <= n; ++k) changed |= ini.Write(sec, key + "__$Line" + std::to_string(k), parts.chunks[k - 1]);
+      }
+      return changed;
+    });
   });
 }
 
@@ -472,8 +520,9 @@ void TSafeIniFile::DeleteKey(const std::string& section, const std::string& iden
   Wrapped("TSafeIniFile.DeleteKey", [&] {
     CheckSection(section);
     CheckIdent(ident);
+    const std::string sec = ToFile(section), key = ToFile(ident);
     TLockGuard guard(*this);
-    DeleteContinuation(section, ident, true);
+    Modify([&](TIniText& ini) { return DeleteContinuation(ini, sec, key, true); });
   });
 }
 

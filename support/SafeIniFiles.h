@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -29,6 +30,7 @@
 
 #include "interface/SelvoPaymentsTypes.h"
 #include "platform/FormatSettings.h"
+#include "platform/IniProfile.h"
 
 namespace selvo {
 
@@ -120,13 +122,18 @@ class TIniFile : public TCustomIniFile {
   int LastError() const { return lastError_; }
 
  protected:
-  // The same single operations on the file's 8-bit texts.
-  std::optional<std::string> ReadRaw(std::string_view section, std::string_view ident, std::size_t bufferSize);
-  void WriteRaw(std::string_view section, std::string_view ident, std::string_view value);
-  void DeleteRaw(std::string_view section, std::string_view ident);
+  // The whole file as read now; a file that exists but cannot be read raises
+  // EIniFileException "Unable to read <file>: <system text>".
+  TIniText Load();
+  // One change of the file in one replace (see TIniProfile::Modify); a
+  // failure raises "Unable to write to <file>" with LastError() set.
+  void Modify(const std::function<bool(TIniText&)>& change);
+  // A key's 8-bit value from a loaded text, cut to bufferSize - 1 bytes.
+  static std::optional<std::string> ReadRaw(const TIniText& text, std::string_view section, std::string_view ident,
+                                            std::size_t bufferSize);
+  void Check(int rc);
 
  private:
-  void Check(int rc);
   int lastError_ = 0;
 };
 
@@ -136,6 +143,9 @@ class TSafeIniFile : public TIniFile {
  public:
   static constexpr const char* kLockNamePrefix = "ini file lock mutex";
   static constexpr int kRetryTimeoutMs = 1000;
+  // The longest wait for the file's lock; past it the operation fails with
+  // EIniFileException naming the file and the other process holding it.
+  static constexpr int kLockTimeoutMs = 10000;
   static constexpr int kRetryPauseMs = 20;
   static constexpr std::size_t kReadBufferSize = 65535;
   static constexpr std::size_t kMaxChunkLength = 65532;
@@ -184,6 +194,9 @@ class TSafeIniFile : public TIniFile {
   // before quoting: LF becomes the marker (never split), CR is dropped.
   static TSplitValue SplitValue(std::string_view value);
 
+  // Shortens the wait for the lock (tests); 0 restores kLockTimeoutMs.
+  static void SetLockTimeoutForTesting(int milliseconds);
+
   bool HasLock() const;
   // The lock file; empty without a lock.
   std::string LockPath() const;
@@ -197,10 +210,10 @@ class TSafeIniFile : public TIniFile {
   // One read of one stored line with the 65535-character buffer, the marker
   // decoded; nullopt for a missing key. `hash` receives ChunkHash of the
   // text as read, before decoding.
-  std::optional<std::string> RawRead(const std::string& section, const std::string& key,
-                                     std::int32_t* hash = nullptr);
-  void RawWrite(const std::string& section, const std::string& key, std::string_view text);
-  void DeleteContinuation(const std::string& section, const std::string& ident, bool withKey);
+  static std::optional<std::string> RawRead(const TIniText& ini, const std::string& section, const std::string& key,
+                                            std::int32_t* hash = nullptr);
+  // Modify, a refused write retried every 20 ms for up to 1000 ms.
+  void ModifyRetrying(const std::function<bool(TIniText&)>& change);
 
   std::unique_ptr<TProcessLock> lock_;
 };

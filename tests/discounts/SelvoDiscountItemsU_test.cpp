@@ -93,10 +93,12 @@ TEST_F(CardTest, AmountsUseTheDecimalSeparatorOfTheSetting) {
   format_.Set(TFormatSettings::English());
   EXPECT_EQ(card.EncodeThresholdList(), "99.5=2.5%;");
 
-  // A text read under another setting than it was written with is skipped.
+  // A text written under the other separator is read all the same: lists
+  // written on one till must work on another.
   TDiscountItem back;
   back.DecodeThresholdList("99,5=2,5%;");
-  EXPECT_TRUE(back.ThresholdSum.empty());
+  EXPECT_EQ(back.ThresholdSum, TDynDoubleArray{99.5});
+  EXPECT_EQ(back.ThresholdValue, TDynDoubleArray{2.5});
 }
 
 TEST_F(CardTest, TimeTextShortensEveryDoubleZero) {
@@ -166,9 +168,9 @@ TEST_F(CardTest, TheLimitCountsCharactersAndExactly255Stands) {
 TEST_F(CardTest, ThresholdDecodingSkipsMalformedEntriesAndKeepsOrder) {
   TDiscountItem card;
   card.DecodeThresholdList("=5%;700=1%;100=5;100=x%;1000=5$;;\r\n300=2р\r\n100=5%%;1.5=1%;200=р;50=\xD1%;5%;20=7,5%");
-  EXPECT_EQ(card.ThresholdSum, (TDynDoubleArray{700, 300, 20}));
-  EXPECT_EQ(card.ThresholdValue, (TDynDoubleArray{1, 2, 7.5}));
-  EXPECT_EQ(card.ThresholdUnit, (TDynCharArray{'%', kRub, '%'}));
+  EXPECT_EQ(card.ThresholdSum, (TDynDoubleArray{700, 300, 1.5, 20}));  // "1.5": the other separator
+  EXPECT_EQ(card.ThresholdValue, (TDynDoubleArray{1, 2, 1, 7.5}));
+  EXPECT_EQ(card.ThresholdUnit, (TDynCharArray{'%', kRub, '%', '%'}));
 
   // Decoding replaces the list; a wholly malformed text leaves it empty.
   card.DecodeThresholdList("garbage;=;%;р");

@@ -10,6 +10,9 @@
 
 #include "host/HostCommands.h"
 #include "host/SampleShop.h"
+#include "host/SqliteDataModule.h"
+#include "host/SqliteStatement.h"
+#include "platform/FormatSettings.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -127,6 +130,110 @@ TEST_F(CalcCommandTest, UnknownPaymentIdentifierStillSells) {
       "lines": [{"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})");
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), 90);
+}
+
+// Faults found by running the till against bad data: each must fail with a
+// message naming the place, never pass as a sale.
+TEST_F(CalcCommandTest, NumbersThatWouldMakeAWrongSaleAreRefusedByPlace) {
+  const std::string shop = dir_.file("shop.db");
+  struct Case {
+    const char* rule;
+    const char* sql;  // run on a fresh sample shop first
+    const char* sale;
+    const char* message;
+  } cases[] = {
+      {"a line sum that overflows", "",
+       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1e308}]})",
+       "строка 1: сумма строки слишком велика"},
+      {"a total that overflows", "",
+       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1},
+                                   {"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1}]})",
+       "строка 2: сумма чека до этой строки слишком велика"},
+      {"an infinite payment discount", "UPDATE Payment SET Discount = 9e999 WHERE ID = 1", kGroupSale,
+       "Payment: запись ID=1, поле Discount: скидка"},
+      {"a payment discount above 100 %", "UPDATE Payment SET Discount = 150 WHERE ID = 1", kGroupSale,
+       "Payment: запись ID=1, поле Discount: скидка 150 % вне пределов от 0 до 100"},
+      {"a negative payment discount", "UPDATE Payment SET Discount = -5 WHERE ID = 1", kGroupSale,
+       "Payment: запись ID=1, поле Discount: скидка -5 %"},
+      {"a card percentage above 100", "UPDATE SelvoDiscountDS SET td_Threshold = '300=150%;' WHERE td_ID = 4",
+       kGroupSale, "SelvoDiscountDS: запись td_ID=4, поле td_Threshold: скидка 150 % вне пределов от 0 до 100"},
+      {"an infinite card time", "UPDATE SelvoDiscountDS SET td_BTime = -9e999 WHERE td_ID = 3", kGroupSale,
+       "SelvoDiscountDS: запись td_ID=3, поле td_BTime"},
+      {"an infinite period", "UPDATE ExclusionsDS SET ex_EDateTime = 9e999 WHERE ex_ID = 2", kGroupSale,
+       "ExclusionsDS: запись ex_ID=2, поле ex_EDateTime"},
+  };
+  for (const Case& c : cases) {
+    CreateSampleShop(shop, true);
+    if (*c.sql) {
+      TSqliteDataModule dm(shop);
+      ExecSql(dm.Connection(), c.sql);
+    }
+    TRun run = Calc(c.sale);
+    EXPECT_EQ(run.code, 1) << c.rule << "\n" << run.out;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.rule << ": " << run.err;
+  }
+}
+
+TEST_F(CalcCommandTest, ListWrittenWithTheOtherDecimalSeparatorIsRead) {
+  {
+    TSqliteDataModule dm(dir_.file("shop.db"));
+    ExecSql(dm.Connection(), "UPDATE SelvoDiscountDS SET td_Threshold = '300=10,5%;' WHERE td_ID = 4");
+  }
+  TRun run = Calc(kGroupSale);
+  ASSERT_EQ(run.code, 0) << run.err;
+  // 10.5 % of the coffee and the hot dog (349) off the total of 439.
+  EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), 402.36) << run.out;
+}
+
+// Records keep 20 characters of a name; the two names below share those.
+TEST_F(CalcCommandTest, PaymentTypeNamedInFullIsFoundAndAnAmbiguousBeginningIsRefused) {
+  {
+    TSqliteDataModule dm(dir_.file("shop.db"));
+    ExecSql(dm.Connection(),
+            "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES "
+            "(50, 'Подарочный сертификат 500', 1, 0, 10, 1), (51, 'Подарочный сертификат 1000', 1, 0, 20, 1)");
+  }
+  auto sale = [](const std::string& payment) {
+    return R"({"payment": ")" + payment + R"(", "moment": "2026-12-08T12:30:00",
+        "lines": [{"goods": 701, "category": 7, "zprice": 1, "price": 100, "quantity": 1}]})";
+  };
+  const struct {
+    const char* name;
+    double sum;  // 0: refused
+  } cases[] = {
+      {"Подарочный сертификат 1000", 80},
+      {"подарочный СЕРТИФИКАТ 500", 90},
+      {"Подарочный сертификат 10", 80},  // the one name that begins so
+      {"Подарочный сертификат", 0},
+      {"Подарочный сертифика", 0},
+  };
+  for (const auto& c : cases) {
+    TRun run = Calc(sale(c.name));
+    if (c.sum == 0) {
+      EXPECT_EQ(run.code, 1) << c.name;
+      EXPECT_NE(run.err.find("подходит к нескольким видам оплаты"), std::string::npos) << c.name << ": " << run.err;
+    } else {
+      ASSERT_EQ(run.code, 0) << c.name << ": " << run.err;
+      EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), c.sum) << c.name;
+    }
+  }
+}
+
+TEST_F(CalcCommandTest, SaleBanLineShowsMoneyGroupedAndTheQuantityRoundedHalfUp) {
+  {
+    // Time discounts go by the clock: a ban all day long.
+    TSqliteDataModule dm(dir_.file("shop.db"));
+    ExecSql(dm.Connection(), "UPDATE SelvoDiscountDS SET td_TimeDscList = '0:0:0-23:59:59=10000000р;' WHERE td_ID = 5");
+  }
+  const TFormatSettings saved = ModuleFormatSettings();
+  SetModuleFormatSettings(TFormatSettings::Russian());
+  TRun run = Calc(R"({"payment": 1, "moment": "2026-12-08T23:30:00",
+      "lines": [{"goods": 401, "category": 4, "zprice": 75, "price": 1500, "quantity": 0.125}]})");
+  SetModuleFormatSettings(saved);
+  ASSERT_EQ(run.code, 0) << run.err;
+  const auto bans = nlohmann::json::parse(run.out)["sale_bans"];
+  ASSERT_EQ(bans.size(), 1u) << run.out;
+  EXPECT_EQ(bans[0].get<std::string>().rfind("0,13 x 1 500,00р.. Запрещено с 00:00:00 до 23:59:59.", 0), 0u) << bans[0];
 }
 
 }  // namespace

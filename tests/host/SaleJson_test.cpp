@@ -50,7 +50,7 @@ TEST(ParseSale, ErrorsNameThePlace) {
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "2026-02-30T10:00", "lines": []})"),
             "moment: \"2026-02-30T10:00\" is not a real date and time");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "10:00", "lines": []})"),
-            "moment: \"10:00\" is not YYYY-MM-DDTHH:MM[:SS]");
+            "moment: \"10:00\" is not YYYY-MM-DDTHH:MM[:SS[.fff]]");
 }
 
 TEST(TSaleRecord, SequencesInTheHostsArrayForm) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -138,6 +139,71 @@ TEST_F(SelvoHostTest, CommandLineMistakesShowTheUsage) {
     EXPECT_EQ(run.code, 2) << args;
     EXPECT_NE(run.err.find("Использование"), std::string::npos) << args;
   }
+}
+
+TEST_F(SelvoHostTest, OutputThatCannotBeWrittenIsAFailureForEveryCommand) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  WriteFileBytes(dir_.file("sale.json"), R"({"payment": 1, "lines": []})");
+  for (const std::string& args : std::vector<std::string>{"--help", "init --force " + Db("shop.db"), "payments " + Db("shop.db"),
+                                 "calc " + Db("shop.db") + " '" + dir_.file("sale.json") + "'"}) {
+    const std::string cmd = "'" SELVO_HOST_PATH "' " + args + " >/dev/full 2>'" + dir_.file("err") + "'";
+    const int status = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args;
+    EXPECT_NE(ReadFileBytes(dir_.file("err")).find("стандартный вывод"), std::string::npos) << args;
+  }
+}
+
+TEST_F(SelvoHostTest, BadSaleInputIsRefusedByNameAndQuotedShortAndEscaped) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  const std::string junk = std::string(1 << 20, 'x') + "\x1b[2J\x07";
+  const std::string line = R"({"goods": 101, "category": 1, "zprice": 1, "price": 2, "quantity": 1})";
+  const struct {
+    const char* rule;
+    std::string sale;
+    const char* message;
+  } cases[] = {
+      {"a megabyte moment with control characters",
+       R"({"payment": 1, "moment": ")" + junk.substr(0, 1 << 20) + R"(\u001b[2J\u0007", "lines": []})",
+       "moment: \"xxxx"},
+      {"a megabyte line that is no JSON", "{\"payment\": \"" + junk, "not valid JSON"},
+      {"a NUL inside the payment name", R"({"payment": "наличные\u0000 и ещё", "lines": []})",
+       "payment: a text with a NUL character inside"},
+      {"a NUL inside the moment", R"({"payment": 1, "moment": "2026-12-08T12:30\u0000x", "lines": []})",
+       "moment: a text with a NUL"},
+      {"an identifier past 64 bits signed", R"({"payment": 18446744073709551615, "lines": []})",
+       "payment: out of the 32-bit range"},
+      {"a goods identifier past 32 bits", R"({"payment": 1, "lines": [)" + line.substr(0, 10) + "4294967297" +
+       line.substr(13) + "]}", "lines[0].goods: out of the 32-bit range"},
+      {"a moment with a blank in front", R"({"payment": 1, "moment": " 2026-12-08T12:30", "lines": []})",
+       "is not YYYY-MM-DD"},
+      {"a moment with a sign", R"({"payment": 1, "moment": "2026-12-08T+1:30", "lines": []})", "is not YYYY-MM-DD"},
+      {"a moment with text after it", R"({"payment": 1, "moment": "2026-12-08T12:30Z", "lines": []})",
+       "is not YYYY-MM-DD"},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(dir_.file("sale.json"), c.sale);
+    TRun run = Run("calc " + Db("shop.db") + " '" + dir_.file("sale.json") + "'");
+    EXPECT_EQ(run.code, 1) << c.rule;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.rule << ": " << run.err.substr(0, 300);
+    EXPECT_LT(run.err.size(), 600u) << c.rule;
+    EXPECT_EQ(std::count_if(run.err.begin(), run.err.end(), [](char ch) { return ch >= 0 && ch < 0x20 && ch != '\n'; }),
+              0) << c.rule << ": raw control characters reach the terminal";
+  }
+  WriteFileBytes(dir_.file("big.json"), std::string(65 << 20, ' '));
+  TRun big = Run("calc " + Db("shop.db") + " '" + dir_.file("big.json") + "'");
+  EXPECT_EQ(big.code, 1);
+  EXPECT_NE(big.err.find("продажа длиннее 64 МБ"), std::string::npos) << big.err;
+}
+
+TEST_F(SelvoHostTest, LockedDatabaseIsReportedAsLocked) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  TSqliteDataModule holder(dir_.file("shop.db"));
+  ExecSql(holder.Connection(), "BEGIN EXCLUSIVE");
+  TRun run = Run("payments " + Db("shop.db"));  // waits the database's busy timeout first
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("занята другим процессом"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("не является базой данных"), std::string::npos) << run.err;
+  ExecSql(holder.Connection(), "ROLLBACK");
 }
 
 }  // namespace

@@ -136,8 +136,12 @@ TEST(ModuleExports, ListOperationsThroughTheHostVtable) {
   EXPECT_EQ(list->GetItem(0)->ID, 12);
   const double discount = list->GetItem(0)->Discount;  // a packed field: read by value
   EXPECT_EQ(discount, 2.5);
-  EXPECT_EQ(list->FindByName("лбр"), list->GetItem(0));
-  EXPECT_EQ(list->FindByName("ЛНР"), nullptr);
+  // The host hands over the encoding it reads from the record: Windows-1251.
+  const std::string own(reinterpret_cast<const char*>(rec.Name + 1), rec.Name[0]);
+  EXPECT_EQ(list->FindByName(own.c_str()), list->GetItem(0));
+  EXPECT_EQ(list->FindByName("\xEB\xE1\xF0"), list->GetItem(0)) << "\"лбр\" in Windows-1251";
+  EXPECT_EQ(list->FindByName("ЛБР"), nullptr) << "UTF-8 is not the record's encoding";
+  EXPECT_EQ(list->FindByName("\xCB\xCD\xD0"), nullptr);
   EXPECT_THROW(list->GetItem(1), selvo::EListError);
   EXPECT_THROW(list->GetItem(-1), selvo::EListError);
   list->Clear();

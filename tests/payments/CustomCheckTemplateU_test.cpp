@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "payments/SelvoPaymentListU.h"
+#include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "tests/common/FailingFiles.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -107,6 +110,15 @@ TEST(CustomCheckTemplateFile, EveryLineEndsInCrLfOnDiskAndAfterLoading) {
 
   WriteFileBytes(path, Utf8ToCp1251("Клише#Delim1#Заголовок\n#Delim2#\r\r\n#Delim3#Итог"));
   EXPECT_EQ(LoadTemplateFile(path), "Клише#Delim1#Заголовок\r\n#Delim2#\r\n\r\n#Delim3#Итог\r\n");
+}
+
+TEST(CustomCheckTemplateFile, RefusedSaveLeavesTheOldFileWhole) {
+  TempDir dir;
+  const std::string path = dir.file("t.txt");
+  SaveTemplateFile(path, "старый");
+  test::TFailingFiles full(TFileStep::Write, ENOSPC);
+  EXPECT_THROW(SaveTemplateFile(path, std::string(100000, 'n')), ETemplateFileError);
+  EXPECT_EQ(ReadFileBytes(path), Utf8ToCp1251("старый\r\n"));
 }
 
 }  // namespace

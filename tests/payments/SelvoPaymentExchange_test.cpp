@@ -14,6 +14,7 @@
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
 #include "tests/common/ScriptedMessageService.h"
+#include "tests/common/FailingFiles.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -218,17 +219,26 @@ TEST_P(PaymentExchangeTest, ExportFailuresAreToldNotThrown) {
   AddRow(kCard);
   const std::string noFolder = dir_.file("missing/out.txt");
   PaymentList().ExportToFile(noFolder);
-  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Не удается создать файл \"" + noFolder + "\". "));
+  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Ошибка записи в файл \"" + noFolder + "\". "));
   EXPECT_EQ(std::get<1>(Last()), "Ошибка!");
 
   PaymentList().ExportToFile(dir_.path());  // a folder
-  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Не удается создать файл"));
+  EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Ошибка записи в файл"));
+
+  const std::string old = dir_.file("old.txt");
+  WriteFileBytes(old, "the old export");
+  {
+    test::TFailingFiles full(TFileStep::Write, ENOSPC);
+    PaymentList().ExportToFile(old);
+  }
+  EXPECT_EQ(std::get<0>(Last()), exportFailed + "Ошибка записи в файл \"" + old + "\". No space left on device");
+  EXPECT_EQ(ReadFileBytes(old), "the old export") << "a refused write leaves the old file whole";
 
   if (std::filesystem::exists("/dev/full")) {  // a disk that refuses the write
     PaymentList().ExportToFile("/dev/full");
     EXPECT_THAT(std::get<0>(Last()), StartsWith(exportFailed + "Ошибка записи в файл \"/dev/full\". "));
   }
-  EXPECT_EQ(messages_.messages().size(), 4u);
+  EXPECT_EQ(messages_.messages().size(), 5u);
 }
 
 TEST_P(PaymentExchangeTest, RoundTripWithYesToEveryQuestionKeepsEveryRow) {
@@ -236,7 +246,7 @@ TEST_P(PaymentExchangeTest, RoundTripWithYesToEveryQuestionKeepsEveryRow) {
   AddRow(kCard);
   AddRow(kOld);
   AddRow({7, "ЛБР", 1, 0, 100, 1});
-  AddRow({8, "Штраф", 1, 0, 1500, 0});  // no digit grouping that would not read back
+  AddRow({8, "Штраф", 1, 0, 100, 0});
   const std::vector<TRow> before = Rows();
   const std::string path = dir_.file("round.txt");
   PaymentList().ExportToFile(path);
@@ -266,6 +276,15 @@ TEST_P(PaymentExchangeTest, NewTypesGetFreshIdentifiersAndTheListFollows) {
   EXPECT_EQ(messages_.messages().size(), 1u);
   EXPECT_EQ(Last(), ImportDone());
   EXPECT_EQ(Payments().State(), TDataSetState::dsBrowse);
+}
+
+TEST_P(PaymentExchangeTest, PercentageOutsideTheRangeIsNotStored) {
+  AddRow(kCash);
+  for (const char* discount : {"150.00", "-1.00"}) {
+    Import(File({kHeader, std::string("Щедрый\t1\t3\t") + discount + "\t1"}));
+    EXPECT_THAT(std::get<0>(Last()), HasSubstr("Скидка вида оплаты \"Щедрый\"")) << discount;
+    EXPECT_THAT(ListNames(), ElementsAre("наличные")) << discount;
+  }
 }
 
 TEST_P(PaymentExchangeTest, NoKeepsTheRowAndGoesOnYesUpdatesItUnderTheFileName) {
@@ -407,8 +426,8 @@ TEST_P(PaymentExchangeTest, WithoutAPaymentDatasetTheImportFailsQuietly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FormatSettings, PaymentExchangeTest, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "Russian" : "English");
+                         [](const ::testing::TestParamInfo<bool>& russian) {
+                           return std::string(russian.param ? "Russian" : "English");
                          });
 
 }  // namespace

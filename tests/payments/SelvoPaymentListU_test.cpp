@@ -37,6 +37,18 @@ TEST(PaymentRecName, CutToTwentyCharactersInTheCodePage) {
   EXPECT_EQ(PaymentRecName(rec), "Безналичные по догов");
   SetPaymentRecName(rec, "");
   EXPECT_EQ(rec.Name[0], 0);
+  // Every byte of the code page, 0x98 too, comes back from a name and a template.
+  for (int first = 0x80; first < 0x100; first += 20) {
+    std::string bytes;
+    for (int c = first; c < first + 20 && c < 0x100; ++c) bytes += static_cast<char>(c);
+    SetPaymentRecName(rec, Cp1251ToUtf8(bytes));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(rec.Name + 1), rec.Name[0]), bytes);
+  }
+  std::string all;
+  for (int c = 1; c < 0x100; ++c) all += static_cast<char>(c);
+  SetPaymentRecCustomCheck(rec, Cp1251ToUtf8(all));
+  EXPECT_EQ(AnsiTextBytes(rec.CustomCheck), all);
+  AnsiTextRelease(rec.CustomCheck);
 }
 
 TEST(TPaymentList, FindByNameIgnoresCaseOfCyrillic) {
@@ -44,8 +56,8 @@ TEST(TPaymentList, FindByNameIgnoresCaseOfCyrillic) {
   TPaymentRec a = Record(1, "лбр"), b = Record(2, "ЛБР");
   PaymentList().Add(&a);
   PaymentList().Add(&b);
-  EXPECT_EQ(PaymentList().FindByName("ЛБР")->ID, 1) << "the first match wins";
-  EXPECT_EQ(PaymentList().FindByName("ЛНР"), nullptr);
+  EXPECT_EQ(PaymentList().FindByName(Utf8ToCp1251("ЛБР").c_str())->ID, 1) << "the first match wins";
+  EXPECT_EQ(PaymentList().FindByName(Utf8ToCp1251("ЛНР").c_str()), nullptr);
   EXPECT_EQ(PaymentList().IndexOfID(2), 1);
   EXPECT_EQ(PaymentList().IndexOfID(3), -1);
   EXPECT_EQ(PaymentList().FindByID(3), nullptr);

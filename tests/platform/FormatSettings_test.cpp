@@ -96,6 +96,14 @@ TEST(TryStrToDate, OrderAndSeparatorOfTheSettings) {
   EXPECT_EQ(TryStrToDateTime("08.12.2026 10:30:00", kRu), EncodeDate(2026, 12, 8) + EncodeTime(10, 30, 0, 0));
 }
 
+TEST(CurrencyText, GroupsTheDigits) {
+  const TFormatSettings ru = TFormatSettings::Russian(), en = TFormatSettings::English();
+  EXPECT_EQ(CurrencyText(1500, ru), "1 500,00р.");
+  EXPECT_EQ(CurrencyText(-1234567.5, ru), "-1 234 567,50р.");
+  EXPECT_EQ(CurrencyText(999.99, ru), "999,99р.");
+  EXPECT_EQ(CurrencyText(100000, en), CurrToStr(100000, en).replace(CurrToStr(100000, en).find("100000"), 6, "100,000"));
+}
+
 TEST(CurrToStr, CurrencyFormats) {
   EXPECT_EQ(CurrToStr(100, kRu), "100,00р.");
   EXPECT_EQ(CurrToStr(-2.5, kEn), "-$2.50");

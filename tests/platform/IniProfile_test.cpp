@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/FileIO.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -154,8 +155,20 @@ TEST_F(IniFileServiceTest, SymbolicLinkTargetIsUpdated) {
 TEST_F(IniFileServiceTest, FailuresReportTheSystemErrorAndKeepTheFile) {
   EXPECT_EQ(ini.WriteKey(dir.file("no/such/Selvo.ini"), "s", "k", "v"), ENOENT);
   ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
-  EXPECT_EQ(ini.WriteKey(file, "s", "k", "v"), EISDIR) << "a file that cannot be read is not replaced";
+  EXPECT_EQ(ini.WriteKey(file, "s", "k", "v"), kNotRegularFile) << "a file that cannot be read is not replaced";
   EXPECT_FALSE(ini.ReadKey(file, "s", "k", 10).has_value());
+  TIniText text;
+  EXPECT_EQ(ini.ReadText(file, text), kNotRegularFile) << "told, not taken for an empty file";
+  EXPECT_EQ(ini.ReadText(dir.file("none.ini"), text), 0);
+}
+
+TEST(IniTextTest, ByteOrderMarkDoesNotHideTheFirstSection) {
+  TIniText ini("\xEF\xBB\xBF[s]\r\nk=v\r\n");
+  EXPECT_EQ(ini.SectionNames(), std::vector<std::string>{"s"});
+  EXPECT_EQ(ini.Read("S", "k"), "v");
+  EXPECT_TRUE(ini.Write("s", "k", "w"));
+  EXPECT_TRUE(ini.Write("s", "new", "1"));
+  EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF[s]\r\nk=w\r\nnew=1\r\n") << "one section, the mark kept";
 }
 
 // A writer killed at any moment leaves the old or the new content, whole.
@@ -172,9 +185,9 @@ TEST_F(IniFileServiceTest, KilledWriterNeverLeavesAPartialFile) {
     usleep(20000 + round * 7000);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    TIniText ini(ReadFileBytes(file));
-    ASSERT_EQ(ini.KeyNames("s").size(), 2000u) << "round " << round;
-    ASSERT_TRUE(ini.Read("s", "key1999").has_value());
+    TIniText written(ReadFileBytes(file));
+    ASSERT_EQ(written.KeyNames("s").size(), 2000u) << "round " << round;
+    ASSERT_TRUE(written.Read("s", "key1999").has_value());
   }
 }
 

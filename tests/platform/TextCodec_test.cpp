@@ -1,15 +1,37 @@
 #include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 namespace selvo {
 namespace {
 
 TEST(TextCodec, Cp1251RoundTripOfEveryByte) {
   std::string all;
-  for (int c = 1; c < 256; ++c)
-    if (c != 0x98) all += static_cast<char>(c);  // 0x98 has no character in the code page
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);  // 0x98, which has no character, included
   EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(all)), all);
+  EXPECT_EQ(Cp1251ToUtf8("\x98"), "\u0098");
+}
+
+TEST(TextCodec, TableAgreesWithTheSystemConverter) {
+  iconv_t cd = iconv_open("UTF-8", "WINDOWS-1251");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  for (int c = 1; c < 256; ++c) {
+    if (c == 0x98) continue;
+    char in = static_cast<char>(c), out[8];
+    char *from = &in, *to = out;
+    size_t inLeft = 1, outLeft = sizeof out;
+    ASSERT_NE(iconv(cd, &from, &inLeft, &to, &outLeft), static_cast<size_t>(-1)) << c;
+    EXPECT_EQ(Cp1251ToUtf8(std::string(1, in)), std::string(out, to)) << "byte " << c;
+  }
+  iconv_close(cd);
+}
+
+TEST(TextCodec, BrokenTextsAreEqualOnlyWhenTheirBytesAre) {
+  EXPECT_FALSE(SameText("\xFF\xFE", "\xFE\xFF"));
+  EXPECT_FALSE(SameText("a\xC0", "a\xC1")) << "same length, both invalid";
+  EXPECT_TRUE(SameText("A\xFF", "a\xFF"));
+  EXPECT_FALSE(SameText("\xFF", "\uFFFD")) << "a broken byte is not the replacement character";
 }
 
 TEST(TextCodec, CyrillicConvertsBothWays) {

@@ -1,0 +1,49 @@
+// Whole-file reading and safe whole-file replacement: the module's one way
+// to read a file it owns at once, and its one way to rewrite one.
+//
+// A replace writes a temporary file in the file's own folder, forces it onto
+// the disk and renames it over the file, so that a process that dies or a
+// disk that refuses leaves the old content or the new one, never a mix, and
+// the temporary file is removed on every failure. A symbolic link is
+// followed and its target replaced; an existing file keeps its mode (and,
+// where the system allows, its owner).
+//
+// Functions answer 0 or an errno value; FileErrorText() gives the text of
+// one. They are safe to call from several threads.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace selvo {
+
+// Answered for a path that names something else than a regular file (a
+// folder, a FIFO, a device): reading those would block or make no sense.
+inline constexpr int kNotRegularFile = 100000;
+
+// The system's text for an errno value, or "not a regular file".
+std::string FileErrorText(int code);
+
+// Reads the whole file into `out` (emptied first). The file is opened without
+// blocking, so a FIFO or a device in its place answers kNotRegularFile at
+// once instead of hanging. A missing file answers ENOENT.
+int ReadWholeFile(const std::string& path, std::string& out);
+
+// Replaces the file's content with `content` as described above.
+int ReplaceWholeFile(const std::string& path, std::string_view content);
+
+// Removes temporary files of replaces of `path` left by processes that no
+// longer run (killed half-way); those of living processes are left alone.
+void RemoveStaleTemporaryFiles(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Fault injection for tests: the hook is asked before each step of a replace
+// and a non-zero answer fails that step with that errno value, as the system
+// would. Not for production use; set it only while no replace runs.
+
+enum class TFileStep { Create, Write, Sync, Rename };
+using TFileFaultHook = std::function<int(TFileStep step, const std::string& path)>;
+void SetFileFaultHook(TFileFaultHook hook);
+
+}  // namespace selvo

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "discounts/DecimalRounding.h"
 #include "discounts/SelvoDiscountItemsU.h"
@@ -10,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
 #include "platform/MessageService.h"
+#include "platform/ProcessLock.h"
 #include "support/SafeIniFiles.h"
 
 namespace selvo {
@@ -46,7 +48,20 @@ void CheckSale(const TDiscountInData& sale) {
   }
 }
 
+// The settings file's lock stays open from one sale to the next. Opening it
+// for each sale, and removing its lock file again when that sale's object
+// went, cost more than the read itself; the lock is still taken for every
+// read. Closed when the module unloads, or when the file's name changes.
+void KeepSettingsLockOpen(const std::string& fileName) {
+  static std::string keptFor;
+  static std::unique_ptr<TProcessLock> keeper;
+  if (keeper && keptFor == fileName) return;
+  keeper = std::make_unique<TProcessLock>(TSafeIniFile::LockName(fileName));
+  keptFor = fileName;
+}
+
 bool ReadPurchaseFloorSetting() {
+  KeepSettingsLockOpen(Module().IniFileName);
   TSafeIniFile ini(Module().IniFileName);
   return ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false);
 }

@@ -386,6 +386,30 @@ class FileProfile final : public TIniProfile {
     return std::string(value->substr(0, limit));
   }
 
+  std::vector<std::optional<std::string>> ReadKeys(const std::string& file, std::string_view section,
+                                                   const std::vector<std::string_view>& keys,
+                                                   std::size_t bufferSize) override {
+    std::vector<std::optional<std::string>> values(keys.size());
+    std::string text;
+    if (ReadWholeFile(file, text) != 0) return values;
+    const std::size_t limit = bufferSize > 0 ? bufferSize - 1 : 0;
+    std::vector<std::string_view> wanted;
+    for (std::string_view key : keys) wanted.push_back(NormalName(key));
+    std::size_t missing = keys.size();
+    // One pass over the section; the first line of each key wins.
+    ForEachLineOfSection(text, NormalName(section), [&](const Line& line) {
+      if (line.kind != LineKind::Key) return true;
+      for (std::size_t i = 0; i < wanted.size(); ++i) {
+        if (!values[i] && SameName(line.name, wanted[i])) {
+          values[i] = std::string(Unquote(line.value).substr(0, limit));
+          --missing;
+        }
+      }
+      return missing > 0;
+    });
+    return values;
+  }
+
   int WriteKey(const std::string& file, std::string_view section, std::string_view key,
                std::string_view value) override {
     if (NormalName(key).empty()) return EINVAL;
@@ -428,6 +452,14 @@ class FileProfile final : public TIniProfile {
 TIniProfile* gReplacement = nullptr;
 
 }  // namespace
+
+std::vector<std::optional<std::string>> TIniProfile::ReadKeys(const std::string& file, std::string_view section,
+                                                              const std::vector<std::string_view>& keys,
+                                                              std::size_t bufferSize) {
+  std::vector<std::optional<std::string>> values;
+  for (std::string_view key : keys) values.push_back(ReadKey(file, section, key, bufferSize));
+  return values;
+}
 
 TIniProfile& FileIniProfile() {
   static FileProfile service;

@@ -81,6 +81,11 @@ class TIniProfile {
   // when the file, the section or the key is missing or the file cannot be read.
   virtual std::optional<std::string> ReadKey(const std::string& file, std::string_view section,
                                              std::string_view key, std::size_t bufferSize) = 0;
+  // Several keys of one section from one read of the file: for each key what
+  // ReadKey would answer. Services that cannot do better ask ReadKey per key.
+  virtual std::vector<std::optional<std::string>> ReadKeys(const std::string& file, std::string_view section,
+                                                           const std::vector<std::string_view>& keys,
+                                                           std::size_t bufferSize);
   virtual int WriteKey(const std::string& file, std::string_view section, std::string_view key,
                        std::string_view value) = 0;
   virtual int DeleteKey(const std::string& file, std::string_view section, std::string_view key) = 0;

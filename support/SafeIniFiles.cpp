@@ -381,7 +381,10 @@ void TSafeIniFile::CheckIdent(const std::string& ident) const {
 
 std::optional<std::string> TSafeIniFile::RawRead(const std::string& section, const std::string& key,
                                                  std::int32_t* hash) {
-  auto text = ReadRaw(section, key, kReadBufferSize);
+  return Decoded(ReadRaw(section, key, kReadBufferSize), hash);
+}
+
+std::optional<std::string> TSafeIniFile::Decoded(std::optional<std::string> text, std::int32_t* hash) {
   if (!text) return std::nullopt;
   if (hash) *hash = ChunkHash(*text);
   if (text->find(kNewLineMarker) == std::string::npos) return text;
@@ -394,10 +397,13 @@ std::string TSafeIniFile::ReadString(const std::string& section, const std::stri
     CheckIdent(ident);
     TLockGuard guard(*this);
     const std::string sec = ToFile(section), key = ToFile(ident);
+    // The count and the first line come from one read of the file.
+    const std::string countKey = key + "__$Count";
+    auto both = IniProfile().ReadKeys(FileName(), sec, {countKey, key}, kReadBufferSize);
     std::int32_t count = kNoCount;
-    if (auto text = RawRead(sec, key + "__$Count")) count = TryDecimal(*text).value_or(kNoCount);
+    if (auto text = Decoded(std::move(both[0]), nullptr)) count = TryDecimal(*text).value_or(kNoCount);
     std::int32_t hash = 0;
-    auto first = RawRead(sec, key, &hash);
+    auto first = Decoded(std::move(both[1]), &hash);
     // A missing first line gives the default as it was passed, not after a
     // trip through the file's code page.
     std::string result = first ? FromFile(*first) : def;

@@ -199,6 +199,8 @@ class TSafeIniFile : public TIniFile {
   // text as read, before decoding.
   std::optional<std::string> RawRead(const std::string& section, const std::string& key,
                                      std::int32_t* hash = nullptr);
+  // The marker decoding and hash of RawRead, on a text already read.
+  static std::optional<std::string> Decoded(std::optional<std::string> text, std::int32_t* hash);
   void RawWrite(const std::string& section, const std::string& key, std::string_view text);
   void DeleteContinuation(const std::string& section, const std::string& ident, bool withKey);
 

@@ -86,7 +86,10 @@ bool SameDiscountValue(double a, double b) {
 // THashedTextList
 
 void THashedTextList::Add(std::string text) {
-  if (lowered_.insert(LowerCase(text)).second) texts_.push_back(std::move(text));
+  // Identifiers are digits: nothing to fold (and no folded copy to make).
+  const bool inserted =
+      IsAsciiWithoutLetters(text) ? lowered_.insert(text).second : lowered_.insert(LowerCase(text)).second;
+  if (inserted) texts_.push_back(std::move(text));
 }
 
 bool THashedTextList::Contains(std::string_view text) const {

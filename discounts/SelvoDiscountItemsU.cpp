@@ -85,15 +85,28 @@ bool SameDiscountValue(double a, double b) {
 // ---------------------------------------------------------------------------
 // THashedTextList
 
+// Identifiers are digits: nothing to fold (and no folded copy to make).
+std::string THashedTextList::Folded(const std::string& text) {
+  return IsAsciiWithoutLetters(text) ? text : LowerCase(text);
+}
+
 void THashedTextList::Add(std::string text) {
-  // Identifiers are digits: nothing to fold (and no folded copy to make).
-  const bool inserted =
-      IsAsciiWithoutLetters(text) ? lowered_.insert(text).second : lowered_.insert(LowerCase(text)).second;
-  if (inserted) texts_.push_back(std::move(text));
+  if (Contains(text)) return;
+  texts_.push_back(std::move(text));
+  if (texts_.size() <= kLinearCount) return;
+  if (lowered_.empty()) {
+    for (const std::string& t : texts_) lowered_.insert(Folded(t));
+  } else {
+    lowered_.insert(Folded(texts_.back()));
+  }
 }
 
 bool THashedTextList::Contains(std::string_view text) const {
-  // Identifiers are digits: no folding (and no allocation of a folded copy).
+  if (texts_.size() <= kLinearCount) {
+    for (const std::string& t : texts_)
+      if (SameText(t, text)) return true;
+    return false;
+  }
   if (IsAsciiWithoutLetters(text)) return lowered_.find(text) != lowered_.end();
   return lowered_.find(LowerCase(text)) != lowered_.end();
 }

@@ -49,9 +49,9 @@ inline constexpr double kLastSecondOfDay = 86399.0 / 86400.0;
 // of at most max(1e-12, 1e-12 * the smaller magnitude).
 bool SameDiscountValue(double a, double b);
 
-// An ordered list of texts with hashed lookup that ignores letter case
-// (Cyrillic included). A text already present (letter case ignored) is not
-// added a second time.
+// An ordered list of texts with lookup that ignores letter case (Cyrillic
+// included), hashed once the list is longer than a few texts. A text already
+// present (letter case ignored) is not added a second time.
 class THashedTextList {
  public:
   void Add(std::string text);
@@ -68,7 +68,13 @@ class THashedTextList {
     using is_transparent = void;
     std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
   };
+  // A card targets a handful of goods as a rule: up to this many texts are
+  // compared one by one, which costs no memory beside the texts.
+  static constexpr std::size_t kLinearCount = 8;
+  static std::string Folded(const std::string& text);
+
   std::vector<std::string> texts_;
+  // The folded texts; empty while texts_ holds at most kLinearCount texts.
   std::unordered_set<std::string, TTextHash, std::equal_to<>> lowered_;
 };
 

@@ -255,7 +255,6 @@ class TCardSelection {
   double moment_;
   double timeOfDay_;
   std::uint32_t generation_;
-  std::vector<std::uint32_t> candidates_;
 };
 
 // Reloads the module's discount list from "SelvoDiscountDS" and its detail

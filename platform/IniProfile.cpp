@@ -101,10 +101,28 @@ bool IsBlankLine(std::string_view text, const Line& line) {
 // Calls visit(line) for each line of the first section of that name, from
 // its header on; visit answers false to stop early. Answers whether the
 // section was found.
+// Where the line after the one that holds `from` begins.
+std::size_t NextLineStart(std::string_view text, std::size_t from) {
+  while (from < text.size() && text[from] != '\r' && text[from] != '\n') ++from;
+  if (from == text.size()) return from;
+  return text[from] == '\r' && from + 1 < text.size() && text[from + 1] == '\n' ? from + 2 : from + 1;
+}
+
 template <class Visit>
 bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit&& visit) {
   bool inSection = false;
   for (std::size_t pos = 0; pos < text.size();) {
+    if (!inSection) {
+      // Until the section begins only headers matter: a line that does not
+      // begin with "[" is passed over unparsed (every settings read walks
+      // the sections before its own).
+      std::size_t first = pos;
+      while (first < text.size() && IsBlank(text[first])) ++first;
+      if (first < text.size() && text[first] != '[') {
+        pos = NextLineStart(text, first);
+        continue;
+      }
+    }
     Line line = ScanLine(text, pos);
     pos = line.next;
     if (line.kind == LineKind::Section) {

@@ -1,5 +1,7 @@
 // CalcDiscount as the till calls it once per sale: through the loaded
-// module's export, the settings file read included, on shops of growing size.
+// module's export, the settings file read included, on shops of growing size;
+// beside it the settings read alone and its floor, on the same file, so that
+// one run gives the ratios.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -8,12 +10,14 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchSettingsFile.h"
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
 #include "host/SaleJson.h"
 #include "host/ShopSchema.h"
 #include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
+#include "support/SafeIniFiles.h"
 
 namespace {
 
@@ -54,11 +58,7 @@ class LoadedShop {
  public:
   explicit LoadedShop(int cards) : dir_(TempFolder()) {
     setenv("WINDIR", dir_.c_str(), 1);
-    {
-      std::FILE* ini = std::fopen((dir_ + "/Selvo.ini").c_str(), "wb");
-      std::fputs("[SelvoDiscount]\r\nRSumCanNotBeLowThenZSum=1\r\n", ini);
-      std::fclose(ini);
-    }
+    selvo::bench::WriteSettingsFile(dir_ + "/Selvo.ini", true);
     FillShop(dir_ + "/shop.db", cards);
     dataModule_ = std::make_unique<TSqliteDataModule>(dir_ + "/shop.db");
     library_ = std::make_unique<TModuleLibrary>(SELVO_MODULE_PATH);
@@ -76,6 +76,26 @@ class LoadedShop {
   }
   const TModuleExports& module() const { return library_->Exports(); }
 
+  // How many cards the calculation of the sale must test: the receipt cards,
+  // and for each line the goods cards that target its category or article.
+  std::int64_t CardTests(const TSale& sale) const {
+    TSqliteDataModule db(dir_ + "/shop.db");
+    TSqliteStatement receipt(db.Connection(), "SELECT COUNT(*) FROM SelvoDiscountDS WHERE td_DiscountTarget = 0");
+    receipt.Step();
+    std::int64_t tests = receipt.ColumnInt(0);
+    TSqliteStatement targeting(db.Connection(),
+                               "SELECT COUNT(DISTINCT td_ID) FROM DiscountGoodsDS WHERE (td_IsCategory = 1 AND "
+                               "ID_Target = ?) OR (td_IsCategory = 0 AND ID_Target = ?)");
+    for (const TSaleLine& line : sale.lines) {
+      targeting.BindInt(1, line.category);
+      targeting.BindInt(2, line.goods);
+      targeting.Step();
+      tests += targeting.ColumnInt(0);
+      targeting.Reset();
+    }
+    return tests;
+  }
+
  private:
   std::string dir_;
   std::unique_ptr<TSqliteDataModule> dataModule_;
@@ -89,6 +109,37 @@ TSale SaleOf(int lines) {
   return sale;
 }
 
+// The settings file of the calculation, alone: every CalcDiscount reads it.
+class SettingsFolder {
+ public:
+  SettingsFolder() : dir_(TempFolder()) { selvo::bench::WriteSettingsFile(path(), true); }
+  ~SettingsFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string path() const { return dir_ + "/Selvo.ini"; }
+
+ private:
+  std::string dir_;
+};
+
+// The floor of any settings read (see BenchSettingsFile.h).
+void BM_BareIniRead(benchmark::State& state) {
+  SettingsFolder folder;
+  const std::string path = folder.path();
+  for (auto _ : state) benchmark::DoNotOptimize(selvo::bench::BareIniRead(path, "\nRSumCanNotBeLowThenZSum="));
+}
+BENCHMARK(BM_BareIniRead);
+
+// The calculation's settings read alone: the option through the safe INI
+// file, lock included, one object for many reads.
+void BM_ReadBool(benchmark::State& state) {
+  SettingsFolder folder;
+  selvo::TSafeIniFile ini(folder.path());
+  for (auto _ : state) benchmark::DoNotOptimize(ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false));
+}
+BENCHMARK(BM_ReadBool);
+
 void BM_CalcDiscount(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   const int cards = static_cast<int>(state.range(1));
@@ -101,11 +152,15 @@ void BM_CalcDiscount(benchmark::State& state) {
     benchmark::DoNotOptimize(sum);
   }
   state.counters["lines_x_cards"] = static_cast<double>(lines) * cards;
+  // The work that must be done: the cards that can apply to the sale.
+  state.counters["card_tests"] = static_cast<double>(shop.CardTests(SaleOf(lines)));
 }
 BENCHMARK(BM_CalcDiscount)
     ->Args({10, 50})
     ->Args({100, 1000})
     ->Args({500, 10000})
+    ->Args({500, 1000})
+    ->Args({500, 100000})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchShop.h"
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/SaleJson.h"
 #include "host/ShopSchema.h"
@@ -22,92 +23,7 @@
 namespace {
 
 using namespace selvo;
-
-constexpr int kTargetsPerCard = 5;
-constexpr int kPeriodsPerCard = 2;
-const double kMoment = EncodeDate(2024, 6, 5) + 0.5;
-
-// A shop database with `cards` cards of every kind: half receipt cards, half
-// goods cards, each with five target rows (categories and articles), two
-// periods around kMoment, thresholds and time discounts.
-class BenchShop {
- public:
-  explicit BenchShop(int cards) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "selvo-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    dir_ = pattern;
-    path_ = dir_ + "/shop.db";
-    host::CreateShopDatabase(path_, true);
-    sqlite3* db = nullptr;
-    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) std::abort();
-    host::ExecSql(db, "BEGIN");
-    {
-      host::TSqliteStatement card(
-          db, "INSERT INTO SelvoDiscountDS VALUES (?, ?, 1, 0.25, 0.875, ?, 1, 127, ?, ?, ?, 0, ?)");
-      host::TSqliteStatement target(db, "INSERT INTO DiscountGoodsDS VALUES (?, ?, ?, ?)");
-      host::TSqliteStatement period(db, "INSERT INTO ExclusionsDS VALUES (?, ?, ?, ?, 1)");
-      std::int64_t targetID = 0, periodID = 0;
-      for (int i = 1; i <= cards; ++i) {
-        card.BindInt(1, i);
-        card.Bind(2, TVariant(std::string("Карта скидок № ") + std::to_string(i)));
-        card.BindInt(3, i % 2);
-        card.BindInt(4, i % 3 != 0);
-        card.Bind(5, TVariant(std::string("500=3%;1000=5%;3000=150р;")));
-        card.BindInt(6, i % 2);
-        card.Bind(7, TVariant(std::string("08:0:0-10:0:0=7%;20:0:0-23:59:59=10000000р;")));
-        card.Step();
-        card.Reset();
-        for (int t = 0; t < kTargetsPerCard; ++t) {
-          target.BindInt(1, ++targetID);
-          target.BindInt(2, i);
-          target.BindInt(3, t == 0 ? 1 : 0);
-          target.BindInt(4, t == 0 ? i % 40 : (i * 7 + t * 131) % 2000);
-          target.Step();
-          target.Reset();
-        }
-        for (int p = 0; p < kPeriodsPerCard; ++p) {
-          period.BindInt(1, ++periodID);
-          period.BindInt(2, i);
-          period.Bind(3, TVariant(kMoment - 30 + p * 20));
-          period.Bind(4, TVariant(kMoment - 10 + p * 20));
-          period.Step();
-          period.Reset();
-        }
-      }
-    }
-    host::ExecSql(db, "COMMIT");
-    sqlite3_close(db);
-  }
-  ~BenchShop() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string dir_;
-  std::string path_;
-};
-
-// The module state with the list loaded from a shop of `cards` cards.
-class LoadedModule {
- public:
-  explicit LoadedModule(int cards) : shop_(cards) {
-    ModuleLoad();
-    SetModuleFormatSettings(TFormatSettings::Russian());
-    dataModule_ = std::make_unique<host::TSqliteDataModule>(shop_.path());
-    Module().DataModule = dataModule_.get();
-  }
-  ~LoadedModule() {
-    Module().DataModule = nullptr;
-    dataModule_.reset();
-    ModuleUnload();
-  }
-
- private:
-  BenchShop shop_;
-  std::unique_ptr<host::TSqliteDataModule> dataModule_;
-};
+using namespace selvo::bench;
 
 void BM_FillDiscountList(benchmark::State& state) {
   const int cards = static_cast<int>(state.range(0));
@@ -120,6 +36,37 @@ void BM_FillDiscountList(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * cards);
 }
 BENCHMARK(BM_FillDiscountList)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The floor of any loading: one step through every row of the three discount
+// tables with prepared statements, no column read, nothing kept.
+void BM_BareShopScan(benchmark::State& state) {
+  const int cards = static_cast<int>(state.range(0));
+  BenchShop shop(cards);
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(shop.path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) std::abort();
+  std::vector<sqlite3_stmt*> statements;
+  for (const char* sql : {"SELECT * FROM SelvoDiscountDS", "SELECT * FROM DiscountGoodsDS", "SELECT * FROM ExclusionsDS"}) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) std::abort();
+    statements.push_back(stmt);
+  }
+  std::int64_t rows = 0;
+  for (auto _ : state) {
+    rows = 0;
+    for (sqlite3_stmt* stmt : statements) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) ++rows;
+      sqlite3_reset(stmt);
+    }
+    benchmark::DoNotOptimize(rows);
+  }
+  for (sqlite3_stmt* stmt : statements) sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  if (rows != static_cast<std::int64_t>(cards) * (1 + kTargetsPerCard + kPeriodsPerCard))
+    state.SkipWithError("not every row was stepped through");
+  state.SetItemsProcessed(state.iterations() * cards);
+}
+BENCHMARK(BM_BareShopScan)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 
 // The same with the three datasets closed first, so that the load also reads
 // every row from SQLite, as after the host's start.

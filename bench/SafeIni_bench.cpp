@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "bench/BenchSettingsFile.h"
 #include "support/SafeIniFiles.h"
 
 namespace {
@@ -18,12 +18,7 @@ class SettingsFile {
     if (!mkdtemp(pattern.data())) std::abort();
     dir_ = pattern;
     path_ = dir_ + "/Selvo.ini";
-    std::ofstream out(path_, std::ios::binary);
-    out << "[VAR]\r\n";
-    for (int i = 0; i < 100; ++i) out << "Station" << i << "=value " << i << "\r\n";
-    out << "[SelvoDiscount]\r\n";
-    for (int i = 0; i < 99; ++i) out << "Option" << i << "=" << i % 2 << "\r\n";
-    out << "RSumCanNotBeLowThenZSum=0\r\n";
+    selvo::bench::WriteSettingsFile(path_, false);
   }
   ~SettingsFile() { std::filesystem::remove_all(dir_); }
   const std::string& path() const { return path_; }
@@ -32,6 +27,14 @@ class SettingsFile {
   std::string dir_;
   std::string path_;
 };
+
+// The floor: open, read, close and find the key, nothing else.
+void BM_BareIniRead(benchmark::State& state) {
+  SettingsFile file;
+  if (selvo::bench::BareIniRead(file.path(), "\nRSumCanNotBeLowThenZSum=") != '0') state.SkipWithError("key not found");
+  for (auto _ : state) benchmark::DoNotOptimize(selvo::bench::BareIniRead(file.path(), "\nRSumCanNotBeLowThenZSum="));
+}
+BENCHMARK(BM_BareIniRead);
 
 // One object, many reads.
 void BM_ReadBool(benchmark::State& state) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "discounts/DecimalRounding.h"
 #include "discounts/SelvoDiscountItemsU.h"
@@ -11,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
 #include "platform/MessageService.h"
+#include "platform/ProcessLock.h"
 #include "support/SafeIniFiles.h"
 
 namespace selvo {
@@ -58,7 +60,20 @@ void CheckSale(const TDiscountInData& sale) {
   }
 }
 
+// The settings file's lock stays open from one sale to the next. Opening it
+// for each sale, and removing its lock file again when that sale's object
+// went, cost more than the read itself; the lock is still taken for every
+// read. Closed when the module unloads, or when the file's name changes.
+void KeepSettingsLockOpen(const std::string& fileName) {
+  static std::string keptFor;
+  static std::unique_ptr<TProcessLock> keeper;
+  if (keeper && keptFor == fileName) return;
+  keeper = std::make_unique<TProcessLock>(TSafeIniFile::LockName(fileName));
+  keptFor = fileName;
+}
+
 bool ReadPurchaseFloorSetting() {
+  KeepSettingsLockOpen(Module().IniFileName);
   TSafeIniFile ini(Module().IniFileName);
   return ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false);
 }
@@ -115,14 +130,17 @@ double TCalcDiscount::Calculate(const TDiscountInData& sale, TDiscountOutData& o
   double paySum = RoundMoney((1 - p) * total);
   if (floor) paySum = std::max(paySum, zTotal);
 
-  const TDiscountItem* checkCard = DiscountList().FindCheckCard(sale.PayID, total, sale.SaleTime);
-  const double checkDiscount = checkCard ? checkCard->GetDiscount(nullptr, nullptr, total, 1) : 0;
+  // One view of the list for the whole sale: each card's in-effect test runs
+  // once, and the clock is read once.
+  TCardSelection cards(DiscountList(), sale.PayID, sale.SaleTime);
+  const TDiscountItem* checkCard = cards.FindCheckCard(total);
+  const double checkDiscount = checkCard ? checkCard->GetDiscountAt(nullptr, nullptr, total, 1, cards.TimeOfDay()) : 0;
   double checkSum = total - checkDiscount;
   if (floor) checkSum = std::max(checkSum, zTotal);
 
   const double m = std::min(checkSum, paySum);
-  const double goodsSum = SumAfterGoodsDiscounts(sale, p, sale.SaleTime);
-  const double groupSum = SumAfterGroupDiscount(sale, total, paySum, sale.SaleTime);
+  const double goodsSum = SumAfterGoodsDiscounts(sale, p, cards);
+  const double groupSum = SumAfterGroupDiscount(sale, total, paySum, cards);
 
   double r = RoundMoney(std::min(goodsSum, m));
   r = RoundMoney(std::min(groupSum, r));
@@ -146,6 +164,11 @@ double TCalcDiscount::Calculate(const TDiscountInData& sale, TDiscountOutData& o
 }
 
 double TCalcDiscount::SumAfterGoodsDiscounts(const TDiscountInData& sale, double p, double moment) {
+  TCardSelection cards(DiscountList(), sale.PayID, moment);
+  return SumAfterGoodsDiscounts(sale, p, cards);
+}
+
+double TCalcDiscount::SumAfterGoodsDiscounts(const TDiscountInData& sale, double p, TCardSelection& cards) {
   const bool floor = Module().RSumCanNotBeLowThenZSum;
   const std::int32_t lines = DynArrayLength(sale.GoodsIDs);
   double sum = 0;
@@ -153,10 +176,9 @@ double TCalcDiscount::SumAfterGoodsDiscounts(const TDiscountInData& sale, double
   for (std::int32_t i = 0; i < lines; ++i) {
     const double price = sale.Prices[i], quantity = sale.Quantities[i], zPrice = sale.ZPrices[i];
     const double payDisc = price * p * quantity;
-    const TDiscountItem* card = DiscountList().FindGoodsCard(sale.CategoryIDs[i], sale.GoodsIDs[i], zPrice, price,
-                                                             sale.PayID, moment, quantity);
+    const TDiscountItem* card = cards.FindGoodsCard(sale.CategoryIDs[i], sale.GoodsIDs[i], zPrice, price, quantity);
     double cardDisc = 0, banBegin = 0, banEnd = 0;
-    if (card) cardDisc = card->GetDiscount(&banBegin, &banEnd, price * quantity, quantity);
+    if (card) cardDisc = card->GetDiscountAt(&banBegin, &banEnd, price * quantity, quantity, cards.TimeOfDay());
     const double best = std::max(payDisc, cardDisc);
     const bool banned = card && best == SaleBanAmount;
     if (banned) banLines.push_back(BanLine(quantity, price, banBegin, banEnd));
@@ -179,8 +201,14 @@ double TCalcDiscount::SumAfterGoodsDiscounts(const TDiscountInData& sale, double
 }
 
 double TCalcDiscount::SumAfterGroupDiscount(const TDiscountInData& sale, double total, double paySum, double moment) {
+  TCardSelection cards(DiscountList(), sale.PayID, moment);
+  return SumAfterGroupDiscount(sale, total, paySum, cards);
+}
+
+double TCalcDiscount::SumAfterGroupDiscount(const TDiscountInData& sale, double total, double paySum,
+                                            TCardSelection& cards) {
   const TDiscountItem* winner = nullptr;
-  const double discount = DiscountList().GoodsGroupDiscount(sale, moment, &winner);
+  const double discount = cards.GoodsGroupDiscount(sale, &winner);
   if (trace_) {
     trace_->groupCard = CardRef(winner);
     trace_->groupDiscount = discount;

@@ -12,6 +12,7 @@
 
 namespace selvo {
 
+class TCardSelection;
 class TDiscountItem;
 
 // What one calculation considered, for explaining a result to a person.
@@ -67,6 +68,10 @@ class TCalcDiscount {
   double SumAfterGroupDiscount(const TDiscountInData& sale, double total, double paySum, double moment);
 
  private:
+  // The same on the calculation's one view of the discount list.
+  double SumAfterGoodsDiscounts(const TDiscountInData& sale, double p, TCardSelection& cards);
+  double SumAfterGroupDiscount(const TDiscountInData& sale, double total, double paySum, TCardSelection& cards);
+
   TCalcTrace* trace_;
 };
 

@@ -1,10 +1,12 @@
 #include "discounts/SelvoDiscountItemsU.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <new>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "interface/IdentifierAllocator.h"
@@ -94,12 +96,28 @@ bool SameDiscountValue(double a, double b) {
 // ---------------------------------------------------------------------------
 // THashedTextList
 
+// Identifiers are digits: nothing to fold (and no folded copy to make).
+std::string THashedTextList::Folded(const std::string& text) {
+  return IsAsciiWithoutLetters(text) ? text : LowerCase(text);
+}
+
 void THashedTextList::Add(std::string text) {
-  if (lowered_.insert(LowerCase(text)).second) texts_.push_back(std::move(text));
+  if (Contains(text)) return;
+  texts_.push_back(std::move(text));
+  if (texts_.size() <= kLinearCount) return;
+  if (lowered_.empty()) {
+    for (const std::string& t : texts_) lowered_.insert(Folded(t));
+  } else {
+    lowered_.insert(Folded(texts_.back()));
+  }
 }
 
 bool THashedTextList::Contains(std::string_view text) const {
-  // Identifiers are digits: no folding (and no allocation of a folded copy).
+  if (texts_.size() <= kLinearCount) {
+    for (const std::string& t : texts_)
+      if (SameText(t, text)) return true;
+    return false;
+  }
   if (IsAsciiWithoutLetters(text)) return lowered_.find(text) != lowered_.end();
   return lowered_.find(LowerCase(text)) != lowered_.end();
 }
@@ -224,7 +242,18 @@ bool TDiscountItem::InPeriods(double moment) const {
 
 int TDiscountItem::WeekDayIndex(double moment) { return DayOfTheWeek(moment) - 1; }
 
+double DiscountTimeOfDay() {
+  // The last second of the day counts as 23:59:59.000, so that an interval
+  // ending at 23:59:59 covers it.
+  return std::min(TimeOf(Now()), kLastSecondOfDay);
+}
+
 double TDiscountItem::GetDiscount(double* banBegin, double* banEnd, double amount, double quantity) const {
+  return GetDiscountAt(banBegin, banEnd, amount, quantity, DiscountTimeOfDay());
+}
+
+double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amount, double quantity,
+                                    double now) const {
   double result = 0;
   auto report = [&](double begin, double end) {
     if (banBegin) *banBegin = begin;
@@ -251,9 +280,7 @@ double TDiscountItem::GetDiscount(double* banBegin, double* banEnd, double amoun
     result = std::isfinite(v) ? v : 0;
   }
 
-  // Time pass against the clock's time of day. The last second of the day
-  // counts as 23:59:59.000, so that an interval ending at 23:59:59 covers it.
-  const double now = std::min(TimeOf(Now()), kLastSecondOfDay);
+  // Time pass against the clock's time of day.
   const std::size_t times = std::min({TimeBegin.size(), TimeEnd.size(), TimeValue.size(), TimeUnit.size()});
   for (std::size_t i = 0; i < times; ++i) {
     if (!(TimeBegin[i] <= now && now <= TimeEnd[i])) continue;
@@ -273,14 +300,113 @@ double TDiscountItem::GetDiscount(double* banBegin, double* banEnd, double amoun
 // ---------------------------------------------------------------------------
 // TDiscountList
 
+// The selection index. Positions are indexes into the list's cards, each
+// vector in ascending order, that is in list order.
+struct TDiscountList::TPayGroup {
+  using TPositions = std::vector<std::uint32_t>;
+  TPositions receipt;  // switched-on cards with target 0
+  std::unordered_map<std::int32_t, TPositions> byCategory;  // switched-on cards with target 1
+  std::unordered_map<std::int32_t, TPositions> byGoods;
+};
+
+struct TDiscountList::TIndex {
+  std::unordered_map<std::int32_t, TPayGroup> byPay;
+
+  // Scratch space of the selections, one entry per card. activeMemo holds
+  // (generation << 1) | in effect: an entry of another generation is not
+  // known yet. groupMark and groupSlot find a card's running sum in one
+  // group discount.
+  mutable std::vector<std::uint32_t> activeMemo;
+  mutable std::vector<std::uint32_t> groupMark;
+  mutable std::vector<std::uint32_t> groupSlot;
+  mutable std::uint32_t generation = 0;
+  mutable std::uint32_t groupGeneration = 0;
+
+  std::uint32_t NextGeneration() const {
+    if (++generation >= 0x80000000u) {  // 31 bits: start over with a clean slate
+      std::fill(activeMemo.begin(), activeMemo.end(), 0);
+      generation = 1;
+    }
+    return generation;
+  }
+  std::uint32_t NextGroupGeneration() const {
+    if (++groupGeneration == 0) {
+      std::fill(groupMark.begin(), groupMark.end(), 0);
+      groupGeneration = 1;
+    }
+    return groupGeneration;
+  }
+};
+
+namespace {
+
+using TPayGroup = TDiscountList::TPayGroup;
+using TPositions = TDiscountList::TPayGroup::TPositions;
+
+// The identifier a target text stands for, when the text is the decimal form
+// of one (what IsTarget looks up). Any other text can never be found by the
+// target test and is left out of the index.
+std::optional<std::int32_t> TargetID(std::string_view text) {
+  std::int32_t id = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (std::to_string(id) != text) return std::nullopt;  // "07", "-0", "+7" are not what a lookup makes
+  return id;
+}
+
+const TPositions* Targeting(const std::unordered_map<std::int32_t, TPositions>& map, std::int32_t id) {
+  const auto it = map.find(id);
+  return it == map.end() ? nullptr : &it->second;
+}
+
+// Visits, in list order and each once, the goods cards of the group that
+// target the category or the article.
+template <class Visit>
+void ForEachTargeting(const TPayGroup& group, std::int32_t categoryID, std::int32_t goodsID, Visit&& visit) {
+  const TPositions* a = Targeting(group.byCategory, categoryID);
+  const TPositions* b = Targeting(group.byGoods, goodsID);
+  if (!a || !b) {
+    if (const TPositions* only = a ? a : b)
+      for (std::uint32_t position : *only) visit(position);
+    return;
+  }
+  auto i = a->begin(), j = b->begin();
+  while (i != a->end() || j != b->end()) {
+    if (j == b->end() || (i != a->end() && *i < *j)) {
+      visit(*i++);
+    } else if (i == a->end() || *j < *i) {
+      visit(*j++);
+    } else {  // a card that targets both counts once
+      visit(*i++);
+      ++j;
+    }
+  }
+}
+
+template <class Map>
+std::size_t MapBytes(const Map& map) {
+  // Buckets, and one node per entry (its value, the next pointer and the
+  // cached hash, rounded as the allocator does).
+  std::size_t bytes = map.bucket_count() * sizeof(void*);
+  bytes += map.size() * ((sizeof(typename Map::value_type) + 2 * sizeof(void*) + 15) / 16 * 16);
+  return bytes;
+}
+
+}  // namespace
+
+TDiscountList::TDiscountList() = default;
+
 TDiscountList::~TDiscountList() { Clear(); }
 
 std::int32_t TDiscountList::Add(std::unique_ptr<TDiscountItem> card) {
   items_.push_back(std::move(card));
+  stale_ = true;
   return static_cast<std::int32_t>(items_.size() - 1);
 }
 
 void TDiscountList::Clear() {
+  stale_ = true;
+  index_.reset();
   for (auto& card : items_) {
     try {
       card.reset();
@@ -296,7 +422,59 @@ std::int32_t TDiscountList::Count() const { return static_cast<std::int32_t>(ite
 TDiscountItem* TDiscountList::GetItem(std::int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= items_.size())
     throw EListError("Индекс списка за пределами допустимого диапазона (" + std::to_string(index) + ")");
+  stale_ = true;
   return items_[static_cast<std::size_t>(index)].get();
+}
+
+void TDiscountList::Reindex() const {
+  auto index = std::make_unique<TIndex>();
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const TDiscountItem& card = *items_[i];
+    // A switched-off card is never in effect; targets other than 0 and 1
+    // apply to nothing.
+    if (!card.Enabled || (card.DiscountTarget != 0 && card.DiscountTarget != 1)) continue;
+    const auto position = static_cast<std::uint32_t>(i);
+    TPayGroup& group = index->byPay[card.PayID];
+    if (card.DiscountTarget == 0) {
+      group.receipt.push_back(position);
+      continue;
+    }
+    for (const std::string& text : card.Categories)
+      if (const auto id = TargetID(text)) group.byCategory[*id].push_back(position);
+    for (const std::string& text : card.Goods)
+      if (const auto id = TargetID(text)) group.byGoods[*id].push_back(position);
+  }
+  for (auto& [payID, group] : index->byPay) {
+    group.receipt.shrink_to_fit();
+    for (auto* map : {&group.byCategory, &group.byGoods})
+      for (auto& [id, positions] : *map) positions.shrink_to_fit();
+  }
+  index->activeMemo.assign(items_.size(), 0);
+  index->groupMark.assign(items_.size(), 0);
+  index->groupSlot.assign(items_.size(), 0);
+  index_ = std::move(index);
+  stale_ = false;
+}
+
+const TDiscountList::TIndex& TDiscountList::Index() const {
+  if (stale_ || !index_) Reindex();
+  return *index_;
+}
+
+std::size_t TDiscountList::IndexBytes() const {
+  if (!index_) return 0;
+  const TIndex& index = *index_;
+  std::size_t bytes = sizeof(TIndex) + MapBytes(index.byPay);
+  for (const auto& [payID, group] : index.byPay) {
+    bytes += group.receipt.capacity() * sizeof(std::uint32_t);
+    for (const auto* map : {&group.byCategory, &group.byGoods}) {
+      bytes += MapBytes(*map);
+      for (const auto& [id, positions] : *map) bytes += positions.capacity() * sizeof(std::uint32_t);
+    }
+  }
+  bytes += (index.activeMemo.capacity() + index.groupMark.capacity() + index.groupSlot.capacity()) *
+           sizeof(std::uint32_t);
+  return bytes;
 }
 
 TDiscountItem* TDiscountList::FindByName(std::string_view name) const {
@@ -315,72 +493,113 @@ std::int32_t TDiscountList::NewID() {
 }
 
 TDiscountItem* TDiscountList::FindCheckCard(std::int32_t payID, double amount, double moment) const {
-  double best = 0;
-  TDiscountItem* chosen = nullptr;
-  for (const auto& card : items_) {
-    if (card->PayID != payID || card->DiscountTarget != 0 || !card->IsActive(moment)) continue;
-    const double d = card->GetDiscount(nullptr, nullptr, amount, 1);
-    if (d > best) {
-      best = d;
-      chosen = card.get();
-    }
-  }
-  return chosen;
+  return TCardSelection(*this, payID, moment).FindCheckCard(amount);
 }
 
 TDiscountItem* TDiscountList::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
                                             std::int32_t payID, double moment, double quantity) const {
-  const bool floorAtPurchase = Module().RSumCanNotBeLowThenZSum;
-  // The target test (IsTarget) with the decimal texts made once, not per card.
-  const std::string categoryText = std::to_string(categoryID);
-  const std::string goodsText = std::to_string(goodsID);
+  return TCardSelection(*this, payID, moment).FindGoodsCard(categoryID, goodsID, zPrice, price, quantity);
+}
+
+double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double moment,
+                                         const TDiscountItem** winner) const {
+  return TCardSelection(*this, sale.PayID, moment).GoodsGroupDiscount(sale, winner);
+}
+
+// ---------------------------------------------------------------------------
+// TCardSelection
+
+TCardSelection::TCardSelection(const TDiscountList& list, std::int32_t payID, double moment)
+    : list_(list), index_(list.Index()), group_(nullptr), moment_(moment), timeOfDay_(DiscountTimeOfDay()),
+      generation_(index_.NextGeneration()) {
+  const auto it = index_.byPay.find(payID);
+  if (it != index_.byPay.end()) group_ = &it->second;
+}
+
+bool TCardSelection::Active(std::uint32_t position) {
+  std::uint32_t& memo = index_.activeMemo[position];
+  if ((memo >> 1) == generation_) return (memo & 1) != 0;
+  const bool active = list_.items_[position]->IsActive(moment_);
+  memo = (generation_ << 1) | (active ? 1u : 0u);
+  return active;
+}
+
+TDiscountItem* TCardSelection::FindCheckCard(double amount) {
+  if (!group_) return nullptr;
   double best = 0;
   TDiscountItem* chosen = nullptr;
-  for (const auto& card : items_) {
-    if (card->PayID != payID || card->DiscountTarget != 1 || !card->IsActive(moment)) continue;
-    if (!card->Categories.Contains(categoryText) && !card->Goods.Contains(goodsText)) continue;
-    double d = card->GetDiscount(nullptr, nullptr, price * quantity, quantity);
-    if (floorAtPurchase && d != SaleBanAmount && zPrice * quantity > price * quantity - d) d = 0;
+  for (std::uint32_t position : group_->receipt) {
+    if (!Active(position)) continue;
+    TDiscountItem* card = list_.items_[position].get();
+    const double d = card->GetDiscountAt(nullptr, nullptr, amount, 1, timeOfDay_);
     if (d > best) {
       best = d;
-      chosen = card.get();
+      chosen = card;
     }
   }
   return chosen;
 }
 
-double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double moment,
-                                         const TDiscountItem** winner) const {
+TDiscountItem* TCardSelection::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice,
+                                             double price, double quantity) {
+  if (!group_) return nullptr;
+  const bool floorAtPurchase = Module().RSumCanNotBeLowThenZSum;
+  double best = 0;
+  TDiscountItem* chosen = nullptr;
+  ForEachTargeting(*group_, categoryID, goodsID, [&](std::uint32_t position) {
+    if (!Active(position)) return;
+    TDiscountItem* card = list_.items_[position].get();
+    double d = card->GetDiscountAt(nullptr, nullptr, price * quantity, quantity, timeOfDay_);
+    if (floorAtPurchase && d != SaleBanAmount && zPrice * quantity > price * quantity - d) d = 0;
+    if (d > best) {
+      best = d;
+      chosen = card;
+    }
+  });
+  return chosen;
+}
+
+double TCardSelection::GoodsGroupDiscount(const TDiscountInData& sale, const TDiscountItem** winner) {
   if (winner) *winner = nullptr;
   const std::int32_t lines = DynArrayLength(sale.GoodsIDs);
   if (DynArrayLength(sale.CategoryIDs) < lines || DynArrayLength(sale.Prices) < lines ||
       DynArrayLength(sale.Quantities) < lines)
     throw EInvalidSale("Продажа: последовательности строк чека короче списка товаров");
+  if (!group_) return 0;
+  const TPayGroup& group = *group_;
 
-  // The target test (IsTarget) with the decimal texts made once, not per card.
-  std::vector<std::string> categoryTexts, goodsTexts;
-  categoryTexts.reserve(static_cast<std::size_t>(lines));
-  goodsTexts.reserve(static_cast<std::size_t>(lines));
+  // Each card's sum of the lines it targets, added up line by line in the
+  // order of the lines, as a card-by-card pass would add them.
+  struct TRunning {
+    std::uint32_t position;
+    double sum;
+  };
+  std::vector<TRunning> sums;
+  const std::uint32_t mark = index_.NextGroupGeneration();
   for (std::int32_t j = 0; j < lines; ++j) {
-    categoryTexts.push_back(std::to_string(sale.CategoryIDs[j]));
-    goodsTexts.push_back(std::to_string(sale.GoodsIDs[j]));
+    const double amount = sale.Prices[j] * sale.Quantities[j];
+    ForEachTargeting(group, sale.CategoryIDs[j], sale.GoodsIDs[j], [&](std::uint32_t position) {
+      if (index_.groupMark[position] != mark) {
+        index_.groupMark[position] = mark;
+        index_.groupSlot[position] = static_cast<std::uint32_t>(sums.size());
+        sums.push_back({position, 0.0});
+      }
+      sums[index_.groupSlot[position]].sum += amount;
+    });
   }
+  std::sort(sums.begin(), sums.end(), [](const TRunning& a, const TRunning& b) { return a.position < b.position; });
 
-  // Money in ten-thousandths, as a 64-bit count.
+  // Money in ten-thousandths, as a 64-bit count. A card whose lines sum to
+  // nothing gives nothing and cannot win.
   constexpr double kLargestCount = 9223372036854774784.0;  // the largest double below 2^63
   std::int64_t best = 0;
-  for (const auto& card : items_) {
-    if (card->PayID != sale.PayID || card->DiscountTarget != 1 || !card->IsActive(moment)) continue;
-    double sum = 0;
-    for (std::size_t j = 0; j < categoryTexts.size(); ++j) {
-      if (card->Categories.Contains(categoryTexts[j]) || card->Goods.Contains(goodsTexts[j]))
-        sum += sale.Prices[j] * sale.Quantities[j];
-    }
-    const double d = sum > 0 ? card->GetDiscount(nullptr, nullptr, sum, 1) : 0;
-    const double scaled = d * 10000;
+  for (const TRunning& running : sums) {
+    if (!(running.sum > 0) || !Active(running.position)) continue;
+    const TDiscountItem* card = list_.items_[running.position].get();
+    const double scaled = card->GetDiscountAt(nullptr, nullptr, running.sum, 1, timeOfDay_) * 10000;
     if (scaled > static_cast<double>(best)) {
       best = static_cast<std::int64_t>(std::nearbyint(std::min(scaled, kLargestCount)));  // halves to even
-      if (winner) *winner = card.get();
+      if (winner) *winner = card;
     }
   }
   return static_cast<double>(best) / 10000;
@@ -514,6 +733,7 @@ void FillDiscountList() {
       TDiscountItem& stored = *list.GetItem(list.Add(std::move(card)));
       ReadPeriods(periods, stored);
     }
+    list.Reindex();
   } catch (Exception& e) {
     e.SetMessage(kContext + e.Message());
     throw;

@@ -49,9 +49,9 @@ inline constexpr double kLastSecondOfDay = 86399.0 / 86400.0;
 // of at most max(1e-12, 1e-12 * the smaller magnitude).
 bool SameDiscountValue(double a, double b);
 
-// An ordered list of texts with hashed lookup that ignores letter case
-// (Cyrillic included). A text already present (letter case ignored) is not
-// added a second time.
+// An ordered list of texts with lookup that ignores letter case (Cyrillic
+// included), hashed once the list is longer than a few texts. A text already
+// present (letter case ignored) is not added a second time.
 class THashedTextList {
  public:
   void Add(std::string text);
@@ -68,7 +68,13 @@ class THashedTextList {
     using is_transparent = void;
     std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
   };
+  // A card targets a handful of goods as a rule: up to this many texts are
+  // compared one by one, which costs no memory beside the texts.
+  static constexpr std::size_t kLinearCount = 8;
+  static std::string Folded(const std::string& text);
+
   std::vector<std::string> texts_;
+  // The folded texts; empty while texts_ holds at most kLinearCount texts.
   std::unordered_set<std::string, TTextHash, std::equal_to<>> lowered_;
 };
 
@@ -142,13 +148,31 @@ class TDiscountItem {
   // computed (an infinite amount) gives nothing, and an absolute threshold
   // amount that cannot be scaled (threshold 0) is taken unchanged.
   double GetDiscount(double* banBegin, double* banEnd, double amount, double quantity) const;
+  // The same at a given time of day (whole part 0, at most kLastSecondOfDay),
+  // so that one calculation reads the clock once for all its cards.
+  double GetDiscountAt(double* banBegin, double* banEnd, double amount, double quantity, double timeOfDay) const;
 };
+
+// The time of day that GetDiscount matches time discounts against: the module
+// clock's, the last second of the day counted as 23:59:59.000.
+double DiscountTimeOfDay();
+
+class TCardSelection;
 
 // The module's discount cards, in the order the host's dataset delivered
 // them. The list owns its cards.
+//
+// Besides the cards the list keeps a selection index: for each payment type
+// its switched-on receipt cards, and its switched-on goods cards by targeted
+// category and by targeted article, each in list order. The selections visit
+// only the cards that can apply. FillDiscountList rebuilds the index when it
+// has loaded the cards; Add, Clear and GetItem mark it stale, and the next
+// selection then rebuilds it, so a card changed through GetItem is seen by
+// the selections that follow. (A card changed through a pointer kept from
+// before a selection needs Reindex.)
 class TDiscountList {
  public:
-  TDiscountList() = default;
+  TDiscountList();
   ~TDiscountList();
   TDiscountList(const TDiscountList&) = delete;
   TDiscountList& operator=(const TDiscountList&) = delete;
@@ -158,8 +182,14 @@ class TDiscountList {
   // Frees every card; a card that fails to be freed beeps and is passed over.
   void Clear();
   std::int32_t Count() const;
-  // The card at a position from 0; EListError outside the list.
+  // The card at a position from 0; EListError outside the list. Marks the
+  // selection index stale (the caller may change the card).
   TDiscountItem* GetItem(std::int32_t index) const;
+
+  // Rebuilds the selection index from the cards as they are now.
+  void Reindex() const;
+  // Heap bytes held by the selection index and its per-call scratch space.
+  std::size_t IndexBytes() const;
 
   // The first card whose trimmed name equals the trimmed text, letter case
   // ignored; nullptr when there is none.
@@ -184,8 +214,47 @@ class TDiscountList {
   // The card that gave it goes to *winner (nullptr when none gave more than 0).
   double GoodsGroupDiscount(const TDiscountInData& sale, double moment, const TDiscountItem** winner = nullptr) const;
 
+  struct TIndex;
+  struct TPayGroup;
+
  private:
+  friend class TCardSelection;
+  const TIndex& Index() const;
+
   std::vector<std::unique_ptr<TDiscountItem>> items_;
+  // Derived from items_: rebuilt, never merged. Selections share its scratch
+  // space, which is why a list serves one thread.
+  mutable std::unique_ptr<TIndex> index_;
+  mutable bool stale_ = true;
+};
+
+// One calculation's view of the discount list: the payment type, the moment
+// of the sale and the clock's time of day fixed for all its selections, so
+// that each card's in-effect test runs at most once however many lines ask
+// for it. The three selections answer exactly as the list's own. Lives for
+// one calculation; the list must not change meanwhile.
+class TCardSelection {
+ public:
+  TCardSelection(const TDiscountList& list, std::int32_t payID, double moment);
+
+  TDiscountItem* FindCheckCard(double amount);
+  TDiscountItem* FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
+                               double quantity);
+  // The sale's PayID is not looked at: the selection's payment type counts.
+  double GoodsGroupDiscount(const TDiscountInData& sale, const TDiscountItem** winner = nullptr);
+
+  // The time of day the selections matched time discounts against.
+  double TimeOfDay() const { return timeOfDay_; }
+
+ private:
+  bool Active(std::uint32_t position);
+
+  const TDiscountList& list_;
+  const TDiscountList::TIndex& index_;
+  const TDiscountList::TPayGroup* group_;  // the payment type's cards; null when it has none
+  double moment_;
+  double timeOfDay_;
+  std::uint32_t generation_;
 };
 
 // Reloads the module's discount list from "SelvoDiscountDS" and its detail

@@ -277,6 +277,7 @@ TSqliteDataSet::TSqliteDataSet(TSqliteDataModule& module, std::string name, std:
     std::string column = ValueText(info.Column(1));
     const TFieldKind kind = KindOfDeclaredType(ValueText(info.Column(2)));
     fieldIndex_.emplace(LowerCase(column), index);
+    exactIndex_.emplace(column, index);
     fields_.push_back(std::make_unique<TSqliteField>(*this, index, std::move(column), kind));
   }
   if (fields_.empty()) throw EDatabaseError(name_ + ": в базе данных нет таблицы " + table_);
@@ -322,6 +323,8 @@ void TSqliteDataSet::CheckBrowseMode() {
 }
 
 TSqliteField* TSqliteDataSet::Lookup(const std::string& name) const {
+  if (auto exact = exactIndex_.find(name); exact != exactIndex_.end())
+    return fields_[static_cast<std::size_t>(exact->second)].get();
   auto it = fieldIndex_.find(LowerCase(name));
   return it == fieldIndex_.end() ? nullptr : fields_[static_cast<std::size_t>(it->second)].get();
 }

@@ -176,6 +176,9 @@ class TSqliteDataSet final : public TDataSet {
   std::string table_;
   std::vector<std::unique_ptr<TSqliteField>> fields_;
   std::unordered_map<std::string, int> fieldIndex_;  // lower-case name -> index
+  // The name as the table spells it -> index: callers mostly ask so, and
+  // then no folding of letter case is needed.
+  std::unordered_map<std::string, int> exactIndex_;
 
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<TRowPtr> rows_;   // every row of the table, in order

@@ -12,6 +12,7 @@
 
 #include "platform/FileIO.h"
 #include "platform/TextCodec.h"
+#include "platform/TextLines.h"
 
 namespace selvo {
 namespace {
@@ -62,20 +63,21 @@ struct Line {
   bool HasLineEnd() const { return next > end; }
 };
 
+// Where the content of the line at pos begins. A byte order mark before the
+// first line is no part of it: editors add one, and the first section must
+// not be lost to it.
+std::size_t ContentStart(std::string_view text, std::size_t pos) {
+  return pos == 0 && text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : pos;
+}
+
 Line ScanLine(std::string_view text, std::size_t pos) {
   Line line;
   line.begin = pos;
-  std::size_t e = pos;
-  while (e < text.size() && text[e] != '\r' && text[e] != '\n') ++e;
+  const TTextLine found = LineAt(text, pos);
+  const std::size_t e = pos + found.text.size();
   line.end = e;
-  if (e < text.size()) {
-    line.next = (text[e] == '\r' && e + 1 < text.size() && text[e + 1] == '\n') ? e + 2 : e + 1;
-  } else {
-    line.next = e;
-  }
-  // A byte order mark before the first line is no part of it: editors add
-  // one, and the first section must not be lost to it.
-  const std::size_t first = pos == 0 && text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : pos;
+  line.next = found.next;
+  const std::size_t first = ContentStart(text, pos);
   std::string_view content = text.substr(first, e - first);
   std::size_t start = 0;
   while (start < content.size() && IsBlank(content[start])) ++start;
@@ -109,6 +111,17 @@ template <class Visit>
 bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit&& visit) {
   bool inSection = false;
   for (std::size_t pos = 0; pos < text.size();) {
+    if (!inSection) {
+      // Until the section begins only headers matter: a line that does not
+      // begin with "[" is passed over unparsed (every settings read walks
+      // the sections before its own).
+      std::size_t first = ContentStart(text, pos);
+      while (first < text.size() && IsBlank(text[first])) ++first;
+      if (first < text.size() && text[first] != '[') {
+        pos = LineAt(text, first).next;
+        continue;
+      }
+    }
     Line line = ScanLine(text, pos);
     pos = line.next;
     if (line.kind == LineKind::Section) {

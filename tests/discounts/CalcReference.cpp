@@ -90,7 +90,9 @@ Result Calculate(const std::vector<Card>& cards, const std::vector<PaymentType>&
   double bestCheck = 0;
   for (const Card& c : cards) {
     if (c.payID != sale.payID || c.target != 0 || !InEffect(c, sale.moment)) continue;
-    bestCheck = std::max(bestCheck, CardDiscount(c, total, 1, timeOfDay));
+    const double d = CardDiscount(c, total, 1, timeOfDay);
+    if (d > bestCheck) r.checkCard = c.id;
+    bestCheck = std::max(bestCheck, d);
   }
   double checkSum = total - bestCheck;
   if (floor) checkSum = std::max(checkSum, ztotal);
@@ -100,12 +102,15 @@ Result Calculate(const std::vector<Card>& cards, const std::vector<PaymentType>&
   for (const Line& l : sale.lines) {
     const double lineSum = l.price * l.quantity;
     double cardDisc = 0;
+    std::int32_t lineCard = 0;
     for (const Card& c : cards) {
       if (c.payID != sale.payID || c.target != 1 || !InEffect(c, sale.moment) || !Targets(c, l)) continue;
       double d = CardDiscount(c, lineSum, l.quantity, timeOfDay);
       if (floor && d != kBan && l.zprice * l.quantity > lineSum - d) d = 0;
+      if (d > cardDisc) lineCard = c.id;
       cardDisc = std::max(cardDisc, d);
     }
+    r.lineCards.push_back(lineCard);
     const double payDisc = l.price * p * l.quantity;
     const double best = std::max(payDisc, cardDisc);
     if (cardDisc > 0 && best == kBan) ++r.banLines;
@@ -116,12 +121,19 @@ Result Calculate(const std::vector<Card>& cards, const std::vector<PaymentType>&
 
   // 4. the best goods card over all the lines it targets (no purchase floor)
   double bestGroup = 0;
+  double bestGroupCount = 0;  // ten-thousandths, rounded
   for (const Card& c : cards) {
     if (c.payID != sale.payID || c.target != 1 || !InEffect(c, sale.moment)) continue;
     double s = 0;
     for (const Line& l : sale.lines)
       if (Targets(c, l)) s += l.price * l.quantity;
-    if (s > 0) bestGroup = std::max(bestGroup, std::nearbyint(CardDiscount(c, s, 1, timeOfDay) * 10000) / 10000);
+    if (s <= 0) continue;
+    const double scaled = CardDiscount(c, s, 1, timeOfDay) * 10000;
+    if (scaled > bestGroupCount) {
+      r.groupCard = c.id;
+      bestGroupCount = std::nearbyint(scaled);
+    }
+    bestGroup = std::max(bestGroup, std::nearbyint(scaled) / 10000);
   }
   const double groupSum = std::min(paySum, RoundMoney(total - bestGroup));
 

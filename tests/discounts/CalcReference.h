@@ -60,6 +60,12 @@ struct Result {
   double sum = 0;
   double discountPercent = 0;
   int banLines = 0;
+  // The cards chosen (0: none): of several equally good cards the first in
+  // the list; the group card is the first whose discount in ten-thousandths
+  // exceeds the best so far, rounded.
+  std::int32_t checkCard = 0;
+  std::vector<std::int32_t> lineCards;
+  std::int32_t groupCard = 0;
 };
 
 // timeOfDay: the clock's time of day at the call (time discounts).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "discounts/SelvoDiscountItemsU.h"
+#include "host/SaleJson.h"
 #include "host/ShopSchema.h"
 #include "host/SqliteDataModule.h"
 #include "host/SqliteDataSet.h"
@@ -212,6 +213,57 @@ TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
   dlclose(module);
   EXPECT_EQ(message,
             "procedure FillDiscountList -> Виды оплаты: не удалось найти набор данных ExclusionsDS в Ferin10.dll!");
+}
+
+// A reload replaces what the card selections see: a card removed from the
+// database no longer applies, a new one does, and a card whose target
+// changed is found by its new target only.
+TEST_F(FillDiscountListTest, ReloadRebuildsTheSelection) {
+  const double moment = EncodeDate(2026, 12, 8) + 0.5;
+  auto card = [](int id, int target, const std::string& thresholds) {
+    return "INSERT INTO SelvoDiscountDS VALUES (" + std::to_string(id) + ", 'Карта " + std::to_string(id) +
+           "', 1, 0, 0.99, 1, 1, 0, 1, '" + thresholds + "', " + std::to_string(target) + ", 0, '');";
+  };
+  Sql(card(1, 1, "0=10%;") + card(2, 1, "0=5%;") + card(3, 0, "0=3%;") +
+      "INSERT INTO DiscountGoodsDS VALUES (1, 1, 0, 500), (2, 2, 1, 7);");
+  auto goodsCard = [&](std::int32_t category, std::int32_t goods) {
+    const TDiscountItem* found = List().FindGoodsCard(category, goods, 0, 100, 1, moment, 1);
+    return found ? found->ID : 0;
+  };
+  auto checkCard = [&] {
+    const TDiscountItem* found = List().FindCheckCard(1, 100, moment);
+    return found ? found->ID : 0;
+  };
+  Module().RSumCanNotBeLowThenZSum = false;
+
+  Open();
+  FillDiscountList();
+  EXPECT_EQ(goodsCard(7, 500), 1);
+  EXPECT_EQ(goodsCard(9, 500), 1);
+  EXPECT_EQ(goodsCard(7, 1), 2);
+  EXPECT_EQ(goodsCard(8, 600), 0);
+  EXPECT_EQ(checkCard(), 3);
+
+  dataModule_.reset();
+  Module().DataModule = nullptr;
+  Sql("DELETE FROM DiscountGoodsDS WHERE td_ID = 1; DELETE FROM SelvoDiscountDS WHERE td_ID = 1;" + card(4, 1, "0=15%;") +
+      "INSERT INTO DiscountGoodsDS VALUES (3, 4, 1, 8), (4, 3, 0, 600);"
+      "UPDATE SelvoDiscountDS SET td_DiscountTarget = 1 WHERE td_ID = 3;");
+  Open();
+  FillDiscountList();
+  EXPECT_EQ(goodsCard(7, 500), 2) << "the removed card must not apply";
+  EXPECT_EQ(goodsCard(9, 500), 0);
+  EXPECT_EQ(goodsCard(8, 1), 4) << "the new card must apply";
+  EXPECT_EQ(goodsCard(9, 600), 3) << "the receipt card became a goods card";
+  EXPECT_EQ(checkCard(), 0);
+
+  host::TSale lines;
+  lines.lines = {{500, 8, 0, 100, 1}, {600, 9, 0, 50, 2}};
+  host::TSaleRecord sale(lines, 1, moment);
+  const TDiscountItem* winner = nullptr;
+  EXPECT_DOUBLE_EQ(List().GoodsGroupDiscount(sale.data(), moment, &winner), 15);
+  ASSERT_NE(winner, nullptr);
+  EXPECT_EQ(winner->ID, 4);
 }
 
 }  // namespace

@@ -391,5 +391,29 @@ TEST(HashedTextList, IgnoresLetterCaseOfCyrillicAndLatinAndKeepsOrder) {
   EXPECT_FALSE(list.Contains("milk"));
 }
 
+// Short lists are searched one by one, long ones through a hash of the folded
+// texts: both must answer alike, also for the texts added when the list
+// grows past the switch and after a Clear.
+TEST(HashedTextList, ShortAndLongListsAnswerAlike) {
+  for (int count : {1, 8, 9, 40}) {
+    THashedTextList list;
+    for (int i = 0; i < count; ++i) {
+      list.Add(i % 3 == 0 ? "Ёлка" + std::to_string(i) : std::to_string(i));
+      list.Add(i % 3 == 0 ? "ЁЛКА" + std::to_string(i) : std::to_string(i));  // the same text again
+    }
+    ASSERT_EQ(list.Count(), static_cast<std::size_t>(count)) << count;
+    for (int i = 0; i < count; ++i) {
+      EXPECT_TRUE(list.Contains(i % 3 == 0 ? "ёлКа" + std::to_string(i) : std::to_string(i))) << count << " " << i;
+      EXPECT_EQ(list[static_cast<std::size_t>(i)], i % 3 == 0 ? "Ёлка" + std::to_string(i) : std::to_string(i));
+    }
+    EXPECT_FALSE(list.Contains(std::to_string(count + 1))) << count;
+    EXPECT_FALSE(list.Contains("0" + std::to_string(count - 1))) << "no numeric matching";
+    list.Clear();
+    EXPECT_FALSE(list.Contains("1"));
+    list.Add("Milk");
+    EXPECT_TRUE(list.Contains("MILK"));
+  }
+}
+
 }  // namespace
 }  // namespace selvo

@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks that have a floor and prints each against its floor.
+
+Usage: bench/ratios.py BUILD_DIR [--repetitions N]
+
+Every ratio is taken within one run of one program (medians of the CPU time
+of N repetitions), so that a machine shared with other work shifts both
+sides alike.
+"""
+import argparse
+import json
+import subprocess
+import sys
+
+
+def run(program, pattern, repetitions):
+    out = subprocess.run(
+        [program, f"--benchmark_filter={pattern}", "--benchmark_format=json",
+         f"--benchmark_repetitions={repetitions}", "--benchmark_report_aggregates_only=true"],
+        check=True, capture_output=True, text=True).stdout
+    found = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") == "median" or (repetitions == 1 and b.get("run_type") == "iteration"):
+            found[b["run_name"]] = b
+    return found
+
+
+def ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b["cpu_time"] * scale
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--repetitions", type=int, default=5)
+    args = parser.parse_args()
+    bench = args.build.rstrip("/") + "/bench/"
+
+    calc = run(bench + "bench_CalcDiscount", ".", args.repetitions)
+    bare, read = ms(calc["BM_BareIniRead"]), ms(calc["BM_ReadBool"])
+    print(f"BM_ReadBool / BM_BareIniRead             {read / bare:6.2f}   (at most 2)")
+    print(f"BM_CalcDiscount/10/50 / BM_ReadBool       {ms(calc['BM_CalcDiscount/10/50']) / read:6.2f}   (at most 1.5)")
+    for name, limit in (("BM_CalcDiscount/100/1000", 0.5), ("BM_CalcDiscount/500/10000", 10.0)):
+        print(f"{name:<40} {ms(calc[name]):8.3f} ms (at most {limit} ms)")
+    print("growth at 500 lines:")
+    for cards in (1000, 10000, 100000):
+        b = calc[f"BM_CalcDiscount/500/{cards}"]
+        tests = b.get("card_tests", 0)
+        per = ms(b) * 1e6 / tests if tests else 0
+        print(f"  {cards:>6} cards  {ms(b):9.3f} ms  {tests:>9.0f} card tests  {per:6.1f} ns per card test")
+
+    lists = run(bench + "bench_DiscountList", "BM_FillDiscountList/|BM_BareShopScan", args.repetitions)
+    fill, scan = ms(lists["BM_FillDiscountList/10000"]), ms(lists["BM_BareShopScan/10000"])
+    print(f"BM_FillDiscountList / BM_BareShopScan     {fill / scan:6.2f}   (at most 2; {fill:.1f} ms / {scan:.1f} ms)")
+
+    heap = run(bench + "bench_DiscountListHeap", ".", 1)
+    h = next(iter(heap.values()))
+    print(f"heap per card {h['heap_per_card']:.0f} B (index {h['index_per_card']:.0f} B), "
+          f"loaded texts {h['text_per_card']:.0f} B per card (at most twice that)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/EditDiscountFrm.h"
 #include "editor/TimeThresholdFrameUnit.h"
 #include "host/SampleShop.h"
 #include "host/SqliteDataModule.h"
@@ -152,8 +153,13 @@ class TSampleModule {
   std::unique_ptr<selvo::host::TSqliteDataModule> dataModule_;
 };
 
-std::unique_ptr<QWidget> PaymentForm(const char* name) {
+TSampleModule& Sample() {
   static TSampleModule sample;
+  return sample;
+}
+
+std::unique_ptr<QWidget> PaymentForm(const char* name) {
+  Sample();
   selvo::TPaymentList& list = selvo::PaymentList();
   std::int32_t index = -1;
   if (*name) {
@@ -162,6 +168,29 @@ std::unique_ptr<QWidget> PaymentForm(const char* name) {
   }
   auto form = std::make_unique<selvo::TEditPaymentForm>();
   form->Fill(selvo::OpenPaymentEdit(selvo::PaymentDataSet(), index));
+  return form;
+}
+
+// The discount card dialog changing a goods card of the sample shop, given
+// time discounts with a sale-ban pair, three thresholds and the holidays.
+std::unique_ptr<QWidget> DiscountForm() {
+  using namespace selvo;
+  Sample();
+  SetModuleFormatSettings(TFormatSettings::Russian());
+  selvo::FillDiscountList();
+  std::int32_t index = 0;
+  while (index < DiscountList().Count() && DiscountList().GetItem(index)->ID != 4) ++index;
+  TDiscountItem& card = *DiscountList().GetItem(index);
+  card.TimeBegin = {EncodeTime(7, 0, 0, 0), EncodeTime(17, 0, 0, 0), 0, EncodeTime(23, 0, 0, 0)};
+  card.TimeEnd = {EncodeTime(10, 0, 0, 0), EncodeTime(19, 0, 0, 0), EncodeTime(6, 0, 0, 0), kLastSecondOfDay};
+  card.TimeValue = {10, 50, SaleBanAmount, SaleBanAmount};
+  card.TimeUnit = {kUnitPercent, kUnitRouble, kUnitRouble, kUnitRouble};
+  card.ThresholdSum = {300, 1000, 3000};
+  card.ThresholdValue = {5, 10, 300};
+  card.ThresholdUnit = {kUnitPercent, kUnitPercent, kUnitRouble};
+  AddHolidayPeriods(card, 2026);
+  auto form = std::make_unique<TEditDiscountForm>();
+  form->Open(index);
   return form;
 }
 
@@ -182,6 +211,7 @@ std::vector<TWindowScene> Scenes() {
        EditAmount},
       {"EditPaymentForm-add", [] { return PaymentForm(""); }, nullptr},
       {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
+      {"EditDiscountForm", DiscountForm, nullptr},
   };
 }
 

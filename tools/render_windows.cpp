@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QPixmap>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -25,6 +26,7 @@
 
 #include "editor/EditDiscountFrm.h"
 #include "editor/TimeThresholdFrameUnit.h"
+#include "host/GoodsSelectFrm.h"
 #include "host/SampleShop.h"
 #include "host/SqliteDataModule.h"
 #include "interface/SelvoModuleU.h"
@@ -141,6 +143,7 @@ class TSampleModule {
     selvo::Module().DataModule = dataModule_.get();
     selvo::FillPaymentsList();
   }
+  selvo::host::TSqliteDataModule& DataModule() { return *dataModule_; }
   ~TSampleModule() {
     selvo::Module().DataModule = nullptr;
     dataModule_.reset();
@@ -194,6 +197,31 @@ std::unique_ptr<QWidget> DiscountForm() {
   return form;
 }
 
+// The host's goods selection window over the sample catalogue, with a
+// category chosen whole and three single articles.
+std::unique_ptr<QWidget> GoodsSelectForm() {
+  using namespace selvo;
+  host::TSqliteDataModule& dm = Sample().DataModule();
+  host::TSqliteDataSet& keyTovar = dm.DataSet("KeyTovar");
+  host::TSqliteDataSet& goods = dm.DataSet("Goods");
+  auto mark = [](host::TSqliteDataSet& ds, const char* key, std::int64_t id, const char* field) {
+    ds.Locate(key, {TVariant(id)}, loNone);
+    ds.Edit();
+    ds.FieldByName(field).SetAsInteger(1);
+    ds.Post();
+  };
+  mark(keyTovar, "ID_Category", 4, "CheckField");
+  for (std::int64_t id : {201, 202, 304}) mark(goods, "ID_Goods", id, "Kolvo");
+  static host::TGoodsChoice choice;
+  choice.Load(keyTovar, goods, false);
+  return std::make_unique<host::TGoodsSelectForm>(choice);
+}
+
+// The coffee category in view.
+void CoffeeInView(QWidget* window) {
+  window->findChild<QListWidget*>("lbCategories")->setCurrentRow(2);
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -212,6 +240,7 @@ std::vector<TWindowScene> Scenes() {
       {"EditPaymentForm-add", [] { return PaymentForm(""); }, nullptr},
       {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
       {"EditDiscountForm", DiscountForm, nullptr},
+      {"GoodsSelectForm", GoodsSelectForm, CoffeeInView},
   };
 }
 

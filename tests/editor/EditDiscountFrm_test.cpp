@@ -71,6 +71,16 @@ class TRefusingModule final : public TDataModule {
   TRefusingDataSet periods_;
 };
 
+// The host's goods window of a test: the operator adds category 5.
+std::int32_t ChooseCategoryFive() {
+  TDataSet& keyTovar = KeyTovarDataSet();
+  keyTovar.Locate("ID_Category", {TVariant(std::int64_t{5})}, loNone);
+  keyTovar.Edit();
+  keyTovar.FieldByName("CheckField").SetAsInteger(1);
+  keyTovar.Post();
+  return 1;
+}
+
 class EditDiscountFormTest : public ::testing::Test {
  protected:
   void Open(std::int32_t position) {
@@ -173,6 +183,37 @@ TEST_F(EditDiscountFormTest, ADatasetThatRefusesLeavesTheDialogOpenWithItsMessag
   EXPECT_TRUE(form.isVisible());
   EXPECT_EQ(shop.DataSet("SelvoDiscountDS").State(), TDataSetState::dsBrowse);
   Module().DataModule = &shop.Data();
+}
+
+TEST_F(EditDiscountFormTest, TheGoodsChoiceGoesThroughTheHostsWindow) {
+  Open(DiscountShop::IndexOf(4));  // category 2, article 304
+  EXPECT_TRUE(Find<QPushButton>("btnChooseTarget")->isEnabled());
+  Module().GoodsSelectFormShow = nullptr;
+  Click("btnChooseTarget");
+  EXPECT_EQ(LastMessage(), std::string(kChooseTargetOperation) + " -> " + kNoGoodsSelectCallback);
+  Module().GoodsSelectFormShow = &ChooseCategoryFive;
+  Click("btnChooseTarget");
+  EXPECT_EQ(messages.messages().size(), 1u);
+  const THashedTextList& categories = form.Card().Categories;
+  EXPECT_EQ(std::vector<std::string>(categories.begin(), categories.end()), (std::vector<std::string>{"2", "5"}));
+  EXPECT_EQ(form.Card().Goods.Count(), 1u);
+  Module().GoodsSelectFormShow = nullptr;
+}
+
+TEST_F(EditDiscountFormTest, CtrlEnterConfirmsWithTheValueStillInACellEditor) {
+  Open(DiscountShop::IndexOf(1));  // thresholds 1000 -> 3 %, 5000 -> 5 %
+  auto* thresholds = Find<TTimeThresholdFrame>("ThresholdDscListFrame");
+  thresholds->sgTimeDscListGetEditText(1, 1);
+  ASSERT_TRUE(thresholds->IsEditing());
+  QWidget* editor = QApplication::focusWidget();
+  QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(editor, "4");
+  QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  host::TSqliteDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{1})}, loNone));
+  EXPECT_EQ(cards.FieldByName("td_Threshold").AsString().substr(0, 7), "1000=4%");
 }
 
 TEST_F(EditDiscountFormTest, EscapeFinishesAnOpenCellEditorFirst) {

@@ -380,9 +380,8 @@ TCardControls TEditDiscountForm::Controls() const {
 bool TEditDiscountForm::CheckCardIntegrity() {
   try {
     const std::vector<std::string> faults =
-        CheckCard(Controls(),
-                  {TimeDscListFrame->Cells(), ThresholdDscListFrame->Cells(), ExclusionsFrame->Cells()}, *card_,
-                  DiscountList());
+        CheckCard(Controls(), {TimeDscListFrame->Cells(), ThresholdDscListFrame->Cells(), ExclusionsFrame->Cells()},
+                  *card_, DiscountList());
     if (faults.empty()) return true;
     ShowMessageBox(JoinFaults(faults), kCheckCaption, TMsgIcon::Exclamation);
   } catch (const Exception& e) {
@@ -393,8 +392,7 @@ bool TEditDiscountForm::CheckCardIntegrity() {
 
 bool TEditDiscountForm::SaveDataToBase() {
   try {
-    SaveCard(*card_, changing_, DiscountList(),
-             {SelvoDiscountDataSet(), DiscountGoodsDataSet(), ExclusionsDataSet()});
+    SaveCard(*card_, changing_, DiscountList(), {SelvoDiscountDataSet(), DiscountGoodsDataSet(), ExclusionsDataSet()});
     return true;
   } catch (const Exception& e) {
     ShowError(std::string(kSaveOperation) + " -> " + e.Message());
@@ -402,7 +400,9 @@ bool TEditDiscountForm::SaveDataToBase() {
   return false;
 }
 
-void TEditDiscountForm::cbDscTargetSelect() { btnChooseTarget->setEnabled(cbDscTarget->currentIndex() == kTargetGoods); }
+void TEditDiscountForm::cbDscTargetSelect() {
+  btnChooseTarget->setEnabled(cbDscTarget->currentIndex() == kTargetGoods);
+}
 
 void TEditDiscountForm::rbAllWeekClick() { clbWeekDays->setEnabled(!rbAllWeek->isChecked()); }
 

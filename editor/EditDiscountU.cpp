@@ -32,8 +32,7 @@ std::unordered_set<std::int32_t> TargetIDs(const THashedTextList& list) {
   for (const std::string& entry : list) {
     std::int32_t value = 0;
     auto [ptr, ec] = std::from_chars(entry.data(), entry.data() + entry.size(), value);
-    if (!entry.empty() && ec == std::errc() && ptr == entry.data() + entry.size() &&
-        std::to_string(value) == entry)
+    if (!entry.empty() && ec == std::errc() && ptr == entry.data() + entry.size() && std::to_string(value) == entry)
       ids.insert(value);
   }
   return ids;
@@ -77,8 +76,7 @@ void SavePeriodRows(const TDiscountItem& card, TDataSet& periods) {
     const bool enabled = periods.FieldByName("ex_Enabled").AsInteger() != 0;
     if (!card.HasPeriod(enabled, begin, end)) periods.Delete();
   }
-  const std::size_t count =
-      std::min({card.PeriodBegin.size(), card.PeriodEnd.size(), card.PeriodEnabled.size()});
+  const std::size_t count = std::min({card.PeriodBegin.size(), card.PeriodEnd.size(), card.PeriodEnabled.size()});
   for (std::size_t i = 0; i < count; ++i) {
     const std::int64_t enabled = card.PeriodEnabled[i] ? 1 : 0;
     if (periods.Locate("ex_BDateTime;ex_EDateTime;ex_Enabled",
@@ -140,12 +138,12 @@ std::vector<std::string> CheckCard(const TCardControls& controls, const TCardLis
   // 6, 7. Time discounts within the daily window in use.
   const double lower = card.AllDay ? 0.0 : card.BTime;
   const double upper = card.AllDay ? kLastSecondOfDay : card.ETime;
-  if (int code = lists.times.CheckTimeList(lower, upper); code > 0 && code <= 4) faults.push_back(kTimeListFaults[code]);
+  if (int code = lists.times.CheckTimeList(lower, upper); code > 0 && code <= 4)
+    faults.push_back(kTimeListFaults[code]);
   lists.times.StoreTimeList(card.TimeBegin, card.TimeEnd, card.TimeUnit, card.TimeValue);
   if (card.EncodeTimeList() == kListTooLongText) faults.push_back(kTimeListTooLongFault);
   // 8, 9. Thresholds.
-  if (int code = lists.thresholds.CheckThresholdList(); code > 0 && code <= 3)
-    faults.push_back(kThresholdFaults[code]);
+  if (int code = lists.thresholds.CheckThresholdList(); code > 0 && code <= 3) faults.push_back(kThresholdFaults[code]);
   lists.thresholds.StoreThresholdList(card.ThresholdSum, card.ThresholdValue, card.ThresholdUnit);
   if (card.EncodeThresholdList() == kListTooLongText) faults.push_back(kThresholdTooLongFault);
   // 10, 11. Periods.

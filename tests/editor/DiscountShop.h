@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "discounts/SelvoDiscountItemsU.h"
 #include "host/HostSession.h"
 #include "host/SampleShop.h"
 #include "host/SqliteDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
-#include "discounts/SelvoDiscountItemsU.h"
 #include "platform/FormatSettings.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"

@@ -13,10 +13,10 @@
 namespace selvo {
 namespace {
 
+using test::DiscountShop;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using test::DiscountShop;
 
 double T(int h, int m, int s = 0) { return EncodeTime(h, m, s, 0); }
 
@@ -98,9 +98,15 @@ TEST_F(EditDiscountTest, ANameMustBeGivenAndUnusedByAnotherCard) {
   };
   const Case cases[] = {
       {"empty", 0, "  ", {kNoCardNameFault}, ""},
-      {"another card's, other letter case", 0, "СКИДКА ОТ СУММЫ ЧЕКА", {kDuplicateCardNameFault},
+      {"another card's, other letter case",
+       0,
+       "СКИДКА ОТ СУММЫ ЧЕКА",
+       {kDuplicateCardNameFault},
        "СКИДКА ОТ СУММЫ ЧЕКА"},
-      {"another card's, blanks around", 0, "  Скидка от суммы чека ", {kDuplicateCardNameFault},
+      {"another card's, blanks around",
+       0,
+       "  Скидка от суммы чека ",
+       {kDuplicateCardNameFault},
        "Скидка от суммы чека"},
       {"the card's own", 1, "скидка от суммы чека", {}, "скидка от суммы чека"},
       {"another card's, when changing", 2, "Утренний кофе", {kDuplicateCardNameFault}, "Утренний кофе"},
@@ -132,10 +138,18 @@ TEST_F(EditDiscountTest, TheDailyWindowBoundsTheTimeDiscountsAndIsCheckedEvenWhe
       {"reversed window", false, T(18, 0), T(9, 0), {}, {kDailyWindowFault}},
       {"row outside the window", false, T(9, 0), T(18, 0), {morning}, {kTimeListFaults[2]}},
       {"row in a whole day", true, T(9, 0), T(18, 0), {morning}, {}},
-      {"sale ban rows outside the window", false, T(9, 0), T(18, 0),
-       {{"0:00:00", "8:00:00", "10000000", "р"}, {"23:00:00", "23:59:59", "10000000", "р"}}, {kTimeListFaults[2]}},
-      {"sale ban rows all day", true, T(9, 0), T(18, 0),
-       {{"0:00:00", "8:00:00", "10000000", "р"}, {"23:00:00", "23:59:59", "10000000", "р"}}, {}},
+      {"sale ban rows outside the window",
+       false,
+       T(9, 0),
+       T(18, 0),
+       {{"0:00:00", "8:00:00", "10000000", "р"}, {"23:00:00", "23:59:59", "10000000", "р"}},
+       {kTimeListFaults[2]}},
+      {"sale ban rows all day",
+       true,
+       T(9, 0),
+       T(18, 0),
+       {{"0:00:00", "8:00:00", "10000000", "р"}, {"23:00:00", "23:59:59", "10000000", "р"}},
+       {}},
       {"negative amount", true, 0, kLastSecondOfDay, {{"8:00:00", "9:00:00", "-5", "%"}}, {kTimeListFaults[4]}},
   };
   for (const Case& c : cases) {

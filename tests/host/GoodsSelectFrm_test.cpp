@@ -77,8 +77,7 @@ TEST_F(GoodsSelectFormTest, AChoiceConfirmedIsWrittenIntoTheMarks) {
               goods->model()->setData(goods->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
               auto* categories = form.findChild<QListWidget*>("lbCategories");
               categories->item(5)->setCheckState(Qt::Checked);  // "Автохимия"
-              EXPECT_EQ(form.findChild<QLabel*>("lbCounts")->text().toStdString(),
-                        "Выбрано категорий: 1, товаров: 1");
+              EXPECT_EQ(form.findChild<QLabel*>("lbCounts")->text().toStdString(), "Выбрано категорий: 1, товаров: 1");
               QTest::mouseClick(form.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
             }),
             1);

@@ -3,7 +3,7 @@
 // articles chosen. Marking the choice in KeyTovar.CheckField and
 // Goods.Kolvo, then reading it back, through the SQLite datasets: with
 // "Goods" presenting every article, and with "Goods" following "KeyTovar"
-// (only the current category's articles).
+// (only the current category's articles). Then the host's window on it.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "editor/EditDiscountU.h"
+#include "host/GoodsSelectU.h"
 #include "host/ShopSchema.h"
 #include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
@@ -92,6 +93,20 @@ void MarkAndReadBack(benchmark::State& state) {
   state.SetLabel(detail ? "Goods follows KeyTovar" : "Goods presents every article");
 }
 BENCHMARK(MarkAndReadBack)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The host's window on the same shop: reading the catalogue with its marks,
+// one filter keystroke over every article, and writing the marks back.
+void WindowLoadFilterStore(benchmark::State& state) {
+  static BenchCatalogue shop;
+  for (auto _ : state) {
+    host::TGoodsChoice choice;
+    choice.Load(shop.KeyTovar(), shop.Goods(), false);
+    benchmark::DoNotOptimize(choice.Visible(nullptr, "товар 12"));
+    choice.SetArticleChecked(0, !choice.Articles()[0].checked);
+    choice.Store(shop.KeyTovar(), shop.Goods(), false);
+  }
+}
+BENCHMARK(WindowLoadFilterStore)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

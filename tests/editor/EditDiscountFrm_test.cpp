@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -103,6 +104,23 @@ class EditDiscountFormTest : public ::testing::Test {
   test::ScriptedMessageService messages;
   TEditDiscountForm form;
 };
+
+TEST_F(EditDiscountFormTest, TheEntryPointOpensTheDialogModallyOnTheCard) {
+  EXPECT_THROW(ShowEditDiscountForm(DiscountList().Count()), EListError);
+  bool operated = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TEditDiscountForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->Card().ID, 9);
+    dialog->findChild<QLineEdit*>("edComment")->setText("Праздники");
+    QTest::mouseClick(dialog->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+    operated = true;
+  });
+  ShowEditDiscountForm(DiscountShop::IndexOf(9));
+  EXPECT_TRUE(operated);
+  EXPECT_EQ(shop.DataSet("SelvoDiscountDS").ChangeCount(), 0);
+  EXPECT_EQ(DiscountShop::Card(9).DiscountName, "Новогодние праздники");
+}
 
 TEST_F(EditDiscountFormTest, ACardIsShownInItsControls) {
   Open(DiscountShop::IndexOf(8));  // Mondays to Fridays, 14:00 to 17:00

@@ -528,11 +528,14 @@ bool TTimeThresholdFrame::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QWidget*>(watched)->window() == activeEditor_->window()) {
     if (dtpTimeEditKeyDown(activeEditor_, static_cast<QKeyEvent*>(event))) return true;
   }
-  // The dialog's Escape and Enter belong to the editor while it is open.
+  // The dialog's Escape and Enter belong to the editor while it is open;
+  // Ctrl+Enter stays the dialog's confirmation.
   if (event->type() == QEvent::ShortcutOverride && activeEditor_ && watched->isWidgetType() &&
       IsInside(activeEditor_, static_cast<QWidget*>(watched))) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) event->accept();
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    const int key = keyEvent->key();
+    const bool ctrl = keyEvent->modifiers() & Qt::ControlModifier;
+    if (key == Qt::Key_Escape || ((key == Qt::Key_Return || key == Qt::Key_Enter) && !ctrl)) event->accept();
   }
   return QFrame::eventFilter(watched, event);
 }

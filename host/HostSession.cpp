@@ -34,6 +34,13 @@ TLastIdentifiers ReadLastIdentifiers(TSqliteDataModule& dataModule) {
 
 std::int32_t HeadlessGoodsSelect() { return 2; }
 
+namespace {
+TGoodsSelectFormShow gGoodsSelect = &HeadlessGoodsSelect;
+}  // namespace
+
+void SetHostGoodsSelect(TGoodsSelectFormShow select) { gGoodsSelect = select ? select : &HeadlessGoodsSelect; }
+TGoodsSelectFormShow HostGoodsSelect() { return gGoodsSelect; }
+
 void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule) {
   const TLastIdentifiers ids = ReadLastIdentifiers(dataModule);
   SetCallbackDataModule(&dataModule);
@@ -43,7 +50,7 @@ void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule) 
   module.SetLastDscGoodsID(ids.dscGoods);
   module.SetLastExclusionsID(ids.exclusions);
   module.SetTransactionFunc(&TransactionCallback);
-  module.SetGoodsSelectFormShow(&HeadlessGoodsSelect);
+  module.SetGoodsSelectFormShow(HostGoodsSelect());
 }
 
 TConnectedModule::TConnectedModule(const TModuleExports& module, TSqliteDataModule& dataModule) : module_(module) {

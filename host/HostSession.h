@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/ModuleLoader.h"
+#include "interface/SelvoCallbacks.h"
 #include "host/SqliteDataModule.h"
 
 namespace selvo::host {
@@ -23,6 +24,11 @@ TLastIdentifiers ReadLastIdentifiers(TSqliteDataModule& dataModule);
 // The host's goods selection without a window: the operator cannot choose,
 // so it answers 2 (cancelled), and the module changes nothing.
 std::int32_t HeadlessGoodsSelect();
+
+// The goods selection ConnectModule hands the module: HeadlessGoodsSelect
+// unless the program set another (the window, when it has a display).
+void SetHostGoodsSelect(TGoodsSelectFormShow select);
+TGoodsSelectFormShow HostGoodsSelect();
 
 // Hands the module the data module, its last identifiers, the transaction
 // callback (on this data module's connection) and the goods selection.

@@ -170,6 +170,7 @@ bool TSqliteDataModule::Transaction(const char* command) {
 }
 
 void SetCallbackDataModule(TSqliteDataModule* module) { gCallbackModule = module; }
+TSqliteDataModule* CallbackDataModule() { return gCallbackModule; }
 
 bool TransactionCallback(const char* command) {
   try {

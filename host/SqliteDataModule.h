@@ -55,6 +55,8 @@ class TSqliteDataModule : public TDataModule {
 // Makes `module` the one a plain C callback reaches: TransactionCallback
 // forwards to module->Transaction. Pass nullptr to clear.
 void SetCallbackDataModule(TSqliteDataModule* module);
+// The module SetCallbackDataModule made current; nullptr when none.
+TSqliteDataModule* CallbackDataModule();
 bool TransactionCallback(const char* command);
 
 }  // namespace selvo::host

@@ -16,9 +16,12 @@ constexpr const char* kLineNotFound = "Строка с номером %d не н
 constexpr const char* kCountMismatch = "Количество параметров и соответствующих им значений не совпадают!";
 constexpr const char* kChangeContext = "TProgressViewer.ChangeStringParams -> ";
 
+// Never destroyed: the module's unload hook clears it, and a library that
+// stays loaded until the process exits runs that hook after the static
+// destructors.
 TProgressViewerSettings& SettingsSlot() {
-  static TProgressViewerSettings settings;
-  return settings;
+  static TProgressViewerSettings* settings = new TProgressViewerSettings();
+  return *settings;
 }
 
 // The window class stands for the viewer's window type as a whole: usable

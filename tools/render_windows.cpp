@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QPixmap>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -23,7 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "editor/EditDiscountFrm.h"
 #include "editor/TimeThresholdFrameUnit.h"
+#include "host/GoodsSelectFrm.h"
 #include "host/SampleShop.h"
 #include "host/SqliteDataModule.h"
 #include "interface/SelvoModuleU.h"
@@ -140,6 +143,7 @@ class TSampleModule {
     selvo::Module().DataModule = dataModule_.get();
     selvo::FillPaymentsList();
   }
+  selvo::host::TSqliteDataModule& DataModule() { return *dataModule_; }
   ~TSampleModule() {
     selvo::Module().DataModule = nullptr;
     dataModule_.reset();
@@ -152,8 +156,13 @@ class TSampleModule {
   std::unique_ptr<selvo::host::TSqliteDataModule> dataModule_;
 };
 
-std::unique_ptr<QWidget> PaymentForm(const char* name) {
+TSampleModule& Sample() {
   static TSampleModule sample;
+  return sample;
+}
+
+std::unique_ptr<QWidget> PaymentForm(const char* name) {
+  Sample();
   selvo::TPaymentList& list = selvo::PaymentList();
   std::int32_t index = -1;
   if (*name) {
@@ -163,6 +172,54 @@ std::unique_ptr<QWidget> PaymentForm(const char* name) {
   auto form = std::make_unique<selvo::TEditPaymentForm>();
   form->Fill(selvo::OpenPaymentEdit(selvo::PaymentDataSet(), index));
   return form;
+}
+
+// The discount card dialog changing a goods card of the sample shop, given
+// time discounts with a sale-ban pair, three thresholds and the holidays.
+std::unique_ptr<QWidget> DiscountForm() {
+  using namespace selvo;
+  Sample();
+  SetModuleFormatSettings(TFormatSettings::Russian());
+  selvo::FillDiscountList();
+  std::int32_t index = 0;
+  while (index < DiscountList().Count() && DiscountList().GetItem(index)->ID != 4) ++index;
+  TDiscountItem& card = *DiscountList().GetItem(index);
+  card.TimeBegin = {EncodeTime(7, 0, 0, 0), EncodeTime(17, 0, 0, 0), 0, EncodeTime(23, 0, 0, 0)};
+  card.TimeEnd = {EncodeTime(10, 0, 0, 0), EncodeTime(19, 0, 0, 0), EncodeTime(6, 0, 0, 0), kLastSecondOfDay};
+  card.TimeValue = {10, 50, SaleBanAmount, SaleBanAmount};
+  card.TimeUnit = {kUnitPercent, kUnitRouble, kUnitRouble, kUnitRouble};
+  card.ThresholdSum = {300, 1000, 3000};
+  card.ThresholdValue = {5, 10, 300};
+  card.ThresholdUnit = {kUnitPercent, kUnitPercent, kUnitRouble};
+  AddHolidayPeriods(card, 2026);
+  auto form = std::make_unique<TEditDiscountForm>();
+  form->Open(index);
+  return form;
+}
+
+// The host's goods selection window over the sample catalogue, with a
+// category chosen whole and three single articles.
+std::unique_ptr<QWidget> GoodsSelectForm() {
+  using namespace selvo;
+  host::TSqliteDataModule& dm = Sample().DataModule();
+  host::TSqliteDataSet& keyTovar = dm.DataSet("KeyTovar");
+  host::TSqliteDataSet& goods = dm.DataSet("Goods");
+  auto mark = [](host::TSqliteDataSet& ds, const char* key, std::int64_t id, const char* field) {
+    ds.Locate(key, {TVariant(id)}, loNone);
+    ds.Edit();
+    ds.FieldByName(field).SetAsInteger(1);
+    ds.Post();
+  };
+  mark(keyTovar, "ID_Category", 4, "CheckField");
+  for (std::int64_t id : {201, 202, 304}) mark(goods, "ID_Goods", id, "Kolvo");
+  static host::TGoodsChoice choice;
+  choice.Load(keyTovar, goods, false);
+  return std::make_unique<host::TGoodsSelectForm>(choice);
+}
+
+// The coffee category in view.
+void CoffeeInView(QWidget* window) {
+  window->findChild<QListWidget*>("lbCategories")->setCurrentRow(2);
 }
 
 std::vector<TWindowScene> Scenes() {
@@ -182,6 +239,8 @@ std::vector<TWindowScene> Scenes() {
        EditAmount},
       {"EditPaymentForm-add", [] { return PaymentForm(""); }, nullptr},
       {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
+      {"EditDiscountForm", DiscountForm, nullptr},
+      {"GoodsSelectForm", GoodsSelectForm, CoffeeInView},
   };
 }
 

@@ -1,0 +1,252 @@
+// The discount card dialog driven as an operator would, on the sample shop:
+// what it shows, the messages of its checks and buttons, what it writes.
+#include "editor/EditDiscountFrm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include "editor/TimeThresholdFrameUnit.h"
+#include "platform/DateUtils.h"
+#include "tests/common/ScopedOverrides.h"
+#include "tests/common/ScriptedMessageService.h"
+#include "tests/editor/DiscountShop.h"
+
+namespace selvo {
+namespace {
+
+using test::DiscountShop;
+
+// A data module whose "ExclusionsDS" refuses every post; the rest is the shop's.
+class TRefusingDataSet final : public TDataSet {
+ public:
+  explicit TRefusingDataSet(TDataSet& ds) : ds_(ds) {}
+  const std::string& Name() const override { return ds_.Name(); }
+  void Open() override { ds_.Open(); }
+  void Close() override { ds_.Close(); }
+  bool Active() const override { return ds_.Active(); }
+  void First() override { ds_.First(); }
+  void Next() override { ds_.Next(); }
+  bool Eof() const override { return ds_.Eof(); }
+  bool IsEmpty() const override { return ds_.IsEmpty(); }
+  int RecordCount() const override { return ds_.RecordCount(); }
+  int RecNo() const override { return ds_.RecNo(); }
+  void SetRecNo(int recNo) override { ds_.SetRecNo(recNo); }
+  TField& FieldByName(const std::string& name) override { return ds_.FieldByName(name); }
+  TField* FindField(const std::string& name) override { return ds_.FindField(name); }
+  bool Locate(const std::string& k, const std::vector<TVariant>& v, unsigned o) override { return ds_.Locate(k, v, o); }
+  void Edit() override { ds_.Edit(); }
+  void Append() override { ds_.Append(); }
+  void Post() override {
+    ds_.Cancel();
+    throw EDatabaseError("запись отклонена");
+  }
+  void Cancel() override { ds_.Cancel(); }
+  void Delete() override { ds_.Delete(); }
+  bool Modified() const override { return ds_.Modified(); }
+  TDataSetState State() const override { return ds_.State(); }
+  int ChangeCount() const override { return ds_.ChangeCount(); }
+  int ApplyUpdates(int maxErrors) override { return ds_.ApplyUpdates(maxErrors); }
+
+ private:
+  TDataSet& ds_;
+};
+
+class TRefusingModule final : public TDataModule {
+ public:
+  explicit TRefusingModule(TDataModule& dm) : dm_(dm), periods_(*dm.FindComponent("ExclusionsDS")) {}
+  TDataSet* FindComponent(const std::string& name) override {
+    return name == "ExclusionsDS" ? &periods_ : dm_.FindComponent(name);
+  }
+
+ private:
+  TDataModule& dm_;
+  TRefusingDataSet periods_;
+};
+
+// The host's goods window of a test: the operator adds category 5.
+std::int32_t ChooseCategoryFive() {
+  TDataSet& keyTovar = KeyTovarDataSet();
+  keyTovar.Locate("ID_Category", {TVariant(std::int64_t{5})}, loNone);
+  keyTovar.Edit();
+  keyTovar.FieldByName("CheckField").SetAsInteger(1);
+  keyTovar.Post();
+  return 1;
+}
+
+class EditDiscountFormTest : public ::testing::Test {
+ protected:
+  void Open(std::int32_t position) {
+    form.Open(position);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  }
+  template <class T>
+  T* Find(const char* name) {
+    T* found = form.findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  std::string LastMessage() const { return messages.messages().empty() ? "" : messages.messages().back().text; }
+
+  test::ModuleScope scope;
+  DiscountShop shop;
+  test::ScriptedMessageService messages;
+  TEditDiscountForm form;
+};
+
+TEST_F(EditDiscountFormTest, TheEntryPointOpensTheDialogModallyOnTheCard) {
+  EXPECT_THROW(ShowEditDiscountForm(DiscountList().Count()), EListError);
+  bool operated = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TEditDiscountForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->Card().ID, 9);
+    dialog->findChild<QLineEdit*>("edComment")->setText("Праздники");
+    QTest::mouseClick(dialog->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+    operated = true;
+  });
+  ShowEditDiscountForm(DiscountShop::IndexOf(9));
+  EXPECT_TRUE(operated);
+  EXPECT_EQ(shop.DataSet("SelvoDiscountDS").ChangeCount(), 0);
+  EXPECT_EQ(DiscountShop::Card(9).DiscountName, "Новогодние праздники");
+}
+
+TEST_F(EditDiscountFormTest, ACardIsShownInItsControls) {
+  Open(DiscountShop::IndexOf(8));  // Mondays to Fridays, 14:00 to 17:00
+  EXPECT_EQ(form.windowTitle().toStdString(), "Настройка карты автоматических скидок [изменение]");
+  EXPECT_EQ(Find<QLineEdit>("edComment")->text().toStdString(), "Счастливые часы");
+  EXPECT_EQ(Find<QComboBox>("cbPayments")->currentData().toInt(), 1);
+  EXPECT_FALSE(Find<QPushButton>("btnChooseTarget")->isEnabled());
+  EXPECT_TRUE(Find<QRadioButton>("rbTimePeriod")->isChecked());
+  EXPECT_TRUE(Find<QWidget>("dtpBeginTime")->isEnabled());
+  auto* days = Find<QListWidget>("clbWeekDays");
+  EXPECT_TRUE(days->isEnabled());
+  EXPECT_EQ(days->item(4)->checkState(), Qt::Checked);
+  EXPECT_EQ(days->item(5)->checkState(), Qt::Unchecked);
+  EXPECT_EQ(Find<TTimeThresholdFrame>("TimeDscListFrame")->Cells().DataRowCount(), 1);
+  EXPECT_EQ(Find<TTimeThresholdFrame>("ExclusionsFrame")->Mode(), lmPeriods);
+  EXPECT_EQ(shop.DataSet("SelvoDiscountDS").FieldByName("td_ID").AsInteger(), 8);
+}
+
+TEST_F(EditDiscountFormTest, ANewCardConfirmedAtOnceLacksItsNameAndStaysOpen) {
+  Open(-1);
+  EXPECT_EQ(form.windowTitle().toStdString(), "Настройка карты автоматических скидок [добавление]");
+  EXPECT_EQ(Find<QComboBox>("cbPayments")->currentIndex(), 0);
+  Click("btnOk");
+  ASSERT_EQ(messages.messages().size(), 1u);
+  EXPECT_EQ(messages.messages()[0].caption, kCheckCaption);
+  EXPECT_EQ(LastMessage(), kNoCardNameFault);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(shop.DataSet("SelvoDiscountDS").ChangeCount(), 0);
+}
+
+TEST_F(EditDiscountFormTest, AConfirmedNewCardIsWrittenAndCloses) {
+  Open(-1);
+  Find<QLineEdit>("edComment")->setText("Ночная");
+  Click("btnOk");
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  host::TSqliteDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  ASSERT_TRUE(cards.Locate("td_DiscountName", {TVariant(std::string("Ночная"))}, loNone));
+  EXPECT_EQ(cards.FieldByName("td_ID").AsInteger(), 11);
+}
+
+TEST_F(EditDiscountFormTest, TheSaleBanNeedsChosenGoods) {
+  Open(DiscountShop::IndexOf(1));  // the receipt sum
+  auto* times = Find<TTimeThresholdFrame>("TimeDscListFrame");
+  Click("btnSaleDenyDsc");
+  EXPECT_EQ(LastMessage(), kSaleBanOnlyForGoods);
+  EXPECT_TRUE(times->Cells().RowIsBlank(1));
+  form.close();
+  Open(DiscountShop::IndexOf(4));  // chosen goods
+  Click("btnSaleDenyDsc");
+  EXPECT_EQ(times->Cells().DataRowCount(), 2);
+  EXPECT_EQ(messages.messages().size(), 1u);
+}
+
+TEST_F(EditDiscountFormTest, HolidaysAreAddedOnce) {
+  test::ScopedClock clock;
+  clock.SetFixed(EncodeDate(2026, 12, 8) + 0.5);
+  Open(DiscountShop::IndexOf(1));
+  auto* periods = Find<TTimeThresholdFrame>("ExclusionsFrame");
+  Click("btnAddHolidays");
+  EXPECT_EQ(periods->Cells().DataRowCount(), 8);
+  EXPECT_EQ(periods->Cells().Cell(0, 8), "04.11.2026");
+  EXPECT_EQ(periods->Cells().Cell(4, 8), "Да");
+  Click("btnAddHolidays");
+  EXPECT_EQ(periods->Cells().DataRowCount(), 8);
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+}
+
+TEST_F(EditDiscountFormTest, ADatasetThatRefusesLeavesTheDialogOpenWithItsMessage) {
+  TRefusingModule refusing(shop.Data());
+  Module().DataModule = &refusing;
+  Open(DiscountShop::IndexOf(1));
+  Click("btnAddHolidays");
+  Click("btnOk");
+  EXPECT_EQ(LastMessage(), std::string(kSaveOperation) + " -> запись отклонена");
+  EXPECT_EQ(messages.messages().back().caption, kErrorCaption);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(shop.DataSet("SelvoDiscountDS").State(), TDataSetState::dsBrowse);
+  Module().DataModule = &shop.Data();
+}
+
+TEST_F(EditDiscountFormTest, TheGoodsChoiceGoesThroughTheHostsWindow) {
+  Open(DiscountShop::IndexOf(4));  // category 2, article 304
+  EXPECT_TRUE(Find<QPushButton>("btnChooseTarget")->isEnabled());
+  Module().GoodsSelectFormShow = nullptr;
+  Click("btnChooseTarget");
+  EXPECT_EQ(LastMessage(), std::string(kChooseTargetOperation) + " -> " + kNoGoodsSelectCallback);
+  Module().GoodsSelectFormShow = &ChooseCategoryFive;
+  Click("btnChooseTarget");
+  EXPECT_EQ(messages.messages().size(), 1u);
+  const THashedTextList& categories = form.Card().Categories;
+  EXPECT_EQ(std::vector<std::string>(categories.begin(), categories.end()), (std::vector<std::string>{"2", "5"}));
+  EXPECT_EQ(form.Card().Goods.Count(), 1u);
+  Module().GoodsSelectFormShow = nullptr;
+}
+
+TEST_F(EditDiscountFormTest, CtrlEnterConfirmsWithTheValueStillInACellEditor) {
+  Open(DiscountShop::IndexOf(1));  // thresholds 1000 -> 3 %, 5000 -> 5 %
+  auto* thresholds = Find<TTimeThresholdFrame>("ThresholdDscListFrame");
+  thresholds->sgTimeDscListGetEditText(1, 1);
+  ASSERT_TRUE(thresholds->IsEditing());
+  QWidget* editor = QApplication::focusWidget();
+  QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(editor, "4");
+  QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  host::TSqliteDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{1})}, loNone));
+  EXPECT_EQ(cards.FieldByName("td_Threshold").AsString().substr(0, 7), "1000=4%");
+}
+
+TEST_F(EditDiscountFormTest, EscapeFinishesAnOpenCellEditorFirst) {
+  Open(DiscountShop::IndexOf(3));  // one time discount, 6:00 to 10:00, 15 %
+  auto* times = Find<TTimeThresholdFrame>("TimeDscListFrame");
+  times->sgTimeDscListGetEditText(2, 1);
+  ASSERT_TRUE(times->IsEditing());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(times->IsEditing());
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(times->Cells().Cell(2, 1), "15");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), QDialog::Rejected);
+}
+
+}  // namespace
+}  // namespace selvo

@@ -17,8 +17,10 @@ constexpr const char* kCountMismatch = "Количество параметро�
 constexpr const char* kChangeContext = "TProgressViewer.ChangeStringParams -> ";
 
 TProgressViewerSettings& SettingsSlot() {
-  static TProgressViewerSettings settings;
-  return settings;
+  // Never destroyed: the module's unload clears it after the library's own
+  // static objects are gone.
+  static TProgressViewerSettings* settings = new TProgressViewerSettings();
+  return *settings;
 }
 
 // The window class stands for the viewer's window type as a whole: usable

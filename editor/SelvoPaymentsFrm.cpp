@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -79,16 +80,27 @@ constexpr const char* kErrorCaption = "Ошибка";
 constexpr const char* kNoApplication = "Редактор настроек: нет оконного приложения";
 constexpr const char* kTipColor = "#0000ff";
 const QColor kHighlightColor(0, 0, 128);
+const QColor kGridColor(0xc0, 0xc0, 0xc0);
 
 constexpr int kClientWidth = 741;
 constexpr int kClientHeight = 353;
 constexpr int kMinHeight = 223;
 
-// Draws a row navy and bold when `marked` says so for its position.
+// Draws a row navy and bold when `marked` says so for its position, and
+// the grid lines of the cells.
 class TMarkedRowDelegate : public QStyledItemDelegate {
  public:
   TMarkedRowDelegate(std::function<bool(int)> marked, QObject* parent)
       : QStyledItemDelegate(parent), marked_(std::move(marked)) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(kGridColor);
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+    painter->restore();
+  }
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
@@ -96,7 +108,6 @@ class TMarkedRowDelegate : public QStyledItemDelegate {
     if (!marked_(index.row())) return;
     option->font.setBold(true);
     option->palette.setColor(QPalette::Text, kHighlightColor);
-    option->palette.setColor(QPalette::HighlightedText, option->palette.color(QPalette::HighlightedText));
   }
 
  private:
@@ -112,7 +123,11 @@ QTreeWidget* MakeList(QWidget* parent, const char* name, const TColumn (&columns
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list->setStyleSheet("QTreeView::item { border-right: 1px solid #c0c0c0; border-bottom: 1px solid #c0c0c0; }");
+  // The selection stays visible when the list loses the focus.
+  QPalette palette = list->palette();
+  for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  list->setPalette(palette);
   QStringList titles;
   for (const TColumn& c : columns) titles << QString::fromUtf8(c.title);
   list->setHeaderLabels(titles);

@@ -9,9 +9,11 @@
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/SelvoPaymentsFrm.h"
 #include "editor/TimeThresholdFrameUnit.h"
 #include "host/SampleShop.h"
 #include "host/SqliteDataModule.h"
@@ -165,6 +168,19 @@ std::unique_ptr<QWidget> PaymentForm(const char* name) {
   return form;
 }
 
+// The settings editor on the sample shop, on one of its tabs with a row
+// selected.
+std::unique_ptr<QWidget> EditorForm() {
+  PaymentForm("");  // the sample shop, loaded once
+  return std::make_unique<selvo::TSelvoPaymentsForm>();
+}
+
+void ShowEditorTab(QWidget* window, int tab, const char* list, int row) {
+  window->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(tab);
+  auto* view = window->findChild<QTreeWidget*>(list);
+  view->setCurrentItem(view->topLevelItem(row));
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -182,6 +198,8 @@ std::vector<TWindowScene> Scenes() {
        EditAmount},
       {"EditPaymentForm-add", [] { return PaymentForm(""); }, nullptr},
       {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
+      {"SelvoPaymentsForm-payments", EditorForm, [](QWidget* w) { ShowEditorTab(w, 0, "ListView", 6); }},
+      {"SelvoPaymentsForm-discounts", EditorForm, [](QWidget* w) { ShowEditorTab(w, 1, "lvDiscounts", 2); }},
   };
 }
 

@@ -77,6 +77,9 @@ constexpr const char* kCloseQuestion =
     "Вы действительно хотите закрыть данное окно?";
 constexpr const char* kCloseCaption = "Подтверждение";
 constexpr const char* kErrorCaption = "Ошибка";
+constexpr const char* kStartRefused =
+    "Изменения не сохранены: не удалось начать транзакцию базы данных.\r\n"
+    "Повторите сохранение позже или закройте окно без сохранения.";
 constexpr const char* kNoApplication = "Редактор настроек: нет оконного приложения";
 constexpr const char* kTipColor = "#0000ff";
 const QColor kHighlightColor(0, 0, 128);
@@ -581,7 +584,14 @@ void TSelvoPaymentsForm::btnImportClick() {
 }
 
 void TSelvoPaymentsForm::BitBtn1Click() {
-  Guarded([] { SaveEditorChanges(Module().TransactionFunc); });
+  TSaveResult result = TSaveResult::Saved;
+  Guarded([&result] { result = SaveEditorChanges(Module().TransactionFunc); });
+  // A save the host could not start would lose the operator's work without
+  // a word: tell it and keep the window with the changes.
+  if (result == TSaveResult::Refused) {
+    ShowMessageBox(kStartRefused, kErrorCaption, TMsgIcon::Exclamation);
+    return;
+  }
   accept();
 }
 

@@ -26,8 +26,10 @@ namespace selvo {
 namespace {
 
 std::vector<std::string> gCommands;
+bool gRefuseStart = false;
 bool Transaction(const char* command) {
   gCommands.push_back(command);
+  if (gRefuseStart && std::string(command) == "START") return false;
   return host::TransactionCallback(command);
 }
 
@@ -58,6 +60,7 @@ class SelvoPaymentsFormTest : public ::testing::Test {
     Module().TransactionFunc = Transaction;
     Module().LastDiscountID = Module().DiscountIDCounter = 10;
     gCommands.clear();
+    gRefuseStart = false;
     form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
     form->show();
     form->activateWindow();
@@ -112,6 +115,17 @@ TEST_F(SelvoPaymentsFormTest, SpaceSwitchesABuiltInTypeThatCannotBeDeletedAndOkS
   TDataSet& payments = reread.DataSet("Payment");
   ASSERT_TRUE(payments.Locate("ID", {TVariant(std::int64_t{1})}, loNone));
   EXPECT_EQ(payments.FieldByName("Enabled").AsInteger(), 0);
+}
+
+TEST_F(SelvoPaymentsFormTest, ARefusedStartIsToldAndKeepsTheWindowWithItsChanges) {
+  Payments()->setCurrentItem(Payments()->topLevelItem(7));
+  QTest::keyClick(Payments(), Qt::Key_Space);
+  gRefuseStart = true;
+  Click("BitBtn1");
+  EXPECT_THAT(gCommands, ::testing::ElementsAre("START"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_THAT(messages.messages().back().text, ::testing::StartsWith("Изменения не сохранены"));
+  EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
 }
 
 TEST_F(SelvoPaymentsFormTest, CancelWithPendingChangesAsksAndKeepsTheDatabase) {

@@ -51,8 +51,7 @@ namespace {
 
 constexpr const char* kPaymentsTab = "Виды оплаты";
 constexpr const char* kDiscountsTab = "Автоматические скидки";
-constexpr const char* kTip =
-    "Совет: для быстрого включения/отключения вида оплаты выберите его и щелкните [Пробел]";
+constexpr const char* kTip = "Совет: для быстрого включения/отключения вида оплаты выберите его и щелкните [Пробел]";
 constexpr const char* kExport = "Экспорт...";
 constexpr const char* kImport = "Импорт...";
 constexpr const char* kAdd = "Добавить";
@@ -599,8 +598,7 @@ bool TSelvoPaymentsForm::FormCloseQuery() {
   bool pending = false;
   Guarded([&pending] { pending = HasPendingChanges(); });
   if (!pending) return true;
-  return ShowMessageBox(kCloseQuestion, kCloseCaption, TMsgIcon::Question, TMsgButtons::OKCancel) ==
-         TModalResult::mrOk;
+  return ShowMessageBox(kCloseQuestion, kCloseCaption, TMsgIcon::Question, TMsgButtons::OKCancel) == TModalResult::mrOk;
 }
 
 void TSelvoPaymentsForm::reject() {

@@ -81,20 +81,19 @@ std::string PeriodText(bool allDay, double bTime, double eTime) {
   return " с " + HourMinute(bTime) + " по " + HourMinute(eTime);
 }
 
-std::string PaymentTypeText(int type) {
-  return type >= 0 && type < 3 ? kPaymentTypeTexts[type] : "";
-}
+std::string PaymentTypeText(int type) { return type >= 0 && type < 3 ? kPaymentTypeTexts[type] : ""; }
 
 std::string CheckKindText(int check) { return check >= 0 && check < 7 ? kCheckKindShortTexts[check] : ""; }
 
-std::string DiscountCellText(double discount, const TFormatSettings& fs) {
-  return FloatToStrFixed(discount, 2, fs);
-}
+std::string DiscountCellText(double discount, const TFormatSettings& fs) { return FloatToStrFixed(discount, 2, fs); }
 
 std::vector<std::string> PaymentRowCells(const TPaymentRec& rec, const TFormatSettings& fs) {
-  return {std::to_string(rec.ID),         PaymentRecName(rec),
-          PaymentTypeText(rec.Type),      CheckKindText(rec.Check),
-          DiscountCellText(rec.Discount, fs), rec.Enabled ? kEnabledOn : kEnabledOff};
+  return {std::to_string(rec.ID),
+          PaymentRecName(rec),
+          PaymentTypeText(rec.Type),
+          CheckKindText(rec.Check),
+          DiscountCellText(rec.Discount, fs),
+          rec.Enabled ? kEnabledOn : kEnabledOff};
 }
 
 std::vector<std::string> DiscountRowCells(const TDiscountItem& card, TSelvoPaymentList& payments) {
@@ -111,14 +110,10 @@ namespace {
 
 TDataSet& SavedDataSet(int index) {
   switch (index) {
-    case 0:
-      return PaymentDataSet();
-    case 1:
-      return SelvoDiscountDataSet();
-    case 2:
-      return DiscountGoodsDataSet();
-    default:
-      return ExclusionsDataSet();
+    case 0: return PaymentDataSet();
+    case 1: return SelvoDiscountDataSet();
+    case 2: return DiscountGoodsDataSet();
+    default: return ExclusionsDataSet();
   }
 }
 

@@ -35,11 +35,11 @@ struct TColumn {
   const char* title;
   int width;
 };
-inline constexpr TColumn kPaymentColumns[6] = {{"№", 30},    {"Наименование", 180}, {"Вид оплаты", 120},
-                                               {"Чек", 80},  {"Скидка (%)", 90},    {"Вкл", 60}};
-inline constexpr TColumn kDiscountColumns[6] = {{"№", 30},           {"Имя вида оплаты", 150},
-                                                {"Название карты скидок", 150}, {"Действует на", 100},
-                                                {"Дни недели", 160}, {"Период", 120}};
+inline constexpr TColumn kPaymentColumns[6] = {{"№", 30},   {"Наименование", 180}, {"Вид оплаты", 120},
+                                               {"Чек", 80}, {"Скидка (%)", 90},    {"Вкл", 60}};
+inline constexpr TColumn kDiscountColumns[6] = {
+    {"№", 30},           {"Имя вида оплаты", 150}, {"Название карты скидок", 150}, {"Действует на", 100},
+    {"Дни недели", 160}, {"Период", 120}};
 
 // " пн, ср" without the blank: the taken days' abbreviations joined by ", ".
 // All seven with allWeek; bit 0 Monday .. bit 6 Sunday, bit 7 ignored.

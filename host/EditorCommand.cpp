@@ -40,8 +40,7 @@ bool HasDisplay() {
 // module changes nothing.
 std::int32_t EditorGoodsSelect() { return HeadlessGoodsSelect(); }
 
-int RunEditor(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out,
-              std::ostream& err) {
+int RunEditor(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out, std::ostream& err) {
   (void)out;
   if (!HasDisplay()) {
     err << "selvo-host: " << kNoDisplay << "\n";

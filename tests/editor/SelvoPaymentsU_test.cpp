@@ -22,8 +22,8 @@
 namespace selvo {
 namespace {
 
-using ::testing::ElementsAre;
 using test::ScriptedMessageService;
+using ::testing::ElementsAre;
 
 TEST(EditorCells, WeekDaysAndPeriods) {
   struct Case {
@@ -31,9 +31,7 @@ TEST(EditorCells, WeekDaysAndPeriods) {
     bool allWeek;
     const char* text;
   } cases[] = {
-      {0b0000101, false, "пн, ср"},
-      {0, true, "пн, вт, ср, чт, пт, сб, вс"},
-      {0, false, ""},
+      {0b0000101, false, "пн, ср"}, {0, true, "пн, вт, ср, чт, пт, сб, вс"}, {0, false, ""},
       {0b11000000, false, "вс"},  // bit 7 means nothing
       {0b1100000, false, "сб, вс"},
   };
@@ -342,13 +340,13 @@ TEST(EditorPlacement, AWindowOffEveryScreenComesBackOntoTheFirst) {
   struct Case {
     TScreenRect stored, placed;
   } cases[] = {
-      {{100, 100, 741, 400}, {100, 100, 741, 400}},       // on the first screen
-      {{2000, 50, 741, 400}, {2000, 50, 741, 400}},       // on the second
-      {{-690, 10, 741, 400}, {-690, 10, 741, 400}},       // 51 px of its title bar left: still reachable
-      {{-720, 10, 741, 400}, {269, 312, 741, 400}},       // 21 px: too little to grab
-      {{5000, 3000, 741, 400}, {269, 312, 741, 400}},     // a screen that is gone
-      {{100, -30, 741, 400}, {269, 312, 741, 400}},       // title bar above the top
-      {{9000, 0, 3000, 2000}, {0, 0, 1280, 1024}},        // larger than the screen
+      {{100, 100, 741, 400}, {100, 100, 741, 400}},    // on the first screen
+      {{2000, 50, 741, 400}, {2000, 50, 741, 400}},    // on the second
+      {{-690, 10, 741, 400}, {-690, 10, 741, 400}},    // 51 px of its title bar left: still reachable
+      {{-720, 10, 741, 400}, {269, 312, 741, 400}},    // 21 px: too little to grab
+      {{5000, 3000, 741, 400}, {269, 312, 741, 400}},  // a screen that is gone
+      {{100, -30, 741, 400}, {269, 312, 741, 400}},    // title bar above the top
+      {{9000, 0, 3000, 2000}, {0, 0, 1280, 1024}},     // larger than the screen
   };
   for (const Case& c : cases) {
     const TScreenRect r = PlaceOnScreens(c.stored, screens);

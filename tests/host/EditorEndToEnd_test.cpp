@@ -193,8 +193,8 @@ TEST_F(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
   // The discount tab, then its add button (the next control after the list).
   Operate(editor, {"key ctrl+Tab Tab space"});
   Operate(WaitWindow(kCardDialogTitle),
-          {"key Down Tab", "type Test", "key Tab Tab Tab Tab Tab Tab Tab Tab Insert", "type 100", "key Tab",
-           "type 5", "key Insert", "type 1000", "key Tab", "type 10", "key Return"});
+          {"key Down Tab", "type Test", "key Tab Tab Tab Tab Tab Tab Tab Tab Insert", "type 100", "key Tab", "type 5",
+           "key Insert", "type 1000", "key Tab", "type 10", "key Return"});
   WaitGone(kCardDialogTitle);
   Operate(editor, {"key Return"});
   ExpectEditorClosed();

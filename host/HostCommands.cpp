@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "host/CalcCommand.h"
+#include "host/EditorCommand.h"
 #include "host/HostPaths.h"
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
@@ -37,6 +38,7 @@ const std::vector<TCommandSpec>& HostCommandSpecs() {
        ""},
       {"payments", "загрузить модуль и показать виды оплаты, прочитанные им из базы данных", {kDbOption}, ""},
       kCalcCommandSpec,
+      kEditorCommandSpec,
   };
   return specs;
 }
@@ -96,6 +98,7 @@ int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& 
     if (command.command == "init") return RunInit(command, out, err);
     if (command.command == "payments") return RunPayments(command, location, out, err);
     if (command.command == "calc") return RunCalc(command, location, std::cin, out, err);
+    if (command.command == "editor") return RunEditor(command, location, out, err);
     throw EUsageError("неизвестная команда \"" + command.command + "\"");
   } catch (const EUsageError& e) {
     err << kProgram << ": " << e.Message() << "\n" << UsageText(kProgram, specs);

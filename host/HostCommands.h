@@ -5,6 +5,7 @@
 //   selvo-host init [--db FILE] [--force]   creates the sample shop database
 //   selvo-host payments [--db FILE]         prints the payment types as the
 //                                           module reads them
+//   selvo-host editor [--db FILE]           opens the settings editor
 //
 // Without --db both use DefaultDatabasePath().
 #pragma once

@@ -140,7 +140,9 @@ bool TSqliteDataModule::Transaction(const char* command) {
   const std::string what = command;
   try {
     if (what == "START") {
-      ExecSql(db_, "BEGIN");
+      // The write lock is taken at once: a save never starts and then finds
+      // another till writing, and nobody reads half of it.
+      ExecSql(db_, "BEGIN IMMEDIATE");
       return true;
     }
     if (what == "COMMIT") {

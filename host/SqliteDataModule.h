@@ -32,7 +32,7 @@ class TSqliteDataModule : public TDataModule {
   // The dataset of that name; EDatabaseError when there is none.
   TSqliteDataSet& DataSet(const std::string& name);
 
-  // The host's transaction callback on this connection: "START" (BEGIN),
+  // The host's transaction callback on this connection: "START" (BEGIN IMMEDIATE),
   // "COMMIT", "ROLLBACK". Answers false when SQLite refuses.
   bool Transaction(const char* command);
   // Entries that datasets wrote inside the transaction leave their logs for

@@ -1,6 +1,7 @@
 // The fifteen exported functions of the module, and its load and unload.
 #include "discounts/SelvoDiscountItemsU.h"
 #include "discounts/SelvoCalcDiscountUnit.h"
+#include "editor/SelvoPaymentsFrm.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/QtMessageService.h"
@@ -40,5 +41,8 @@ SELVO_EXPORT double CalcDiscount(const selvo::TDiscountInData* inData, selvo::TD
   return calc.Calculate(*inData, *outData);
 }
 SELVO_EXPORT void ShowSelvoPaymentsForm() {
-  throw selvo::ENotAvailable("ShowSelvoPaymentsForm: редактор настроек в этой сборке модуля ещё не доступен");
+  selvo::TModuleState& module = selvo::Module();
+  module.PaymentIDCounter = module.LastPaymentID;
+  module.DiscountIDCounter = module.LastDiscountID;
+  selvo::ShowSelvoPaymentsForm();
 }

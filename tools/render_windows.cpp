@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "editor/EditDiscountFrm.h"
+#include "editor/SelvoPaymentsFrm.h"
 #include "editor/TimeThresholdFrameUnit.h"
 #include "host/GoodsSelectFrm.h"
 #include "host/SampleShop.h"
@@ -222,6 +225,19 @@ void CoffeeInView(QWidget* window) {
   window->findChild<QListWidget*>("lbCategories")->setCurrentRow(2);
 }
 
+// The settings editor on the sample shop, on one of its tabs with a row
+// selected.
+std::unique_ptr<QWidget> EditorForm() {
+  PaymentForm("");  // the sample shop, loaded once
+  return std::make_unique<selvo::TSelvoPaymentsForm>();
+}
+
+void ShowEditorTab(QWidget* window, int tab, const char* list, int row) {
+  window->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(tab);
+  auto* view = window->findChild<QTreeWidget*>(list);
+  view->setCurrentItem(view->topLevelItem(row));
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -241,6 +257,8 @@ std::vector<TWindowScene> Scenes() {
       {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
       {"EditDiscountForm", DiscountForm, nullptr},
       {"GoodsSelectForm", GoodsSelectForm, CoffeeInView},
+      {"SelvoPaymentsForm-payments", EditorForm, [](QWidget* w) { ShowEditorTab(w, 0, "ListView", 6); }},
+      {"SelvoPaymentsForm-discounts", EditorForm, [](QWidget* w) { ShowEditorTab(w, 1, "lvDiscounts", 2); }},
   };
 }
 

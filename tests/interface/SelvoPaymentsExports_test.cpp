@@ -150,7 +150,7 @@ TEST(ModuleExports, ListOperationsThroughTheHostVtable) {
   selvo::AnsiTextRelease(rec.CustomCheck);
 }
 
-TEST(ModuleExports, NotYetAvailableFunctionsRefuseClearly) {
+TEST(ModuleExports, EditorWithoutAWindowApplicationRefusesClearly) {
   LoadedModule module;
   ASSERT_TRUE(module);
   EXPECT_THROW(module.fn<void()>("ShowSelvoPaymentsForm")(), selvo::Exception);

@@ -1,0 +1,203 @@
+// The settings editor driven as an operator would, on the sample shop with
+// the host's SQLite transaction; the card dialog is a scripted stand-in.
+#include "editor/SelvoPaymentsFrm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gmock/gmock.h>
+
+#include "discounts/SelvoDiscountItemsU.h"
+#include "host/SampleShop.h"
+#include "host/SqliteDataModule.h"
+#include "interface/SelvoModuleU.h"
+#include "payments/EditPaymentFrm.h"
+#include "tests/common/ScriptedFileDialogs.h"
+#include "tests/common/ScriptedMessageService.h"
+#include "tests/common/TestSupport.h"
+
+namespace selvo {
+namespace {
+
+std::vector<std::string> gCommands;
+bool gRefuseStart = false;
+bool Transaction(const char* command) {
+  gCommands.push_back(command);
+  if (gRefuseStart && std::string(command) == "START") return false;
+  return host::TransactionCallback(command);
+}
+
+// The card dialog's stand-in: appends a card for "безналичные".
+void AppendCard(std::int32_t position) {
+  if (position >= 0) return;
+  TDataSet& cards = SelvoDiscountDataSet();
+  cards.Append();
+  cards.FieldByName("td_ID").SetAsInteger(DiscountList().NewID());
+  cards.FieldByName("td_DiscountName").SetAsString("Карта из теста");
+  cards.FieldByName("PayID").SetAsInteger(2);
+  cards.FieldByName("td_AllDay").SetAsInteger(1);
+  cards.FieldByName("td_AllWeek").SetAsInteger(1);
+  cards.FieldByName("td_Enabled").SetAsInteger(1);
+  cards.FieldByName("td_DiscountTarget").SetAsInteger(0);
+  cards.FieldByName("td_Threshold").SetAsString("100=5%;1000=10%;");
+  cards.Post();
+}
+
+class SelvoPaymentsFormTest : public ::testing::Test {
+ protected:
+  SelvoPaymentsFormTest() : path(dir.file("shop.db")) {
+    QStandardPaths::setTestModeEnabled(true);
+    host::CreateSampleShop(path, false);
+    dm = std::make_unique<host::TSqliteDataModule>(path);
+    host::SetCallbackDataModule(dm.get());
+    Module().DataModule = dm.get();
+    Module().TransactionFunc = Transaction;
+    Module().LastDiscountID = Module().DiscountIDCounter = 10;
+    gCommands.clear();
+    gRefuseStart = false;
+    form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
+    form->show();
+    form->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  }
+  ~SelvoPaymentsFormTest() override {
+    form.reset();
+    Module().DataModule = nullptr;
+    Module().TransactionFunc = nullptr;
+    host::SetCallbackDataModule(nullptr);
+  }
+  template <class T>
+  T* Find(const char* name) {
+    T* found = form->findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  QTreeWidget* Payments() { return Find<QTreeWidget>("ListView"); }
+
+  test::ModuleScope scope;
+  test::TempDir dir;
+  std::string path;
+  std::unique_ptr<host::TSqliteDataModule> dm;
+  test::ScriptedMessageService messages;
+  std::unique_ptr<TSelvoPaymentsForm> form;
+};
+
+TEST_F(SelvoPaymentsFormTest, OkWithoutChangesSendsNoCommandAndStoresTheOption) {
+  ASSERT_EQ(Payments()->topLevelItemCount(), 9);
+  EXPECT_EQ(Payments()->topLevelItem(4)->text(4).toStdString(), "3.00");
+  Find<QCheckBox>("CheckBox1")->click();
+  Click("BitBtn1");
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+  EXPECT_TRUE(gCommands.empty());
+  EXPECT_TRUE(Module().RSumCanNotBeLowThenZSum);
+  EXPECT_NE(test::ReadFileBytes(Module().IniFileName).find("RSumCanNotBeLowThenZSum=1"), std::string::npos);
+}
+
+TEST_F(SelvoPaymentsFormTest, SpaceSwitchesABuiltInTypeThatCannotBeDeletedAndOkSavesIt) {
+  Payments()->setCurrentItem(Payments()->topLevelItem(0));
+  EXPECT_TRUE(Find<QPushButton>("btnEdit")->isEnabled());
+  EXPECT_FALSE(Find<QPushButton>("btnDelete")->isEnabled());
+  QTest::keyClick(Payments(), Qt::Key_Delete, Qt::ControlModifier);  // asks nothing
+  QTest::keyClick(Payments(), Qt::Key_Space);
+  EXPECT_EQ(Payments()->topLevelItem(0)->text(5).toStdString(), "выкл");
+  EXPECT_TRUE(Payments()->topLevelItem(0)->isSelected());
+  Click("BitBtn1");
+  EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
+  host::TSqliteDataModule reread(path);
+  TDataSet& payments = reread.DataSet("Payment");
+  ASSERT_TRUE(payments.Locate("ID", {TVariant(std::int64_t{1})}, loNone));
+  EXPECT_EQ(payments.FieldByName("Enabled").AsInteger(), 0);
+}
+
+TEST_F(SelvoPaymentsFormTest, ARefusedStartIsToldAndKeepsTheWindowWithItsChanges) {
+  Payments()->setCurrentItem(Payments()->topLevelItem(7));
+  QTest::keyClick(Payments(), Qt::Key_Space);
+  gRefuseStart = true;
+  Click("BitBtn1");
+  EXPECT_THAT(gCommands, ::testing::ElementsAre("START"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_THAT(messages.messages().back().text, ::testing::StartsWith("Изменения не сохранены"));
+  EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
+}
+
+TEST_F(SelvoPaymentsFormTest, CancelWithPendingChangesAsksAndKeepsTheDatabase) {
+  const std::string before = test::ReadFileBytes(path);
+  Payments()->setCurrentItem(Payments()->topLevelItem(6));
+  QTest::keyClick(Payments(), Qt::Key_Space);
+  messages.Answer(TModalResult::mrCancel);
+  Click("BitBtn2");
+  ASSERT_TRUE(form->isVisible());
+  EXPECT_EQ(messages.messages().back().text,
+            "Были внесены изменения. При закрытии окна они будут потеряны.\r\n"
+            "Вы действительно хотите закрыть данное окно?");
+  EXPECT_EQ(Payments()->topLevelItem(6)->text(5).toStdString(), "выкл") << "the change is still there";
+  messages.Answer(TModalResult::mrOk);
+  QTest::keyClick(form.get(), Qt::Key_Escape);
+  EXPECT_FALSE(form->isVisible());
+  form.reset();
+  EXPECT_TRUE(gCommands.empty());
+  EXPECT_EQ(test::ReadFileBytes(path), before);
+  EXPECT_NE(test::ReadFileBytes(Module().IniFileName).find("RSumCanNotBeLowThenZSum=0"), std::string::npos);
+}
+
+TEST_F(SelvoPaymentsFormTest, ACardAddedThroughTheDialogIsShownSelectedAndSaved) {
+  Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  Click("btnAdd1");
+  auto* cards = Find<QTreeWidget>("lvDiscounts");
+  ASSERT_EQ(cards->topLevelItemCount(), 11);
+  QTreeWidgetItem* added = cards->topLevelItem(10);
+  EXPECT_TRUE(added->isSelected());
+  EXPECT_EQ(added->text(1).toStdString(), "безналичные");
+  EXPECT_EQ(added->text(2).toStdString(), "Карта из теста");
+  EXPECT_TRUE(Find<QPushButton>("btnDelete1")->isEnabled());
+  Click("BitBtn1");
+  EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
+  host::TSqliteDataModule reread(path);
+  EXPECT_TRUE(reread.DataSet("SelvoDiscountDS").Locate("td_ID", {TVariant(std::int64_t{11})}, loNone));
+}
+
+TEST_F(SelvoPaymentsFormTest, CtrlIOnTheDiscountTabOpensThePaymentTypeDialog) {
+  Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  bool opened = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TEditPaymentForm*>(QApplication::activeModalWidget());
+    opened = dialog != nullptr;
+    if (dialog) dialog->reject();
+  });
+  QTest::keyClick(Find<QTreeWidget>("lvDiscounts"), Qt::Key_I, Qt::ControlModifier);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(Payments()->topLevelItemCount(), 9);
+}
+
+TEST_F(SelvoPaymentsFormTest, ImportingAFileThatIsNotThereChangesNothing) {
+  test::ScriptedFileDialogs files;
+  files.Choose(dir.file("gone.exp"));
+  Click("btnImport");
+  ASSERT_EQ(files.requests().size(), 1u);
+  EXPECT_EQ(files.requests()[0].title, "Выберите файл, из которого вы хотите загрузить виды оплаты");
+  EXPECT_EQ(files.requests()[0].filter, "Файл экспорта (*.exp)|*.exp|Все файлы (*.*)|*.*");
+  EXPECT_EQ(messages.messages().back().text, "Файл \"" + dir.file("gone.exp") + "\" не найден!");
+  EXPECT_EQ(Payments()->topLevelItemCount(), 9);
+}
+
+TEST_F(SelvoPaymentsFormTest, ThePlacementIsRestoredAtTheNextOpening) {
+  form->resize(800, 420);
+  form->move(40, 30);
+  const QPoint at = form->pos();
+  const QSize size = form->size();
+  Click("BitBtn1");
+  form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
+  EXPECT_EQ(form->size(), size);
+  EXPECT_EQ(form->pos(), at);
+}
+
+}  // namespace
+}  // namespace selvo

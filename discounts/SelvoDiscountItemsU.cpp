@@ -709,8 +709,7 @@ void OpenIfClosed(TDataSet& ds) {
 }  // namespace
 
 void FillDiscountList() {
-  constexpr const char* kContext = "procedure FillDiscountList -> ";
-  try {
+  WithOperationName("procedure FillDiscountList", [] {
     TDiscountList& list = DiscountList();
     list.Clear();
     TDataSet& master = SelvoDiscountDataSet();
@@ -734,14 +733,7 @@ void FillDiscountList() {
       ReadPeriods(periods, stored);
     }
     list.Reindex();
-  } catch (Exception& e) {
-    e.SetMessage(kContext + e.Message());
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw Exception(kContext + std::string(e.what()));
-  }
+  });
 }
 
 }  // namespace selvo

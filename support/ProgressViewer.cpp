@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kLineNotFound = "Строка с номером %d не найдена!";
 constexpr const char* kCountMismatch = "Количество параметров и соответствующих им значений не совпадают!";
-constexpr const char* kChangeContext = "TProgressViewer.ChangeStringParams -> ";
+constexpr const char* kChangeOperation = "TProgressViewer.ChangeStringParams";
 
 // Never destroyed: the module's unload hook clears it, and a library that
 // stays loaded until the process exits runs that hook after the static
@@ -304,7 +304,7 @@ void TProgressLines::ChangeStringParams(std::int32_t number, const std::vector<i
     }
     *line = std::move(changed);
   } catch (Exception& e) {
-    e.SetMessage(kChangeContext + e.Message());
+    PrefixOperation(e, kChangeOperation);
     throw;
   }
 }

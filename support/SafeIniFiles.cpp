@@ -112,17 +112,6 @@ std::string DecodeNewLines(std::string_view text) {
 
 bool NeedsQuotes(unsigned char c) { return c <= 32 || c == '"' || c == '\''; }
 
-// Adds the operation's name in front of the message of a module error that
-// leaves `work`; the error keeps its class.
-template <class Work>
-auto Wrapped(const char* operation, Work&& work) -> decltype(work()) {
-  try {
-    return work();
-  } catch (Exception& e) {
-    e.SetMessage(std::string(operation) + " -> " + e.Message());
-    throw;
-  }
-}
 
 std::atomic<int> gLockTimeoutMs{0};
 int LockTimeoutMs() {
@@ -421,7 +410,7 @@ std::optional<std::string> TSafeIniFile::RawRead(const TIniText& ini, const std:
 }
 
 std::string TSafeIniFile::ReadString(const std::string& section, const std::string& ident, const std::string& def) {
-  return Wrapped("TSafeIniFile.ReadString", [&] {
+  return WithOperationName("TSafeIniFile.ReadString", [&] {
     CheckSection(section);
     CheckIdent(ident);
     TLockGuard guard(*this);
@@ -460,7 +449,7 @@ void TSafeIniFile::ModifyRetrying(const std::function<bool(TIniText&)>& change) 
     } catch (Exception& e) {
       const int code = LastError();
       if (Clock::now() >= deadline || IsFinalWriteError(code)) {
-        e.SetMessage(FileErrorText(code) + " -> " + e.Message());
+        PrefixOperation(e, FileErrorText(code));
         throw;
       }
     }
@@ -485,7 +474,7 @@ static bool DeleteContinuation(TIniText& ini, const std::string& sec, const std:
 }
 
 void TSafeIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
-  Wrapped("TSafeIniFile.WriteString", [&] {
+  WithOperationName("TSafeIniFile.WriteString", [&] {
     CheckSection(section);
     CheckIdent(ident);
     const TSplitValue parts = SplitValue(ToFile(value));
@@ -494,7 +483,7 @@ void TSafeIniFile::WriteString(const std::string& section, const std::string& id
       try {
         Check(EINVAL);  // "=value" would be no key
       } catch (Exception& e) {
-        e.SetMessage(FileErrorText(EINVAL) + " -> " + e.Message());
+        PrefixOperation(e, FileErrorText(EINVAL));
         throw;
       }
     }
@@ -517,7 +506,7 @@ void TSafeIniFile::WriteString(const std::string& section, const std::string& id
 }
 
 void TSafeIniFile::DeleteKey(const std::string& section, const std::string& ident) {
-  Wrapped("TSafeIniFile.DeleteKey", [&] {
+  WithOperationName("TSafeIniFile.DeleteKey", [&] {
     CheckSection(section);
     CheckIdent(ident);
     const std::string sec = ToFile(section), key = ToFile(ident);
@@ -527,7 +516,7 @@ void TSafeIniFile::DeleteKey(const std::string& section, const std::string& iden
 }
 
 void TSafeIniFile::EraseSection(const std::string& section) {
-  Wrapped("TSafeIniFile.EraseSection", [&] {
+  WithOperationName("TSafeIniFile.EraseSection", [&] {
     CheckSection(section);
     TLockGuard guard(*this);
     TIniFile::EraseSection(section);
@@ -535,7 +524,7 @@ void TSafeIniFile::EraseSection(const std::string& section) {
 }
 
 void TSafeIniFile::ReadSection(const std::string& section, std::vector<std::string>& strings) {
-  Wrapped("TSafeIniFile.ReadSection", [&] {
+  WithOperationName("TSafeIniFile.ReadSection", [&] {
     CheckSection(section);
     TLockGuard guard(*this);
     TIniFile::ReadSection(section, strings);
@@ -543,7 +532,7 @@ void TSafeIniFile::ReadSection(const std::string& section, std::vector<std::stri
 }
 
 void TSafeIniFile::ReadSectionValues(const std::string& section, std::vector<std::string>& strings) {
-  Wrapped("TSafeIniFile.ReadSectionValues", [&] {
+  WithOperationName("TSafeIniFile.ReadSectionValues", [&] {
     CheckSection(section);
     TLockGuard guard(*this);
     TIniFile::ReadSectionValues(section, strings);
@@ -565,46 +554,46 @@ void TSafeIniFile::UpdateFile() {
 
 double TSafeIniFile::ReadDate(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return Wrapped("TSafeIniFile.ReadDate", [&] {
+  return WithOperationName("TSafeIniFile.ReadDate", [&] {
     return text.empty() ? def : TryStrToDate(text, InvariantFormat()).value_or(def);
   });
 }
 
 double TSafeIniFile::ReadDateTime(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return Wrapped("TSafeIniFile.ReadDateTime", [&] {
+  return WithOperationName("TSafeIniFile.ReadDateTime", [&] {
     return text.empty() ? def : TryStrToDateTime(text, InvariantFormat()).value_or(def);
   });
 }
 
 double TSafeIniFile::ReadFloat(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return Wrapped("TSafeIniFile.ReadFloat", [&] {
+  return WithOperationName("TSafeIniFile.ReadFloat", [&] {
     return text.empty() ? def : TryStrToFloat(text, InvariantFormat()).value_or(def);
   });
 }
 
 double TSafeIniFile::ReadTime(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return Wrapped("TSafeIniFile.ReadTime", [&] {
+  return WithOperationName("TSafeIniFile.ReadTime", [&] {
     return text.empty() ? def : TryStrToTime(text, InvariantFormat()).value_or(def);
   });
 }
 
 void TSafeIniFile::WriteDate(const std::string& section, const std::string& name, double value) {
-  Wrapped("TSafeIniFile.WriteDate", [&] { WriteString(section, name, DateToStr(value, InvariantFormat())); });
+  WithOperationName("TSafeIniFile.WriteDate", [&] { WriteString(section, name, DateToStr(value, InvariantFormat())); });
 }
 
 void TSafeIniFile::WriteDateTime(const std::string& section, const std::string& name, double value) {
-  Wrapped("TSafeIniFile.WriteDateTime", [&] { WriteString(section, name, DateTimeToStr(value, InvariantFormat())); });
+  WithOperationName("TSafeIniFile.WriteDateTime", [&] { WriteString(section, name, DateTimeToStr(value, InvariantFormat())); });
 }
 
 void TSafeIniFile::WriteFloat(const std::string& section, const std::string& name, double value) {
-  Wrapped("TSafeIniFile.WriteFloat", [&] { WriteString(section, name, FloatToStr(value, InvariantFormat())); });
+  WithOperationName("TSafeIniFile.WriteFloat", [&] { WriteString(section, name, FloatToStr(value, InvariantFormat())); });
 }
 
 void TSafeIniFile::WriteTime(const std::string& section, const std::string& name, double value) {
-  Wrapped("TSafeIniFile.WriteTime", [&] { WriteString(section, name, TimeToStr(value, InvariantFormat())); });
+  WithOperationName("TSafeIniFile.WriteTime", [&] { WriteString(section, name, TimeToStr(value, InvariantFormat())); });
 }
 
 }  // namespace selvo

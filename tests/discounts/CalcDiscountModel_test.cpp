@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 #include "support/SafeIniFiles.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"
 #include "tests/discounts/CalcReference.h"
@@ -146,6 +147,7 @@ std::size_t BanLinesShown(const test::ScriptedMessageService& messages) {
 
 TEST(CalcDiscountModel, AgreesWithTheReferenceOnRandomSales) {
   test::ModuleScope scope;
+  test::ScopedClock moment;
   int differences = 0;
   for (unsigned seed = 1; seed <= kSeeds && differences < 10; ++seed) {
     RandomShop shop(seed);
@@ -171,7 +173,7 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnRandomSales) {
       TSafeIniFile ini(Module().IniFileName);
       ini.WriteBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", floor);
     }
-    SetClock([clock] { return EncodeDate(2026, 12, 8) + clock; });
+    moment.SetFixed(EncodeDate(2026, 12, 8) + clock);
 
     host::TSale hostSale;
     for (const ref::Line& l : sale.lines)
@@ -192,7 +194,6 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnRandomSales) {
                     << BanLinesShown(messages) << " (" << expected.banLines << ")";
     }
   }
-  SetClock(nullptr);
 }
 
 std::int32_t IdOf(const TCalcTrace::TCardRef& card) { return card.found ? card.id : 0; }
@@ -204,6 +205,7 @@ std::int32_t IdOf(const TCalcTrace::TCardRef& card) { return card.found ? card.i
 // shop's list is loaded once and serves many sales, as at a till.
 TEST(CalcDiscountModel, AgreesWithTheReferenceOnLargeCardSets) {
   test::ModuleScope scope;
+  test::ScopedClock moment;
   constexpr int kShops = 12;
   constexpr int kSalesPerShop = 250;
   int differences = 0;
@@ -245,7 +247,7 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnLargeCardSets) {
         TSafeIniFile ini(Module().IniFileName);
         ini.WriteBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", floor);
       }
-      SetClock([clock] { return EncodeDate(2026, 12, 8) + clock; });
+      moment.SetFixed(EncodeDate(2026, 12, 8) + clock);
 
       host::TSale hostSale;
       for (const ref::Line& l : sale.lines)
@@ -280,7 +282,6 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnLargeCardSets) {
       }
     }
   }
-  SetClock(nullptr);
   // The comparison must have had cards to choose between.
   EXPECT_GT(linesWithCard, kShops * kSalesPerShop);
   EXPECT_GT(groupCards, kShops * kSalesPerShop / 2);

@@ -16,6 +16,7 @@
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -26,14 +27,8 @@ using host::TSqliteDataModule;
 
 class FillDiscountListTest : public ::testing::Test {
  protected:
-  FillDiscountListTest() : path_(dir_.file("shop.db")), savedFormat_(ModuleFormatSettings()) {
-    SetModuleFormatSettings(TFormatSettings::Russian());
-    host::CreateShopDatabase(path_, false);
-  }
-  ~FillDiscountListTest() override {
-    Module().DataModule = nullptr;
-    SetModuleFormatSettings(savedFormat_);
-  }
+  FillDiscountListTest() : path_(dir_.file("shop.db")) { host::CreateShopDatabase(path_, false); }
+  ~FillDiscountListTest() override { Module().DataModule = nullptr; }
   // Runs SQL before the data module opens the database.
   void Sql(const std::string& sql) {
     TSqliteDataModule setup(path_);
@@ -59,7 +54,7 @@ class FillDiscountListTest : public ::testing::Test {
   test::ModuleScope scope_;
   test::TempDir dir_;
   std::string path_;
-  TFormatSettings savedFormat_;
+  test::ScopedFormatSettings format_{TFormatSettings::Russian()};
   std::unique_ptr<TSqliteDataModule> dataModule_;
 };
 

@@ -16,6 +16,7 @@
 #include "platform/FormatSettings.h"
 #include "support/SafeIniFiles.h"
 #include "tests/common/ScriptedMessageService.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -31,19 +32,12 @@ const double kSaleMoment = EncodeDate(2026, 12, 8) + EncodeTime(10, 30, 0, 0);  
 
 class CalcDiscountTest : public ::testing::Test {
  protected:
-  CalcDiscountTest() : savedFormat_(ModuleFormatSettings()) {
-    SetModuleFormatSettings(TFormatSettings::Russian());
+  CalcDiscountTest() {
     ClockAt(EncodeTime(3, 0, 0, 0));  // outside every time discount unless a test moves it
     AddPayment(kPay, 5);
   }
-  ~CalcDiscountTest() override {
-    SetClock(nullptr);
-    SetModuleFormatSettings(savedFormat_);
-  }
 
-  void ClockAt(double timeOfDay) {
-    SetClock([timeOfDay] { return EncodeDate(2026, 12, 8) + timeOfDay; });
-  }
+  void ClockAt(double timeOfDay) { clock_.SetFixed(EncodeDate(2026, 12, 8) + timeOfDay); }
   void AddPayment(std::int32_t id, double discount) {
     TPaymentRec rec{};
     rec.ID = id;
@@ -79,8 +73,9 @@ class CalcDiscountTest : public ::testing::Test {
     return sum;
   }
 
+  test::ScopedFormatSettings format_{TFormatSettings::Russian()};
+  test::ScopedClock clock_;
   test::ModuleScope scope_;
-  TFormatSettings savedFormat_;
   TResultRecord result_;
   double percent_ = -1;
 };

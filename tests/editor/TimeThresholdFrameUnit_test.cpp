@@ -19,6 +19,7 @@
 #include "platform/QtDateTimePickers.h"
 #include "platform/QtSpinEdit.h"
 #include "tests/common/ScriptedMessageService.h"
+#include "tests/common/ScopedOverrides.h"
 
 namespace selvo {
 namespace {
@@ -32,7 +33,6 @@ double T(int h, int m, int s = 0) { return EncodeTime(h, m, s, 0); }
 class FrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleFormatSettings(TFormatSettings::Russian());
     frame = new TTimeThresholdFrame(&dialog);
     other = new QLineEdit(&dialog);
     auto* layout = new QVBoxLayout(&dialog);
@@ -40,7 +40,8 @@ class FrameTest : public ::testing::Test {
     layout->addWidget(other);
     dialog.resize(360, 200);
   }
-  void TearDown() override { SetModuleFormatSettings(saved); }
+  test::ScopedFormatSettings format{TFormatSettings::Russian()};
+  test::ScopedClock clock;
 
   void Show() {
     dialog.show();
@@ -59,7 +60,6 @@ class FrameTest : public ::testing::Test {
   std::string cell(int c, int r) { return frame->Cells().Cell(c, r); }
   int tagOf(QWidget* w) { return w->property("tag").toInt(); }
 
-  TFormatSettings saved = ModuleFormatSettings();
   ScriptedMessageService messages;
   QDialog dialog;
   TTimeThresholdFrame* frame = nullptr;
@@ -122,7 +122,7 @@ TEST_F(FrameTest, AnOperatorFillsATimeListWithTheKeyboardOnly) {
 
 TEST_F(FrameTest, EditorsOpenOverTheirCellWithTheCellsValueAndTag) {
   frame->SetMode(lmPeriods);
-  SetClock([] { return EncodeDate(2026, 12, 8) + T(10, 0); });
+  clock.SetFixed(EncodeDate(2026, 12, 8) + T(10, 0));
   frame->LoadPeriodList({EncodeDate(2026, 1, 2) + T(8, 0)}, {EncodeDate(2026, 1, 3)}, {false});
   Show();
   frame->sgTimeDscListGetEditText(0, 1);
@@ -148,7 +148,6 @@ TEST_F(FrameTest, EditorsOpenOverTheirCellWithTheCellsValueAndTag) {
   frame->ClearList();
   frame->sgTimeDscListGetEditText(2, 1);  // no date in the cell: today
   EXPECT_EQ(editor<TDatePicker>("dtpDateEdit")->Date(), EncodeDate(2026, 12, 8));
-  SetClock({});
 }
 
 TEST_F(FrameTest, TheUnitEditorStartsOnPercentForAnUnknownUnit) {

@@ -9,6 +9,7 @@
 
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 
 namespace selvo {
 namespace {
@@ -20,8 +21,7 @@ double D(int y, int mo, int d) { return EncodeDate(y, mo, d); }
 
 class CellsTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetModuleFormatSettings(TFormatSettings::Russian()); }
-  void TearDown() override { SetModuleFormatSettings(saved_); }
+  test::ScopedFormatSettings format_{TFormatSettings::Russian()};
 
   // A table of the mode with these data rows.
   static TTimeThresholdCells Table(std::uint8_t mode, const std::vector<Row>& rows) {
@@ -44,7 +44,6 @@ class CellsTest : public ::testing::Test {
   }
 
  private:
-  TFormatSettings saved_ = ModuleFormatSettings();
 };
 
 TEST(IntervalsOverlap, OnlyAnEndpointStrictlyInsideTheOtherOverlaps) {
@@ -214,7 +213,7 @@ TEST_F(CellsTest, AStoreWhoseCheckFailsLeavesTheSequencesEmpty) {
 TEST_F(CellsTest, LoadAndStoreRoundTripAllThreeListsUnderBothFormats) {
   for (const TFormatSettings& fs : {TFormatSettings::Russian(), TFormatSettings::English()}) {
     SCOPED_TRACE(fs.ShortDateFormat);
-    SetModuleFormatSettings(fs);
+    format_.Set(fs);
 
     TTimeThresholdCells time;
     const TDynTimeArray begins{0, T(8, 0), T(23, 0)}, ends{T(8, 0), T(9, 30, 15), T(23, 59, 59, 999)};

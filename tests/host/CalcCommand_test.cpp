@@ -13,6 +13,7 @@
 #include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -225,11 +226,9 @@ TEST_F(CalcCommandTest, SaleBanLineShowsMoneyGroupedAndTheQuantityRoundedHalfUp)
     TSqliteDataModule dm(dir_.file("shop.db"));
     ExecSql(dm.Connection(), "UPDATE SelvoDiscountDS SET td_TimeDscList = '0:0:0-23:59:59=10000000р;' WHERE td_ID = 5");
   }
-  const TFormatSettings saved = ModuleFormatSettings();
-  SetModuleFormatSettings(TFormatSettings::Russian());
+  test::ScopedFormatSettings format(TFormatSettings::Russian());
   TRun run = Calc(R"({"payment": 1, "moment": "2026-12-08T23:30:00",
       "lines": [{"goods": 401, "category": 4, "zprice": 75, "price": 1500, "quantity": 0.125}]})");
-  SetModuleFormatSettings(saved);
   ASSERT_EQ(run.code, 0) << run.err;
   const auto bans = nlohmann::json::parse(run.out)["sale_bans"];
   ASSERT_EQ(bans.size(), 1u) << run.out;

@@ -15,6 +15,7 @@
 #include "platform/TextCodec.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/FailingFiles.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -95,8 +96,7 @@ std::ostream& operator<<(std::ostream& os, const TRow& r) {
 class PaymentExchangeTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    saved_ = ModuleFormatSettings();
-    SetModuleFormatSettings(GetParam() ? TFormatSettings::Russian() : TFormatSettings::English());
+    format_.Set(GetParam() ? TFormatSettings::Russian() : TFormatSettings::English());
     host::CreateShopDatabase(dir_.file("shop.db"), false);
     dm_ = std::make_unique<host::TSqliteDataModule>(dir_.file("shop.db"));
     Module().DataModule = dm_.get();
@@ -104,7 +104,6 @@ class PaymentExchangeTest : public ::testing::TestWithParam<bool> {
   void TearDown() override {
     Module().DataModule = nullptr;
     dm_.reset();
-    SetModuleFormatSettings(saved_);
   }
 
   TDataSet& Payments() { return *dm_->FindComponent("Payment"); }
@@ -176,7 +175,7 @@ class PaymentExchangeTest : public ::testing::TestWithParam<bool> {
   test::ModuleScope scope_;
   test::TempDir dir_;
   std::unique_ptr<host::TSqliteDataModule> dm_;
-  TFormatSettings saved_;
+  test::ScopedFormatSettings format_;
   test::ScriptedMessageService messages_;
 };
 

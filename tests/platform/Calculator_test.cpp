@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 
 namespace selvo {
 namespace {
 
 TEST(Calculator, KeysWorkLeftToRightAsOnADeskCalculator) {
-  const TFormatSettings saved = ModuleFormatSettings();
-  SetModuleFormatSettings(TFormatSettings::Russian());
+  test::ScopedFormatSettings format(TFormatSettings::Russian());
   struct Case {
     const char* keys;
     double start;
@@ -42,7 +42,6 @@ TEST(Calculator, KeysWorkLeftToRightAsOnADeskCalculator) {
   TCalculator error;
   for (char k : std::string("1/0=")) error.Press(k);
   EXPECT_FALSE(error.Value().has_value());
-  SetModuleFormatSettings(saved);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 
 namespace selvo {
 namespace {
@@ -14,21 +15,17 @@ namespace {
 class CalcEditTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetModuleFormatSettings(TFormatSettings::Russian());
     edit = std::make_unique<TCalcEdit>();
     edit->show();
     edit->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(edit.get()));
     edit->setFocus();
   }
-  void TearDown() override {
-    edit.reset();
-    SetModuleFormatSettings(saved_);
-  }
+  void TearDown() override { edit.reset(); }
+  test::ScopedFormatSettings format_{TFormatSettings::Russian()};
   std::unique_ptr<TCalcEdit> edit;
 
  private:
-  TFormatSettings saved_ = ModuleFormatSettings();
 };
 
 TEST_F(CalcEditTest, TypingTakesNumbersInTheModulesFormatOnly) {

@@ -7,6 +7,7 @@
 
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "tests/common/ScopedOverrides.h"
 
 namespace selvo {
 namespace {
@@ -37,8 +38,7 @@ TEST(QtDateTimeFormat, TranslatesTheModulesPatterns) {
 
 class PickerTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetModuleFormatSettings(TFormatSettings::Russian()); }
-  void TearDown() override { SetModuleFormatSettings(saved_); }
+  test::ScopedFormatSettings format_{TFormatSettings::Russian()};
   template <class Picker>
   void Type(Picker& picker, const char* keys) {
     picker.show();
@@ -50,7 +50,6 @@ class PickerTest : public ::testing::Test {
   }
 
  private:
-  TFormatSettings saved_ = ModuleFormatSettings();
 };
 
 // An operator types a time with or without its separators.
@@ -72,7 +71,7 @@ TEST_F(PickerTest, DatesTypedAndSetAsDayNumbers) {
   EXPECT_EQ(picker.text().toStdString(), "31.12.1999");
   EXPECT_TRUE(picker.calendarPopup());
 
-  SetModuleFormatSettings(TFormatSettings::English());
+  format_.Set(TFormatSettings::English());
   TTimePicker english;
   english.SetTime(EncodeTime(23, 5, 0, 0));
   EXPECT_EQ(english.text().toStdString(), TimeToStr(EncodeTime(23, 5, 0, 0), ModuleFormatSettings()));

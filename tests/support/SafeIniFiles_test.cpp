@@ -21,6 +21,7 @@
 #include "platform/IniProfile.h"
 #include "platform/ProcessLock.h"
 #include "platform/TextCodec.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -35,8 +36,7 @@ using Strings = std::vector<std::string>;
 // fails them with `failCode` while `failures` lasts (negative: for ever).
 class RecordingProfile final : public TIniProfile {
  public:
-  RecordingProfile() { SetIniProfile(this); }
-  ~RecordingProfile() override { SetIniProfile(nullptr); }
+  RecordingProfile() : installed_(this) {}
   int changes = 0;
   int failCode = 0;
   int failures = 0;
@@ -69,6 +69,9 @@ class RecordingProfile final : public TIniProfile {
     return FileIniProfile().Modify(f, change);
   }
   int Flush(const std::string& f) override { return FileIniProfile().Flush(f); }
+
+ private:
+  test::ScopedIniProfile installed_;
 };
 
 class SafeIniFileTest : public ::testing::Test {
@@ -185,7 +188,7 @@ TEST_F(SafeIniFileTest, BrokenContinuationGivesTheFirstLineAlone) {
 }
 
 TEST_F(SafeIniFileTest, DefaultsAndConversions) {
-  SetModuleFormatSettings(TFormatSettings::Russian());  // "," decimals: must not leak into the file
+  test::ScopedFormatSettings format(TFormatSettings::Russian());  // "," decimals: must not leak into the file
   TSafeIniFile ini(file);
   EXPECT_EQ(ini.ReadString("S", "missing", "x"), "x");
   EXPECT_TRUE(ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", true));
@@ -208,7 +211,6 @@ TEST_F(SafeIniFileTest, DefaultsAndConversions) {
   EXPECT_NEAR(ini.ReadTime("S", "T", 0), time, 1e-9);
   EXPECT_NEAR(ini.ReadDateTime("S", "DT", 0), date + time, 1e-9);
   EXPECT_EQ(ini.ReadDate("S", "Word", 7), 7);
-  SetModuleFormatSettings(TFormatSettings::FromProcessLocale());
 }
 
 TEST_F(SafeIniFileTest, ArgumentChecksAndWrappedMessagesKeepTheClass) {

@@ -17,6 +17,7 @@
 #include "platform/FileIO.h"
 #include "platform/MessageService.h"
 #include "platform/TextCodec.h"
+#include "platform/TextLines.h"
 
 namespace selvo {
 namespace {
@@ -102,19 +103,6 @@ std::string AlreadyPresentQuestion(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> SplitExchangeLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 std::vector<std::string> SplitExchangeFields(std::string_view line) {
   std::vector<std::string> fields;
   std::size_t start = 0;
@@ -160,7 +148,8 @@ void TSelvoPaymentList::ExportToFile(const std::string& fileName) {
 void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
   TDataSet* ds = nullptr;
   try {
-    std::vector<std::string> lines = SplitExchangeLines(Cp1251ToUtf8(ReadExchangeFile(fileName)));
+    const std::string text = Cp1251ToUtf8(ReadExchangeFile(fileName));
+    const std::vector<std::string_view> lines = SplitLines(text);
     if (lines.empty()) throw EPaymentExchangeError("Файл " + Quoted(fileName) + " пуст!");
     if (lines.front() != kPaymentExchangeHeader) {
       throw EPaymentExchangeError("Файл " + Quoted(fileName) +

@@ -23,10 +23,6 @@ class EPaymentExchangeError : public Exception {
   using Exception::Exception;
 };
 
-// The lines of a text: a line ends at CR LF, a bare CR or a bare LF; a line
-// break at the very end does not start another line. An empty text has no line.
-std::vector<std::string> SplitExchangeLines(std::string_view text);
-
 // The TAB-separated fields of a line. An empty text after the last TAB is no
 // field: "a\tb\t" has two fields, "a\tb\t\t" three, "" none.
 std::vector<std::string> SplitExchangeFields(std::string_view line);

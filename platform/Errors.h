@@ -50,10 +50,6 @@ class EInvalidSale : public Exception {
 class ENotAvailable : public Exception {
   using Exception::Exception;
 };
-// A failure of the operating system underneath (a file, a text conversion).
-class ESystemError : public Exception {
-  using Exception::Exception;
-};
 
 // Puts "operation -> " in front of the error's message; the class is kept.
 inline void PrefixOperation(Exception& error, std::string_view operation) {

@@ -32,15 +32,6 @@ const std::string kHeader = "ТИП ДАННЫХ: ВИДЫ ОПЛАТЫ";
 // ---------------------------------------------------------------------------
 // The file format
 
-TEST(ExchangeFormat, LinesEndAtCrLfCrOrLf) {
-  EXPECT_THAT(SplitExchangeLines("a\r\nb\rc\nd"), ElementsAre("a", "b", "c", "d"));
-  EXPECT_THAT(SplitExchangeLines("a\r\n\r\nb\r\n"), ElementsAre("a", "", "b"));
-  EXPECT_THAT(SplitExchangeLines("a\n\rb"), ElementsAre("a", "", "b")) << "LF CR is two breaks";
-  EXPECT_THAT(SplitExchangeLines("a\r"), ElementsAre("a"));
-  EXPECT_THAT(SplitExchangeLines("\r\n"), ElementsAre(""));
-  EXPECT_TRUE(SplitExchangeLines("").empty());
-}
-
 TEST(ExchangeFormat, AnEmptyTextAfterTheLastTabIsNoField) {
   EXPECT_THAT(SplitExchangeFields("Карта\t1\t2\t5.00\t1"), ElementsAre("Карта", "1", "2", "5.00", "1"));
   EXPECT_THAT(SplitExchangeFields("Карта\t1\t2\t5.00\t"), ElementsAre("Карта", "1", "2", "5.00"));

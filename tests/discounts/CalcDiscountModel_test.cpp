@@ -145,27 +145,40 @@ std::size_t BanLinesShown(const test::ScriptedMessageService& messages) {
   return lines;
 }
 
+// Three payment types with random percentages, in the module's list and
+// for the reference.
+std::vector<ref::PaymentType> LoadPaymentTypes(RandomShop& shop) {
+  std::vector<ref::PaymentType> payments;
+  PaymentList().Clear();
+  for (std::int32_t id = 1; id <= 3; ++id) {
+    payments.push_back({id, shop.Int(0, 200) / 10.0});
+    TPaymentRec rec{};
+    rec.ID = id;
+    rec.Discount = payments.back().discountPercent;
+    PaymentList().Add(&rec);
+  }
+  return payments;
+}
+
+// `count` random cards, in the module's discount list and for the reference.
+std::vector<ref::Card> LoadCards(RandomShop& shop, int count) {
+  std::vector<ref::Card> cards;
+  DiscountList().Clear();
+  for (int i = count; i > 0; --i) {
+    cards.push_back(shop.Card(static_cast<std::int32_t>(cards.size()) + 1));
+    DiscountList().Add(ModuleCard(cards.back()));
+  }
+  return cards;
+}
+
 TEST(CalcDiscountModel, AgreesWithTheReferenceOnRandomSales) {
   test::ModuleScope scope;
   test::ScopedClock moment;
   int differences = 0;
   for (unsigned seed = 1; seed <= kSeeds && differences < 10; ++seed) {
     RandomShop shop(seed);
-    std::vector<ref::PaymentType> payments;
-    PaymentList().Clear();
-    for (std::int32_t id = 1; id <= 3; ++id) {
-      payments.push_back({id, shop.Int(0, 200) / 10.0});
-      TPaymentRec rec{};
-      rec.ID = id;
-      rec.Discount = payments.back().discountPercent;
-      PaymentList().Add(&rec);
-    }
-    std::vector<ref::Card> cards;
-    DiscountList().Clear();
-    for (int i = shop.Int(0, 8); i > 0; --i) {
-      cards.push_back(shop.Card(static_cast<std::int32_t>(cards.size()) + 1));
-      DiscountList().Add(ModuleCard(cards.back()));
-    }
+    std::vector<ref::PaymentType> payments = LoadPaymentTypes(shop);
+    std::vector<ref::Card> cards = LoadCards(shop, shop.Int(0, 8));
     const ref::Sale sale = shop.Sale();
     const double clock = shop.TimeOfDay() + (shop.Chance(5) ? 59.5 / 86400 : 0);
     const bool floor = shop.Chance(40);
@@ -217,21 +230,8 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnLargeCardSets) {
     shape.banPercent = shopSeed % 3 == 0 ? 1 : 0;
     shape.maxLines = 12;
     RandomShop shop(100000 + shopSeed, shape);
-    std::vector<ref::PaymentType> payments;
-    PaymentList().Clear();
-    for (std::int32_t id = 1; id <= 3; ++id) {
-      payments.push_back({id, shop.Int(0, 200) / 10.0});
-      TPaymentRec rec{};
-      rec.ID = id;
-      rec.Discount = payments.back().discountPercent;
-      PaymentList().Add(&rec);
-    }
-    std::vector<ref::Card> cards;
-    DiscountList().Clear();
-    for (int i = shop.Int(500, 4000); i > 0; --i) {
-      cards.push_back(shop.Card(static_cast<std::int32_t>(cards.size()) + 1));
-      DiscountList().Add(ModuleCard(cards.back()));
-    }
+    std::vector<ref::PaymentType> payments = LoadPaymentTypes(shop);
+    std::vector<ref::Card> cards = LoadCards(shop, shop.Int(500, 4000));
 
     for (int n = 0; n < kSalesPerShop && differences < 10; ++n) {
       // Half a minute off the whole minutes of every window, period and time

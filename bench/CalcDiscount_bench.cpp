@@ -37,21 +37,22 @@ void FillShop(const std::string& path, int cards) {
   TSqliteDataModule setup(path);
   const std::string n = std::to_string(cards);
   const std::string series = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + n + ") ";
-  ExecSql(setup.Connection(),
-          "BEGIN;"
-          "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 2, 1);"
-          "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_AllDay, td_Enabled, td_AllWeek, "
-          "td_Threshold, td_DiscountTarget, td_TimeDscList) " +
-              series +
-              "SELECT i, 'Карта ' || i, 1, 1, 1, 1, '300=3%;1000=5%;5000=150р;', CASE WHEN i % 3 = 0 THEN 0 ELSE 1 END, "
-              "'08:0:0-10:0:0=7%;' FROM n;"
-              "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) " +
-              series +
-              "SELECT i * 5 + k, i, k < 2, CASE WHEN k < 2 THEN (i + k) % 40 ELSE (i * 7 + k * 131) % 2000 END "
-              "FROM n, (SELECT 0 AS k UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) "
-              "WHERE i % 3 <> 0;"
-              "INSERT INTO ExclusionsDS (ex_ID, td_ID, ex_BDateTime, ex_EDateTime, ex_Enabled) " +
-              series + "SELECT i, i, 46300, 46400, 1 FROM n WHERE i % 2 = 0;" + "COMMIT;");
+  ExecSql(
+      setup.Connection(),
+      "BEGIN;"
+      "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 2, 1);"
+      "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_AllDay, td_Enabled, td_AllWeek, "
+      "td_Threshold, td_DiscountTarget, td_TimeDscList) " +
+          series +
+          "SELECT i, 'Карта ' || i, 1, 1, 1, 1, '300=3%;1000=5%;5000=150р;', CASE WHEN i % 3 = 0 THEN 0 ELSE 1 END, "
+          "'08:0:0-10:0:0=7%;' FROM n;"
+          "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) " +
+          series +
+          "SELECT i * 5 + k, i, k < 2, CASE WHEN k < 2 THEN (i + k) % 40 ELSE (i * 7 + k * 131) % 2000 END "
+          "FROM n, (SELECT 0 AS k UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) "
+          "WHERE i % 3 <> 0;"
+          "INSERT INTO ExclusionsDS (ex_ID, td_ID, ex_BDateTime, ex_EDateTime, ex_Enabled) " +
+          series + "SELECT i, i, 46300, 46400, 1 FROM n WHERE i % 2 = 0;" + "COMMIT;");
 }
 
 class LoadedShop {

@@ -45,7 +45,8 @@ void BM_BareShopScan(benchmark::State& state) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(shop.path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) std::abort();
   std::vector<sqlite3_stmt*> statements;
-  for (const char* sql : {"SELECT * FROM SelvoDiscountDS", "SELECT * FROM DiscountGoodsDS", "SELECT * FROM ExclusionsDS"}) {
+  for (const char* sql :
+       {"SELECT * FROM SelvoDiscountDS", "SELECT * FROM DiscountGoodsDS", "SELECT * FROM ExclusionsDS"}) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) std::abort();
     statements.push_back(stmt);
@@ -66,7 +67,6 @@ void BM_BareShopScan(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * cards);
 }
 BENCHMARK(BM_BareShopScan)->Arg(10000)->Unit(benchmark::kMillisecond);
-
 
 // The same with the three datasets closed first, so that the load also reads
 // every row from SQLite, as after the host's start.

@@ -93,8 +93,7 @@ std::string BanLine(double quantity, double price, double begin, double end) {
   // The quantity rounded half up (0.125 is 0.13), not as the binary value
   // happens to print; the price as the till shows money.
   return FloatToStrFixed(RoundHalfAwayFromZero(2, quantity), 2, fs) + " x " + CurrencyText(price, fs) +
-         ". Запрещено с " + TimeToStr(begin, fs) +
-         " до " + TimeToStr(end, fs) + ".";
+         ". Запрещено с " + TimeToStr(begin, fs) + " до " + TimeToStr(end, fs) + ".";
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct TCalcTrace {
     std::string name;
   };
   struct TLine {
-    TCardRef card;         // the best goods card of the line
+    TCardRef card;            // the best goods card of the line
     double payDiscount = 0;   // the payment type's percentage on the line
     double cardDiscount = 0;  // what the card gives on the line
     double rest = 0;          // the line's sum after the better of the two

@@ -304,7 +304,7 @@ double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amo
 // vector in ascending order, that is in list order.
 struct TDiscountList::TPayGroup {
   using TPositions = std::vector<std::uint32_t>;
-  TPositions receipt;  // switched-on cards with target 0
+  TPositions receipt;                                       // switched-on cards with target 0
   std::unordered_map<std::int32_t, TPositions> byCategory;  // switched-on cards with target 1
   std::unordered_map<std::int32_t, TPositions> byGoods;
 };
@@ -472,8 +472,8 @@ std::size_t TDiscountList::IndexBytes() const {
       for (const auto& [id, positions] : *map) bytes += positions.capacity() * sizeof(std::uint32_t);
     }
   }
-  bytes += (index.activeMemo.capacity() + index.groupMark.capacity() + index.groupSlot.capacity()) *
-           sizeof(std::uint32_t);
+  bytes +=
+      (index.activeMemo.capacity() + index.groupMark.capacity() + index.groupSlot.capacity()) * sizeof(std::uint32_t);
   return bytes;
 }
 
@@ -510,7 +510,11 @@ double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double mom
 // TCardSelection
 
 TCardSelection::TCardSelection(const TDiscountList& list, std::int32_t payID, double moment)
-    : list_(list), index_(list.Index()), group_(nullptr), moment_(moment), timeOfDay_(DiscountTimeOfDay()),
+    : list_(list),
+      index_(list.Index()),
+      group_(nullptr),
+      moment_(moment),
+      timeOfDay_(DiscountTimeOfDay()),
       generation_(index_.NextGeneration()) {
   const auto it = index_.byPay.find(payID);
   if (it != index_.byPay.end()) group_ = &it->second;
@@ -540,8 +544,8 @@ TDiscountItem* TCardSelection::FindCheckCard(double amount) {
   return chosen;
 }
 
-TDiscountItem* TCardSelection::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice,
-                                             double price, double quantity) {
+TDiscountItem* TCardSelection::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
+                                             double quantity) {
   if (!group_) return nullptr;
   const bool floorAtPurchase = Module().RSumCanNotBeLowThenZSum;
   double best = 0;

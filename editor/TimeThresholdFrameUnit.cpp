@@ -55,9 +55,7 @@ class TCellTableModel : public QAbstractTableModel {
       : QAbstractTableModel(parent), cells_(cells), rows_(cells.DataRowCount()), columns_(cells.ColCount()) {}
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : rows_; }
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() ? 0 : columns_;
-  }
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : columns_; }
   Qt::ItemFlags flags(const QModelIndex& index) const override {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
   }
@@ -279,8 +277,8 @@ TTimeThresholdFrame::TTimeThresholdFrame(QWidget* parent) : QFrame(parent) {
   cbExclEnabled = new QComboBox(cells);
   cbExclEnabled->setObjectName("cbExclEnabled");
   cbExclEnabled->addItems({QString::fromUtf8(kYesText), QString::fromUtf8(kNoText)});
-  for (QWidget* editor : std::initializer_list<QWidget*>{dtpTimeEdit, cedDiscount, cbMetric, seSumma, dtpDateEdit,
-                                                          cbExclEnabled}) {
+  for (QWidget* editor :
+       std::initializer_list<QWidget*>{dtpTimeEdit, cedDiscount, cbMetric, seSumma, dtpDateEdit, cbExclEnabled}) {
     editor->hide();
     editor->installEventFilter(this);
     for (QWidget* child : editor->findChildren<QWidget*>())
@@ -371,9 +369,9 @@ void TTimeThresholdFrame::AddSaleDenyRows() {
 }
 
 bool TTimeThresholdFrame::IsEditing() const {
-  for (const QWidget* editor : {static_cast<QWidget*>(dtpTimeEdit), static_cast<QWidget*>(cedDiscount),
-                                static_cast<QWidget*>(cbMetric), static_cast<QWidget*>(seSumma),
-                                static_cast<QWidget*>(dtpDateEdit)})
+  for (const QWidget* editor :
+       {static_cast<QWidget*>(dtpTimeEdit), static_cast<QWidget*>(cedDiscount), static_cast<QWidget*>(cbMetric),
+        static_cast<QWidget*>(seSumma), static_cast<QWidget*>(dtpDateEdit)})
     if (!editor->isHidden()) return true;
   return false;
 }
@@ -517,8 +515,7 @@ bool TTimeThresholdFrame::dtpTimeEditKeyDown(QWidget* editor, QKeyEvent* key) {
       QApplication::sendEvent(sgTimeDscList, &tab);
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -557,15 +554,13 @@ bool TTimeThresholdFrame::sgTimeDscListKeyDown(QKeyEvent* key) {
       return true;
     case Qt::Key_Delete:
       if (mods != Qt::ControlModifier) return false;
-      if (row >= 1 &&
-          ShowMessageBox(kDeleteQuestion, kConfirmCaption, TMsgIcon::Question, TMsgButtons::OKCancel) ==
-              TModalResult::mrOk) {
+      if (row >= 1 && ShowMessageBox(kDeleteQuestion, kConfirmCaption, TMsgIcon::Question, TMsgButtons::OKCancel) ==
+                          TModalResult::mrOk) {
         cells_.DeleteRow(row);
         CellsChanged();
       }
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -83,8 +83,7 @@ class TTimeThresholdFrame : public QFrame {
   void LoadTimeList(const TDynTimeArray& begins, const TDynTimeArray& ends, const TDynCharArray& units,
                     const TDynDoubleArray& amounts);
   void LoadThresholdList(const TDynDoubleArray& sums, const TDynDoubleArray& amounts, const TDynCharArray& units);
-  void LoadPeriodList(const TDynDateTimeArray& begins, const TDynDateTimeArray& ends,
-                      const TDynBooleanArray& enabled);
+  void LoadPeriodList(const TDynDateTimeArray& begins, const TDynDateTimeArray& ends, const TDynBooleanArray& enabled);
   // Codes as TTimeThresholdCells; a time cell that is no time raises
   // EConvertError.
   int CheckTimeList(double lowerBound, double upperBound) const;
@@ -92,8 +91,7 @@ class TTimeThresholdFrame : public QFrame {
   int CheckPeriodList() const;
   // Replace the card's sequences with the rows; a failing check leaves them
   // empty and answers its code.
-  int StoreTimeList(TDynTimeArray& begins, TDynTimeArray& ends, TDynCharArray& units,
-                    TDynDoubleArray& amounts) const;
+  int StoreTimeList(TDynTimeArray& begins, TDynTimeArray& ends, TDynCharArray& units, TDynDoubleArray& amounts) const;
   int StoreThresholdList(TDynDoubleArray& sums, TDynDoubleArray& amounts, TDynCharArray& units) const;
   int StorePeriodList(TDynDateTimeArray& begins, TDynDateTimeArray& ends, TDynBooleanArray& enabled) const;
   void AddSaleDenyRows();

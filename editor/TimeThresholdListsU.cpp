@@ -332,7 +332,8 @@ bool TTimeThresholdCells::RemoveBlankLastRow(int currentRow) {
 void TTimeThresholdCells::DeleteRow(int row) {
   if (row < 1 || row >= RowCount()) return;
   ClearRow(row);
-  for (int r = row; r + 1 < RowCount(); ++r) rows_[static_cast<std::size_t>(r)].swap(rows_[static_cast<std::size_t>(r) + 1]);
+  for (int r = row; r + 1 < RowCount(); ++r)
+    rows_[static_cast<std::size_t>(r)].swap(rows_[static_cast<std::size_t>(r) + 1]);
   if (RowCount() > 2) SetRowCount(RowCount() - 1);
 }
 
@@ -344,14 +345,11 @@ TCellEditor TTimeThresholdCells::EditorFor(int column) const {
       return column == 0 || column == 2 ? TCellEditor::DateEdit
              : column == 4              ? TCellEditor::ExclEnabled
                                         : TCellEditor::TimeEdit;
-    default:
-      return column <= 1 ? TCellEditor::TimeEdit : column == 2 ? TCellEditor::Discount : TCellEditor::Metric;
+    default: return column <= 1 ? TCellEditor::TimeEdit : column == 2 ? TCellEditor::Discount : TCellEditor::Metric;
   }
 }
 
-bool TTimeThresholdCells::RowGreyed(int row) const {
-  return mode_ == lmPeriods && row > 0 && Cell(4, row) == kNoText;
-}
+bool TTimeThresholdCells::RowGreyed(int row) const { return mode_ == lmPeriods && row > 0 && Cell(4, row) == kNoText; }
 
 bool TTimeThresholdCells::ShowsSaleBan(int column, int row) const {
   return mode_ == lmTimeDiscounts && column == 2 && row > 0 && IsSaleBanCell(Cell(2, row), Cell(3, row));

@@ -100,8 +100,7 @@ class TTimeThresholdCells {
   void LoadTimeList(const TDynTimeArray& begins, const TDynTimeArray& ends, const TDynCharArray& units,
                     const TDynDoubleArray& amounts);
   void LoadThresholdList(const TDynDoubleArray& sums, const TDynDoubleArray& amounts, const TDynCharArray& units);
-  void LoadPeriodList(const TDynDateTimeArray& begins, const TDynDateTimeArray& ends,
-                      const TDynBooleanArray& enabled);
+  void LoadPeriodList(const TDynDateTimeArray& begins, const TDynDateTimeArray& ends, const TDynBooleanArray& enabled);
 
   // Checks of the rows that are not blank. Time list: 1 a cell empty, 4 an
   // amount below 0, 2 an interval outside the bounds or not ascending, 3 two
@@ -117,8 +116,7 @@ class TTimeThresholdCells {
   // and, when it is sound, append one entry per row that is not blank. A
   // failed check leaves the sequences empty and answers its code; a time cell
   // that is no time raises EConvertError, the sequences empty too.
-  int StoreTimeList(TDynTimeArray& begins, TDynTimeArray& ends, TDynCharArray& units,
-                    TDynDoubleArray& amounts) const;
+  int StoreTimeList(TDynTimeArray& begins, TDynTimeArray& ends, TDynCharArray& units, TDynDoubleArray& amounts) const;
   int StoreThresholdList(TDynDoubleArray& sums, TDynDoubleArray& amounts, TDynCharArray& units) const;
   int StorePeriodList(TDynDateTimeArray& begins, TDynDateTimeArray& ends, TDynBooleanArray& enabled) const;
 

@@ -3,20 +3,20 @@
 #include <fstream>
 #include <istream>
 #include <memory>
-#include <tuple>
-#include <utility>
-#include <vector>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "host/HostPaths.h"
 #include "host/HostSession.h"
 #include "host/InProcessCalculation.h"
 #include "host/ModuleLoader.h"
+#include "host/PaymentTable.h"
 #include "host/SaleJson.h"
 #include "host/SqliteDataModule.h"
-#include "host/PaymentTable.h"
 #include "host/SqliteStatement.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
@@ -72,11 +72,11 @@ std::pair<std::int32_t, std::string> FindPaymentByName(TSqliteDataModule& dataMo
       begins.emplace_back(id, *name);
   }
   const auto& found = exact.empty() ? begins : exact;
-  if (found.empty())
-    throw ESaleFormat("payment: вид оплаты " + InputExcerpt(wanted) + " не найден в базе данных");
+  if (found.empty()) throw ESaleFormat("payment: вид оплаты " + InputExcerpt(wanted) + " не найден в базе данных");
   if (found.size() > 1) {
     std::string names;
-    for (const auto& [id, name] : found) names += (names.empty() ? "" : ", ") + InputExcerpt(name) + " (ID " + std::to_string(id) + ")";
+    for (const auto& [id, name] : found)
+      names += (names.empty() ? "" : ", ") + InputExcerpt(name) + " (ID " + std::to_string(id) + ")";
     throw ESaleFormat("payment: название " + InputExcerpt(wanted) + " подходит к нескольким видам оплаты: " + names +
                       "; укажите полное название или ID");
   }
@@ -117,8 +117,8 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
 
     const TCalcTrace trace = RunTracedCalculation(dataModule, record.data());
     if (trace.result != sum)
-      err << "selvo-host: предупреждение: объяснение рассчитано на " << trace.result
-          << ", модуль вернул " << sum << " (изменились данные или часы между расчётами)\n";
+      err << "selvo-host: предупреждение: объяснение рассчитано на " << trace.result << ", модуль вернул " << sum
+          << " (изменились данные или часы между расчётами)\n";
 
     if (command.Has("--json")) {
       nlohmann::json doc;

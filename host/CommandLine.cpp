@@ -53,8 +53,7 @@ TParsedCommand ParseCommandLine(const std::vector<std::string>& args, const std:
       continue;
     }
     if (!option) {
-      if (arg.rfind("-", 0) == 0)
-        throw EUsageError("у команды " + command->name + " нет параметра " + name);
+      if (arg.rfind("-", 0) == 0) throw EUsageError("у команды " + command->name + " нет параметра " + name);
       throw EUsageError("лишний аргумент \"" + arg + "\"");
     }
     if (option->valueName.empty()) {
@@ -81,8 +80,7 @@ std::string UsageText(const std::string& program, const std::vector<TCommandSpec
   for (const TCommandSpec& c : commands) {
     if (!command.empty() && c.name != command) continue;
     std::string line = "  " + program + " " + c.name;
-    for (const TOptionSpec& o : c.options)
-      line += " [" + o.name + (o.valueName.empty() ? "" : " " + o.valueName) + "]";
+    for (const TOptionSpec& o : c.options) line += " [" + o.name + (o.valueName.empty() ? "" : " " + o.valueName) + "]";
     if (!c.argument.empty()) line += " " + c.argument;
     text += line + "\n      " + c.summary + "\n";
     if (!command.empty())

@@ -34,7 +34,7 @@ struct TParsedCommand {
   std::string command;  // empty when only help was asked for
   bool help = false;
   std::map<std::string, std::string> options;  // a flag maps to ""
-  std::vector<std::string> arguments;           // positional, at most one
+  std::vector<std::string> arguments;          // positional, at most one
 
   bool Has(const std::string& option) const { return options.count(option) != 0; }
   // The option's value, or fallback when it was not given.

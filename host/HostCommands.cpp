@@ -54,16 +54,14 @@ int RunInit(const TParsedCommand& command, std::ostream& out, std::ostream& err)
     CreateSampleShop(path, command.Has("--force"));
   } catch (const Exception& e) {
     std::string message = e.Message();
-    if (!command.Has("--force") && std::filesystem::exists(path))
-      message += " (--force перезапишет его)";
+    if (!command.Has("--force") && std::filesystem::exists(path)) message += " (--force перезапишет его)";
     return Fail(err, message);
   }
   out << "Создана база данных магазина: " << path << "\n";
   return 0;
 }
 
-int RunPayments(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out,
-                std::ostream& err) {
+int RunPayments(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out, std::ostream& err) {
   const std::string path = DatabasePath(command);
   try {
     TSqliteDataModule dataModule(path);

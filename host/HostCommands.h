@@ -29,8 +29,7 @@ const std::vector<TCommandSpec>& HostCommandSpecs();
 // Exit codes: 0 done, 1 the command failed (message on err), 2 the command
 // line was wrong (message and usage on err).
 int RunInit(const TParsedCommand& command, std::ostream& out, std::ostream& err);
-int RunPayments(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out,
-                std::ostream& err);
+int RunPayments(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out, std::ostream& err);
 
 // The whole program: parses args (without the program name), runs the
 // command and answers the exit code. Never lets an error escape.

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "host/ModuleLoader.h"
-#include "interface/SelvoCallbacks.h"
 #include "host/SqliteDataModule.h"
+#include "interface/SelvoCallbacks.h"
 
 namespace selvo::host {
 

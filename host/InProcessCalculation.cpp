@@ -70,8 +70,8 @@ std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std
   s << "Не ниже закупочной стоимости (RSumCanNotBeLowThenZSum): " << (t.purchaseFloor ? "да" : "нет") << "\n";
   s << "1. Вид оплаты";
   if (t.paymentTypeFound)
-    s << " \"" << paymentName << "\" (ID " << payID << "), скидка " << FloatToStr(t.paymentPercent, ModuleFormatSettings())
-      << " %";
+    s << " \"" << paymentName << "\" (ID " << payID << "), скидка "
+      << FloatToStr(t.paymentPercent, ModuleFormatSettings()) << " %";
   else
     s << " с ID " << payID << " не найден: своей скидки нет";
   s << ": " << Money(t.paySum) << "\n";
@@ -97,9 +97,10 @@ std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std
   else
     s << "ни одна карта не подходит";
   s << ": " << Money(t.groupSum) << "\n";
-  const std::pair<double, const char*> variants[] = {
-      {t.paySum, "1 (вид оплаты)"}, {t.checkSum, "2 (скидка на чек)"}, {t.goodsSum, "3 (по строкам)"},
-      {t.groupSum, "4 (группа товаров)"}};
+  const std::pair<double, const char*> variants[] = {{t.paySum, "1 (вид оплаты)"},
+                                                     {t.checkSum, "2 (скидка на чек)"},
+                                                     {t.goodsSum, "3 (по строкам)"},
+                                                     {t.groupSum, "4 (группа товаров)"}};
   s << "Выбрано:";
   bool any = false;
   for (const auto& [sum, name] : variants) {

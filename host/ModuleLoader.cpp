@@ -24,7 +24,8 @@ void Resolve(void* handle, const std::string& path, const char* name, F& slot) {
   void* symbol = dlsym(handle, name);
   if (!symbol) {
     const char* reason = dlerror();
-    throw EModuleLoadError("В модуле \"" + path + "\" нет функции " + name + (reason ? std::string(": ") + reason : ""));
+    throw EModuleLoadError("В модуле \"" + path + "\" нет функции " + name +
+                           (reason ? std::string(": ") + reason : ""));
   }
   slot = reinterpret_cast<F>(symbol);
 }
@@ -38,7 +39,8 @@ TModuleLibrary::TModuleLibrary(const std::string& path) : path_(path) {
   handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) {
     const char* reason = dlerror();
-    throw EModuleLoadError("Не удалось загрузить модуль \"" + path_ + "\": " + (reason ? reason : "неизвестная ошибка"));
+    throw EModuleLoadError("Не удалось загрузить модуль \"" + path_ +
+                           "\": " + (reason ? reason : "неизвестная ошибка"));
   }
   try {
     TModuleExports& e = exports_;

@@ -53,7 +53,7 @@ std::string PaymentRecordName(const TPaymentRec& rec) {
 }
 
 std::string FormatPaymentTable(TPaymentList& list, const TPaymentColumns& columns, const TFormatSettings& fs) {
-  const std::vector<std::string> header = {"ID",  "Наименование", "Вид оплаты", "Чек", "Скидка, %",
+  const std::vector<std::string> header = {"ID",  "Наименование", "Вид оплаты", "Чек",         "Скидка, %",
                                            "Вкл", "Округление",   "Вид ГСМ",    "Товарный чек"};
   const std::vector<bool> rightAligned = {true, false, false, false, true, false, false, false, false};
   std::vector<std::vector<std::string>> rows;

@@ -12,7 +12,7 @@ namespace selvo::host {
 // Which optional columns the "Payment" dataset has; a column it lacks is
 // shown as "—" instead of the module's substitute value.
 struct TPaymentColumns {
-  bool rounding = true;     // CheckItogPrec, CheckPrecLimit
+  bool rounding = true;  // CheckItogPrec, CheckPrecLimit
   bool gsmVO = true;
   bool customCheck = true;  // CUSTOMCHECK, PRINTCUSTOMCHECK
 };

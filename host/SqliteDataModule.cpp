@@ -38,11 +38,8 @@ std::vector<std::string> TableNames(sqlite3* db, const std::string& path) {
       case SQLITE_PERM:
       case SQLITE_CANTOPEN:
       case SQLITE_IOERR:
-      case SQLITE_AUTH:
-        e.SetMessage("Нет доступа к базе данных магазина \"" + path + "\": " + e.Message());
-        break;
-      default:
-        e.SetMessage("Файл \"" + path + "\" не является базой данных магазина: " + e.Message());
+      case SQLITE_AUTH: e.SetMessage("Нет доступа к базе данных магазина \"" + path + "\": " + e.Message()); break;
+      default: e.SetMessage("Файл \"" + path + "\" не является базой данных магазина: " + e.Message());
     }
     throw;
   }

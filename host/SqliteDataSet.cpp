@@ -52,8 +52,7 @@ bool FitsInt32(std::int64_t v) {
 std::optional<std::int32_t> RoundToInt32(double value) {
   if (!std::isfinite(value)) return std::nullopt;
   const double r = std::nearbyint(value);
-  if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
-    return std::nullopt;
+  if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
   return static_cast<std::int32_t>(r);
 }
 
@@ -230,9 +229,7 @@ void TSqliteField::SetAsFloat(double value) {
       break;
     }
     case TFieldKind::Real: dataSet_.SetCurrentValue(index_, TVariant(value)); break;
-    case TFieldKind::Text:
-      dataSet_.SetCurrentValue(index_, TVariant(FloatToStr(value, ModuleFormatSettings())));
-      break;
+    case TFieldKind::Text: dataSet_.SetCurrentValue(index_, TVariant(FloatToStr(value, ModuleFormatSettings()))); break;
   }
 }
 
@@ -508,8 +505,7 @@ void TSqliteDataSet::SetRecNo(int recNo) {
   NotifyDetails();
 }
 
-bool TSqliteDataSet::Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues,
-                            unsigned options) {
+bool TSqliteDataSet::Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues, unsigned options) {
   CheckActive();
   const std::vector<std::string> names = SplitKeyFields(keyFields);
   std::vector<TSqliteField*> keys;
@@ -526,8 +522,8 @@ bool TSqliteDataSet::Locate(const std::string& keyFields, const std::vector<TVar
     const TRow& row = *view_[r];
     bool match = true;
     for (std::size_t k = 0; k < keys.size() && match; ++k)
-      match = KeyMatches(row.values[static_cast<std::size_t>(keys[k]->Index())], keyValues[k], keys[k]->Kind(),
-                         options);
+      match =
+          KeyMatches(row.values[static_cast<std::size_t>(keys[k]->Index())], keyValues[k], keys[k]->Kind(), options);
     if (match) {
       cur_ = static_cast<int>(r);
       eof_ = false;
@@ -575,8 +571,8 @@ void TSqliteDataSet::Post() {
   if (state_ == TDataSetState::dsEdit) {
     if (modified_) {
       const TRowPtr& current = view_[static_cast<std::size_t>(cur_)];
-      if (linkField_ >= 0 && buffer_[static_cast<std::size_t>(linkField_)] !=
-                                 current->values[static_cast<std::size_t>(linkField_)])
+      if (linkField_ >= 0 &&
+          buffer_[static_cast<std::size_t>(linkField_)] != current->values[static_cast<std::size_t>(linkField_)])
         linkIndexValid_ = false;
       if (current->status == TRowStatus::Unchanged) {
         current->original = current->values;
@@ -626,8 +622,7 @@ void TSqliteDataSet::Delete() {
     return;
   }
   if (state_ == TDataSetState::dsEdit) Cancel();
-  if (view_.empty() || cur_ < 0)
-    throw EDatabaseError(name_ + ": операция невозможна для пустого набора данных");
+  if (view_.empty() || cur_ < 0) throw EDatabaseError(name_ + ": операция невозможна для пустого набора данных");
   TRowPtr row = view_[static_cast<std::size_t>(cur_)];
   rows_.erase(std::find(rows_.begin(), rows_.end(), row));
   view_.erase(view_.begin() + cur_);
@@ -658,8 +653,7 @@ void TSqliteDataSet::Delete() {
 
 void TSqliteDataSet::RefreshRow(TRow& row) {
   std::string sql = "SELECT ";
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    sql += (i ? ", " : "") + QuoteIdentifier(fields_[i]->FieldName());
+  for (std::size_t i = 0; i < fields_.size(); ++i) sql += (i ? ", " : "") + QuoteIdentifier(fields_[i]->FieldName());
   sql += " FROM " + QuoteIdentifier(table_) + " WHERE rowid = ?";
   try {
     TSqliteStatement select(module_.Connection(), sql);
@@ -709,8 +703,7 @@ bool TSqliteDataSet::ApplyEntry(TRow& row, std::string& error) {
             sql += (c ? ", " : "") + QuoteIdentifier(fields_[columns[c]]->FieldName()) + " = ?";
           sql += " WHERE rowid = ?";
           TSqliteStatement update(db, sql);
-          for (std::size_t c = 0; c < columns.size(); ++c)
-            update.Bind(static_cast<int>(c) + 1, row.values[columns[c]]);
+          for (std::size_t c = 0; c < columns.size(); ++c) update.Bind(static_cast<int>(c) + 1, row.values[columns[c]]);
           update.BindInt(static_cast<int>(columns.size()) + 1, row.rowid);
           update.Step();
           if (sqlite3_changes(db) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
@@ -725,8 +718,7 @@ bool TSqliteDataSet::ApplyEntry(TRow& row, std::string& error) {
         if (sqlite3_changes(db) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
         break;
       }
-      case TRowStatus::Unchanged:
-        break;
+      case TRowStatus::Unchanged: break;
     }
   } catch (const EDatabaseError& e) {
     error = e.Message();
@@ -792,11 +784,8 @@ void TSqliteDataSet::TransactionRolledBack() {
           row.original = it->original;
         }
         break;
-      case TRowStatus::Deleted:
-        row.status = TRowStatus::Deleted;
-        break;
-      case TRowStatus::Unchanged:
-        continue;
+      case TRowStatus::Deleted: row.status = TRowStatus::Deleted; break;
+      case TRowStatus::Unchanged: continue;
     }
     row.seq = it->seq;
     log_[row.seq] = it->row;

@@ -141,7 +141,7 @@ class TSqliteDataSet final : public TDataSet {
     std::vector<TVariant> original;
     std::int64_t rowid = 0;  // 0 for a row not yet in the table
     TRowStatus status = TRowStatus::Unchanged;
-    std::uint64_t seq = 0;   // place in the change log
+    std::uint64_t seq = 0;  // place in the change log
   };
   using TRowPtr = std::shared_ptr<TRow>;
   // An entry written inside an open transaction, as it was before.
@@ -181,9 +181,9 @@ class TSqliteDataSet final : public TDataSet {
   std::unordered_map<std::string, int> exactIndex_;
 
   TDataSetState state_ = TDataSetState::dsInactive;
-  std::vector<TRowPtr> rows_;   // every row of the table, in order
-  std::vector<TRowPtr> view_;   // the rows presented (a detail's filter)
-  int cur_ = -1;                // index into view_, -1 for none
+  std::vector<TRowPtr> rows_;  // every row of the table, in order
+  std::vector<TRowPtr> view_;  // the rows presented (a detail's filter)
+  int cur_ = -1;               // index into view_, -1 for none
   bool eof_ = true;
   std::vector<TVariant> buffer_;  // the row being edited or appended
   int beforeAppend_ = -1;

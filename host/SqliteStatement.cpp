@@ -67,12 +67,9 @@ int TSqliteStatement::ColumnCount() const { return sqlite3_column_count(stmt_); 
 
 TVariant TSqliteStatement::Column(int index) const {
   switch (sqlite3_column_type(stmt_, index)) {
-    case SQLITE_INTEGER:
-      return TVariant(static_cast<std::int64_t>(sqlite3_column_int64(stmt_, index)));
-    case SQLITE_FLOAT:
-      return TVariant(sqlite3_column_double(stmt_, index));
-    case SQLITE_NULL:
-      return TVariant();
+    case SQLITE_INTEGER: return TVariant(static_cast<std::int64_t>(sqlite3_column_int64(stmt_, index)));
+    case SQLITE_FLOAT: return TVariant(sqlite3_column_double(stmt_, index));
+    case SQLITE_NULL: return TVariant();
     default: {
       const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
       const int size = sqlite3_column_bytes(stmt_, index);

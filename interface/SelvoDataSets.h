@@ -72,8 +72,7 @@ class TDataSet {
 
   // keyFields is one name or several joined by ';', with one value each.
   // Moves to the first matching row and answers whether there was one.
-  virtual bool Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues,
-                      unsigned options) = 0;
+  virtual bool Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues, unsigned options) = 0;
 
   virtual void Edit() = 0;
   virtual void Append() = 0;

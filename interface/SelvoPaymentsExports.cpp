@@ -1,6 +1,6 @@
 // The fifteen exported functions of the module, and its load and unload.
-#include "discounts/SelvoDiscountItemsU.h"
 #include "discounts/SelvoCalcDiscountUnit.h"
+#include "discounts/SelvoDiscountItemsU.h"
 #include "editor/SelvoPaymentsFrm.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"

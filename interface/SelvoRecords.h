@@ -28,9 +28,7 @@ inline TDynArrayHeader* DynArrayHeaderOf(const void* first) {
                : nullptr;
 }
 
-inline std::int32_t DynArrayLength(const void* first) {
-  return first ? DynArrayHeaderOf(first)->length : 0;
-}
+inline std::int32_t DynArrayLength(const void* first) { return first ? DynArrayHeaderOf(first)->length : 0; }
 
 // A new array of count zero-filled elements, reference count 1; nullptr for 0.
 // extraBytes are allocated and zeroed after the elements (a text's final NUL).
@@ -109,9 +107,8 @@ struct TPaymentRec {
 #pragma pack(pop)
 
 // Receipt kinds (TPaymentRec::Check, 0..6) with their long and short texts.
-inline constexpr const char* kCheckKindLongTexts[7] = {"<нет>",         "наличный",      "безналичный 1",
-                                                       "безналичный 2", "безналичный 3", "безналичный 4",
-                                                       "безналичный 5"};
+inline constexpr const char* kCheckKindLongTexts[7] = {
+    "<нет>", "наличный", "безналичный 1", "безналичный 2", "безналичный 3", "безналичный 4", "безналичный 5"};
 inline constexpr const char* kCheckKindShortTexts[7] = {"нет", "НАЛ", "Б/Н 1", "Б/Н 2", "Б/Н 3", "Б/Н 4", "Б/Н 5"};
 
 // Base payment types of the fuel side (TPaymentRec::GsmVO modulo 100).
@@ -119,9 +116,9 @@ struct TGsmBaseKind {
   std::int32_t code;
   const char* text;
 };
-inline constexpr TGsmBaseKind kGsmBaseKinds[8] = {{0, "Наличные"},   {1, "Платежный терминал"}, {3, "Безналичные"},
-                                                  {4, "Ведомость +"}, {6, "ЛНР"},               {8, "Договорной"},
-                                                  {10, "Дисконтные карты"}, {12, "ЛБР"}};
+inline constexpr TGsmBaseKind kGsmBaseKinds[8] = {
+    {0, "Наличные"}, {1, "Платежный терминал"}, {3, "Безналичные"},       {4, "Ведомость +"},
+    {6, "ЛНР"},      {8, "Договорной"},         {10, "Дисконтные карты"}, {12, "ЛБР"}};
 
 // Natural alignment: on a 32-bit target (doubles aligned to 4 bytes there)
 // it gives the host's layout; on a 64-bit target the pointers widen and

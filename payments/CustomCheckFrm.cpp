@@ -539,8 +539,7 @@ bool TCustomCheckForm::eventFilter(QObject* watched, QEvent* event) {
   auto* editor = qobject_cast<QTextEdit*>(watched);
   if (editor && editor != RichEdit2) {
     if (event->type() == QEvent::FocusIn) reCheckHeadEnter(editor);
-    if (event->type() == QEvent::KeyPress && reCheckKlisheKeyDown(editor, static_cast<QKeyEvent*>(event)))
-      return true;
+    if (event->type() == QEvent::KeyPress && reCheckKlisheKeyDown(editor, static_cast<QKeyEvent*>(event))) return true;
   }
   return QDialog::eventFilter(watched, event);
 }
@@ -620,9 +619,7 @@ void TCustomCheckForm::lbBoldLineClick() {
   lineStart.endEditBlock();
 }
 
-void TCustomCheckForm::lbHintClick(QLabel* label) {
-  ShowMessageBox(Hint(label), kAttention, TMsgIcon::Information);
-}
+void TCustomCheckForm::lbHintClick(QLabel* label) { ShowMessageBox(Hint(label), kAttention, TMsgIcon::Information); }
 
 namespace {
 

@@ -21,8 +21,8 @@ namespace selvo {
 
 // Finds the highlights of an editor's text.
 inline TTemplateHighlights FindTemplateHighlights(const QString& text) {
-  return FindTemplateHighlights(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
-                                                    static_cast<std::size_t>(text.size())));
+  return FindTemplateHighlights(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())));
 }
 
 // Opens the dialog modally on the template; when the operator confirms, the

@@ -260,8 +260,8 @@ void TEditPaymentForm::BuildControls() {
   seTermKoshel->setRange(0, kMaxKoshel);
   seTermKoshel->setValue(0);
   seTermKoshel->setMinimumWidth(64);
-  rgTermCalcType = new TRadioGroup(QString::fromUtf8(kCalcTypeGroup), {kCalcByTerminal, kCalcByProgram}, 1,
-                                   gbTerminalProp);
+  rgTermCalcType =
+      new TRadioGroup(QString::fromUtf8(kCalcTypeGroup), {kCalcByTerminal, kCalcByProgram}, 1, gbTerminalProp);
   rgTermCalcType->setObjectName("rgTermCalcType");
   rgTermCalcType->SetItemIndex(1);
   cbTermFixBonus = new QCheckBox(QString::fromUtf8(kFixBonus), gbTerminalProp);

@@ -29,9 +29,7 @@ std::string LinkMessage(const std::string& name, std::optional<std::int32_t> cod
   return "Для вида оплаты \"" + name + "\" ошибочно указан связанный вид оплаты ГСМ \"" + text + "\"";
 }
 
-bool LocatePayment(TDataSet& ds, std::int32_t id) {
-  return ds.Locate("ID", {TVariant(std::int64_t{id})}, loNone);
-}
+bool LocatePayment(TDataSet& ds, std::int32_t id) { return ds.Locate("ID", {TVariant(std::int64_t{id})}, loNone); }
 
 std::int32_t EditedPaymentID(const TPaymentEdit& edit) { return PaymentList().GetItem(edit.index)->ID; }
 

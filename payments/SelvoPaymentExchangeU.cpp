@@ -97,8 +97,7 @@ bool IsEditing(const TDataSet& ds) {
 }
 
 std::string AlreadyPresentQuestion(const std::string& name) {
-  return "Вид оплаты " + Quoted(name) +
-         " уже есть. Хотите загрузить свойства\r\nданного вида оплаты из файла импорта?";
+  return "Вид оплаты " + Quoted(name) + " уже есть. Хотите загрузить свойства\r\nданного вида оплаты из файла импорта?";
 }
 
 }  // namespace
@@ -122,8 +121,7 @@ std::string ExchangeNumberToModuleText(const std::string& text, const TFormatSet
       if (c == '.') c = fs.DecimalSeparator;
     return converted;
   }
-  if (fs.DecimalSeparator != '.' && text.find(fs.DecimalSeparator) != std::string::npos &&
-      TryStrToFloat(text, fs)) {
+  if (fs.DecimalSeparator != '.' && text.find(fs.DecimalSeparator) != std::string::npos && TryStrToFloat(text, fs)) {
     throw EConvertError("'" + text + "' не является допустимым числом с плавающей точкой для поля '" + fieldName + "'");
   }
   return text;
@@ -152,8 +150,7 @@ void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
     const std::vector<std::string_view> lines = SplitLines(text);
     if (lines.empty()) throw EPaymentExchangeError("Файл " + Quoted(fileName) + " пуст!");
     if (lines.front() != kPaymentExchangeHeader) {
-      throw EPaymentExchangeError("Файл " + Quoted(fileName) +
-                                  " имеет недопустимый формат для хранения видов оплаты!");
+      throw EPaymentExchangeError("Файл " + Quoted(fileName) + " имеет недопустимый формат для хранения видов оплаты!");
     }
 
     ds = &PaymentDataSet();

@@ -28,10 +28,10 @@ class TCalculator {
  private:
   void Apply();
 
-  std::string typed_;          // digits being typed, '.' as separator; empty: showing value_
-  double value_ = 0;           // the number on the display when nothing is typed
+  std::string typed_;  // digits being typed, '.' as separator; empty: showing value_
+  double value_ = 0;   // the number on the display when nothing is typed
   double accumulator_ = 0;
-  char pending_ = 0;           // the operation waiting for its right operand
+  char pending_ = 0;  // the operation waiting for its right operand
   bool error_ = false;
 };
 

@@ -56,9 +56,7 @@ double EncodeTime(int hour, int minute, int second, int msec) {
   throw EConvertError("Недопустимый аргумент для кодирования времени");
 }
 
-double ComposeDateTime(double date, double time) {
-  return date < 0 ? date - time : date + time;
-}
+double ComposeDateTime(double date, double time) { return date < 0 ? date - time : date + time; }
 
 TDateParts DecodeDate(double dateTime) {
   std::int64_t ms = TotalMSecs(dateTime);

@@ -160,8 +160,10 @@ void RemoveStaleTemporaryFiles(const std::string& path) {
     long pid = 0;
     bool digits = true;
     for (char c : rest.substr(0, dash)) {
-      if (c < '0' || c > '9' || pid > 1 << 24) digits = false;
-      else pid = pid * 10 + (c - '0');
+      if (c < '0' || c > '9' || pid > 1 << 24)
+        digits = false;
+      else
+        pid = pid * 10 + (c - '0');
     }
     if (!digits || pid == self) continue;
     // Only a process that is gone: a living one may be about to rename it.

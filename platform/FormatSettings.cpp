@@ -61,8 +61,8 @@ std::string FromStrftime(std::string_view f) {
 
 char FirstSeparator(const std::string& pattern, const std::string& letters, char fallback) {
   for (char c : pattern) {
-    if (letters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(c)))) == std::string::npos &&
-        c != ' ' && c != '\'' && c != '"')
+    if (letters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(c)))) == std::string::npos && c != ' ' &&
+        c != '\'' && c != '"')
       return c;
   }
   return fallback;
@@ -304,8 +304,7 @@ std::string FormatDateTime(std::string_view f, double dateTime, const TFormatSet
   const TTimeParts t = DecodeTime(dateTime);
   bool ampm = false;
   for (std::size_t k = 0; k + 1 < f.size(); ++k)
-    if (StartsWithNoCase(f, k, "ampm") || StartsWithNoCase(f, k, "am/pm") || StartsWithNoCase(f, k, "a/p"))
-      ampm = true;
+    if (StartsWithNoCase(f, k, "ampm") || StartsWithNoCase(f, k, "am/pm") || StartsWithNoCase(f, k, "a/p")) ampm = true;
   std::string out;
   bool lastWasHour = false;
   for (std::size_t i = 0; i < f.size();) {
@@ -374,15 +373,9 @@ std::string FormatDateTime(std::string_view f, double dateTime, const TFormatSet
         out += run == 1 ? std::to_string(t.msec) : Pad(t.msec, 3);
         lastWasHour = false;
         break;
-      case '/':
-        out.append(run, fs.DateSeparator);
-        break;
-      case ':':
-        out.append(run, fs.TimeSeparator);
-        break;
-      default:
-        out.append(f.substr(i, run));
-        break;
+      case '/': out.append(run, fs.DateSeparator); break;
+      case ':': out.append(run, fs.TimeSeparator); break;
+      default: out.append(f.substr(i, run)); break;
     }
     i += run;
   }

@@ -55,10 +55,10 @@ enum class LineKind { Other, Section, Key };
 
 struct Line {
   LineKind kind = LineKind::Other;
-  std::size_t begin = 0;  // first byte of the line
-  std::size_t end = 0;    // end of its content, before the line end
-  std::size_t next = 0;   // first byte of the following line
-  std::string_view name;  // section or key name, blanks dropped
+  std::size_t begin = 0;   // first byte of the line
+  std::size_t end = 0;     // end of its content, before the line end
+  std::size_t next = 0;    // first byte of the following line
+  std::string_view name;   // section or key name, blanks dropped
   std::string_view value;  // key value as stored, blanks dropped
   bool HasLineEnd() const { return next > end; }
 };

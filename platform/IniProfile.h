@@ -83,8 +83,8 @@ class TIniProfile {
 
   // The key's value cut to bufferSize - 1 bytes (bufferSize >= 1); nullopt
   // when the file, the section or the key is missing or the file cannot be read.
-  virtual std::optional<std::string> ReadKey(const std::string& file, std::string_view section,
-                                             std::string_view key, std::size_t bufferSize) = 0;
+  virtual std::optional<std::string> ReadKey(const std::string& file, std::string_view section, std::string_view key,
+                                             std::size_t bufferSize) = 0;
   virtual int WriteKey(const std::string& file, std::string_view section, std::string_view key,
                        std::string_view value) = 0;
   virtual int DeleteKey(const std::string& file, std::string_view section, std::string_view key) = 0;

@@ -23,8 +23,7 @@ IMessageService& Messages() { return gService ? *gService : gConsole; }
 
 void SetMessageService(IMessageService* service) { gService = service; }
 
-TModalResult ShowMessageBox(const std::string& text, const std::string& caption, TMsgIcon icon,
-                            TMsgButtons buttons) {
+TModalResult ShowMessageBox(const std::string& text, const std::string& caption, TMsgIcon icon, TMsgButtons buttons) {
   TMessage message;
   message.caption = caption;
   message.text = text;

@@ -23,12 +23,12 @@ struct TCalcKey {
 };
 // The decimal point's text is the module's separator, set when built.
 constexpr TCalcKey kKeys[] = {
-    {"C", "calcClear", 'C', 0, 0},     {"←", "calcBack", '\b', 0, 1},    {"/", "calcDivide", '/', 0, 3},
-    {"7", "calc7", '7', 1, 0},         {"8", "calc8", '8', 1, 1},        {"9", "calc9", '9', 1, 2},
-    {"*", "calcMultiply", '*', 1, 3},  {"4", "calc4", '4', 2, 0},        {"5", "calc5", '5', 2, 1},
-    {"6", "calc6", '6', 2, 2},         {"-", "calcMinus", '-', 2, 3},    {"1", "calc1", '1', 3, 0},
-    {"2", "calc2", '2', 3, 1},         {"3", "calc3", '3', 3, 2},        {"+", "calcPlus", '+', 3, 3},
-    {"0", "calc0", '0', 4, 0},         {".", "calcPoint", '.', 4, 1},    {"=", "calcEquals", '=', 4, 2},
+    {"C", "calcClear", 'C', 0, 0},    {"←", "calcBack", '\b', 0, 1}, {"/", "calcDivide", '/', 0, 3},
+    {"7", "calc7", '7', 1, 0},        {"8", "calc8", '8', 1, 1},     {"9", "calc9", '9', 1, 2},
+    {"*", "calcMultiply", '*', 1, 3}, {"4", "calc4", '4', 2, 0},     {"5", "calc5", '5', 2, 1},
+    {"6", "calc6", '6', 2, 2},        {"-", "calcMinus", '-', 2, 3}, {"1", "calc1", '1', 3, 0},
+    {"2", "calc2", '2', 3, 1},        {"3", "calc3", '3', 3, 2},     {"+", "calcPlus", '+', 3, 3},
+    {"0", "calc0", '0', 4, 0},        {".", "calcPoint", '.', 4, 1}, {"=", "calcEquals", '=', 4, 2},
 };
 
 // Number texts while they are typed: sign, digits, one separator, exponent.
@@ -155,17 +155,10 @@ void TCalcPopup::keyPressEvent(QKeyEvent* event) {
       owner_->LineEdit()->setFocus(Qt::PopupFocusReason);
       return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      Press('=');
-      return;
-    case Qt::Key_Backspace:
-      Press('\b');
-      return;
-    case Qt::Key_Delete:
-      Press('C');
-      return;
-    default:
-      break;
+    case Qt::Key_Enter: Press('='); return;
+    case Qt::Key_Backspace: Press('\b'); return;
+    case Qt::Key_Delete: Press('C'); return;
+    default: break;
   }
   const QString text = event->text();
   if (text.size() == 1 && text[0].unicode() < 128) {

@@ -29,8 +29,8 @@ class TLabelClickFilter : public QObject {
       pressed_ = static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
     } else if (event->type() == QEvent::MouseButtonRelease) {
       auto* mouse = static_cast<QMouseEvent*>(event);
-      const bool click = pressed_ && mouse->button() == Qt::LeftButton &&
-                         label->rect().contains(mouse->position().toPoint());
+      const bool click =
+          pressed_ && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint());
       pressed_ = false;
       if (click && action_) action_();
       return click;
@@ -47,8 +47,8 @@ class TLabelClickFilter : public QObject {
 
 QFont FormFont(int pixelSize) {
   QFont font;
-  font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans Condensed", "Liberation Sans Narrow",
-                    "DejaVu Sans"});
+  font.setFamilies(
+      {"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans Condensed", "Liberation Sans Narrow", "DejaVu Sans"});
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(pixelSize);
   return font;

@@ -78,8 +78,7 @@ TModalResult TQtMessageService::Show(const TMessage& message) {
   box.exec();
 
   QAbstractButton* clicked = box.clickedButton();
-  const QMessageBox::StandardButton pressed =
-      clicked ? box.standardButton(clicked) : EscapeButton(message.buttons);
+  const QMessageBox::StandardButton pressed = clicked ? box.standardButton(clicked) : EscapeButton(message.buttons);
   return ToModalResult(pressed);
 }
 

@@ -38,8 +38,7 @@ QValidator::State TSpinEdit::validate(QString& text, int&) const {
     return *value >= minimum() && *value <= maximum() ? QValidator::Acceptable : QValidator::Intermediate;
   const QString sep = QRegularExpression::escape(QString(QChar::fromLatin1(ModuleFormatSettings().DecimalSeparator)));
   static const QString pattern = QStringLiteral("^ *[+-]?[0-9]*(%1[0-9]*)?([eE][+-]?[0-9]*)? *$");
-  return QRegularExpression(pattern.arg(sep)).match(text).hasMatch() ? QValidator::Intermediate
-                                                                      : QValidator::Invalid;
+  return QRegularExpression(pattern.arg(sep)).match(text).hasMatch() ? QValidator::Intermediate : QValidator::Invalid;
 }
 
 }  // namespace selvo

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-
-
 namespace selvo {
 namespace {
 
@@ -63,9 +61,9 @@ void AppendCodePoint(std::string& out, char32_t cp) {
 
 char32_t LowerCodePoint(char32_t cp) {
   if (cp >= 'A' && cp <= 'Z') return cp + 32;
-  if (cp >= 0x0410 && cp <= 0x042F) return cp + 32;   // А..Я
-  if (cp >= 0x0400 && cp <= 0x040F) return cp + 80;   // Ѐ..Џ (Ё, Ђ, Є, І, Ї, Ј, Љ, Њ, Ў ...)
-  if (cp == 0x0490) return 0x0491;                    // Ґ
+  if (cp >= 0x0410 && cp <= 0x042F) return cp + 32;  // А..Я
+  if (cp >= 0x0400 && cp <= 0x040F) return cp + 80;  // Ѐ..Џ (Ё, Ђ, Є, І, Ї, Ј, Љ, Њ, Ў ...)
+  if (cp == 0x0490) return 0x0491;                   // Ґ
   return cp;
 }
 

@@ -246,8 +246,8 @@ std::size_t LiveProgressThreads() {
 bool WaitProgressThreadsBelow(std::size_t limit, int timeoutMs) {
   TThreadBook& book = Book();
   std::unique_lock<std::mutex> held(book.lock);
-  const bool reached = book.changed.wait_for(held, std::chrono::milliseconds(timeoutMs),
-                                             [&] { return book.live.size() < limit; });
+  const bool reached =
+      book.changed.wait_for(held, std::chrono::milliseconds(timeoutMs), [&] { return book.live.size() < limit; });
   JoinEnded(held);
   return reached;
 }
@@ -373,8 +373,7 @@ double NextMarqueePosition(double position, int barWidth) {
   return position;
 }
 
-std::string ElapsedTimeText(const std::string& format, double startTime, double nowTime,
-                            const TFormatSettings& fs) {
+std::string ElapsedTimeText(const std::string& format, double startTime, double nowTime, const TFormatSettings& fs) {
   double elapsed = nowTime - startTime;
   if (elapsed < 0) elapsed += 1;  // the operation went on past midnight
   return ReplaceFirst(format, "%s", FormatDateTime(fs.LongTimeFormat, elapsed, fs));

@@ -145,7 +145,13 @@ struct TProgressLineDefaults {
 
 // Parameter codes of ChangeStringParams.
 enum TProgressParam : int {
-  ppText = 0, ppAlignment = 1, ppWordWrap = 2, ppFontName = 3, ppFontSize = 4, ppFontStyle = 5, ppColor = 6
+  ppText = 0,
+  ppAlignment = 1,
+  ppWordWrap = 2,
+  ppFontName = 3,
+  ppFontSize = 4,
+  ppFontStyle = 5,
+  ppColor = 6
 };
 
 // The text lines, sorted by number. Not locked: the viewer guards it.
@@ -204,7 +210,6 @@ double NextMarqueePosition(double position, int barWidth);
 
 // "Общее время: 0:01:05": the time since `start` (times of day) in the
 // settings' long time format; over midnight it keeps counting.
-std::string ElapsedTimeText(const std::string& format, double startTime, double nowTime,
-                            const TFormatSettings& fs);
+std::string ElapsedTimeText(const std::string& format, double startTime, double nowTime, const TFormatSettings& fs);
 
 }  // namespace selvo

@@ -355,13 +355,11 @@ void TProgressViewer::DispatchMessages() {
 int TProgressViewer::WindowProc(std::uint32_t handle, const TProgressWindowEvent& event) {
   TProgressViewer* viewer = FindProgressViewer(handle);
   switch (event.Kind) {
-    case TProgressWindowEvent::Destroyed:
-      return 0;
+    case TProgressWindowEvent::Destroyed: return 0;
     case TProgressWindowEvent::Key:
       if (event.KeySym == kKeysymEscape && viewer) viewer->Cancel();
       return 0;
-    case TProgressWindowEvent::CloseRequest:
-      return 0;
+    case TProgressWindowEvent::CloseRequest: return 0;
     case TProgressWindowEvent::Click: {
       if (!viewer) return 0;
       const TProgressGeometry g = viewer->Geometry();

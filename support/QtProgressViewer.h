@@ -135,8 +135,7 @@ class TProgressViewer final : public TProgressThread {
   static int WindowProc(std::uint32_t handle, const TProgressWindowEvent& event);
 
  private:
-  TProgressViewer(const std::string& text, TProgressWorker worker, void* argument, bool showCancel,
-                  bool percentMode);
+  TProgressViewer(const std::string& text, TProgressWorker worker, void* argument, bool showCancel, bool percentMode);
   ~TProgressViewer() override;
   void Execute() override;
   void ApplyPendingSize();

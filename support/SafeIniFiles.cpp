@@ -42,19 +42,24 @@ std::string_view TrimBlanks(std::string_view s) {
 }
 
 // The part of a name that the file can hold on one line.
-std::string_view CutAtLineBreak(std::string_view s) { return s.substr(0, s.find_first_of(std::string_view("\0\r\n", 3))); }
+std::string_view CutAtLineBreak(std::string_view s) {
+  return s.substr(0, s.find_first_of(std::string_view("\0\r\n", 3)));
+}
 
 // Codes of failures that waiting cannot mend: path not found, name too long,
 // disk full, invalid name.
 bool IsFinalWriteError(int code) {
   switch (code) {
-    case ENOENT: case ENOTDIR: case ELOOP:
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
     case ENAMETOOLONG:
-    case ENOSPC: case EDQUOT: case EFBIG:
-    case EINVAL: case EILSEQ:
-      return true;
-    default:
-      return false;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EINVAL:
+    case EILSEQ: return true;
+    default: return false;
   }
 }
 
@@ -89,7 +94,10 @@ std::optional<std::int32_t> TryStrToInt(std::string_view s) {
   if (digits.empty() || digits.size() > 8) return std::nullopt;
   std::uint32_t v = 0;
   for (char c : digits) {
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int d = c >= '0' && c <= '9'   ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : -1;
     if (d < 0) return std::nullopt;
     v = v * 16 + static_cast<std::uint32_t>(d);
   }
@@ -111,7 +119,6 @@ std::string DecodeNewLines(std::string_view text) {
 }
 
 bool NeedsQuotes(unsigned char c) { return c <= 32 || c == '"' || c == '\''; }
-
 
 std::atomic<int> gLockTimeoutMs{0};
 int LockTimeoutMs() {
@@ -158,7 +165,10 @@ void TCustomIniFile::WriteBool(const std::string& section, const std::string& id
 int TCustomIniFile::ReadBinaryStream(const std::string& section, const std::string& name, std::ostream& value) {
   const std::string text = ReadString(section, name, "");
   auto nibble = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
   };
   std::string bytes;
   for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
@@ -254,9 +264,7 @@ TIniText TIniFile::Load() {
   return text;
 }
 
-void TIniFile::Modify(const std::function<bool(TIniText&)>& change) {
-  Check(IniProfile().Modify(FileName(), change));
-}
+void TIniFile::Modify(const std::function<bool(TIniText&)>& change) { Check(IniProfile().Modify(FileName(), change)); }
 
 std::optional<std::string> TIniFile::ReadRaw(const TIniText& text, std::string_view section, std::string_view ident,
                                              std::size_t bufferSize) {
@@ -498,7 +506,8 @@ void TSafeIniFile::WriteString(const std::string& section, const std::string& id
       if (n >= 2) {
         changed |= ini.Write(sec, key + "__$Count", std::to_string(n));
         changed |= ini.Write(sec, key + "__$Hash", std::to_string(parts.hash));
-        for (std::size_t k = 2; k <= n; ++k) changed |= ini.Write(sec, key + "__$Line" + std::to_string(k), parts.chunks[k - 1]);
+        for (std::size_t k = 2; k <= n; ++k)
+          changed |= ini.Write(sec, key + "__$Line" + std::to_string(k), parts.chunks[k - 1]);
       }
       return changed;
     });
@@ -554,9 +563,8 @@ void TSafeIniFile::UpdateFile() {
 
 double TSafeIniFile::ReadDate(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return WithOperationName("TSafeIniFile.ReadDate", [&] {
-    return text.empty() ? def : TryStrToDate(text, InvariantFormat()).value_or(def);
-  });
+  return WithOperationName("TSafeIniFile.ReadDate",
+                           [&] { return text.empty() ? def : TryStrToDate(text, InvariantFormat()).value_or(def); });
 }
 
 double TSafeIniFile::ReadDateTime(const std::string& section, const std::string& name, double def) {
@@ -568,16 +576,14 @@ double TSafeIniFile::ReadDateTime(const std::string& section, const std::string&
 
 double TSafeIniFile::ReadFloat(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return WithOperationName("TSafeIniFile.ReadFloat", [&] {
-    return text.empty() ? def : TryStrToFloat(text, InvariantFormat()).value_or(def);
-  });
+  return WithOperationName("TSafeIniFile.ReadFloat",
+                           [&] { return text.empty() ? def : TryStrToFloat(text, InvariantFormat()).value_or(def); });
 }
 
 double TSafeIniFile::ReadTime(const std::string& section, const std::string& name, double def) {
   const std::string text = ReadString(section, name, "");
-  return WithOperationName("TSafeIniFile.ReadTime", [&] {
-    return text.empty() ? def : TryStrToTime(text, InvariantFormat()).value_or(def);
-  });
+  return WithOperationName("TSafeIniFile.ReadTime",
+                           [&] { return text.empty() ? def : TryStrToTime(text, InvariantFormat()).value_or(def); });
 }
 
 void TSafeIniFile::WriteDate(const std::string& section, const std::string& name, double value) {
@@ -585,11 +591,13 @@ void TSafeIniFile::WriteDate(const std::string& section, const std::string& name
 }
 
 void TSafeIniFile::WriteDateTime(const std::string& section, const std::string& name, double value) {
-  WithOperationName("TSafeIniFile.WriteDateTime", [&] { WriteString(section, name, DateTimeToStr(value, InvariantFormat())); });
+  WithOperationName("TSafeIniFile.WriteDateTime",
+                    [&] { WriteString(section, name, DateTimeToStr(value, InvariantFormat())); });
 }
 
 void TSafeIniFile::WriteFloat(const std::string& section, const std::string& name, double value) {
-  WithOperationName("TSafeIniFile.WriteFloat", [&] { WriteString(section, name, FloatToStr(value, InvariantFormat())); });
+  WithOperationName("TSafeIniFile.WriteFloat",
+                    [&] { WriteString(section, name, FloatToStr(value, InvariantFormat())); });
 }
 
 void TSafeIniFile::WriteTime(const std::string& section, const std::string& name, double value) {

@@ -34,8 +34,8 @@ void SetProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property, xcb_a
 }
 
 std::string WindowName(xcb_connection_t* c, xcb_window_t w) {
-  TReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-      c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 256), nullptr));
+  TReply<xcb_get_property_reply_t> reply(
+      xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 256), nullptr));
   if (!reply || reply->format != 8) return {};
   return std::string(static_cast<const char*>(xcb_get_property_value(reply.p)),
                      static_cast<std::size_t>(xcb_get_property_value_length(reply.p)));
@@ -116,18 +116,17 @@ TWorkArea TXcbProgressWindow::WorkArea() {
 
 std::uint32_t TXcbProgressWindow::ActiveWindow() {
   TReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-      connection_, xcb_get_property(connection_, 0, root_, Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1), nullptr));
+      connection_, xcb_get_property(connection_, 0, root_, Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+      nullptr));
   if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.p) < 4) return 0;
   return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.p));
 }
 
-bool TXcbProgressWindow::Create(const std::string& title, const std::string& className,
-                                const TProgressGeometry& g) {
+bool TXcbProgressWindow::Create(const std::string& title, const std::string& className, const TProgressGeometry& g) {
   xcb_screen_t* s = ScreenOf(connection_, screenNumber_);
   const xcb_window_t w = xcb_generate_id(connection_);
-  const std::uint32_t values[] = {s->white_pixel,
-                                  XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_EXPOSURE |
-                                      XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+  const std::uint32_t values[] = {s->white_pixel, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS |
+                                                      XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
   xcb_void_cookie_t made = xcb_create_window_checked(
       connection_, XCB_COPY_FROM_PARENT, w, root_, static_cast<std::int16_t>(g.left), static_cast<std::int16_t>(g.top),
       static_cast<std::uint16_t>(g.width), static_cast<std::uint16_t>(g.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -184,8 +183,8 @@ void TXcbProgressWindow::MoveAndShow(const TProgressGeometry& g) {
                                   static_cast<std::uint32_t>(g.width), static_cast<std::uint32_t>(g.height),
                                   XCB_STACK_MODE_ABOVE};
   xcb_configure_window(connection_, window_,
-                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                           XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_STACK_MODE,
+                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT |
+                           XCB_CONFIG_WINDOW_STACK_MODE,
                        values);
   xcb_map_window(connection_, window_);
   xcb_flush(connection_);
@@ -273,8 +272,7 @@ bool TXcbProgressWindow::NextEvent(TProgressWindowEvent& out) {
           wanted = true;
         }
         break;
-      default:
-        break;
+      default: break;
     }
     std::free(e);
     if (wanted) return true;

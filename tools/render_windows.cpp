@@ -117,10 +117,11 @@ void FillThresholds(selvo::TTimeThresholdFrame& frame) {
 void FillPeriods(selvo::TTimeThresholdFrame& frame) {
   using selvo::EncodeDate;
   using selvo::EncodeTime;
-  frame.LoadPeriodList({EncodeDate(2026, 1, 1), EncodeDate(2026, 6, 1), EncodeDate(2026, 12, 1) + EncodeTime(8, 0, 0, 0)},
-                       {EncodeDate(2026, 3, 31) + EncodeTime(23, 59, 59, 0), EncodeDate(2026, 8, 31),
-                        EncodeDate(2026, 12, 31) + EncodeTime(22, 0, 0, 0)},
-                       {true, false, true});
+  frame.LoadPeriodList(
+      {EncodeDate(2026, 1, 1), EncodeDate(2026, 6, 1), EncodeDate(2026, 12, 1) + EncodeTime(8, 0, 0, 0)},
+      {EncodeDate(2026, 3, 31) + EncodeTime(23, 59, 59, 0), EncodeDate(2026, 8, 31),
+       EncodeDate(2026, 12, 31) + EncodeTime(22, 0, 0, 0)},
+      {true, false, true});
 }
 
 // The calculator edit open over an amount, as while an operator types.
@@ -221,9 +222,7 @@ std::unique_ptr<QWidget> GoodsSelectForm() {
 }
 
 // The coffee category in view.
-void CoffeeInView(QWidget* window) {
-  window->findChild<QListWidget*>("lbCategories")->setCurrentRow(2);
-}
+void CoffeeInView(QWidget* window) { window->findChild<QListWidget*>("lbCategories")->setCurrentRow(2); }
 
 // The settings editor on the sample shop, on one of its tabs with a row
 // selected.
@@ -251,8 +250,7 @@ std::vector<TWindowScene> Scenes() {
       {"TimeThresholdFrameTime", [] { return FrameDialog(selvo::lmTimeDiscounts, FillTimeDiscounts); }, nullptr},
       {"TimeThresholdFrameThreshold", [] { return FrameDialog(selvo::lmThresholds, FillThresholds); }, nullptr},
       {"TimeThresholdFramePeriod", [] { return FrameDialog(selvo::lmPeriods, FillPeriods); }, nullptr},
-      {"TimeThresholdFrameEditing", [] { return FrameDialog(selvo::lmTimeDiscounts, FillTimeDiscounts); },
-       EditAmount},
+      {"TimeThresholdFrameEditing", [] { return FrameDialog(selvo::lmTimeDiscounts, FillTimeDiscounts); }, EditAmount},
       {"EditPaymentForm-add", [] { return PaymentForm(""); }, nullptr},
       {"EditPaymentForm-terminal", [] { return PaymentForm("платежный терминал"); }, nullptr},
       {"EditDiscountForm", DiscountForm, nullptr},

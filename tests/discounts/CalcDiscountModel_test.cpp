@@ -63,8 +63,8 @@ class RandomShop {
     static const double kSums[] = {0, 50, 100, 150, 300, 500, 1000};
     for (int i = Int(0, 3); i > 0; --i) {
       const bool percent = Chance(60);
-      c.thresholds.push_back({Chance(80) ? kSums[Int(0, 6)] : Kopecks(0, 800),
-                              percent ? Int(1, 60) / 2.0 : Kopecks(1, 150), percent});
+      c.thresholds.push_back(
+          {Chance(80) ? kSums[Int(0, 6)] : Kopecks(0, 800), percent ? Int(1, 60) / 2.0 : Kopecks(1, 150), percent});
     }
     for (int i = Int(0, 2); i > 0; --i) {
       const double begin = TimeOfDay();
@@ -197,8 +197,7 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnRandomSales) {
     const double sum = TCalcDiscount().Calculate(record.data(), *out.get());
 
     const ref::Result expected = ref::Calculate(cards, payments, sale, clock, floor);
-    const bool same = sum == expected.sum &&
-                      std::abs(out.get()->DiscountPercent - expected.discountPercent) < 1e-9 &&
+    const bool same = sum == expected.sum && std::abs(out.get()->DiscountPercent - expected.discountPercent) < 1e-9 &&
                       BanLinesShown(messages) == static_cast<std::size_t>(expected.banLines);
     if (!same) {
       ++differences;
@@ -271,7 +270,8 @@ TEST(CalcDiscountModel, AgreesWithTheReferenceOnLargeCardSets) {
           why << " group card " << IdOf(trace.groupCard) << " (" << expected.groupCard << ")";
         for (std::size_t i = 0; i < sale.lines.size(); ++i) {
           const std::int32_t got = i < trace.lines.size() ? IdOf(trace.lines[i].card) : -1;
-          if (got != expected.lineCards[i]) why << " line " << i + 1 << " card " << got << " (" << expected.lineCards[i] << ")";
+          if (got != expected.lineCards[i])
+            why << " line " << i + 1 << " card " << got << " (" << expected.lineCards[i] << ")";
         }
       }
       for (std::int32_t id : expected.lineCards) linesWithCard += id != 0;

@@ -241,7 +241,8 @@ TEST_F(FillDiscountListTest, ReloadRebuildsTheSelection) {
 
   dataModule_.reset();
   Module().DataModule = nullptr;
-  Sql("DELETE FROM DiscountGoodsDS WHERE td_ID = 1; DELETE FROM SelvoDiscountDS WHERE td_ID = 1;" + card(4, 1, "0=15%;") +
+  Sql("DELETE FROM DiscountGoodsDS WHERE td_ID = 1; DELETE FROM SelvoDiscountDS WHERE td_ID = 1;" +
+      card(4, 1, "0=15%;") +
       "INSERT INTO DiscountGoodsDS VALUES (3, 4, 1, 8), (4, 3, 0, 600);"
       "UPDATE SelvoDiscountDS SET td_DiscountTarget = 1 WHERE td_ID = 3;");
   Open();

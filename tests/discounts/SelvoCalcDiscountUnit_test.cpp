@@ -15,8 +15,8 @@
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
 #include "support/SafeIniFiles.h"
-#include "tests/common/ScriptedMessageService.h"
 #include "tests/common/ScopedOverrides.h"
+#include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
@@ -121,7 +121,7 @@ TEST_F(CalcDiscountTest, GroupSumReachesAThresholdNoLineReaches) {
 }
 
 TEST_F(CalcDiscountTest, VariantsAreAlternativesNeverAdded) {
-  AddCard(0, "0=10%;");                        // receipt: 10 %
+  AddCard(0, "0=10%;");                         // receipt: 10 %
   TDiscountItem& goods = AddCard(1, "0=12%;");  // goods: 12 %
   goods.Goods.Add("10");
   EXPECT_EQ(Calc(OneLine()), 176) << "the single best of 5 %, 10 % and 12 %";

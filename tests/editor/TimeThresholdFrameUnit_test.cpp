@@ -18,8 +18,8 @@
 #include "platform/QtCalcEdit.h"
 #include "platform/QtDateTimePickers.h"
 #include "platform/QtSpinEdit.h"
-#include "tests/common/ScriptedMessageService.h"
 #include "tests/common/ScopedOverrides.h"
+#include "tests/common/ScriptedMessageService.h"
 
 namespace selvo {
 namespace {

@@ -127,7 +127,8 @@ TEST_F(CellsTest, TimeListCodesComeInTheirOrder) {
       {"overlapping rows", {{"08:00:00", "10:00:00", "5", "%"}, {"09:00:00", "11:00:00", "5", "%"}}, 3},
       {"identical rows", {{"08:00:00", "10:00:00", "5", "%"}, {"08:00:00", "10:00:00", "5", "%"}}, 0},
       {"a fault of a later row wins over an overlap",
-       {{"08:00:00", "10:00:00", "5", "%"}, {"09:00:00", "11:00:00", "5", "%"}, {"", "1", "1", "%"}}, 1},
+       {{"08:00:00", "10:00:00", "5", "%"}, {"09:00:00", "11:00:00", "5", "%"}, {"", "1", "1", "%"}},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rule);
@@ -164,10 +165,7 @@ TEST_F(CellsTest, ThresholdAndPeriodCodes) {
        {{"01.01.2026", "00:00:00", "31.01.2026", "00:00:00", "Да"},
         {"31.01.2026", "00:00:00", "15.02.2026", "00:00:00", "Да"}},
        0},
-      {"unparsable date reads as day 0",
-       lmPeriods,
-       {{"x", "00:00:00", "01.01.1900", "00:00:00", "Да"}},
-       0},
+      {"unparsable date reads as day 0", lmPeriods, {{"x", "00:00:00", "01.01.1900", "00:00:00", "Да"}}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rule);

@@ -88,9 +88,9 @@ TEST_F(CalcCommandTest, ExplainedSumIsTheModulesOnRandomSales) {
     for (int i = pick(1, 5); i > 0; --i) {
       const int g = goods[pick(0, 8)];
       if (!lines.empty()) lines += ",";
-      lines += R"({"goods": )" + std::to_string(g) + R"(, "category": )" + std::to_string(g / 100) +
-               R"(, "zprice": )" + std::to_string(pick(10, 90)) + R"(, "price": )" + std::to_string(pick(90, 600)) +
-               R"(, "quantity": )" + std::to_string(pick(1, 4)) + "}";
+      lines += R"({"goods": )" + std::to_string(g) + R"(, "category": )" + std::to_string(g / 100) + R"(, "zprice": )" +
+               std::to_string(pick(10, 90)) + R"(, "price": )" + std::to_string(pick(90, 600)) + R"(, "quantity": )" +
+               std::to_string(pick(1, 4)) + "}";
     }
     const std::string sale = R"({"payment": )" + std::to_string(pick(1, 9)) + R"(, "moment": "2026-12-)" +
                              std::to_string(pick(10, 31)) + "T" + std::to_string(pick(10, 23)) +
@@ -111,7 +111,8 @@ TEST_F(CalcCommandTest, BadSalesAreRefusedWithThePlace) {
   EXPECT_EQ(notJson.code, 1);
   EXPECT_NE(notJson.err.find("not valid JSON"), std::string::npos) << notJson.err;
 
-  TRun badType = Calc(R"({"payment": 1, "lines": [{"goods": 1, "category": 1, "zprice": 1, "price": [], "quantity": 1}]})");
+  TRun badType =
+      Calc(R"({"payment": 1, "lines": [{"goods": 1, "category": 1, "zprice": 1, "price": [], "quantity": 1}]})");
   EXPECT_EQ(badType.code, 1);
   EXPECT_NE(badType.err.find("lines[0].price: a number is expected, not array"), std::string::npos) << badType.err;
 
@@ -202,11 +203,9 @@ TEST_F(CalcCommandTest, PaymentTypeNamedInFullIsFoundAndAnAmbiguousBeginningIsRe
     const char* name;
     double sum;  // 0: refused
   } cases[] = {
-      {"Подарочный сертификат 1000", 80},
-      {"подарочный СЕРТИФИКАТ 500", 90},
+      {"Подарочный сертификат 1000", 80}, {"подарочный СЕРТИФИКАТ 500", 90},
       {"Подарочный сертификат 10", 80},  // the one name that begins so
-      {"Подарочный сертификат", 0},
-      {"Подарочный сертифика", 0},
+      {"Подарочный сертификат", 0},       {"Подарочный сертифика", 0},
   };
   for (const auto& c : cases) {
     TRun run = Calc(sale(c.name));

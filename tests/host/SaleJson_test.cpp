@@ -41,12 +41,15 @@ TEST(ParseSale, ErrorsNameThePlace) {
   EXPECT_EQ(ErrorOf(R"({"payment": 1})"), "lines: missing");
   EXPECT_EQ(ErrorOf(R"({"payment": 1.5, "lines": []})"), "payment: a whole number is expected, not number");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": {}})"), "lines: an array is expected, not object");
-  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "zprice": 1, "price": "5", "quantity": 1}]})"),
-            "lines[0].price: a number is expected, not string");
+  EXPECT_EQ(
+      ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "zprice": 1, "price": "5", "quantity": 1}]})"),
+      "lines[0].price: a number is expected, not string");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "price": 5, "quantity": 1}]})"),
             "lines[0].zprice: missing");
-  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 4294967296, "category": 2, "zprice": 1, "price": 5, "quantity": 1}]})"),
-            "lines[0].goods: out of the 32-bit range");
+  EXPECT_EQ(
+      ErrorOf(
+          R"({"payment": 1, "lines": [{"goods": 4294967296, "category": 2, "zprice": 1, "price": 5, "quantity": 1}]})"),
+      "lines[0].goods: out of the 32-bit range");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "2026-02-30T10:00", "lines": []})"),
             "moment: \"2026-02-30T10:00\" is not a real date and time");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "10:00", "lines": []})"),

@@ -30,8 +30,8 @@ class SelvoHostTest : public ::testing::Test {
   // Runs the program with the arguments (shell words) and environment
   // assignments in front.
   TRun Run(const std::string& args, const std::string& env = "") {
-    const std::string cmd = env + " '" SELVO_HOST_PATH "' " + args + " >'" + dir_.file("out") + "' 2>'" +
-                            dir_.file("err") + "' </dev/null";
+    const std::string cmd =
+        env + " '" SELVO_HOST_PATH "' " + args + " >'" + dir_.file("out") + "' 2>'" + dir_.file("err") + "' </dev/null";
     const int status = std::system(cmd.c_str());
     TRun run;
     if (WIFEXITED(status)) run.code = WEXITSTATUS(status);
@@ -66,9 +66,9 @@ TEST_F(SelvoHostTest, PaymentsPrintsEveryPaymentTypeTheModuleRead) {
   TRun run = Run("payments " + Db("shop.db"));
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_TRUE(run.err.empty()) << run.err;
-  for (const char* text : {"Наименование", "наличные", "безналичные", "ЛНР", "платежный терминал",
-                           "дисконтная карта", "ЛБР", "Бонусы", "Ведомость", "Сертификат",
-                           "110 Дисконтные карты (доп. 1)", "100 коп. свыше 1000", "печатается", "Виды оплаты (9)"})
+  for (const char* text : {"Наименование", "наличные", "безналичные", "ЛНР", "платежный терминал", "дисконтная карта",
+                           "ЛБР", "Бонусы", "Ведомость", "Сертификат", "110 Дисконтные карты (доп. 1)",
+                           "100 коп. свыше 1000", "печатается", "Виды оплаты (9)"})
     EXPECT_NE(run.out.find(text), std::string::npos) << text << " missing in\n" << run.out;
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 12) << "title, header, rule and nine rows";
 }
@@ -102,17 +102,17 @@ TEST_F(SelvoHostTest, BadDatabasesGiveAMessageAndNoCrash) {
   CreateShopDatabase(dir_.file("broken.db"), false);
   {
     TSqliteDataModule dm(dir_.file("broken.db"));
-    ExecSql(dm.Connection(), "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); ALTER TABLE Payment DROP COLUMN Enabled");
+    ExecSql(dm.Connection(),
+            "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); ALTER TABLE Payment DROP COLUMN Enabled");
   }
   const struct {
     const char* file;
     const char* message;
   } cases[] = {
-      {"missing.db", "не найден"},
-      {"garbage.db", "не является базой данных магазина"},
-      {"cut.db", ""},
-      {"empty.db", "нет таблиц магазина"},
-      {"broken.db", "Payment: поле 'Enabled' не найдено"},  // raised by the module, through dlopen
+      {"missing.db", "не найден"},         {"garbage.db", "не является базой данных магазина"}, {"cut.db", ""},
+      {"empty.db", "нет таблиц магазина"}, {"broken.db", "Payment: поле 'Enabled' не найдено"},  // raised by the
+                                                                                                 // module, through
+                                                                                                 // dlopen
   };
   for (const auto& c : cases) {
     TRun run = Run("payments " + Db(c.file));
@@ -144,8 +144,9 @@ TEST_F(SelvoHostTest, CommandLineMistakesShowTheUsage) {
 TEST_F(SelvoHostTest, OutputThatCannotBeWrittenIsAFailureForEveryCommand) {
   ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
   WriteFileBytes(dir_.file("sale.json"), R"({"payment": 1, "lines": []})");
-  for (const std::string& args : std::vector<std::string>{"--help", "init --force " + Db("shop.db"), "payments " + Db("shop.db"),
-                                 "calc " + Db("shop.db") + " '" + dir_.file("sale.json") + "'"}) {
+  for (const std::string& args :
+       std::vector<std::string>{"--help", "init --force " + Db("shop.db"), "payments " + Db("shop.db"),
+                                "calc " + Db("shop.db") + " '" + dir_.file("sale.json") + "'"}) {
     const std::string cmd = "'" SELVO_HOST_PATH "' " + args + " >/dev/full 2>'" + dir_.file("err") + "'";
     const int status = std::system(cmd.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args;
@@ -172,8 +173,9 @@ TEST_F(SelvoHostTest, BadSaleInputIsRefusedByNameAndQuotedShortAndEscaped) {
        "moment: a text with a NUL"},
       {"an identifier past 64 bits signed", R"({"payment": 18446744073709551615, "lines": []})",
        "payment: out of the 32-bit range"},
-      {"a goods identifier past 32 bits", R"({"payment": 1, "lines": [)" + line.substr(0, 10) + "4294967297" +
-       line.substr(13) + "]}", "lines[0].goods: out of the 32-bit range"},
+      {"a goods identifier past 32 bits",
+       R"({"payment": 1, "lines": [)" + line.substr(0, 10) + "4294967297" + line.substr(13) + "]}",
+       "lines[0].goods: out of the 32-bit range"},
       {"a moment with a blank in front", R"({"payment": 1, "moment": " 2026-12-08T12:30", "lines": []})",
        "is not YYYY-MM-DD"},
       {"a moment with a sign", R"({"payment": 1, "moment": "2026-12-08T+1:30", "lines": []})", "is not YYYY-MM-DD"},
@@ -187,7 +189,8 @@ TEST_F(SelvoHostTest, BadSaleInputIsRefusedByNameAndQuotedShortAndEscaped) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.rule << ": " << run.err.substr(0, 300);
     EXPECT_LT(run.err.size(), 600u) << c.rule;
     EXPECT_EQ(std::count_if(run.err.begin(), run.err.end(), [](char ch) { return ch >= 0 && ch < 0x20 && ch != '\n'; }),
-              0) << c.rule << ": raw control characters reach the terminal";
+              0)
+        << c.rule << ": raw control characters reach the terminal";
   }
   WriteFileBytes(dir_.file("big.json"), std::string(65 << 20, ' '));
   TRun big = Run("calc " + Db("shop.db") + " '" + dir_.file("big.json") + "'");

@@ -51,10 +51,11 @@ TEST(SqliteDataModuleOpen, RefusesWhatIsNoShopDatabase) {
   {
     TSqliteDataModule shop(dir.file("shop.db"));
     ExecSql(shop.Connection(), "VACUUM INTO '" + dir.file("other.db") + "'");
-    ExecSql(shop.Connection(), "ATTACH '" + dir.file("other.db") + "' AS other;"
-                               "DROP TABLE other.Payment; DROP TABLE other.SelvoDiscountDS;"
-                               "DROP TABLE other.DiscountGoodsDS; DROP TABLE other.ExclusionsDS;"
-                               "DROP TABLE other.KeyTovar; DROP TABLE other.Goods; DETACH other;");
+    ExecSql(shop.Connection(), "ATTACH '" + dir.file("other.db") +
+                                   "' AS other;"
+                                   "DROP TABLE other.Payment; DROP TABLE other.SelvoDiscountDS;"
+                                   "DROP TABLE other.DiscountGoodsDS; DROP TABLE other.ExclusionsDS;"
+                                   "DROP TABLE other.KeyTovar; DROP TABLE other.Goods; DETACH other;");
   }
   EXPECT_NE(OpenError(dir.file("other.db")).find("нет таблиц магазина"), std::string::npos);
 }

@@ -197,11 +197,11 @@ TEST_F(SqliteDataSetTest, LocateByOneOrSeveralKeys) {
   EXPECT_FALSE(ds.Locate("ID", {TVariant(std::string("два"))}, loNone));
 
   TSqliteDataSet& targets = module_->DataSet("DiscountGoodsDS");
-  EXPECT_TRUE(targets.Locate("ID_Target;Td_IsCategory", {TVariant(std::int64_t{15}), TVariant(std::int64_t{1})},
-                             loNone));
+  EXPECT_TRUE(
+      targets.Locate("ID_Target;Td_IsCategory", {TVariant(std::int64_t{15}), TVariant(std::int64_t{1})}, loNone));
   EXPECT_EQ(targets.FieldByName("dg_ID").AsInteger(), 2);
-  EXPECT_FALSE(targets.Locate("ID_Target;Td_IsCategory", {TVariant(std::int64_t{16}), TVariant(std::int64_t{0})},
-                              loNone));
+  EXPECT_FALSE(
+      targets.Locate("ID_Target;Td_IsCategory", {TVariant(std::int64_t{16}), TVariant(std::int64_t{0})}, loNone));
   EXPECT_THROW(targets.Locate("ID_Target;Td_IsCategory", {TVariant(std::int64_t{16})}, loNone), EDatabaseError);
   EXPECT_THROW(targets.Locate("ID_Target;Nope", {TVariant(), TVariant()}, loNone), EDatabaseError);
 }

@@ -2,8 +2,8 @@
 // loaded from an SQLite shop, the sale and result records in the host's form.
 #include <gtest/gtest.h>
 
-#include "host/ModuleLoader.h"
 #include "host/HostSession.h"
+#include "host/ModuleLoader.h"
 #include "host/SaleJson.h"
 #include "host/ShopSchema.h"
 #include "host/SqliteDataModule.h"

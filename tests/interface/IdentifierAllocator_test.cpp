@@ -47,14 +47,14 @@ TEST_P(IdentifierLimitTest, HandsOutTheLargestThenRefusesWithoutWrapping) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryKind, IdentifierLimitTest,
-    ::testing::Values(
-        TIdentifierKind{"PaymentType", [](std::int32_t last) { Module().LastPaymentID = last; },
-                        [] { return PaymentList().NewID(); }},
-        TIdentifierKind{"DiscountCard", [](std::int32_t last) { Module().LastDiscountID = last; },
-                        [] { return DiscountList().NewID(); }},
-        TIdentifierKind{"CardTarget", [](std::int32_t last) { Module().LastDscGoodsID = last; }, [] { return NextDscGoodsID(); }},
-        TIdentifierKind{"CardPeriod", [](std::int32_t last) { Module().LastExclusionsID = last; },
-                        [] { return NextExclusionsID(); }}),
+    ::testing::Values(TIdentifierKind{"PaymentType", [](std::int32_t last) { Module().LastPaymentID = last; },
+                                      [] { return PaymentList().NewID(); }},
+                      TIdentifierKind{"DiscountCard", [](std::int32_t last) { Module().LastDiscountID = last; },
+                                      [] { return DiscountList().NewID(); }},
+                      TIdentifierKind{"CardTarget", [](std::int32_t last) { Module().LastDscGoodsID = last; },
+                                      [] { return NextDscGoodsID(); }},
+                      TIdentifierKind{"CardPeriod", [](std::int32_t last) { Module().LastExclusionsID = last; },
+                                      [] { return NextExclusionsID(); }}),
     [](const ::testing::TestParamInfo<TIdentifierKind>& kind) { return std::string(kind.param.name); });
 
 TEST(AllocateIdentifier, SkipsHeldIdentifiersUpToTheLimit) {

@@ -63,10 +63,12 @@ TEST(ModuleState, LookupsNameTheMissingDataset) {
   test::ModuleScope scope;
   NamesOnlyDataModule dm({});
   Module().DataModule = &dm;
-  const std::pair<TDataSet& (*)(), const char*> lookups[] = {
-      {PaymentDataSet, "Payment"},   {SelvoDiscountDataSet, "SelvoDiscountDS"},
-      {DiscountGoodsDataSet, "DiscountGoodsDS"}, {KeyTovarDataSet, "KeyTovar"},
-      {GoodsDataSet, "Goods"},       {ExclusionsDataSet, "ExclusionsDS"}};
+  const std::pair<TDataSet& (*)(), const char*> lookups[] = {{PaymentDataSet, "Payment"},
+                                                             {SelvoDiscountDataSet, "SelvoDiscountDS"},
+                                                             {DiscountGoodsDataSet, "DiscountGoodsDS"},
+                                                             {KeyTovarDataSet, "KeyTovar"},
+                                                             {GoodsDataSet, "Goods"},
+                                                             {ExclusionsDataSet, "ExclusionsDS"}};
   for (const auto& [lookup, name] : lookups) {
     try {
       lookup();

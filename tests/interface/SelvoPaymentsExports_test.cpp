@@ -42,11 +42,10 @@ class HostPaymentList {
 namespace {
 
 const std::set<std::string> kExports = {
-    "GetPaymentList",      "SetDataModule",    "SetLastPaymentID",
-    "SetLastDiscountID",   "SetLastDscGoodsID", "SetLastExclusionsID",
-    "GetPaymentsVersion",  "PaymentsCanEditSmartCardDiscount", "SetTransactionFunc",
-    "SetRoundPrecision",   "SetGoodsSelectFormShow", "FillPaymentsList",
-    "FillDiscountList",    "CalcDiscount",     "ShowSelvoPaymentsForm"};
+    "GetPaymentList",     "SetDataModule",       "SetLastPaymentID",       "SetLastDiscountID",
+    "SetLastDscGoodsID",  "SetLastExclusionsID", "GetPaymentsVersion",     "PaymentsCanEditSmartCardDiscount",
+    "SetTransactionFunc", "SetRoundPrecision",   "SetGoodsSelectFormShow", "FillPaymentsList",
+    "FillDiscountList",   "CalcDiscount",        "ShowSelvoPaymentsForm"};
 
 // The window toolkit the module links leaks a few bytes of its own each time
 // it is unloaded; kept loaded, the leak check judges the module's own memory.
@@ -162,7 +161,7 @@ TEST(ModuleExports, LoadsAndUnloadsTwice) {
       LoadedModule module;
       ASSERT_TRUE(module);
       HostPaymentList hostList(module.fn<selvo::TPaymentList*()>("GetPaymentList")());
-  HostPaymentList* list = &hostList;
+      HostPaymentList* list = &hostList;
       TPaymentRec rec{};
       rec.ID = round;
       rec.CustomCheck = selvo::AnsiTextNew("template");

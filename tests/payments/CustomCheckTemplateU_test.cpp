@@ -28,11 +28,11 @@ TEST(CustomCheckTemplate, DefaultTemplateSplitsIntoItsPartsAndJoinsBackUnchanged
   const std::string& text = DefaultCustomCheck();
   const TCustomCheckParts parts = SplitTemplate(text);
   EXPECT_EQ(parts.klishe, "       <#OrgName> <#AZS>\r\n         СПАСИБО ЗА ПОКУПКУ\r\n\r\n\r\n");
-  EXPECT_EQ(parts.head, "  ТОВАРНЫЙ ЧЕК: <#DateTime>\r\nДок.: <#BNSchet(10)> Оплата: <#Payment(11)>\r\n" +
-                            std::string(36, '-'));
+  EXPECT_EQ(parts.head,
+            "  ТОВАРНЫЙ ЧЕК: <#DateTime>\r\nДок.: <#BNSchet(10)> Оплата: <#Payment(11)>\r\n" + std::string(36, '-'));
   EXPECT_EQ(parts.repeat, "<#Line( 2.0)>.<#Tovar(33)>\r\n <#Kod(13)> <#Count(5.1)>x<#Price(7.2 )><#Summa(8.2)>");
-  EXPECT_EQ(parts.footer, std::string(36, '-') +
-                              "\r\n@ИТОГО:  <#Itog(10.2)>р.\r\n\r\nКАССИР ____________ <#Kassir(16)>\r\n\r\n\r\n");
+  EXPECT_EQ(parts.footer,
+            std::string(36, '-') + "\r\n@ИТОГО:  <#Itog(10.2)>р.\r\n\r\nКАССИР ____________ <#Kassir(16)>\r\n\r\n\r\n");
   EXPECT_EQ(JoinTemplate(parts), text);
 }
 
@@ -50,9 +50,13 @@ TEST(CustomCheckTemplate, MissingMarkersKeepTheRestInThePartBeingRead) {
       {"empty", "", {"", "", "", ""}, "#Delim1##Delim2##Delim3#"},
       {"first marker only", "K#Delim1#H", {"K", "H", "", ""}, "K#Delim1#H#Delim2##Delim3#"},
       {"no third marker", "K#Delim1#H#Delim2#R", {"K", "H", "R", ""}, "K#Delim1#H#Delim2#R#Delim3#"},
-      {"second marker before the first", "a#Delim2#b#Delim1#c", {"a#Delim2#b", "c", "", ""},
+      {"second marker before the first",
+       "a#Delim2#b#Delim1#c",
+       {"a#Delim2#b", "c", "", ""},
        "a#Delim2#b#Delim1#c#Delim2##Delim3#"},
-      {"markers again inside parts", "#Delim1##Delim1##Delim2##Delim3##Delim3#", {"", "#Delim1#", "", "#Delim3#"},
+      {"markers again inside parts",
+       "#Delim1##Delim1##Delim2##Delim3##Delim3#",
+       {"", "#Delim1#", "", "#Delim3#"},
        "#Delim1##Delim1##Delim2##Delim3##Delim3#"},
   };
   for (const Case& c : cases) {
@@ -79,9 +83,9 @@ TEST(CustomCheckHighlights, VariablesRunFromTheirOpeningToTheNextClosingBracket)
   };
   const Case cases[] = {
       {"<#A> x <#B(10.2)>", R{{0, 4}, {7, 10}}},
-      {"<#A> <#B(10.2)", R{{0, 4}}},                     // the second is never closed
-      {"<#A <#B>", R{{0, 8}}},                           // from the first "<#" to the ">"
-      {"a > <#X\n>", R{{4, 5}}},                         // a variable may span lines
+      {"<#A> <#B(10.2)", R{{0, 4}}},  // the second is never closed
+      {"<#A <#B>", R{{0, 8}}},        // from the first "<#" to the ">"
+      {"a > <#X\n>", R{{4, 5}}},      // a variable may span lines
       {"<#>", R{{0, 3}}},
       {"no variables here >", R{}},
   };

@@ -212,9 +212,10 @@ TEST_F(EditPaymentFormTest, NumberFieldsTakeOnlyTheirRangesAndDecimals) {
     // A key that would leave the range or the decimals is refused; a text that
     // cannot become a value in range gives back the value the field had.
     const Case cases[] = {
-        {"edDiscount", "150", 15},      {"edDiscount", "12.34", 12.3},  {"edDiscount", "-5", 12.3},
-        {"seTermKoshel", "300", 30},    {"seTermKoshel", "-1", 1},      {"seAddVOIndex", "150", 15},
-        {"seAddVOIndex", "-3", 3},      {"edItogPrecLimit", "1000000.5", 1000000},
+        {"edDiscount", "150", 15},         {"edDiscount", "12.34", 12.3},
+        {"edDiscount", "-5", 12.3},        {"seTermKoshel", "300", 30},
+        {"seTermKoshel", "-1", 1},         {"seAddVOIndex", "150", 15},
+        {"seAddVOIndex", "-3", 3},         {"edItogPrecLimit", "1000000.5", 1000000},
         {"edItogPrecLimit", "2.505", 2.5},
     };
     for (const Case& c : cases) {
@@ -223,7 +224,7 @@ TEST_F(EditPaymentFormTest, NumberFieldsTakeOnlyTheirRangesAndDecimals) {
       Type(box->findChild<QLineEdit*>(), c.typed);
       QTest::keyClick(box, Qt::Key_Tab);
       const double value = qobject_cast<QSpinBox*>(box) ? qobject_cast<QSpinBox*>(box)->value()
-                                                          : qobject_cast<QDoubleSpinBox*>(box)->value();
+                                                        : qobject_cast<QDoubleSpinBox*>(box)->value();
       EXPECT_EQ(value, c.value);
       EXPECT_EQ(box->findChild<QLineEdit*>()->text().toDouble(), value) << "shown as stored";
     }

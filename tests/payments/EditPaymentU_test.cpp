@@ -98,7 +98,8 @@ TEST_F(EditPaymentTest, GsmVOOf304RoundTripsAsVedomostPlusIndex3) {
 
 // Each failing check replaces the message of an earlier one.
 TEST_F(EditPaymentTest, ConfirmationReportsTheLastFailingCheck) {
-  const std::string link = "Для вида оплаты \"платежный терминал\" ошибочно указан связанный вид оплаты ГСМ \"Наличные\"";
+  const std::string link =
+      "Для вида оплаты \"платежный терминал\" ошибочно указан связанный вид оплаты ГСМ \"Наличные\"";
   struct Case {
     const char* rule;
     const char* payment;  // opened for editing; "" adds
@@ -121,8 +122,7 @@ TEST_F(EditPaymentTest, ConfirmationReportsTheLastFailingCheck) {
          e.baseGsmCode = 3;
        },
        "Для вида оплаты \"ПЛАТЕЖНЫЙ ТЕРМИНАЛ\" ошибочно указан связанный вид оплаты ГСМ \"Безналичные\""},
-      {"cashless may be linked to anything", "безналичные", [](TPaymentEdit& e) { e.baseGsmCode = 12; },
-       std::nullopt},
+      {"cashless may be linked to anything", "безналичные", [](TPaymentEdit& e) { e.baseGsmCode = 12; }, std::nullopt},
       {"a name with a blank is not a built-in one for the link", "Бонусы",
        [](TPaymentEdit& e) {
          e.name = "ЛБР ";
@@ -158,8 +158,8 @@ TEST_F(EditPaymentTest, ConfirmationReportsTheLastFailingCheck) {
          e.termCalcType = 0;
        },
        std::nullopt},
-      {"fix bonus of a hidden terminal group is not checked", "Бонусы",
-       [](TPaymentEdit& e) { e.termFixBonus = true; }, std::nullopt},
+      {"fix bonus of a hidden terminal group is not checked", "Бонусы", [](TPaymentEdit& e) { e.termFixBonus = true; },
+       std::nullopt},
       {"terminal discount allowed while the host allows it", "платежный терминал",
        [](TPaymentEdit& e) { e.discount = 5; }, std::nullopt},
   };
@@ -188,19 +188,32 @@ TEST_F(EditPaymentTest, TerminalValuesOutOfRangeOpenAsTheFirstDeviceAndPurseZero
       {"saved, in range",
        {{"_Modified", "1"}, {"_Number", "9"}, {"_Koshel", "255"}, {"_ProgramCalc", "0"}, {"_FixBonus", "1"}},
        {},
-       9, 255, 0, true},
+       9,
+       255,
+       0,
+       true},
       {"saved, out of range",
        {{"_Modified", "1"}, {"_Number", "12"}, {"_Koshel", "300"}, {"_ProgramCalc", "7"}},
        {},
-       0, 0, 1, false},
-      {"saved, negative", {{"_Modified", "1"}, {"_Number", "-1"}, {"_Koshel", "-1"}, {"_ProgramCalc", "-1"}}, {}, 0,
-       0, 1, false},
+       0,
+       0,
+       1,
+       false},
+      {"saved, negative",
+       {{"_Modified", "1"}, {"_Number", "-1"}, {"_Koshel", "-1"}, {"_ProgramCalc", "-1"}},
+       {},
+       0,
+       0,
+       1,
+       false},
       {"never saved: the station's values",
        {{"_Number", "5"}, {"_Koshel", "7"}},
        {{"m_CellNum", "17"}, {"m_TermCalcType", "0"}, {"m_FixBonus", "1"}},
-       0, 17, 0, true},
-      {"never saved, station values out of range", {}, {{"m_CellNum", "300"}, {"m_TermCalcType", "2"}}, 0, 0, 1,
-       false},
+       0,
+       17,
+       0,
+       true},
+      {"never saved, station values out of range", {}, {{"m_CellNum", "300"}, {"m_TermCalcType", "2"}}, 0, 0, 1, false},
       {"nothing in the file", {}, {}, 0, 0, 1, false},
   };
   for (const Case& c : cases) {

@@ -13,19 +13,19 @@
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
-#include "tests/common/ScriptedMessageService.h"
 #include "tests/common/FailingFiles.h"
 #include "tests/common/ScopedOverrides.h"
+#include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
 namespace {
 
+using test::ReadFileBytes;
+using test::WriteFileBytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using test::ReadFileBytes;
-using test::WriteFileBytes;
 
 const std::string kHeader = "ТИП ДАННЫХ: ВИДЫ ОПЛАТЫ";
 
@@ -303,12 +303,11 @@ TEST_P(PaymentExchangeTest, CancelStopsTheImportAndKeepsTheRowsPostedBefore) {
 
 TEST_P(PaymentExchangeTest, UnusableLinesAreSkippedSilently) {
   AddRow(kCash);
-  Import(File({kHeader,
-               "",
-               "Талон\t1\t3\t2.50",           // four fields
-               "Талон\t1\t3\t2.50\t",         // the fifth one empty
-               "Талон\t1\t3\t2.50\t1\t1",     // six fields
-               "   \t1\t3\t2.50\t1",          // blank name
+  Import(File({kHeader, "",
+               "Талон\t1\t3\t2.50",        // four fields
+               "Талон\t1\t3\t2.50\t",      // the fifth one empty
+               "Талон\t1\t3\t2.50\t1\t1",  // six fields
+               "   \t1\t3\t2.50\t1",       // blank name
                "Бонус\t1\t0\t0.00\t0"}));
   EXPECT_EQ(messages_.messages().size(), 1u);
   EXPECT_EQ(Last(), ImportDone());
@@ -360,7 +359,8 @@ TEST_P(PaymentExchangeTest, FilesThatAreNoExchangeFileChangeNothing) {
   const std::string missing = dir_.file("missing.txt");
   Import(missing);
   EXPECT_THAT(std::get<0>(Last()), StartsWith("Невозможно импортировать виды оплаты. Причина ошибки: "
-                                              "Не удается открыть файл \"" + missing + "\". "));
+                                              "Не удается открыть файл \"" +
+                                              missing + "\". "));
 
   Import(dir_.path());  // a folder
   EXPECT_THAT(std::get<0>(Last()), StartsWith("Невозможно импортировать виды оплаты. Причина ошибки: "));

@@ -23,9 +23,9 @@ TEST(FloatToStr, ShortestGeneralText) {
       {5, "5", "5"},
       {2.5, "2,5", "2.5"},
       {-1000.25, "-1000,25", "-1000.25"},
-      {0.1 + 0.2, "0,3", "0.3"},              // 15 significant digits hide the binary error
+      {0.1 + 0.2, "0,3", "0.3"},  // 15 significant digits hide the binary error
       {123456789012345.0, "123456789012345", "123456789012345"},
-      {1e15, "1E15", "1E15"},                 // 16 integer digits: scientific
+      {1e15, "1E15", "1E15"},  // 16 integer digits: scientific
       {0.00001, "0,00001", "0.00001"},
       {0.000001, "1E-6", "1E-6"},
       {1.5e-7, "1,5E-7", "1.5E-7"},
@@ -101,7 +101,8 @@ TEST(CurrencyText, GroupsTheDigits) {
   EXPECT_EQ(CurrencyText(1500, ru), "1 500,00р.");
   EXPECT_EQ(CurrencyText(-1234567.5, ru), "-1 234 567,50р.");
   EXPECT_EQ(CurrencyText(999.99, ru), "999,99р.");
-  EXPECT_EQ(CurrencyText(100000, en), CurrToStr(100000, en).replace(CurrToStr(100000, en).find("100000"), 6, "100,000"));
+  EXPECT_EQ(CurrencyText(100000, en),
+            CurrToStr(100000, en).replace(CurrToStr(100000, en).find("100000"), 6, "100,000"));
 }
 
 TEST(CurrToStr, CurrencyFormats) {

@@ -22,12 +22,9 @@ TEST(QtDateTimeFormat, TranslatesTheModulesPatterns) {
     const char* qt;
   };
   const Case cases[] = {
-      {"hh:nn:ss", ru, "HH:mm:ss"},
-      {"h:nn:ss ampm", en, "h:mm:ss AP"},
-      {"dd.mm.yyyy", ru, "dd.MM.yyyy"},
-      {"m/d/yyyy", en, "M/d/yyyy"},
-      {"dd/mm/yy", dashes, "dd-MM-yy"},
-      {"hh:mm", ru, "HH:mm"},  // "m" right after an hour is minutes
+      {"hh:nn:ss", ru, "HH:mm:ss"},     {"h:nn:ss ampm", en, "h:mm:ss AP"},
+      {"dd.mm.yyyy", ru, "dd.MM.yyyy"}, {"m/d/yyyy", en, "M/d/yyyy"},
+      {"dd/mm/yy", dashes, "dd-MM-yy"}, {"hh:mm", ru, "HH:mm"},  // "m" right after an hour is minutes
       {"hh 'ч' nn", ru, "HH 'ч' mm"},
   };
   for (const Case& c : cases) {

@@ -106,26 +106,25 @@ TEST_P(QtMessageBoxCase, ShowsIconButtonsAndAnswersThePressedButton) {
 
 constexpr auto Ok = QMessageBox::Ok, Cancel = QMessageBox::Cancel, Yes = QMessageBox::Yes, No = QMessageBox::No;
 
-INSTANTIATE_TEST_SUITE_P(
-    IconsAndButtons, QtMessageBoxCase,
-    ::testing::Values(
-        TBoxCase{"InformationOk", TMsgIcon::Information, TMsgButtons::OK, Ok, TModalResult::mrOk,
-                 QMessageBox::Information, Ok},
-        TBoxCase{"ExclamationIsWarning", TMsgIcon::Exclamation, TMsgButtons::OK, Ok, TModalResult::mrOk,
-                 QMessageBox::Warning, Ok},
-        TBoxCase{"WarningOkCancelCancel", TMsgIcon::Warning, TMsgButtons::OKCancel, Cancel, TModalResult::mrCancel,
-                 QMessageBox::Warning, Ok | Cancel},
-        TBoxCase{"ErrorIsCritical", TMsgIcon::Error, TMsgButtons::OKCancel, Ok, TModalResult::mrOk,
-                 QMessageBox::Critical, Ok | Cancel},
-        TBoxCase{"QuestionYes", TMsgIcon::Question, TMsgButtons::YesNoCancel, Yes, TModalResult::mrYes,
-                 QMessageBox::Question, Yes | No | Cancel},
-        TBoxCase{"QuestionNo", TMsgIcon::Question, TMsgButtons::YesNoCancel, No, TModalResult::mrNo,
-                 QMessageBox::Question, Yes | No | Cancel},
-        TBoxCase{"QuestionCancel", TMsgIcon::Question, TMsgButtons::YesNoCancel, Cancel, TModalResult::mrCancel,
-                 QMessageBox::Question, Yes | No | Cancel},
-        TBoxCase{"YesNoNo", TMsgIcon::None, TMsgButtons::YesNo, No, TModalResult::mrNo, QMessageBox::NoIcon,
-                 Yes | No}),
-    [](const ::testing::TestParamInfo<TBoxCase>& box) { return std::string(box.param.name); });
+INSTANTIATE_TEST_SUITE_P(IconsAndButtons, QtMessageBoxCase,
+                         ::testing::Values(TBoxCase{"InformationOk", TMsgIcon::Information, TMsgButtons::OK, Ok,
+                                                    TModalResult::mrOk, QMessageBox::Information, Ok},
+                                           TBoxCase{"ExclamationIsWarning", TMsgIcon::Exclamation, TMsgButtons::OK, Ok,
+                                                    TModalResult::mrOk, QMessageBox::Warning, Ok},
+                                           TBoxCase{"WarningOkCancelCancel", TMsgIcon::Warning, TMsgButtons::OKCancel,
+                                                    Cancel, TModalResult::mrCancel, QMessageBox::Warning, Ok | Cancel},
+                                           TBoxCase{"ErrorIsCritical", TMsgIcon::Error, TMsgButtons::OKCancel, Ok,
+                                                    TModalResult::mrOk, QMessageBox::Critical, Ok | Cancel},
+                                           TBoxCase{"QuestionYes", TMsgIcon::Question, TMsgButtons::YesNoCancel, Yes,
+                                                    TModalResult::mrYes, QMessageBox::Question, Yes | No | Cancel},
+                                           TBoxCase{"QuestionNo", TMsgIcon::Question, TMsgButtons::YesNoCancel, No,
+                                                    TModalResult::mrNo, QMessageBox::Question, Yes | No | Cancel},
+                                           TBoxCase{"QuestionCancel", TMsgIcon::Question, TMsgButtons::YesNoCancel,
+                                                    Cancel, TModalResult::mrCancel, QMessageBox::Question,
+                                                    Yes | No | Cancel},
+                                           TBoxCase{"YesNoNo", TMsgIcon::None, TMsgButtons::YesNo, No,
+                                                    TModalResult::mrNo, QMessageBox::NoIcon, Yes | No}),
+                         [](const ::testing::TestParamInfo<TBoxCase>& box) { return std::string(box.param.name); });
 
 TEST(QtMessageService, EscapeAnswersCancelOrNoWhenThereIsNoCancel) {
   TQtMessageService service;

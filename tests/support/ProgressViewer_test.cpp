@@ -114,10 +114,10 @@ TEST_F(ProgressLinesTest, StartingLinesAndMainText) {
 
 TEST_F(ProgressLinesTest, ChangeStringParamsAppliesCodesAndReportsBothErrors) {
   lines_.AddLine(7, "old", paLeft, false, 0, 0, 8, "A", own_, module_);
-  lines_.ChangeStringParams(7, {ppText, ppAlignment, ppWordWrap, ppFontName, ppFontSize, ppFontStyle, ppColor, 99},
-                            {TVariant("new"), TVariant(std::int64_t{2}), TVariant(std::int64_t{1}), TVariant("B"),
-                             TVariant("12"), TVariant(std::int64_t{fsBold}), TVariant(std::int64_t{255}),
-                             TVariant("ignored")});
+  lines_.ChangeStringParams(
+      7, {ppText, ppAlignment, ppWordWrap, ppFontName, ppFontSize, ppFontStyle, ppColor, 99},
+      {TVariant("new"), TVariant(std::int64_t{2}), TVariant(std::int64_t{1}), TVariant("B"), TVariant("12"),
+       TVariant(std::int64_t{fsBold}), TVariant(std::int64_t{255}), TVariant("ignored")});
   const TProgressLine& l = *lines_.Find(7);
   EXPECT_EQ(l.Text, "new");
   EXPECT_EQ(l.Alignment, paCenter);
@@ -134,9 +134,15 @@ TEST_F(ProgressLinesTest, ChangeStringParamsAppliesCodesAndReportsBothErrors) {
     std::vector<TVariant> values;
     std::string message;
   } rows[] = {
-      {"more codes than values", 7, {ppText, ppFontSize}, {TVariant("x")},
+      {"more codes than values",
+       7,
+       {ppText, ppFontSize},
+       {TVariant("x")},
        "TProgressViewer.ChangeStringParams -> Количество параметров и соответствующих им значений не совпадают!"},
-      {"no such line", 42, {ppText}, {TVariant("x")},
+      {"no such line",
+       42,
+       {ppText},
+       {TVariant("x")},
        "TProgressViewer.ChangeStringParams -> Строка с номером 42 не найдена!"},
   };
   for (const Row& r : rows) {

@@ -97,9 +97,9 @@ TEST(ProgressPicture, PercentBarAndMarqueeBlock) {
   picture.PaintFrame(state);
   const QImage& f = picture.Frame();
   EXPECT_EQ(Pixel(f, 20 + 2, 10 + 10), kCyan);
-  EXPECT_EQ(Pixel(f, 20 + 163, 10 + 10), kCyan);   // 2 + trunc(406 * 0.4) = 164, exclusive
+  EXPECT_EQ(Pixel(f, 20 + 163, 10 + 10), kCyan);  // 2 + trunc(406 * 0.4) = 164, exclusive
   EXPECT_EQ(Pixel(f, 20 + 164, 10 + 10), kWhite);
-  EXPECT_EQ(Pixel(f, 20, 10 + 10), 0u);             // the outline
+  EXPECT_EQ(Pixel(f, 20, 10 + 10), 0u);  // the outline
 
   state.PercentMode = false;
   state.Position = -30;  // only the block's right 10 pixels are on the bar
@@ -174,7 +174,8 @@ class XServer {
     int fds[2];
     if (pipe(fds) != 0) return {};
     const std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> args = {binary, "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"};
+    std::vector<std::string> args = {binary,        "-displayfd", fd,    "-screen", "0",
+                                     "1024x768x24", "-nolisten",  "tcp", "-noreset"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -253,11 +254,11 @@ class OnScreenTest : public ProgressViewerTest {
   }
   std::vector<std::uint8_t> Capture(std::uint32_t w, const TProgressGeometry& g) {
     std::vector<std::uint8_t> pixels;
-    xcb_get_image_reply_t* r = xcb_get_image_reply(
-        x_,
-        xcb_get_image(x_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, static_cast<std::uint16_t>(g.width),
-                      static_cast<std::uint16_t>(g.height), ~0u),
-        nullptr);
+    xcb_get_image_reply_t* r =
+        xcb_get_image_reply(x_,
+                            xcb_get_image(x_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, static_cast<std::uint16_t>(g.width),
+                                          static_cast<std::uint16_t>(g.height), ~0u),
+                            nullptr);
     if (r) {
       pixels.assign(xcb_get_image_data(r), xcb_get_image_data(r) + xcb_get_image_data_length(r));
       free(r);
@@ -346,10 +347,9 @@ TEST_F(OnScreenTest, AnimatesWhileTheOwnerIsBusyAndOnlyEscCancels) {
   int block = 0;
   for (const TProgressLine& line : v->Lines()) block += line.Height;
   const TProgressGeometry expected = PlaceProgressWindow(TWorkArea{0, 0, 1024, 768}, 450, block + 70);
-  ASSERT_TRUE(PollUntil([&] { return GeometryOf(w) == expected; })) << "at " << GeometryOf(w).left << ","
-                                                                    << GeometryOf(w).top << " "
-                                                                    << GeometryOf(w).width << "x"
-                                                                    << GeometryOf(w).height;
+  ASSERT_TRUE(PollUntil([&] { return GeometryOf(w) == expected; }))
+      << "at " << GeometryOf(w).left << "," << GeometryOf(w).top << " " << GeometryOf(w).width << "x"
+      << GeometryOf(w).height;
   EXPECT_EQ(v->Geometry(), expected);
   const TProgressLine main = v->Lines()[1];
   ASSERT_EQ(main.Number, 0);

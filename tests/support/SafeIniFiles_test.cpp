@@ -9,9 +9,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <future>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -201,8 +201,9 @@ TEST_F(SafeIniFileTest, DefaultsAndConversions) {
   ini.WriteDate("S", "D", date);
   ini.WriteTime("S", "T", time);
   ini.WriteDateTime("S", "DT", ComposeDateTime(date, time));
-  EXPECT_EQ(Stored(), "[S]\r\nB=1\r\nWord=yes\r\nHex=$1F\r\nComma=1,5\r\nF=1.5\r\nD=05.03.2024\r\n"
-                      "T=13:45:07.123\r\nDT=05.03.2024 13:45:07.123\r\n");
+  EXPECT_EQ(Stored(),
+            "[S]\r\nB=1\r\nWord=yes\r\nHex=$1F\r\nComma=1,5\r\nF=1.5\r\nD=05.03.2024\r\n"
+            "T=13:45:07.123\r\nDT=05.03.2024 13:45:07.123\r\n");
   EXPECT_FALSE(ini.ReadBool("S", "Word", false));
   EXPECT_EQ(ini.ReadInteger("S", "Hex", 0), 31);
   EXPECT_EQ(ini.ReadFloat("S", "Comma", -1), -1);
@@ -217,7 +218,8 @@ TEST_F(SafeIniFileTest, ArgumentChecksAndWrappedMessagesKeepTheClass) {
   const std::string noSection = "Не указано название секции. Имя файла: " + file;
   const std::string noIdent = "Не указано название переменной. Имя файла: " + file;
   EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.ReadString("", "K", ""); }), "TSafeIniFile.ReadString -> " + noSection);
-  EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.WriteString("S", "", "v"); }), "TSafeIniFile.WriteString -> " + noIdent);
+  EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.WriteString("S", "", "v"); }),
+            "TSafeIniFile.WriteString -> " + noIdent);
   EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.DeleteKey("S", ""); }), "TSafeIniFile.DeleteKey -> " + noIdent);
   EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.EraseSection(""); }), "TSafeIniFile.EraseSection -> " + noSection);
   Strings out;
@@ -246,9 +248,9 @@ TEST_F(SafeIniFileTest, RefusedWritesAreRetriedUnlessTheyCannotSucceed) {
     RecordingProfile full;
     full.failCode = ENOSPC;
     full.failures = -1;
-    EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.WriteFloat("S", "K", 2); }),
-              "TSafeIniFile.WriteFloat -> TSafeIniFile.WriteString -> No space left on device -> Unable to write to " +
-                  file);
+    EXPECT_EQ(
+        ErrorOf([](TSafeIniFile& ini) { ini.WriteFloat("S", "K", 2); }),
+        "TSafeIniFile.WriteFloat -> TSafeIniFile.WriteString -> No space left on device -> Unable to write to " + file);
     EXPECT_EQ(full.writeAttempts, 1);
   }
   {
@@ -379,7 +381,8 @@ TEST_F(SafeIniFileTest, LockHeldByAnotherProcessFailsInBoundedTimeNamingTheFile)
   ASSERT_EQ(pipe(ready), 0);
   pid_t holder = Spawn([&] {
     // Any user can do this to the world-writable lock file.
-    const std::string lockFile = TProcessLock::kSystemWideFolder + TProcessLock::FileNameFor(TSafeIniFile::LockName(file));
+    const std::string lockFile =
+        TProcessLock::kSystemWideFolder + TProcessLock::FileNameFor(TSafeIniFile::LockName(file));
     int fd = open(lockFile.c_str(), O_RDONLY | O_CREAT, 0666);
     flock(fd, LOCK_EX);
     char c = 1;
@@ -416,7 +419,8 @@ TEST_F(SafeIniFileTest, SettingsFileThatCannotBeReadIsAnErrorNotAnEmptyFile) {
     c.make(file);
     const std::string unable = "Unable to read " + file + ": " + c.reason;
     EXPECT_EQ(ErrorOf([](TSafeIniFile& ini) { ini.ReadBool("SelvoDiscount", "K", false); }),
-              "TSafeIniFile.ReadString -> " + unable) << c.what;
+              "TSafeIniFile.ReadString -> " + unable)
+        << c.what;
     EXPECT_NE(ErrorOf([](TSafeIniFile& ini) { ini.WriteString("S", "K", "v"); }).find(c.reason), std::string::npos)
         << c.what;
     Strings out;

@@ -211,8 +211,8 @@ TEST_F(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
   auto calc = [this](const TSale& sale) {
     selvo::test::WriteFileBytes(dir_.file("sale.json"),
                                 std::string(R"({"payment": "наличные", "moment": "2026-12-08T12:30:00", "lines": [)") +
-                                    R"({"goods": 502, "category": 5, "zprice": )" + sale.zprice +
-                                    R"(, "price": )" + sale.price + R"(, "quantity": 1}]})");
+                                    R"({"goods": 502, "category": 5, "zprice": )" + sale.zprice + R"(, "price": )" +
+                                    sale.price + R"(, "quantity": 1}]})");
     std::string out;
     EXPECT_EQ(Host("calc --json --explain --db " + db_ + " " + dir_.file("sale.json"), &out), 0) << out;
     return out;

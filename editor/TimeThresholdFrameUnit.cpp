@@ -34,6 +34,22 @@ constexpr int kTextTop = 2;
 // Whether `widget` is `editor` or lies inside it, its drop-downs (calendar,
 // calculator, list) included: those are windows of their own whose parent
 // chain leads back to the editor.
+// Keys that move on or close an editor without giving it a value.
+bool IsPassingKey(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  switch (static_cast<const QKeyEvent*>(event)->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt: return true;
+    default: return false;
+  }
+}
+
 bool IsInside(const QWidget* editor, const QWidget* widget) {
   for (; widget; widget = widget->parentWidget())
     if (widget == editor) return true;
@@ -420,6 +436,9 @@ void TTimeThresholdFrame::sgTimeDscListGetEditText(int column, int row) {
     }
     case TCellEditor::ExclEnabled: cbExclEnabled->setCurrentIndex(text == kNoText ? 1 : 0); break;
   }
+  editorOnEmptyCell_ = text.empty();
+  editorTouched_ = false;
+  editorStartText_ = EditorValueText(editor);
   editor->setProperty(kTagProperty, EditorTag(column, row));
   sgTimeDscList->scrollTo(model_->index(row - 1, column));
   editor->setGeometry(sgTimeDscList->CellRect(column, row));
@@ -435,27 +454,29 @@ void TTimeThresholdFrame::sgTimeDscListGetEditText(int column, int row) {
     seSumma->selectAll();
 }
 
+std::string TTimeThresholdFrame::EditorValueText(QWidget* editor) const {
+  if (editor == dtpTimeEdit) {
+    dtpTimeEdit->interpretText();
+    return TimeCellText(dtpTimeEdit->Time());
+  }
+  if (editor == dtpDateEdit) {
+    dtpDateEdit->interpretText();
+    return DateCellText(dtpDateEdit->Date());
+  }
+  if (editor == cedDiscount) return NumberCellText(cedDiscount->Value());
+  if (editor == seSumma) return NumberCellText(seSumma->Value());
+  return static_cast<QComboBox*>(editor)->currentText().toStdString();
+}
+
 void TTimeThresholdFrame::FinishEditor(QWidget* editor, bool writeBack) {
   if (editor->isHidden()) return;
   if (activeEditor_ == editor) activeEditor_ = nullptr;
   if (writeBack) {
     int column = 0, row = 0;
     DecodeEditorTag(editor->property(kTagProperty).toInt(), column, row);
-    std::string text;
-    if (editor == dtpTimeEdit) {
-      dtpTimeEdit->interpretText();
-      text = TimeCellText(dtpTimeEdit->Time());
-    } else if (editor == dtpDateEdit) {
-      dtpDateEdit->interpretText();
-      text = DateCellText(dtpDateEdit->Date());
-    } else if (editor == cedDiscount) {
-      text = NumberCellText(cedDiscount->Value());
-    } else if (editor == seSumma) {
-      text = NumberCellText(seSumma->Value());
-    } else {
-      text = static_cast<QComboBox*>(editor)->currentText().toStdString();
-    }
-    if (row >= 1) cells_.SetCell(column, row, std::move(text));
+    std::string text = EditorValueText(editor);
+    const bool given = !editorOnEmptyCell_ || editorTouched_ || text != editorStartText_;
+    if (row >= 1 && given) cells_.SetCell(column, row, std::move(text));
     CellsChanged();
   }
   // Hiding the focused editor would hand the focus to whatever comes next in
@@ -499,6 +520,7 @@ bool TTimeThresholdFrame::dtpTimeEditKeyDown(QWidget* editor, QKeyEvent* key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
       if (mods != Qt::NoModifier) return false;
+      editorTouched_ = true;  // Enter accepts what the editor shows
       FocusChanged(editor, sgTimeDscList);
       sgTimeDscList->setFocus();
       return true;
@@ -520,6 +542,9 @@ bool TTimeThresholdFrame::dtpTimeEditKeyDown(QWidget* editor, QKeyEvent* key) {
 }
 
 bool TTimeThresholdFrame::eventFilter(QObject* watched, QEvent* event) {
+  if ((event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) && activeEditor_ &&
+      watched->isWidgetType() && IsInside(activeEditor_, static_cast<QWidget*>(watched)) && !IsPassingKey(event))
+    editorTouched_ = true;
   if (event->type() == QEvent::KeyPress && activeEditor_ && watched->isWidgetType() &&
       IsInside(activeEditor_, static_cast<QWidget*>(watched)) &&
       static_cast<QWidget*>(watched)->window() == activeEditor_->window()) {

@@ -130,6 +130,8 @@ class TTimeThresholdFrame : public QFrame {
   QWidget* EditorWidget(TCellEditor kind) const;
   // Writes the editor's value into the cell of its tag and hides it.
   void FinishEditor(QWidget* editor, bool writeBack);
+  // The cell text of the value the editor shows.
+  std::string EditorValueText(QWidget* editor) const;
   void CellsChanged();
   void FocusChanged(QWidget* old, QWidget* now);
   void ApplyColumns();
@@ -145,6 +147,13 @@ class TTimeThresholdFrame : public QFrame {
   QComboBox* cbExclEnabled = nullptr;
   // The shown editor, until its write-back.
   QWidget* activeEditor_ = nullptr;
+  // An editor opened on an empty cell writes back only what the operator
+  // gave it (a key, a click, Enter, a changed value): passing through with
+  // Tab or the focus leaves the cell empty instead of filling it with the
+  // editor's default.
+  bool editorOnEmptyCell_ = false;
+  bool editorTouched_ = false;
+  std::string editorStartText_;
 };
 
 }  // namespace selvo

@@ -120,6 +120,30 @@ TEST_F(FrameTest, AnOperatorFillsATimeListWithTheKeyboardOnly) {
   EXPECT_EQ(u, (TDynCharArray{kUnitPercent, kUnitRouble}));
 }
 
+// Passing through an empty row with Tab opens each cell's editor; none of
+// them may leave its default behind, or the list no longer passes its check.
+// What the operator gives an editor (a typed key, Enter) is written.
+TEST_F(FrameTest, TabbingThroughEmptyCellsLeavesThemEmpty) {
+  Show();
+  key(Qt::Key_Return);
+  for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
+  ASSERT_EQ(focus(), editor<QComboBox>("cbMetric"));
+  key(Qt::Key_Escape);
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(cell(c, 1), "") << "column " << c;
+  TDynTimeArray b, e;
+  TDynCharArray u;
+  TDynDoubleArray a;
+  EXPECT_EQ(frame->StoreTimeList(b, e, u, a), 0) << "a blank row is no entry";
+
+  grid()->SetCurrentCell(2, 1);
+  key(Qt::Key_Return);
+  QTest::keyClicks(focus(), "0");
+  key(Qt::Key_Tab);
+  key(Qt::Key_Return);
+  EXPECT_EQ(cell(2, 1), "0") << "a typed value equal to the default is still written";
+  EXPECT_EQ(cell(3, 1), "%") << "Enter accepts the unit the editor shows";
+}
+
 TEST_F(FrameTest, EditorsOpenOverTheirCellWithTheCellsValueAndTag) {
   frame->SetMode(lmPeriods);
   clock.SetFixed(EncodeDate(2026, 12, 8) + T(10, 0));

@@ -16,12 +16,13 @@ constexpr const char* kLineNotFound = "Строка с номером %d не н
 constexpr const char* kCountMismatch = "Количество параметров и соответствующих им значений не совпадают!";
 constexpr const char* kChangeOperation = "TProgressViewer.ChangeStringParams";
 
-// Never destroyed: the module's unload hook clears it, and a library that
-// stays loaded until the process exits runs that hook after the static
-// destructors.
+// On the heap, not a static object: a library that stays loaded until the
+// process exits runs its unload hook after the static destructors. Module end
+// frees it, so that unloading the library leaves nothing behind.
+TProgressViewerSettings* gSettings = nullptr;
 TProgressViewerSettings& SettingsSlot() {
-  static TProgressViewerSettings* settings = new TProgressViewerSettings();
-  return *settings;
+  if (!gSettings) gSettings = new TProgressViewerSettings();
+  return *gSettings;
 }
 
 // The window class stands for the viewer's window type as a whole: usable
@@ -49,9 +50,14 @@ struct TThreadBook {
   std::set<TProgressThread*> live;
   std::vector<std::thread> ended;
 };
+// Made by the first viewer's thread, freed by module end after the last
+// thread has been joined.
+std::mutex gBookCreation;
+TThreadBook* gBook = nullptr;
 TThreadBook& Book() {
-  static TThreadBook* book = new TThreadBook();  // outlives every thread
-  return *book;
+  std::lock_guard<std::mutex> guard(gBookCreation);
+  if (!gBook) gBook = new TThreadBook();
+  return *gBook;
 }
 
 void JoinEnded(std::unique_lock<std::mutex>& held) {
@@ -127,27 +133,32 @@ void ProgressViewerModuleStart() {
 
 void ProgressViewerModuleEnd() {
   gClassRegistered = false;
+  TThreadBook* started = nullptr;
   {
+    std::lock_guard<std::mutex> guard(gBookCreation);
+    started = gBook;
+  }
+  if (started) {
     // Viewers left running would use the registry and the module's code
     // after both are gone: end them first.
-    TThreadBook& book = Book();
+    TThreadBook& book = *started;
     std::unique_lock<std::mutex> held(book.lock);
     for (TProgressThread* thread : book.live) thread->Terminate();
     book.changed.wait(held, [&] { return book.live.empty(); });
     JoinEnded(held);
   }
   {
+    std::lock_guard<std::mutex> guard(gBookCreation);
+    delete gBook;
+    gBook = nullptr;
+  }
+  {
     std::lock_guard<std::mutex> guard(gRegistryCreation);
     delete gRegistry;
     gRegistry = nullptr;
   }
-  TProgressViewerSettings& s = SettingsSlot();
-  s.DefFontName.clear();
-  s.Title.clear();
-  s.CancelCaption.clear();
-  s.WaitLine1.clear();
-  s.WaitLine2.clear();
-  s.ElapsedFormat.clear();
+  delete gSettings;
+  gSettings = nullptr;
 }
 
 bool ProgressViewerClassUsable() { return gClassRegistered; }

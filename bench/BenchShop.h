@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "interface/SelvoModuleU.h"
 #include "platform/DateUtils.h"
@@ -91,7 +91,7 @@ class LoadedModule {
   explicit LoadedModule(int cards) : shop_(cards) {
     ModuleLoad();
     SetModuleFormatSettings(TFormatSettings::Russian());
-    dataModule_ = std::make_unique<host::TSqliteDataModule>(shop_.path());
+    dataModule_ = std::make_unique<host::TShopDataModule>(shop_.path());
     Module().DataModule = dataModule_.get();
   }
   ~LoadedModule() {
@@ -102,7 +102,7 @@ class LoadedModule {
 
  private:
   BenchShop shop_;
-  std::unique_ptr<host::TSqliteDataModule> dataModule_;
+  std::unique_ptr<host::TShopDataModule> dataModule_;
 };
 
 }  // namespace selvo::bench

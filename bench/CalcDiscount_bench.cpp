@@ -14,8 +14,8 @@
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
 #include "host/SaleJson.h"
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "support/SafeIniFiles.h"
 
@@ -34,25 +34,24 @@ std::string TempFolder() {
 // dated period around the sale; thresholds and time discounts on all.
 void FillShop(const std::string& path, int cards) {
   CreateShopDatabase(path, true);
-  TSqliteDataModule setup(path);
+  TShopDataModule setup(path);
   const std::string n = std::to_string(cards);
   const std::string series = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + n + ") ";
-  ExecSql(
-      setup.Connection(),
+  setup.Connection().Execute(
       "BEGIN;"
       "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 2, 1);"
       "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_AllDay, td_Enabled, td_AllWeek, "
       "td_Threshold, td_DiscountTarget, td_TimeDscList) " +
-          series +
-          "SELECT i, 'Карта ' || i, 1, 1, 1, 1, '300=3%;1000=5%;5000=150р;', CASE WHEN i % 3 = 0 THEN 0 ELSE 1 END, "
-          "'08:0:0-10:0:0=7%;' FROM n;"
-          "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) " +
-          series +
-          "SELECT i * 5 + k, i, k < 2, CASE WHEN k < 2 THEN (i + k) % 40 ELSE (i * 7 + k * 131) % 2000 END "
-          "FROM n, (SELECT 0 AS k UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) "
-          "WHERE i % 3 <> 0;"
-          "INSERT INTO ExclusionsDS (ex_ID, td_ID, ex_BDateTime, ex_EDateTime, ex_Enabled) " +
-          series + "SELECT i, i, 46300, 46400, 1 FROM n WHERE i % 2 = 0;" + "COMMIT;");
+      series +
+      "SELECT i, 'Карта ' || i, 1, 1, 1, 1, '300=3%;1000=5%;5000=150р;', CASE WHEN i % 3 = 0 THEN 0 ELSE 1 END, "
+      "'08:0:0-10:0:0=7%;' FROM n;"
+      "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) " +
+      series +
+      "SELECT i * 5 + k, i, k < 2, CASE WHEN k < 2 THEN (i + k) % 40 ELSE (i * 7 + k * 131) % 2000 END "
+      "FROM n, (SELECT 0 AS k UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) "
+      "WHERE i % 3 <> 0;"
+      "INSERT INTO ExclusionsDS (ex_ID, td_ID, ex_BDateTime, ex_EDateTime, ex_Enabled) " +
+      series + "SELECT i, i, 46300, 46400, 1 FROM n WHERE i % 2 = 0;" + "COMMIT;");
 }
 
 class LoadedShop {
@@ -61,7 +60,7 @@ class LoadedShop {
     setenv("WINDIR", dir_.c_str(), 1);
     selvo::bench::WriteSettingsFile(dir_ + "/Selvo.ini", true);
     FillShop(dir_ + "/shop.db", cards);
-    dataModule_ = std::make_unique<TSqliteDataModule>(dir_ + "/shop.db");
+    dataModule_ = std::make_unique<TShopDataModule>(dir_ + "/shop.db");
     library_ = std::make_unique<TModuleLibrary>(SELVO_MODULE_PATH);
     ConnectModule(library_->Exports(), *dataModule_);
     library_->Exports().FillPaymentsList();
@@ -80,26 +79,22 @@ class LoadedShop {
   // How many cards the calculation of the sale must test: the receipt cards,
   // and for each line the goods cards that target its category or article.
   std::int64_t CardTests(const TSale& sale) const {
-    TSqliteDataModule db(dir_ + "/shop.db");
-    TSqliteStatement receipt(db.Connection(), "SELECT COUNT(*) FROM SelvoDiscountDS WHERE td_DiscountTarget = 0");
-    receipt.Step();
-    std::int64_t tests = receipt.ColumnInt(0);
-    TSqliteStatement targeting(db.Connection(),
-                               "SELECT COUNT(DISTINCT td_ID) FROM DiscountGoodsDS WHERE (td_IsCategory = 1 AND "
-                               "ID_Target = ?) OR (td_IsCategory = 0 AND ID_Target = ?)");
-    for (const TSaleLine& line : sale.lines) {
-      targeting.BindInt(1, line.category);
-      targeting.BindInt(2, line.goods);
-      targeting.Step();
-      tests += targeting.ColumnInt(0);
-      targeting.Reset();
-    }
+    TShopDataModule db(dir_ + "/shop.db");
+    auto count = [&](const std::string& sql, const std::vector<selvo::TVariant>& params) {
+      return std::get<std::int64_t>(db.Connection().QueryValue(sql, params));
+    };
+    std::int64_t tests = count("SELECT COUNT(*) FROM SelvoDiscountDS WHERE td_DiscountTarget = 0", {});
+    for (const TSaleLine& line : sale.lines)
+      tests += count(
+          "SELECT COUNT(DISTINCT td_ID) FROM DiscountGoodsDS WHERE (td_IsCategory = 1 AND "
+          "ID_Target = $1) OR (td_IsCategory = 0 AND ID_Target = $2)",
+          {selvo::TVariant(std::int64_t{line.category}), selvo::TVariant(std::int64_t{line.goods})});
     return tests;
   }
 
  private:
   std::string dir_;
-  std::unique_ptr<TSqliteDataModule> dataModule_;
+  std::unique_ptr<TShopDataModule> dataModule_;
   std::unique_ptr<TModuleLibrary> library_;
 };
 

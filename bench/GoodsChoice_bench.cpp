@@ -16,8 +16,8 @@
 #include "discounts/SelvoDiscountItemsU.h"
 #include "editor/EditDiscountU.h"
 #include "host/GoodsSelectU.h"
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 
 namespace {
@@ -58,7 +58,7 @@ class BenchCatalogue {
     }
     host::ExecSql(db, "COMMIT");
     sqlite3_close(db);
-    module_ = std::make_unique<host::TSqliteDataModule>(path);
+    module_ = std::make_unique<host::TShopDataModule>(path);
     for (int c = 1; c <= kCategories; c += 10) card_.Categories.Add(std::to_string(c));
     for (int c = 2; c <= kCategories; c += 2) {
       card_.Goods.Add(std::to_string(c * 1000 + 1));
@@ -68,13 +68,13 @@ class BenchCatalogue {
     module_.reset();
     std::filesystem::remove_all(dir_);
   }
-  host::TSqliteDataSet& KeyTovar() { return module_->DataSet("KeyTovar"); }
-  host::TSqliteDataSet& Goods() { return module_->DataSet("Goods"); }
+  host::TShopDataSet& KeyTovar() { return module_->DataSet("KeyTovar"); }
+  host::TShopDataSet& Goods() { return module_->DataSet("Goods"); }
   TDiscountItem& Card() { return card_; }
 
  private:
   std::string dir_;
-  std::unique_ptr<host::TSqliteDataModule> module_;
+  std::unique_ptr<host::TShopDataModule> module_;
   TDiscountItem card_;
 };
 

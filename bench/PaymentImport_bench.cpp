@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/MessageService.h"
@@ -42,7 +42,7 @@ void BM_ImportNewPaymentTypes(benchmark::State& state) {
     const std::string db = dir + "/shop.db";
     std::filesystem::remove(db);
     selvo::host::CreateShopDatabase(db, false);
-    selvo::host::TSqliteDataModule dataModule(db);
+    selvo::host::TShopDataModule dataModule(db);
     selvo::Module().DataModule = &dataModule;
     selvo::FillPaymentsList();
     state.ResumeTiming();

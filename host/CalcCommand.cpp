@@ -16,8 +16,7 @@
 #include "host/ModuleLoader.h"
 #include "host/PaymentTable.h"
 #include "host/SaleJson.h"
-#include "host/SqliteDataModule.h"
-#include "host/SqliteStatement.h"
+#include "host/ShopDataModule.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
@@ -27,7 +26,7 @@ namespace selvo::host {
 const TCommandSpec kCalcCommandSpec{
     "calc",
     "рассчитать скидку продажи из файла JSON (или стандартного ввода) и показать сумму к оплате",
-    {{"--db", "FILE", "база данных магазина (по умолчанию " + DefaultDatabasePath() + ")"},
+    {{"--db", "БАЗА", DatabaseOptionHelp()},
      {"--json", "", "вывести результат одним объектом JSON"},
      {"--explain", "", "показать все варианты скидки, которые рассматривал расчёт"}},
     "[SALE.json | -]"};
@@ -57,20 +56,18 @@ std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
 // characters of a name, so the name is looked up among the database's full
 // names: an exact match first (letter case ignored), else the one name that
 // begins with it; a beginning that several names share is refused.
-std::pair<std::int32_t, std::string> FindPaymentByName(TSqliteDataModule& dataModule, const std::string& wanted) {
+std::pair<std::int32_t, std::string> FindPaymentByName(TShopDataModule& dataModule, const std::string& wanted) {
   std::vector<std::pair<std::int32_t, std::string>> exact, begins;
-  TSqliteStatement select(dataModule.Connection(), "SELECT ID, Name FROM Payment ORDER BY ID");
   const std::size_t wantedLength = Utf8Length(wanted);
-  while (select.Step()) {
-    const TVariant value = select.Column(1);
-    const auto* name = std::get_if<std::string>(&value);
-    if (!name) continue;
-    const auto id = static_cast<std::int32_t>(select.ColumnInt(0));
+  dataModule.Connection().Query("SELECT ID, Name FROM Payment ORDER BY ID", {}, [&](std::vector<TVariant>& row) {
+    const auto* name = std::get_if<std::string>(&row[1]);
+    const auto* id = std::get_if<std::int64_t>(&row[0]);
+    if (!name || !id) return;
     if (SameText(*name, wanted))
-      exact.emplace_back(id, *name);
+      exact.emplace_back(static_cast<std::int32_t>(*id), *name);
     else if (!wanted.empty() && SameText(Utf8Left(*name, wantedLength), wanted))
-      begins.emplace_back(id, *name);
-  }
+      begins.emplace_back(static_cast<std::int32_t>(*id), *name);
+  });
   const auto& found = exact.empty() ? begins : exact;
   if (found.empty()) throw ESaleFormat("payment: вид оплаты " + InputExcerpt(wanted) + " не найден в базе данных");
   if (found.size() > 1) {
@@ -90,7 +87,7 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
   const std::string path = command.Value("--db", DefaultDatabasePath());
   try {
     const TSale sale = ParseSale(ReadSaleText(command, in));
-    TSqliteDataModule dataModule(path);
+    TShopDataModule dataModule(path);
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
     TConnectedModule connection(module, dataModule);

@@ -9,14 +9,14 @@
 #include "host/HostPaths.h"
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 
 namespace selvo::host {
 
 const TCommandSpec kEditorCommandSpec{
     "editor",
     "открыть редактор видов оплаты и автоматических скидок на базе данных магазина (нужен дисплей)",
-    {{"--db", "FILE", "база данных магазина (по умолчанию " + DefaultDatabasePath() + ")"}},
+    {{"--db", "БАЗА", DatabaseOptionHelp()}},
     ""};
 
 namespace {
@@ -35,7 +35,7 @@ int RunEditor(const TParsedCommand& command, const TModuleLocation& location, st
   const std::string path = command.Value("--db", DefaultDatabasePath());
   try {
     // The data module first: a missing database is told before any window.
-    TSqliteDataModule dataModule(path);
+    TShopDataModule dataModule(path);
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
     int argc = 1;

@@ -12,7 +12,7 @@
 
 #include <cstdlib>
 
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "platform/FormatSettings.h"
 
 namespace selvo::host {
@@ -181,9 +181,9 @@ void TGoodsSelectForm::UpdateCounts() { lbCounts->setText(Q(choice_.CountsText()
 // ---------------------------------------------------------------------------
 // Entry points
 
-std::int32_t ShowGoodsSelectForm(TSqliteDataModule& dataModule, QWidget* parent) {
-  TSqliteDataSet& keyTovar = dataModule.DataSet("KeyTovar");
-  TSqliteDataSet& goods = dataModule.DataSet("Goods");
+std::int32_t ShowGoodsSelectForm(TShopDataModule& dataModule, QWidget* parent) {
+  TShopDataSet& keyTovar = dataModule.DataSet("KeyTovar");
+  TShopDataSet& goods = dataModule.DataSet("Goods");
   const bool perCategory = goods.Master() == &keyTovar;
   TGoodsChoice choice;
   choice.Load(keyTovar, goods, perCategory);
@@ -194,7 +194,7 @@ std::int32_t ShowGoodsSelectForm(TSqliteDataModule& dataModule, QWidget* parent)
 }
 
 std::int32_t GoodsSelectWindowCallback() {
-  TSqliteDataModule* dataModule = CallbackDataModule();
+  TShopDataModule* dataModule = CallbackDataModule();
   if (!dataModule) return 0;
   if (!QApplication::instance()) {
     // The host owns the user-interface thread; its application object lives

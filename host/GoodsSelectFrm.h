@@ -23,7 +23,7 @@ class QTableView;
 
 namespace selvo::host {
 
-class TSqliteDataModule;
+class TShopDataModule;
 
 // The articles in view, over a TGoodsChoice: code (with the check box),
 // name, price.
@@ -76,7 +76,7 @@ class TGoodsSelectForm : public QDialog {
 // Shows the window over the data module's "KeyTovar" and "Goods" and, when
 // the operator confirms, writes the marks back into them. Answers 1 when
 // confirmed, 0 when cancelled (nothing written then).
-std::int32_t ShowGoodsSelectForm(TSqliteDataModule& dataModule, QWidget* parent = nullptr);
+std::int32_t ShowGoodsSelectForm(TShopDataModule& dataModule, QWidget* parent = nullptr);
 
 // The goods selection the host hands the module when it has a display: the
 // window over the data module of the callbacks (SetCallbackDataModule); 0

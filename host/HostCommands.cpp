@@ -11,7 +11,8 @@
 #include "host/ModuleLoader.h"
 #include "host/PaymentTable.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopConnection.h"
+#include "host/ShopDataModule.h"
 #include "platform/FormatSettings.h"
 
 namespace selvo::host {
@@ -19,7 +20,7 @@ namespace {
 
 constexpr const char* kProgram = "selvo-host";
 
-const TOptionSpec kDbOption{"--db", "FILE", "база данных магазина (по умолчанию " + DefaultDatabasePath() + ")"};
+const TOptionSpec kDbOption{"--db", "БАЗА", DatabaseOptionHelp()};
 
 std::string DatabasePath(const TParsedCommand& command) { return command.Value("--db", DefaultDatabasePath()); }
 
@@ -54,29 +55,30 @@ int RunInit(const TParsedCommand& command, std::ostream& out, std::ostream& err)
     CreateSampleShop(path, command.Has("--force"));
   } catch (const Exception& e) {
     std::string message = e.Message();
-    if (!command.Has("--force") && std::filesystem::exists(path)) message += " (--force перезапишет его)";
+    if (!command.Has("--force") && (IsServerAddress(path) || std::filesystem::exists(path)))
+      message += " (--force перезапишет " + std::string(IsServerAddress(path) ? "их)" : "его)");
     return Fail(err, message);
   }
-  out << "Создана база данных магазина: " << path << "\n";
+  out << "Создана база данных магазина: " << DescribeDatabase(path) << "\n";
   return 0;
 }
 
 int RunPayments(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out, std::ostream& err) {
   const std::string path = DatabasePath(command);
   try {
-    TSqliteDataModule dataModule(path);
+    TShopDataModule dataModule(path);
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
     TConnectedModule connection(module, dataModule);
 
     module.FillPaymentsList();
     TPaymentList& list = *module.GetPaymentList();
-    TSqliteDataSet& payments = dataModule.DataSet("Payment");
+    TShopDataSet& payments = dataModule.DataSet("Payment");
     TPaymentColumns columns;
     columns.rounding = payments.FindField("CheckItogPrec") != nullptr;
     columns.gsmVO = payments.FindField("GsmVO") != nullptr;
     columns.customCheck = payments.FindField("CUSTOMCHECK") != nullptr;
-    out << "Виды оплаты (" << list.Count() << "), база данных " << path << ":\n"
+    out << "Виды оплаты (" << list.Count() << "), база данных " << dataModule.Describe() << ":\n"
         << FormatPaymentTable(list, columns, ModuleFormatSettings());
     return 0;
   } catch (const Exception& e) {

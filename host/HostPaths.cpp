@@ -7,6 +7,11 @@
 
 namespace selvo::host {
 
+std::string DatabaseOptionHelp() {
+  return "база данных магазина: файл SQLite (по умолчанию " + DefaultDatabasePath() +
+         ") или адрес сервера PostgreSQL (postgresql://... или \"host=... dbname=...\")";
+}
+
 std::string DefaultDatabasePath() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
   std::string base;

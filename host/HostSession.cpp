@@ -2,18 +2,17 @@
 
 #include <limits>
 
-#include "host/SqliteStatement.h"
-
 namespace selvo::host {
 namespace {
 
-std::int32_t MaxOf(TSqliteDataModule& dataModule, const char* table, const char* column) {
+std::int32_t MaxOf(TShopDataModule& dataModule, const char* table, const char* column) {
   if (!dataModule.FindComponent(table)) return 0;
   try {
-    TSqliteStatement select(dataModule.Connection(), "SELECT max(CAST(" + QuoteIdentifier(column) +
-                                                         " AS INTEGER)) FROM " + QuoteIdentifier(table));
-    if (!select.Step() || select.ColumnIsNull(0)) return 0;
-    const std::int64_t value = select.ColumnInt(0);
+    const TVariant max = dataModule.Connection().QueryValue("SELECT max(CAST(" + QuoteIdentifier(column) +
+                                                            " AS BIGINT)) FROM " + QuoteIdentifier(table));
+    const auto* number = std::get_if<std::int64_t>(&max);
+    if (!number) return 0;
+    const std::int64_t value = *number;
     if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
     return value < 0 ? 0 : static_cast<std::int32_t>(value);
   } catch (const EDatabaseError&) {
@@ -23,7 +22,7 @@ std::int32_t MaxOf(TSqliteDataModule& dataModule, const char* table, const char*
 
 }  // namespace
 
-TLastIdentifiers ReadLastIdentifiers(TSqliteDataModule& dataModule) {
+TLastIdentifiers ReadLastIdentifiers(TShopDataModule& dataModule) {
   TLastIdentifiers ids;
   ids.payment = MaxOf(dataModule, "Payment", "ID");
   ids.discount = MaxOf(dataModule, "SelvoDiscountDS", "td_ID");
@@ -41,7 +40,7 @@ TGoodsSelectFormShow gGoodsSelect = &HeadlessGoodsSelect;
 void SetHostGoodsSelect(TGoodsSelectFormShow select) { gGoodsSelect = select ? select : &HeadlessGoodsSelect; }
 TGoodsSelectFormShow HostGoodsSelect() { return gGoodsSelect; }
 
-void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule) {
+void ConnectModule(const TModuleExports& module, TShopDataModule& dataModule) {
   const TLastIdentifiers ids = ReadLastIdentifiers(dataModule);
   SetCallbackDataModule(&dataModule);
   module.SetDataModule(&dataModule);
@@ -53,7 +52,7 @@ void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule) 
   module.SetGoodsSelectFormShow(HostGoodsSelect());
 }
 
-TConnectedModule::TConnectedModule(const TModuleExports& module, TSqliteDataModule& dataModule) : module_(module) {
+TConnectedModule::TConnectedModule(const TModuleExports& module, TShopDataModule& dataModule) : module_(module) {
   ConnectModule(module, dataModule);
 }
 

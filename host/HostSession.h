@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "host/ModuleLoader.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "interface/SelvoCallbacks.h"
 
 namespace selvo::host {
@@ -19,7 +19,7 @@ struct TLastIdentifiers {
   std::int32_t dscGoods = 0;
   std::int32_t exclusions = 0;
 };
-TLastIdentifiers ReadLastIdentifiers(TSqliteDataModule& dataModule);
+TLastIdentifiers ReadLastIdentifiers(TShopDataModule& dataModule);
 
 // The host's goods selection without a window: the operator cannot choose,
 // so it answers 2 (cancelled), and the module changes nothing.
@@ -33,13 +33,13 @@ TGoodsSelectFormShow HostGoodsSelect();
 // Hands the module the data module, its last identifiers, the transaction
 // callback (on this data module's connection) and the goods selection.
 // The data module must outlive the module's use of it.
-void ConnectModule(const TModuleExports& module, TSqliteDataModule& dataModule);
+void ConnectModule(const TModuleExports& module, TShopDataModule& dataModule);
 
 // Connects the module for one command and disconnects it again when it goes,
 // so that the module never keeps a data module that no longer exists.
 class TConnectedModule {
  public:
-  TConnectedModule(const TModuleExports& module, TSqliteDataModule& dataModule);
+  TConnectedModule(const TModuleExports& module, TShopDataModule& dataModule);
   ~TConnectedModule();
   TConnectedModule(const TConnectedModule&) = delete;
   TConnectedModule& operator=(const TConnectedModule&) = delete;

@@ -1,11 +1,9 @@
 #include "host/SampleShop.h"
 
-#include <sqlite3.h>
-
 #include <cmath>
 
+#include "host/ShopConnection.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
@@ -20,19 +18,15 @@ TVariant R(double v) { return TVariant(v); }
 TVariant T(const std::string& v) { return TVariant(v); }
 const TVariant kNone;
 
-void InsertRows(sqlite3* db, const std::string& table, const std::vector<std::string>& columns,
+void InsertRows(TShopConnection& db, const std::string& table, const std::vector<std::string>& columns,
                 const std::vector<Row>& rows) {
   std::string names, marks;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     names += (i ? ", " : "") + QuoteIdentifier(columns[i]);
-    marks += i ? ", ?" : "?";
+    marks += (i ? ", $" : "$") + std::to_string(i + 1);
   }
-  TSqliteStatement insert(db, "INSERT INTO " + QuoteIdentifier(table) + " (" + names + ") VALUES (" + marks + ")");
-  for (const Row& row : rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) insert.Bind(static_cast<int>(i) + 1, row[i]);
-    insert.Step();
-    insert.Reset();
-  }
+  const std::string sql = "INSERT INTO " + QuoteIdentifier(table) + " (" + names + ") VALUES (" + marks + ")";
+  for (const Row& row : rows) db.Query(sql, row, nullptr);
 }
 
 // The list texts in the form the module writes them under the format
@@ -99,7 +93,7 @@ std::string StatementTemplate() {
          "\r\n";
 }
 
-void FillPayments(sqlite3* db) {
+void FillPayments(TShopConnection& db) {
   InsertRows(db, "Payment",
              {"ID", "Name", "Type", "Check", "Discount", "Enabled", "CheckItogPrec", "CheckPrecLimit", "GsmVO",
               "CUSTOMCHECK", "PRINTCUSTOMCHECK"},
@@ -124,7 +118,7 @@ void FillPayments(sqlite3* db) {
 // using: more categories, and every category filled up to a few dozen
 // articles, each name a product and a variant (identifiers category * 100 +
 // 21 and up; prices from a fixed rule, so that the shop is always the same).
-void FillMoreGoods(sqlite3* db) {
+void FillMoreGoods(TShopConnection& db) {
   struct TKind {
     int id;
     const char* name;  // empty: a category of the first seven
@@ -234,7 +228,7 @@ void FillMoreGoods(sqlite3* db) {
 }
 
 // Categories and goods: identifiers of goods start with their category's.
-void FillCatalogue(sqlite3* db) {
+void FillCatalogue(TShopConnection& db) {
   InsertRows(db, "KeyTovar", {"ID_Category", "Name", "CheckField"},
              {{I(1), T("Напитки"), I(0)},
               {I(2), T("Кофе и чай"), I(0)},
@@ -281,7 +275,7 @@ struct TCard {
   std::vector<int> categories, goods;
 };
 
-void FillDiscounts(sqlite3* db) {
+void FillDiscounts(TShopConnection& db) {
   const double dayEnd = EncodeTime(23, 59, 59, 0);
   const double none = 0;
   const std::vector<TCard> cards = {
@@ -458,8 +452,8 @@ void FillDiscounts(sqlite3* db) {
 
 }  // namespace
 
-void CreateSampleShop(const std::string& path, bool overwrite) {
-  BuildDatabaseFile(path, overwrite, [](sqlite3* db) {
+void CreateSampleShop(const std::string& database, bool overwrite) {
+  BuildShopDatabase(database, overwrite, [](TShopConnection& db) {
     CreateShopSchema(db);
     FillPayments(db);
     FillCatalogue(db);

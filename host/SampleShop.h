@@ -15,9 +15,9 @@
 
 namespace selvo::host {
 
-// Creates the database file and fills it, whole or not at all (see
-// BuildDatabaseFile). Refuses an existing file unless overwrite is true;
-// EDatabaseError on failure.
-void CreateSampleShop(const std::string& path, bool overwrite);
+// Creates the shop database (a file, or the tables on a server) and fills
+// it, whole or not at all (see BuildShopDatabase). Refuses an existing one
+// unless overwrite is true; EDatabaseError on failure.
+void CreateSampleShop(const std::string& database, bool overwrite);
 
 }  // namespace selvo::host

@@ -9,8 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/PgConnection.h"
+#include "host/SqliteConnection.h"
 #include "host/SqliteStatement.h"
 #include "interface/SelvoPaymentsTypes.h"
+#include "platform/TextCodec.h"
 
 namespace selvo::host {
 
@@ -98,13 +101,18 @@ std::string CreateTableSql(const TTableDef& table) {
   return sql + ")";
 }
 
-void CreateShopSchema(sqlite3* db, const TSchemaOptions& options) {
+std::vector<std::string> CreateIndexSql(const TTableDef& table) {
+  std::vector<std::string> statements;
+  for (const std::string& column : table.indexed)
+    statements.push_back("CREATE INDEX " + QuoteIdentifier(table.name + "_" + column) + " ON " +
+                         QuoteIdentifier(table.name) + " (" + QuoteIdentifier(column) + ")");
+  return statements;
+}
+
+void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options) {
   for (const TTableDef& table : ShopTables(options)) {
     try {
-      ExecSql(db, CreateTableSql(table));
-      for (const std::string& column : table.indexed)
-        ExecSql(db, "CREATE INDEX " + QuoteIdentifier(table.name + "_" + column) + " ON " +
-                        QuoteIdentifier(table.name) + " (" + QuoteIdentifier(column) + ")");
+      connection.CreateTable(table);
     } catch (EDatabaseError& e) {
       e.SetMessage("Не удалось создать таблицу " + table.name + ": " + e.Message());
       throw;
@@ -127,7 +135,7 @@ std::string SystemError(int error) { return std::strerror(error); }
 
 }  // namespace
 
-void BuildDatabaseFile(const std::string& path, bool overwrite, const std::function<void(sqlite3*)>& fill) {
+void BuildDatabaseFile(const std::string& path, bool overwrite, const TDatabaseFill& fill) {
   if (!overwrite && FileExists(path)) RefuseExisting(path);
 
   std::string temp = path + ".new-XXXXXX";
@@ -143,7 +151,10 @@ void BuildDatabaseFile(const std::string& path, bool overwrite, const std::funct
     if (sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
       throw EDatabaseError(db ? sqlite3_errmsg(db) : "нет памяти");
     ExecSql(db, "BEGIN");
-    fill(db);
+    {
+      TSqliteConnection connection(db, temp);
+      fill(connection);
+    }
     ExecSql(db, "COMMIT");
     if (sqlite3_close(db) != SQLITE_OK) throw EDatabaseError(sqlite3_errmsg(db));
     db = nullptr;
@@ -189,8 +200,38 @@ void BuildDatabaseFile(const std::string& path, bool overwrite, const std::funct
   unlink(temp.c_str());
 }
 
-void CreateShopDatabase(const std::string& path, bool overwrite, const TSchemaOptions& options) {
-  BuildDatabaseFile(path, overwrite, [&](sqlite3* db) { CreateShopSchema(db, options); });
+namespace {
+
+void BuildServerDatabase(const std::string& address, bool overwrite, const TDatabaseFill& fill) {
+  TPgConnection connection(address);
+  try {
+    connection.Begin();
+    for (const std::string& table : connection.TableNames()) {
+      for (const std::string& name : ShopTableNames()) {
+        if (!SameText(table, name)) continue;
+        if (!overwrite) throw EDatabaseError("таблицы магазина уже есть (" + table + ")");
+        connection.Execute("DROP TABLE " + QuoteIdentifier(table));
+      }
+    }
+    fill(connection);
+    connection.Commit();
+  } catch (EDatabaseError& e) {
+    e.SetMessage("Не удалось создать базу данных магазина (" + connection.Describe() + "): " + e.Message());
+    throw;
+  }
+}
+
+}  // namespace
+
+void BuildShopDatabase(const std::string& database, bool overwrite, const TDatabaseFill& fill) {
+  if (IsServerAddress(database))
+    BuildServerDatabase(database, overwrite, fill);
+  else
+    BuildDatabaseFile(database, overwrite, fill);
+}
+
+void CreateShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options) {
+  BuildShopDatabase(database, overwrite, [&](TShopConnection& connection) { CreateShopSchema(connection, options); });
 }
 
 }  // namespace selvo::host

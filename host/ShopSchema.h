@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace selvo::host {
+
+class TShopConnection;
 
 struct TSchemaOptions {
   // The optional columns of "Payment": CheckItogPrec with CheckPrecLimit,
@@ -47,21 +47,29 @@ const std::vector<std::string>& ShopTableNames();
 // "DiscountGoodsDS" and "ExclusionsDS" follow "SelvoDiscountDS" by td_ID.
 const std::vector<TDetailLink>& ShopDetailLinks();
 
-// The CREATE TABLE statement of one table.
+// The CREATE TABLE statement of one table (SQLite's types), and the
+// CREATE INDEX statements of its indexed columns.
 std::string CreateTableSql(const TTableDef& table);
+std::vector<std::string> CreateIndexSql(const TTableDef& table);
 
 // Creates the six tables (raises EDatabaseError on failure).
-void CreateShopSchema(sqlite3* db, const TSchemaOptions& options = {});
+void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options = {});
 
-// Creates a new database file with the schema. Refuses (EDatabaseError) to
-// touch an existing file unless overwrite is true.
-void CreateShopDatabase(const std::string& path, bool overwrite, const TSchemaOptions& options = {});
+// Creates a new shop database with the schema: a file, or the tables in a
+// server's database (see BuildShopDatabase). Refuses (EDatabaseError) to
+// touch an existing one unless overwrite is true.
+void CreateShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options = {});
 
-// Makes the database file `path` whole or not at all: `fill` works on a new
-// temporary database next to it inside one transaction, and only a filled
-// file takes the name. Refuses an existing file unless overwrite is true (an
-// existing file is then replaced, with its journal files). EDatabaseError on
+using TDatabaseFill = std::function<void(TShopConnection&)>;
+
+// Makes the shop database whole or not at all, `fill` working inside one
+// transaction. A file path: `fill` works on a new temporary file next to it,
+// and only a filled file takes the name; an existing file is refused unless
+// overwrite is true (it is then replaced, with its journal files). A server
+// address: the shop's tables are refused if there are any, or dropped with
+// overwrite, in the same transaction as the fill. EDatabaseError on
 // failure; nothing is left behind then.
-void BuildDatabaseFile(const std::string& path, bool overwrite, const std::function<void(sqlite3*)>& fill);
+void BuildShopDatabase(const std::string& database, bool overwrite, const TDatabaseFill& fill);
+void BuildDatabaseFile(const std::string& path, bool overwrite, const TDatabaseFill& fill);
 
 }  // namespace selvo::host

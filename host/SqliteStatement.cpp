@@ -13,15 +13,6 @@ void ExecSql(sqlite3* db, const std::string& sql) {
   }
 }
 
-std::string QuoteIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 TSqliteStatement::TSqliteStatement(sqlite3* db, const std::string& sql) : db_(db) {
   if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
     std::string message = sqlite3_errmsg(db);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/ShopConnection.h"
 #include "interface/SelvoPaymentsTypes.h"
 
 struct sqlite3;
@@ -15,9 +16,6 @@ namespace selvo::host {
 
 // Runs one or more SQL statements that return no rows.
 void ExecSql(sqlite3* db, const std::string& sql);
-
-// Puts an identifier in double quotes for SQL ("Check" is a key word).
-std::string QuoteIdentifier(const std::string& name);
 
 class TSqliteStatement {
  public:

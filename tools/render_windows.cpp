@@ -31,7 +31,7 @@
 #include "editor/TimeThresholdFrameUnit.h"
 #include "host/GoodsSelectFrm.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/CustomCheckFrm.h"
 #include "payments/EditPaymentFrm.h"
@@ -143,11 +143,11 @@ class TSampleModule {
     setenv("WINDIR", dir_.c_str(), 1);
     selvo::ModuleLoad();
     selvo::host::CreateSampleShop(dir_ + "/shop.db", false);
-    dataModule_ = std::make_unique<selvo::host::TSqliteDataModule>(dir_ + "/shop.db");
+    dataModule_ = std::make_unique<selvo::host::TShopDataModule>(dir_ + "/shop.db");
     selvo::Module().DataModule = dataModule_.get();
     selvo::FillPaymentsList();
   }
-  selvo::host::TSqliteDataModule& DataModule() { return *dataModule_; }
+  selvo::host::TShopDataModule& DataModule() { return *dataModule_; }
   ~TSampleModule() {
     selvo::Module().DataModule = nullptr;
     dataModule_.reset();
@@ -157,7 +157,7 @@ class TSampleModule {
 
  private:
   std::string dir_;
-  std::unique_ptr<selvo::host::TSqliteDataModule> dataModule_;
+  std::unique_ptr<selvo::host::TShopDataModule> dataModule_;
 };
 
 TSampleModule& Sample() {
@@ -205,10 +205,10 @@ std::unique_ptr<QWidget> DiscountForm() {
 // category chosen whole and three single articles.
 std::unique_ptr<QWidget> GoodsSelectForm() {
   using namespace selvo;
-  host::TSqliteDataModule& dm = Sample().DataModule();
-  host::TSqliteDataSet& keyTovar = dm.DataSet("KeyTovar");
-  host::TSqliteDataSet& goods = dm.DataSet("Goods");
-  auto mark = [](host::TSqliteDataSet& ds, const char* key, std::int64_t id, const char* field) {
+  host::TShopDataModule& dm = Sample().DataModule();
+  host::TShopDataSet& keyTovar = dm.DataSet("KeyTovar");
+  host::TShopDataSet& goods = dm.DataSet("Goods");
+  auto mark = [](host::TShopDataSet& ds, const char* key, std::int64_t id, const char* field) {
     ds.Locate(key, {TVariant(id)}, loNone);
     ds.Edit();
     ds.FieldByName(field).SetAsInteger(1);

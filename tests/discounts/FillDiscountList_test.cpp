@@ -8,9 +8,9 @@
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/SaleJson.h"
+#include "host/ShopDataModule.h"
+#include "host/ShopDataSet.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
-#include "host/SqliteDataSet.h"
 #include "host/SqliteStatement.h"
 #include "interface/SelvoModuleU.h"
 #include "platform/DateUtils.h"
@@ -23,7 +23,7 @@ namespace selvo {
 namespace {
 
 using host::ExecSql;
-using host::TSqliteDataModule;
+using host::TShopDataModule;
 
 class FillDiscountListTest : public ::testing::Test {
  protected:
@@ -31,11 +31,11 @@ class FillDiscountListTest : public ::testing::Test {
   ~FillDiscountListTest() override { Module().DataModule = nullptr; }
   // Runs SQL before the data module opens the database.
   void Sql(const std::string& sql) {
-    TSqliteDataModule setup(path_);
-    ExecSql(setup.Connection(), sql);
+    TShopDataModule setup(path_);
+    setup.Connection().Execute(sql);
   }
-  TSqliteDataModule& Open() {
-    dataModule_ = std::make_unique<TSqliteDataModule>(path_);
+  TShopDataModule& Open() {
+    dataModule_ = std::make_unique<TShopDataModule>(path_);
     Module().DataModule = dataModule_.get();
     return *dataModule_;
   }
@@ -55,7 +55,7 @@ class FillDiscountListTest : public ::testing::Test {
   test::TempDir dir_;
   std::string path_;
   test::ScopedFormatSettings format_{TFormatSettings::Russian()};
-  std::unique_ptr<TSqliteDataModule> dataModule_;
+  std::unique_ptr<TShopDataModule> dataModule_;
 };
 
 TEST_F(FillDiscountListTest, EveryColumnReachesItsCardField) {
@@ -120,7 +120,7 @@ TEST_F(FillDiscountListTest, NullsKeepDefaultsAndRowsWithoutIdentifierAreSkipped
 
 TEST_F(FillDiscountListTest, EmptyMasterOpensTheDetailsAndLeavesTheListEmpty) {
   Sql("INSERT INTO DiscountGoodsDS VALUES (1, 3, 1, 99)");
-  TSqliteDataModule& dm = Open();
+  TShopDataModule& dm = Open();
   for (const char* name : {"SelvoDiscountDS", "DiscountGoodsDS", "ExclusionsDS"}) dm.DataSet(name).Close();
   List().Add(std::make_unique<TDiscountItem>());  // from an earlier load
   FillDiscountList();
@@ -189,7 +189,7 @@ TEST_F(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
 // The module's export runs the same load (reached as a host reaches it).
 TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
   Sql("DROP TABLE ExclusionsDS");
-  TSqliteDataModule& dm = Open();
+  TShopDataModule& dm = Open();
   // Kept mapped after dlclose, as a host keeps it: unloading would also unload
   // the window toolkit's libraries, which do not free everything they hold.
   void* module = dlopen(SELVO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

@@ -12,7 +12,7 @@
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/HostSession.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FormatSettings.h"
@@ -25,7 +25,7 @@ class DiscountShop {
  public:
   DiscountShop() : formats_(TFormatSettings::Russian()) {
     host::CreateSampleShop(dir_.file("shop.db"), false);
-    dm_ = std::make_unique<host::TSqliteDataModule>(dir_.file("shop.db"));
+    dm_ = std::make_unique<host::TShopDataModule>(dir_.file("shop.db"));
     const host::TLastIdentifiers ids = host::ReadLastIdentifiers(*dm_);
     Module().DataModule = dm_.get();
     Module().LastPaymentID = Module().PaymentIDCounter = ids.payment;
@@ -37,8 +37,8 @@ class DiscountShop {
   }
   ~DiscountShop() { Module().DataModule = nullptr; }
 
-  host::TSqliteDataModule& Data() { return *dm_; }
-  host::TSqliteDataSet& DataSet(const char* name) { return dm_->DataSet(name); }
+  host::TShopDataModule& Data() { return *dm_; }
+  host::TShopDataSet& DataSet(const char* name) { return dm_->DataSet(name); }
 
   // Position of a card in the discount list; -1 when absent.
   static std::int32_t IndexOf(std::int32_t id) {
@@ -50,10 +50,10 @@ class DiscountShop {
 
   // The rows a detail dataset presents for a card, as "id:a:b" texts.
   std::vector<std::string> Rows(const char* detail, std::int32_t cardID) {
-    host::TSqliteDataSet& cards = DataSet("SelvoDiscountDS");
+    host::TShopDataSet& cards = DataSet("SelvoDiscountDS");
     std::vector<std::string> rows;
     if (!cards.Locate("td_ID", {TVariant(std::int64_t{cardID})}, loNone)) return rows;
-    host::TSqliteDataSet& ds = DataSet(detail);
+    host::TShopDataSet& ds = DataSet(detail);
     for (ds.First(); !ds.Eof(); ds.Next())
       rows.push_back(ds.Field(0).AsString() + ":" + ds.Field(2).AsString() + ":" + ds.Field(3).AsString() +
                      (ds.FieldCount() > 4 ? ":" + ds.Field(4).AsString() : ""));
@@ -63,7 +63,7 @@ class DiscountShop {
  private:
   ScopedFormatSettings formats_;
   TempDir dir_;
-  std::unique_ptr<host::TSqliteDataModule> dm_;
+  std::unique_ptr<host::TShopDataModule> dm_;
 };
 
 }  // namespace selvo::test

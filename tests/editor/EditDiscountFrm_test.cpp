@@ -158,7 +158,7 @@ TEST_F(EditDiscountFormTest, AConfirmedNewCardIsWrittenAndCloses) {
   EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.result(), QDialog::Accepted);
-  host::TSqliteDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  host::TShopDataSet& cards = shop.DataSet("SelvoDiscountDS");
   ASSERT_TRUE(cards.Locate("td_DiscountName", {TVariant(std::string("Ночная"))}, loNone));
   EXPECT_EQ(cards.FieldByName("td_ID").AsInteger(), 11);
 }
@@ -229,7 +229,7 @@ TEST_F(EditDiscountFormTest, CtrlEnterConfirmsWithTheValueStillInACellEditor) {
   QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
   EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
   EXPECT_EQ(form.result(), QDialog::Accepted);
-  host::TSqliteDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  host::TShopDataSet& cards = shop.DataSet("SelvoDiscountDS");
   ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{1})}, loNone));
   EXPECT_EQ(cards.FieldByName("td_Threshold").AsString().substr(0, 7), "1000=4%");
 }

@@ -58,7 +58,7 @@ class EditDiscountTest : public ::testing::Test {
     return {shop.DataSet("SelvoDiscountDS"), shop.DataSet("DiscountGoodsDS"), shop.DataSet("ExclusionsDS")};
   }
   double Mark(const char* dataSet, const char* key, std::int32_t id, const char* field) {
-    host::TSqliteDataSet& ds = shop.DataSet(dataSet);
+    host::TShopDataSet& ds = shop.DataSet(dataSet);
     EXPECT_TRUE(ds.Locate(key, {TVariant(std::int64_t{id})}, loNone));
     return ds.FieldByName(field).AsFloat();
   }
@@ -232,7 +232,7 @@ TEST_F(EditDiscountTest, ANewCardGetsItsRowAndItsTargetAndPeriodRows) {
   CheckAndSave(card, false);
 
   EXPECT_EQ(card.ID, 11);
-  host::TSqliteDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  host::TShopDataSet& cards = shop.DataSet("SelvoDiscountDS");
   ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{11})}, loNone));
   EXPECT_EQ(cards.FieldByName("td_DiscountName").AsString(), "Праздничная");
   EXPECT_EQ(cards.FieldByName("td_DiscountTarget").AsInteger(), 1);
@@ -296,7 +296,7 @@ TEST_F(EditDiscountTest, TheGoodsChoiceIsMarkedAndReadBackOnlyWhenConfirmed) {
     EXPECT_EQ(Mark("KeyTovar", "ID_Category", 1, "CheckField"), 0);
     EXPECT_EQ(Mark("Goods", "ID_Goods", 304, "Kolvo"), 1);
     EXPECT_EQ(Mark("Goods", "ID_Goods", 101, "Kolvo"), 0);
-    host::TSqliteDataSet& keyTovar = shop.DataSet("KeyTovar");
+    host::TShopDataSet& keyTovar = shop.DataSet("KeyTovar");
     keyTovar.Locate("ID_Category", {TVariant(std::int64_t{5})}, loNone);
     keyTovar.Edit();
     keyTovar.FieldByName("CheckField").SetAsInteger(1);
@@ -309,7 +309,7 @@ TEST_F(EditDiscountTest, TheGoodsChoiceIsMarkedAndReadBackOnlyWhenConfirmed) {
 
   // Confirmed: category 2 off, 5 on, article 101 chosen.
   gGoodsWindow = [&] {
-    host::TSqliteDataSet& keyTovar = shop.DataSet("KeyTovar");
+    host::TShopDataSet& keyTovar = shop.DataSet("KeyTovar");
     EXPECT_EQ(Mark("KeyTovar", "ID_Category", 5, "CheckField"), 0);  // reopened: the old mark is gone
     keyTovar.Locate("ID_Category", {TVariant(std::int64_t{2})}, loNone);
     keyTovar.Edit();
@@ -319,7 +319,7 @@ TEST_F(EditDiscountTest, TheGoodsChoiceIsMarkedAndReadBackOnlyWhenConfirmed) {
     keyTovar.Edit();
     keyTovar.FieldByName("CheckField").SetAsInteger(1);
     keyTovar.Post();
-    host::TSqliteDataSet& goods = shop.DataSet("Goods");
+    host::TShopDataSet& goods = shop.DataSet("Goods");
     goods.Locate("ID_Goods", {TVariant(std::int64_t{101})}, loNone);
     goods.Edit();
     goods.FieldByName("Kolvo").SetAsFloat(1);

@@ -15,7 +15,7 @@
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/EditPaymentFrm.h"
 #include "tests/common/ScriptedFileDialogs.h"
@@ -54,7 +54,7 @@ class SelvoPaymentsFormTest : public ::testing::Test {
   SelvoPaymentsFormTest() : path(dir.file("shop.db")) {
     QStandardPaths::setTestModeEnabled(true);
     host::CreateSampleShop(path, false);
-    dm = std::make_unique<host::TSqliteDataModule>(path);
+    dm = std::make_unique<host::TShopDataModule>(path);
     host::SetCallbackDataModule(dm.get());
     Module().DataModule = dm.get();
     Module().TransactionFunc = Transaction;
@@ -84,7 +84,7 @@ class SelvoPaymentsFormTest : public ::testing::Test {
   test::ModuleScope scope;
   test::TempDir dir;
   std::string path;
-  std::unique_ptr<host::TSqliteDataModule> dm;
+  std::unique_ptr<host::TShopDataModule> dm;
   test::ScriptedMessageService messages;
   std::unique_ptr<TSelvoPaymentsForm> form;
 };
@@ -111,7 +111,7 @@ TEST_F(SelvoPaymentsFormTest, SpaceSwitchesABuiltInTypeThatCannotBeDeletedAndOkS
   EXPECT_TRUE(Payments()->topLevelItem(0)->isSelected());
   Click("BitBtn1");
   EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
-  host::TSqliteDataModule reread(path);
+  host::TShopDataModule reread(path);
   TDataSet& payments = reread.DataSet("Payment");
   ASSERT_TRUE(payments.Locate("ID", {TVariant(std::int64_t{1})}, loNone));
   EXPECT_EQ(payments.FieldByName("Enabled").AsInteger(), 0);
@@ -160,7 +160,7 @@ TEST_F(SelvoPaymentsFormTest, ACardAddedThroughTheDialogIsShownSelectedAndSaved)
   EXPECT_TRUE(Find<QPushButton>("btnDelete1")->isEnabled());
   Click("BitBtn1");
   EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
-  host::TSqliteDataModule reread(path);
+  host::TShopDataModule reread(path);
   EXPECT_TRUE(reread.DataSet("SelvoDiscountDS").Locate("td_ID", {TVariant(std::int64_t{11})}, loNone));
 }
 

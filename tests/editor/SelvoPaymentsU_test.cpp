@@ -11,7 +11,7 @@
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
@@ -192,7 +192,7 @@ class EditorShopTest : public ::testing::Test {
  protected:
   EditorShopTest() : path(dir.file("shop.db")) {
     host::CreateSampleShop(path, false);
-    dm = std::make_unique<host::TSqliteDataModule>(path);
+    dm = std::make_unique<host::TShopDataModule>(path);
     host::SetCallbackDataModule(dm.get());
     Module().DataModule = dm.get();
     FillPaymentsList();
@@ -213,7 +213,7 @@ class EditorShopTest : public ::testing::Test {
   test::ModuleScope scope;
   test::TempDir dir;
   std::string path;
-  std::unique_ptr<host::TSqliteDataModule> dm;
+  std::unique_ptr<host::TShopDataModule> dm;
   ScriptedMessageService messages;
 };
 
@@ -221,7 +221,7 @@ class EditorShopTest : public ::testing::Test {
 TEST_F(EditorShopTest, AFailedSaveLeavesTheDatabaseFileAsItWas) {
   // The database itself ends the transaction when a card target is written.
   Exec("CREATE TRIGGER no_targets BEFORE INSERT ON DiscountGoodsDS BEGIN SELECT RAISE(ROLLBACK, 'refused'); END");
-  dm = std::make_unique<host::TSqliteDataModule>(path);
+  dm = std::make_unique<host::TShopDataModule>(path);
   host::SetCallbackDataModule(dm.get());
   Module().DataModule = dm.get();
   const std::string before = test::ReadFileBytes(path);

@@ -10,7 +10,7 @@
 
 #include "host/HostCommands.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "host/SqliteStatement.h"
 #include "platform/FormatSettings.h"
 #include "tests/common/ScopedOverrides.h"
@@ -167,8 +167,8 @@ TEST_F(CalcCommandTest, NumbersThatWouldMakeAWrongSaleAreRefusedByPlace) {
   for (const Case& c : cases) {
     CreateSampleShop(shop, true);
     if (*c.sql) {
-      TSqliteDataModule dm(shop);
-      ExecSql(dm.Connection(), c.sql);
+      TShopDataModule dm(shop);
+      dm.Connection().Execute(c.sql);
     }
     TRun run = Calc(c.sale);
     EXPECT_EQ(run.code, 1) << c.rule << "\n" << run.out;
@@ -178,8 +178,8 @@ TEST_F(CalcCommandTest, NumbersThatWouldMakeAWrongSaleAreRefusedByPlace) {
 
 TEST_F(CalcCommandTest, ListWrittenWithTheOtherDecimalSeparatorIsRead) {
   {
-    TSqliteDataModule dm(dir_.file("shop.db"));
-    ExecSql(dm.Connection(), "UPDATE SelvoDiscountDS SET td_Threshold = '300=10,5%;' WHERE td_ID = 4");
+    TShopDataModule dm(dir_.file("shop.db"));
+    dm.Connection().Execute("UPDATE SelvoDiscountDS SET td_Threshold = '300=10,5%;' WHERE td_ID = 4");
   }
   TRun run = Calc(kGroupSale);
   ASSERT_EQ(run.code, 0) << run.err;
@@ -190,10 +190,10 @@ TEST_F(CalcCommandTest, ListWrittenWithTheOtherDecimalSeparatorIsRead) {
 // Records keep 20 characters of a name; the two names below share those.
 TEST_F(CalcCommandTest, PaymentTypeNamedInFullIsFoundAndAnAmbiguousBeginningIsRefused) {
   {
-    TSqliteDataModule dm(dir_.file("shop.db"));
-    ExecSql(dm.Connection(),
-            "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES "
-            "(50, 'Подарочный сертификат 500', 1, 0, 10, 1), (51, 'Подарочный сертификат 1000', 1, 0, 20, 1)");
+    TShopDataModule dm(dir_.file("shop.db"));
+    dm.Connection().Execute(
+        "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES "
+        "(50, 'Подарочный сертификат 500', 1, 0, 10, 1), (51, 'Подарочный сертификат 1000', 1, 0, 20, 1)");
   }
   auto sale = [](const std::string& payment) {
     return R"({"payment": ")" + payment + R"(", "moment": "2026-12-08T12:30:00",
@@ -222,8 +222,8 @@ TEST_F(CalcCommandTest, PaymentTypeNamedInFullIsFoundAndAnAmbiguousBeginningIsRe
 TEST_F(CalcCommandTest, SaleBanLineShowsMoneyGroupedAndTheQuantityRoundedHalfUp) {
   {
     // Time discounts go by the clock: a ban all day long.
-    TSqliteDataModule dm(dir_.file("shop.db"));
-    ExecSql(dm.Connection(), "UPDATE SelvoDiscountDS SET td_TimeDscList = '0:0:0-23:59:59=10000000р;' WHERE td_ID = 5");
+    TShopDataModule dm(dir_.file("shop.db"));
+    dm.Connection().Execute("UPDATE SelvoDiscountDS SET td_TimeDscList = '0:0:0-23:59:59=10000000р;' WHERE td_ID = 5");
   }
   test::ScopedFormatSettings format(TFormatSettings::Russian());
   TRun run = Calc(R"({"payment": 1, "moment": "2026-12-08T23:30:00",

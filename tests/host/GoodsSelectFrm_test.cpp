@@ -18,7 +18,7 @@
 
 #include "host/HostSession.h"
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -28,7 +28,7 @@ class GoodsSelectFormTest : public ::testing::Test {
  protected:
   GoodsSelectFormTest() {
     CreateSampleShop(dir.file("shop.db"), false);
-    dm = std::make_unique<TSqliteDataModule>(dir.file("shop.db"));
+    dm = std::make_unique<TShopDataModule>(dir.file("shop.db"));
     SetCallbackDataModule(dm.get());
   }
   ~GoodsSelectFormTest() override { SetCallbackDataModule(nullptr); }
@@ -56,13 +56,13 @@ class GoodsSelectFormTest : public ::testing::Test {
     for (QChar c : text) QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
   }
   double Mark(const char* dataSet, const char* key, std::int32_t id, const char* field) {
-    TSqliteDataSet& ds = dm->DataSet(dataSet);
+    TShopDataSet& ds = dm->DataSet(dataSet);
     EXPECT_TRUE(ds.Locate(key, {TVariant(std::int64_t{id})}, loNone));
     return ds.FieldByName(field).AsFloat();
   }
 
   test::TempDir dir;
-  std::unique_ptr<TSqliteDataModule> dm;
+  std::unique_ptr<TShopDataModule> dm;
 };
 
 TEST_F(GoodsSelectFormTest, AChoiceConfirmedIsWrittenIntoTheMarks) {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -19,17 +19,17 @@ class GoodsChoiceTest : public ::testing::Test {
  protected:
   GoodsChoiceTest() {
     CreateSampleShop(dir.file("shop.db"), false);
-    dm = std::make_unique<TSqliteDataModule>(dir.file("shop.db"));
+    dm = std::make_unique<TShopDataModule>(dir.file("shop.db"));
   }
-  TSqliteDataSet& KeyTovar() { return dm->DataSet("KeyTovar"); }
-  TSqliteDataSet& Goods() { return dm->DataSet("Goods"); }
-  void SetMark(TSqliteDataSet& ds, const char* key, std::int32_t id, const char* field, int value) {
+  TShopDataSet& KeyTovar() { return dm->DataSet("KeyTovar"); }
+  TShopDataSet& Goods() { return dm->DataSet("Goods"); }
+  void SetMark(TShopDataSet& ds, const char* key, std::int32_t id, const char* field, int value) {
     ASSERT_TRUE(ds.Locate(key, {TVariant(std::int64_t{id})}, loNone));
     ds.Edit();
     ds.FieldByName(field).SetAsInteger(value);
     ds.Post();
   }
-  double Mark(TSqliteDataSet& ds, const char* key, std::int32_t id, const char* field) {
+  double Mark(TShopDataSet& ds, const char* key, std::int32_t id, const char* field) {
     EXPECT_TRUE(ds.Locate(key, {TVariant(std::int64_t{id})}, loNone));
     return ds.FieldByName(field).AsFloat();
   }
@@ -40,7 +40,7 @@ class GoodsChoiceTest : public ::testing::Test {
   }
 
   test::TempDir dir;
-  std::unique_ptr<TSqliteDataModule> dm;
+  std::unique_ptr<TShopDataModule> dm;
 };
 
 TEST_F(GoodsChoiceTest, LoadsTheCatalogueWithItsMarksWholeOrCategoryByCategory) {

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "tests/common/TestSupport.h"
 
@@ -76,8 +76,8 @@ TEST_F(SelvoHostTest, PaymentsPrintsEveryPaymentTypeTheModuleRead) {
 TEST_F(SelvoHostTest, PaymentsShowsColumnsAnOldDatabaseLacks) {
   CreateShopDatabase(dir_.file("old.db"), false, TSchemaOptions{false, false, false});
   {
-    TSqliteDataModule dm(dir_.file("old.db"));
-    ExecSql(dm.Connection(), "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount) VALUES (3, 'ЛНР', 1, 2, 2.5)");
+    TShopDataModule dm(dir_.file("old.db"));
+    dm.Connection().Execute("INSERT INTO Payment (ID, Name, Type, \"Check\", Discount) VALUES (3, 'ЛНР', 1, 2, 2.5)");
   }
   TRun run = Run("payments " + Db("old.db"));
   ASSERT_EQ(run.code, 0) << run.err;
@@ -101,9 +101,9 @@ TEST_F(SelvoHostTest, BadDatabasesGiveAMessageAndNoCrash) {
   WriteFileBytes(dir_.file("empty.db"), "");
   CreateShopDatabase(dir_.file("broken.db"), false);
   {
-    TSqliteDataModule dm(dir_.file("broken.db"));
-    ExecSql(dm.Connection(),
-            "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); ALTER TABLE Payment DROP COLUMN Enabled");
+    TShopDataModule dm(dir_.file("broken.db"));
+    dm.Connection().Execute(
+        "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); ALTER TABLE Payment DROP COLUMN Enabled");
   }
   const struct {
     const char* file;
@@ -200,13 +200,13 @@ TEST_F(SelvoHostTest, BadSaleInputIsRefusedByNameAndQuotedShortAndEscaped) {
 
 TEST_F(SelvoHostTest, LockedDatabaseIsReportedAsLocked) {
   ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
-  TSqliteDataModule holder(dir_.file("shop.db"));
-  ExecSql(holder.Connection(), "BEGIN EXCLUSIVE");
+  TShopDataModule holder(dir_.file("shop.db"));
+  holder.Connection().Execute("BEGIN EXCLUSIVE");
   TRun run = Run("payments " + Db("shop.db"));  // waits the database's busy timeout first
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("занята другим процессом"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("не является базой данных"), std::string::npos) << run.err;
-  ExecSql(holder.Connection(), "ROLLBACK");
+  holder.Connection().Execute("ROLLBACK");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The host's data module: opening shop databases, the transaction callback
 // and what the module reads through it.
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +29,7 @@ using selvo::test::WriteFileBytes;
 
 std::string OpenError(const std::string& path) {
   try {
-    TSqliteDataModule module(path);
+    TShopDataModule module(path);
   } catch (const EDatabaseError& e) {
     return e.Message();
   }
@@ -49,13 +49,13 @@ TEST(SqliteDataModuleOpen, RefusesWhatIsNoShopDatabase) {
   EXPECT_NE(OpenError(dir.file("cut.db")), "opened");
 
   {
-    TSqliteDataModule shop(dir.file("shop.db"));
-    ExecSql(shop.Connection(), "VACUUM INTO '" + dir.file("other.db") + "'");
-    ExecSql(shop.Connection(), "ATTACH '" + dir.file("other.db") +
-                                   "' AS other;"
-                                   "DROP TABLE other.Payment; DROP TABLE other.SelvoDiscountDS;"
-                                   "DROP TABLE other.DiscountGoodsDS; DROP TABLE other.ExclusionsDS;"
-                                   "DROP TABLE other.KeyTovar; DROP TABLE other.Goods; DETACH other;");
+    TShopDataModule shop(dir.file("shop.db"));
+    shop.Connection().Execute("VACUUM INTO '" + dir.file("other.db") + "'");
+    shop.Connection().Execute("ATTACH '" + dir.file("other.db") +
+                              "' AS other;"
+                              "DROP TABLE other.Payment; DROP TABLE other.SelvoDiscountDS;"
+                              "DROP TABLE other.DiscountGoodsDS; DROP TABLE other.ExclusionsDS;"
+                              "DROP TABLE other.KeyTovar; DROP TABLE other.Goods; DETACH other;");
   }
   EXPECT_NE(OpenError(dir.file("other.db")).find("нет таблиц магазина"), std::string::npos);
 }
@@ -66,8 +66,8 @@ TEST(SqliteDataModuleOpen, ReadOnlyFileOpensForReading) {
   CreateSampleShop(path, false);
   chmod(path.c_str(), 0444);
   if (access(path.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore file modes";
-  TSqliteDataModule module(path);
-  TSqliteDataSet& payment = module.DataSet("Payment");
+  TShopDataModule module(path);
+  TShopDataSet& payment = module.DataSet("Payment");
   EXPECT_EQ(payment.RecordCount(), 9);
   payment.First();
   payment.Edit();
@@ -79,7 +79,7 @@ TEST(SqliteDataModuleOpen, ReadOnlyFileOpensForReading) {
 TEST(SqliteDataModuleOpen, FindsDataSetsByNameIgnoringCase) {
   TempDir dir;
   CreateShopDatabase(dir.file("shop.db"), false, TSchemaOptions{});
-  TSqliteDataModule module(dir.file("shop.db"));
+  TShopDataModule module(dir.file("shop.db"));
   EXPECT_EQ(module.FindComponent("payment"), &module.DataSet("Payment"));
   EXPECT_EQ(module.FindComponent("Kassa"), nullptr);
   EXPECT_THROW(module.DataSet("Kassa"), EDatabaseError);
@@ -96,7 +96,7 @@ TEST(SqliteDataModuleOpen, RefusesToOverwriteUnlessAsked) {
   EXPECT_THROW(CreateSampleShop(path, false), EDatabaseError);
   CreateSampleShop(path, true);
   EXPECT_FALSE(std::filesystem::exists(path + "-journal")) << "an old journal would be played into the new file";
-  TSqliteDataModule module(path);
+  TShopDataModule module(path);
   EXPECT_EQ(module.DataSet("Payment").RecordCount(), 9);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary files left";
 }
@@ -105,14 +105,14 @@ class TransactionTest : public ::testing::Test {
  protected:
   TransactionTest() : path_(dir_.file("shop.db")) {
     CreateSampleShop(path_, false);
-    module_ = std::make_unique<TSqliteDataModule>(path_);
+    module_ = std::make_unique<TShopDataModule>(path_);
     SetCallbackDataModule(module_.get());
   }
   ~TransactionTest() override { SetCallbackDataModule(nullptr); }
 
   // Changes one row of each kind in "Payment": 3 log entries.
   void ChangePayments() {
-    TSqliteDataSet& ds = module_->DataSet("Payment");
+    TShopDataSet& ds = module_->DataSet("Payment");
     ds.First();
     ds.Edit();
     ds.FieldByName("Discount").SetAsFloat(2);
@@ -125,18 +125,20 @@ class TransactionTest : public ::testing::Test {
     ds.Post();
   }
   std::int64_t Scalar(const std::string& sql) {
-    TSqliteStatement select(module_->Connection(), sql);
-    return select.Step() ? select.ColumnInt(0) : -1;
+    const TVariant value = module_->Connection().QueryValue(sql);
+    if (const auto* real = std::get_if<double>(&value)) return static_cast<std::int64_t>(*real);
+    const auto* number = std::get_if<std::int64_t>(&value);
+    return number ? *number : -1;
   }
 
   TempDir dir_;
   std::string path_;
-  std::unique_ptr<TSqliteDataModule> module_;
+  std::unique_ptr<TShopDataModule> module_;
 };
 
 TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
   ChangePayments();
-  TSqliteDataSet& ds = module_->DataSet("Payment");
+  TShopDataSet& ds = module_->DataSet("Payment");
   const std::string before = ReadFileBytes(path_);
   ASSERT_TRUE(TransactionCallback("START"));
   EXPECT_EQ(ds.ApplyUpdates(-1), 0);
@@ -155,8 +157,8 @@ TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
   EXPECT_EQ(ds.ChangeCount(), 0);
   EXPECT_NE(ReadFileBytes(path_), before);
 
-  TSqliteDataModule reopened(path_);
-  TSqliteDataSet& again = reopened.DataSet("Payment");
+  TShopDataModule reopened(path_);
+  TShopDataSet& again = reopened.DataSet("Payment");
   EXPECT_EQ(again.RecordCount(), 9);
   EXPECT_TRUE(again.Locate("ID", {TVariant(std::int64_t{10})}, loNone));
   EXPECT_FALSE(again.Locate("ID", {TVariant(std::int64_t{9})}, loNone));
@@ -166,7 +168,7 @@ TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
 
 TEST_F(TransactionTest, ChangesMadeAfterTheApplyAreKeptByARollback) {
   ChangePayments();
-  TSqliteDataSet& ds = module_->DataSet("Payment");
+  TShopDataSet& ds = module_->DataSet("Payment");
   ASSERT_TRUE(TransactionCallback("START"));
   ASSERT_EQ(ds.ApplyUpdates(-1), 0);
   ds.Locate("ID", {TVariant(std::int64_t{10})}, loNone);
@@ -186,11 +188,11 @@ TEST_F(TransactionTest, ChangesMadeAfterTheApplyAreKeptByARollback) {
 }
 
 TEST_F(TransactionTest, ATransactionEndedByTheDatabaseIsAnError) {
-  ExecSql(module_->Connection(),
-          "CREATE TRIGGER guard BEFORE INSERT ON Payment WHEN NEW.Name = 'Купон' "
-          "BEGIN SELECT RAISE(ROLLBACK, 'купоны запрещены'); END;");
+  module_->Connection().Execute(
+      "CREATE TRIGGER guard BEFORE INSERT ON Payment WHEN NEW.Name = 'Купон' "
+      "BEGIN SELECT RAISE(ROLLBACK, 'купоны запрещены'); END;");
   ChangePayments();
-  TSqliteDataSet& ds = module_->DataSet("Payment");
+  TShopDataSet& ds = module_->DataSet("Payment");
   const std::string before = ReadFileBytes(path_);
   ASSERT_TRUE(TransactionCallback("START"));
   try {
@@ -231,8 +233,8 @@ class ModuleReadsShopTest : public ::testing::Test {
  protected:
   ModuleReadsShopTest() : path_(dir_.file("shop.db")) {}
   ~ModuleReadsShopTest() override { Module().DataModule = nullptr; }
-  TSqliteDataModule& Open() {
-    module_ = std::make_unique<TSqliteDataModule>(path_);
+  TShopDataModule& Open() {
+    module_ = std::make_unique<TShopDataModule>(path_);
     Module().DataModule = module_.get();
     return *module_;
   }
@@ -251,7 +253,7 @@ class ModuleReadsShopTest : public ::testing::Test {
   TempDir dir_;
   std::string path_;
   selvo::test::ScopedFormatSettings format_;
-  std::unique_ptr<TSqliteDataModule> module_;
+  std::unique_ptr<TShopDataModule> module_;
 };
 
 TEST_F(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
@@ -304,10 +306,10 @@ TEST_F(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
 TEST_F(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
   CreateShopDatabase(path_, false);
   {
-    TSqliteDataModule setup(path_);
-    ExecSql(setup.Connection(),
-            "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'), (2, 'ЛБР');"
-            "ALTER TABLE Payment DROP COLUMN Enabled;");
+    TShopDataModule setup(path_);
+    setup.Connection().Execute(
+        "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'), (2, 'ЛБР');"
+        "ALTER TABLE Payment DROP COLUMN Enabled;");
   }
   Open();
   EXPECT_EQ(FillError(), "Payment: поле 'Enabled' не найдено");
@@ -317,9 +319,9 @@ TEST_F(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
 TEST_F(ModuleReadsShopTest, AValueThatDoesNotConvertStopsTheLoadingAfterTheRowsBefore) {
   CreateShopDatabase(path_, false);
   {
-    TSqliteDataModule setup(path_);
-    ExecSql(setup.Connection(),
-            "INSERT INTO Payment (ID, Name, Type) VALUES (1, 'наличные', 0), (2, 'ЛБР', 1), (3, 'Бонусы', 'один');");
+    TShopDataModule setup(path_);
+    setup.Connection().Execute(
+        "INSERT INTO Payment (ID, Name, Type) VALUES (1, 'наличные', 0), (2, 'ЛБР', 1), (3, 'Бонусы', 'один');");
   }
   Open();
   EXPECT_EQ(FillError(), "'один' не является допустимым целым числом для поля 'Type'");
@@ -329,10 +331,10 @@ TEST_F(ModuleReadsShopTest, AValueThatDoesNotConvertStopsTheLoadingAfterTheRowsB
 TEST_F(ModuleReadsShopTest, RoundingColumnNeedsItsLimit) {
   CreateShopDatabase(path_, false, TSchemaOptions{true, false, false});
   {
-    TSqliteDataModule setup(path_);
-    ExecSql(setup.Connection(),
-            "INSERT INTO Payment (ID, Name, CheckItogPrec) VALUES (1, 'наличные', 100);"
-            "ALTER TABLE Payment DROP COLUMN CheckPrecLimit;");
+    TShopDataModule setup(path_);
+    setup.Connection().Execute(
+        "INSERT INTO Payment (ID, Name, CheckItogPrec) VALUES (1, 'наличные', 100);"
+        "ALTER TABLE Payment DROP COLUMN CheckPrecLimit;");
   }
   Open();
   EXPECT_EQ(FillError(), "Payment: поле 'CheckPrecLimit' не найдено");

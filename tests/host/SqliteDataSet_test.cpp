@@ -1,10 +1,10 @@
 // The host's datasets over SQLite, as the module relies on them.
-#include "host/SqliteDataSet.h"
+#include "host/ShopDataSet.h"
 
 #include <gtest/gtest.h>
 
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "platform/FormatSettings.h"
 #include "tests/common/ScopedOverrides.h"
@@ -21,22 +21,24 @@ class SqliteDataSetTest : public ::testing::Test {
 
   // Runs SQL on a connection of its own, before the data module opens.
   void Sql(const std::string& sql) {
-    TSqliteDataModule setup(path_);
-    ExecSql(setup.Connection(), sql);
+    TShopDataModule setup(path_);
+    setup.Connection().Execute(sql);
   }
-  TSqliteDataModule& Open() {
-    module_ = std::make_unique<TSqliteDataModule>(path_);
+  TShopDataModule& Open() {
+    module_ = std::make_unique<TShopDataModule>(path_);
     return *module_;
   }
   std::int64_t Scalar(const std::string& sql) {
-    TSqliteStatement select(module_->Connection(), sql);
-    return select.Step() ? select.ColumnInt(0) : -1;
+    const TVariant value = module_->Connection().QueryValue(sql);
+    if (const auto* real = std::get_if<double>(&value)) return static_cast<std::int64_t>(*real);
+    const auto* number = std::get_if<std::int64_t>(&value);
+    return number ? *number : -1;
   }
 
   TempDir dir_;
   std::string path_;
   test::ScopedFormatSettings format_;
-  std::unique_ptr<TSqliteDataModule> module_;
+  std::unique_ptr<TShopDataModule> module_;
 };
 
 constexpr const char* kThreePayments =
@@ -45,7 +47,7 @@ constexpr const char* kThreePayments =
 
 TEST_F(SqliteDataSetTest, WalksRowsInTableOrder) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   EXPECT_TRUE(ds.Active());
   EXPECT_EQ(ds.RecordCount(), 3);
   std::vector<int> ids;
@@ -62,7 +64,7 @@ TEST_F(SqliteDataSetTest, WalksRowsInTableOrder) {
   ds.SetRecNo(7);
   EXPECT_EQ(ds.RecNo(), 2) << "a position outside the rows does not move";
 
-  TSqliteDataSet& empty = module_->DataSet("KeyTovar");
+  TShopDataSet& empty = module_->DataSet("KeyTovar");
   empty.First();
   EXPECT_TRUE(empty.Eof());
   EXPECT_TRUE(empty.IsEmpty());
@@ -73,7 +75,7 @@ TEST_F(SqliteDataSetTest, WalksRowsInTableOrder) {
 
 TEST_F(SqliteDataSetTest, FieldsByNameIgnoreLetterCase) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   EXPECT_EQ(&ds.FieldByName("name"), &ds.FieldByName("NAME"));
   EXPECT_EQ(ds.FieldByName("customcheck").FieldName(), "CUSTOMCHECK");
   EXPECT_EQ(ds.FindField("NoSuchField"), nullptr);
@@ -83,7 +85,7 @@ TEST_F(SqliteDataSetTest, FieldsByNameIgnoreLetterCase) {
   } catch (const EDatabaseError& e) {
     EXPECT_NE(e.Message().find("'CheckPrecLimt'"), std::string::npos) << e.Message();
   }
-  TSqliteDataSet& goods = module_->DataSet("DiscountGoodsDS");
+  TShopDataSet& goods = module_->DataSet("DiscountGoodsDS");
   EXPECT_EQ(&goods.FieldByName("Td_IsCategory"), &goods.FieldByName("td_IsCategory"));
 }
 
@@ -91,8 +93,8 @@ TEST_F(SqliteDataSetTest, OptionalPaymentColumnsMayBeAbsent) {
   TempDir other;
   const std::string path = other.file("old.db");
   CreateShopDatabase(path, false, TSchemaOptions{false, false, false});
-  TSqliteDataModule module(path);
-  TSqliteDataSet& ds = module.DataSet("Payment");
+  TShopDataModule module(path);
+  TShopDataSet& ds = module.DataSet("Payment");
   for (const char* name : {"CheckItogPrec", "CheckPrecLimit", "GsmVO", "CUSTOMCHECK", "PRINTCUSTOMCHECK"})
     EXPECT_EQ(ds.FindField(name), nullptr) << name;
   EXPECT_NE(ds.FindField("Enabled"), nullptr);
@@ -100,7 +102,7 @@ TEST_F(SqliteDataSetTest, OptionalPaymentColumnsMayBeAbsent) {
 
 TEST_F(SqliteDataSetTest, TextsAssignedToNumbersAreConverted) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   format_.Set(TFormatSettings::Russian());
   ds.First();
   ds.Edit();
@@ -131,7 +133,7 @@ TEST_F(SqliteDataSetTest, TextsAssignedToNumbersAreConverted) {
 
 TEST_F(SqliteDataSetTest, BadTextNamesValueAndField) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   format_.Set(TFormatSettings::English());
   ds.First();
   ds.Edit();
@@ -161,7 +163,7 @@ TEST_F(SqliteDataSetTest, ReadsConvertStoredValues) {
   Sql("INSERT INTO Payment (ID, Name, Discount, CheckPrecLimit) VALUES (1, '17', 2.5, 3.5);"
       "INSERT INTO Goods (ID_Goods, Name, Price) VALUES ('12', 'Вода', 'дорого');");
   format_.Set(TFormatSettings::Russian());
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   ds.First();
   EXPECT_EQ(ds.FieldByName("Discount").AsInteger(), 2) << "halves go to the even neighbour";
   EXPECT_EQ(ds.FieldByName("CheckPrecLimit").AsInteger(), 4);
@@ -169,7 +171,7 @@ TEST_F(SqliteDataSetTest, ReadsConvertStoredValues) {
   EXPECT_EQ(ds.FieldByName("Name").AsInteger(), 17);
   EXPECT_EQ(ds.FieldByName("ID").AsString(), "1");
 
-  TSqliteDataSet& goods = module_->DataSet("Goods");
+  TShopDataSet& goods = module_->DataSet("Goods");
   goods.First();
   EXPECT_EQ(goods.FieldByName("ID_Goods").AsInteger(), 12);
   EXPECT_THROW(goods.FieldByName("Price").AsFloat(), EConvertError);
@@ -181,7 +183,7 @@ TEST_F(SqliteDataSetTest, LocateByOneOrSeveralKeys) {
       "INSERT INTO SelvoDiscountDS (td_ID) VALUES (7);"
       "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) VALUES "
       "(1, 7, 0, 15), (2, 7, 1, 15), (3, 7, 1, 16);");
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   EXPECT_TRUE(ds.Locate("ID", {TVariant(std::int64_t{3})}, loNone));
   EXPECT_EQ(ds.FieldByName("Name").AsString(), "Бонусы");
   EXPECT_TRUE(ds.Locate("id", {TVariant(std::string("2"))}, loNone)) << "the key converts to the field's type";
@@ -196,7 +198,7 @@ TEST_F(SqliteDataSetTest, LocateByOneOrSeveralKeys) {
   EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 1);
   EXPECT_FALSE(ds.Locate("ID", {TVariant(std::string("два"))}, loNone));
 
-  TSqliteDataSet& targets = module_->DataSet("DiscountGoodsDS");
+  TShopDataSet& targets = module_->DataSet("DiscountGoodsDS");
   EXPECT_TRUE(
       targets.Locate("ID_Target;Td_IsCategory", {TVariant(std::int64_t{15}), TVariant(std::int64_t{1})}, loNone));
   EXPECT_EQ(targets.FieldByName("dg_ID").AsInteger(), 2);
@@ -208,7 +210,7 @@ TEST_F(SqliteDataSetTest, LocateByOneOrSeveralKeys) {
 
 TEST_F(SqliteDataSetTest, EditAppendPostCancelDeleteWithStateAndModified) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   ds.First();
   EXPECT_EQ(ds.State(), TDataSetState::dsBrowse);
   EXPECT_THROW(ds.FieldByName("Name").SetAsString("x"), EDatabaseError) << "not in edit mode";
@@ -248,7 +250,7 @@ TEST_F(SqliteDataSetTest, EditAppendPostCancelDeleteWithStateAndModified) {
   ds.Delete();
   EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 2) << "deleting moves to the next row";
 
-  TSqliteDataSet& empty = module_->DataSet("KeyTovar");
+  TShopDataSet& empty = module_->DataSet("KeyTovar");
   EXPECT_THROW(empty.Delete(), EDatabaseError);
   empty.Edit();
   EXPECT_EQ(empty.State(), TDataSetState::dsInsert) << "editing an empty dataset appends";
@@ -259,7 +261,7 @@ TEST_F(SqliteDataSetTest, EditAppendPostCancelDeleteWithStateAndModified) {
 
 TEST_F(SqliteDataSetTest, FirstPostsAChangedRowAndCancelsAnUnchangedOne) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   ds.SetRecNo(3);
   ds.Edit();
   ds.FieldByName("Enabled").SetAsInteger(1);
@@ -281,7 +283,7 @@ TEST_F(SqliteDataSetTest, FirstPostsAChangedRowAndCancelsAnUnchangedOne) {
 
 TEST_F(SqliteDataSetTest, ChangeCountCountsEntriesNotOperations) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   ds.Append();
   ds.FieldByName("ID").SetAsInteger(4);
   ds.Post();
@@ -316,7 +318,7 @@ TEST_F(SqliteDataSetTest, ApplyWritesTheLogAndKeepsFailedEntries) {
   Sql(std::string(kThreePayments) +
       "CREATE TRIGGER no_bonus BEFORE UPDATE ON Payment WHEN NEW.Discount > 50 "
       "BEGIN SELECT RAISE(ABORT, 'скидка больше 50%'); END;");
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   ds.Append();
   ds.FieldByName("ID").SetAsInteger(2);  // taken: UNIQUE fails
   ds.FieldByName("Name").SetAsString("Дубль");
@@ -364,7 +366,7 @@ TEST_F(SqliteDataSetTest, ApplyWritesTheLogAndKeepsFailedEntries) {
 
 TEST_F(SqliteDataSetTest, ApplyFindsRowsByTheirOriginalKey) {
   Sql(kThreePayments);
-  TSqliteDataSet& ds = Open().DataSet("Payment");
+  TShopDataSet& ds = Open().DataSet("Payment");
   ds.Locate("ID", {TVariant(std::int64_t{3})}, loNone);
   ds.Edit();
   ds.FieldByName("ID").SetAsInteger(30);
@@ -375,7 +377,7 @@ TEST_F(SqliteDataSetTest, ApplyFindsRowsByTheirOriginalKey) {
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment"), 3);
 
   // A row that another program removed meanwhile is a failed entry.
-  ExecSql(module_->Connection(), "DELETE FROM Payment WHERE ID = 1");
+  module_->Connection().Execute("DELETE FROM Payment WHERE ID = 1");
   ds.First();
   ds.Edit();
   ds.FieldByName("Enabled").SetAsInteger(0);
@@ -389,10 +391,10 @@ TEST_F(SqliteDataSetTest, DetailRowsFollowTheMaster) {
       "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) VALUES "
       "(10, 1, 1, 100), (11, 2, 0, 200), (12, 1, 0, 101), (13, 2, 0, 201), (14, 2, 1, 202);"
       "INSERT INTO ExclusionsDS (ex_ID, td_ID, ex_Enabled) VALUES (1, 2, 1);");
-  TSqliteDataModule& dm = Open();
-  TSqliteDataSet& cards = dm.DataSet("SelvoDiscountDS");
-  TSqliteDataSet& goods = dm.DataSet("DiscountGoodsDS");
-  TSqliteDataSet& periods = dm.DataSet("ExclusionsDS");
+  TShopDataModule& dm = Open();
+  TShopDataSet& cards = dm.DataSet("SelvoDiscountDS");
+  TShopDataSet& goods = dm.DataSet("DiscountGoodsDS");
+  TShopDataSet& periods = dm.DataSet("ExclusionsDS");
   auto targets = [&] {
     std::vector<int> ids;
     for (goods.First(); !goods.Eof(); goods.Next()) ids.push_back(goods.FieldByName("ID_Target").AsInteger());

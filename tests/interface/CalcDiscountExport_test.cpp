@@ -5,8 +5,8 @@
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
 #include "host/SaleJson.h"
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "host/SqliteStatement.h"
 #include "tests/common/TestSupport.h"
 
@@ -21,16 +21,16 @@ class CalcDiscountExportTest : public ::testing::Test {
     setenv("WINDIR", windir_.path().c_str(), 1);
     CreateShopDatabase(dir_.file("shop.db"), false);
     {
-      TSqliteDataModule setup(dir_.file("shop.db"));
-      ExecSql(setup.Connection(),
-              "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 5, 1);"
-              "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_Threshold, td_DiscountTarget) "
-              "VALUES (1, 'Чек от 100', 1, '100=10%;', 0);"
-              "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_DiscountTarget, td_TimeDscList) "
-              "VALUES (2, 'Запрет весь день', 1, 1, '0:0:0-23:59:59=10000000р;');"
-              "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) VALUES (1, 2, 0, 13);");
+      TShopDataModule setup(dir_.file("shop.db"));
+      setup.Connection().Execute(
+          "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 5, 1);"
+          "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_Threshold, td_DiscountTarget) "
+          "VALUES (1, 'Чек от 100', 1, '100=10%;', 0);"
+          "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_DiscountTarget, td_TimeDscList) "
+          "VALUES (2, 'Запрет весь день', 1, 1, '0:0:0-23:59:59=10000000р;');"
+          "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) VALUES (1, 2, 0, 13);");
     }
-    dataModule_ = std::make_unique<TSqliteDataModule>(dir_.file("shop.db"));
+    dataModule_ = std::make_unique<TShopDataModule>(dir_.file("shop.db"));
     library_ = std::make_unique<TModuleLibrary>(SELVO_MODULE_PATH);
     ConnectModule(module(), *dataModule_);
     module().FillPaymentsList();
@@ -50,7 +50,7 @@ class CalcDiscountExportTest : public ::testing::Test {
   }
 
   TempDir dir_, windir_;
-  std::unique_ptr<TSqliteDataModule> dataModule_;
+  std::unique_ptr<TShopDataModule> dataModule_;
   std::unique_ptr<TModuleLibrary> library_;
 };
 

@@ -326,7 +326,7 @@ TEST(EditPaymentWithoutOptionalColumns, ABuiltInTypeConfirmsWithoutALink) {
   test::ModuleScope scope;
   test::TempDir dir;
   host::CreateShopDatabase(dir.file("shop.db"), false, {false, false, false});
-  host::TSqliteDataModule dm(dir.file("shop.db"));
+  host::TShopDataModule dm(dir.file("shop.db"));
   Module().DataModule = &dm;
   TDataSet& ds = *dm.FindComponent("Payment");
   ds.Append();

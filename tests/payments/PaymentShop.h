@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/SampleShop.h"
-#include "host/SqliteDataModule.h"
+#include "host/ShopDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "support/SafeIniFiles.h"
@@ -20,7 +20,7 @@ class PaymentShop {
  public:
   PaymentShop() {
     host::CreateSampleShop(dir_.file("shop.db"), false);
-    dm_ = std::make_unique<host::TSqliteDataModule>(dir_.file("shop.db"));
+    dm_ = std::make_unique<host::TShopDataModule>(dir_.file("shop.db"));
     Module().DataModule = dm_.get();
     Module().LastPaymentID = Module().PaymentIDCounter = 9;
     FillPaymentsList();
@@ -64,7 +64,7 @@ class PaymentShop {
  private:
   ModuleScope scope_;
   TempDir dir_;
-  std::unique_ptr<host::TSqliteDataModule> dm_;
+  std::unique_ptr<host::TShopDataModule> dm_;
 };
 
 }  // namespace selvo::test

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <tuple>
 
+#include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteDataModule.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
@@ -89,7 +89,7 @@ class PaymentExchangeTest : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     format_.Set(GetParam() ? TFormatSettings::Russian() : TFormatSettings::English());
     host::CreateShopDatabase(dir_.file("shop.db"), false);
-    dm_ = std::make_unique<host::TSqliteDataModule>(dir_.file("shop.db"));
+    dm_ = std::make_unique<host::TShopDataModule>(dir_.file("shop.db"));
     Module().DataModule = dm_.get();
   }
   void TearDown() override {
@@ -165,7 +165,7 @@ class PaymentExchangeTest : public ::testing::TestWithParam<bool> {
 
   test::ModuleScope scope_;
   test::TempDir dir_;
-  std::unique_ptr<host::TSqliteDataModule> dm_;
+  std::unique_ptr<host::TShopDataModule> dm_;
   test::ScopedFormatSettings format_;
   test::ScriptedMessageService messages_;
 };

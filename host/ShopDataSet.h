@@ -1,11 +1,12 @@
-// A dataset over one SQLite table, kept in memory with a log of the changes
-// not yet written ("cached updates"):
+// A dataset over one table of the shop database (SQLite or the server), kept
+// in memory with a log of the changes not yet written ("cached updates"):
 //
-// - Open loads every row of the table in rowid order; Close drops the rows,
-//   a row being edited and the change log.
+// - Open loads every row of the table in row key order; Close drops the
+//   rows, a row being edited and the change log.
 // - Post and Delete enter the log; ApplyUpdates writes it with SQL on the
 //   data module's connection (inside the transaction the host opened, when
-//   one is open). Entries that fail stay in the log.
+//   one is open). Entries that fail stay in the log, and inside a
+//   transaction a failing entry undoes only its own writes.
 // - A detail dataset presents only the rows whose link field equals that of
 //   its master's current row, and follows the master as it moves.
 //
@@ -24,22 +25,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/ShopConnection.h"
 #include "interface/SelvoPaymentsTypes.h"
-
-struct sqlite3;
 
 namespace selvo::host {
 
-class TSqliteDataModule;
-class TSqliteDataSet;
+class TShopDataModule;
+class TShopDataSet;
 
-// How a column's values are typed, from its declared SQL type (SQLite's
-// affinity rules): INTEGER, REAL (also NUMERIC) or TEXT (also BLOB, none).
-enum class TFieldKind : std::uint8_t { Integer, Real, Text };
-
-class TSqliteField final : public TField {
+class TShopField final : public TField {
  public:
-  TSqliteField(TSqliteDataSet& dataSet, int index, std::string name, TFieldKind kind);
+  TShopField(TShopDataSet& dataSet, int index, std::string name, TFieldKind kind);
 
   const std::string& FieldName() const override { return name_; }
   TFieldKind Kind() const { return kind_; }
@@ -59,21 +55,21 @@ class TSqliteField final : public TField {
   const TVariant& Value() const;
 
  private:
-  TSqliteDataSet& dataSet_;
+  TShopDataSet& dataSet_;
   int index_;
   std::string name_;
   TFieldKind kind_;
 };
 
-class TSqliteDataSet final : public TDataSet {
+class TShopDataSet final : public TDataSet {
  public:
   // A dataset named `name` over the table `table` of the module's
   // connection; the columns are read at once (EDatabaseError when the table
   // is not there). The dataset starts closed.
-  TSqliteDataSet(TSqliteDataModule& module, std::string name, std::string table);
-  ~TSqliteDataSet();
-  TSqliteDataSet(const TSqliteDataSet&) = delete;
-  TSqliteDataSet& operator=(const TSqliteDataSet&) = delete;
+  TShopDataSet(TShopDataModule& module, std::string name, std::string table);
+  ~TShopDataSet();
+  TShopDataSet(const TShopDataSet&) = delete;
+  TShopDataSet& operator=(const TShopDataSet&) = delete;
 
   const std::string& Name() const override { return name_; }
   const std::string& TableName() const { return table_; }
@@ -94,7 +90,7 @@ class TSqliteDataSet final : public TDataSet {
   TField& FieldByName(const std::string& name) override;
   TField* FindField(const std::string& name) override;
   int FieldCount() const { return static_cast<int>(fields_.size()); }
-  TSqliteField& Field(int index) { return *fields_[static_cast<std::size_t>(index)]; }
+  TShopField& Field(int index) { return *fields_[static_cast<std::size_t>(index)]; }
 
   // Key values are converted to the field's type; a value that does not
   // convert matches nothing. loPartialKey matches texts by their beginning.
@@ -114,16 +110,17 @@ class TSqliteDataSet final : public TDataSet {
   // Completes a row being edited first. A failing entry (a constraint, a
   // trigger that refuses, a row that is no longer in the table) is counted
   // and stays in the log; with maxErrors >= 0 the apply stops once more
-  // than maxErrors entries failed. Raises EDatabaseError when SQLite rolled
-  // the host's whole transaction back.
+  // than maxErrors entries failed. Raises EDatabaseError when the database
+  // rolled the host's whole transaction back (or the connection was lost).
   int ApplyUpdates(int maxErrors) override;
-  // SQLite's messages for the entries that failed in the last ApplyUpdates.
+  // The database's messages for the entries that failed in the last
+  // ApplyUpdates.
   const std::vector<std::string>& ApplyErrors() const { return applyErrors_; }
 
   // Makes this dataset a detail of `master`: it presents the rows whose
   // linkField equals the master's current linkField. nullptr unlinks.
-  void SetMaster(TSqliteDataSet* master, const std::string& linkField);
-  TSqliteDataSet* Master() const { return master_; }
+  void SetMaster(TShopDataSet* master, const std::string& linkField);
+  TShopDataSet* Master() const { return master_; }
 
   // Called by the data module when the host's transaction ends: entries
   // written inside it leave for good on commit, and come back into the log
@@ -132,14 +129,14 @@ class TSqliteDataSet final : public TDataSet {
   void TransactionRolledBack();
 
  private:
-  friend class TSqliteField;
+  friend class TShopField;
 
   enum class TRowStatus : std::uint8_t { Unchanged, Inserted, Modified, Deleted };
   struct TRow {
     std::vector<TVariant> values;
     // The values as the database holds them, kept while the row is Modified.
     std::vector<TVariant> original;
-    std::int64_t rowid = 0;  // 0 for a row not yet in the table
+    std::int64_t rowid = 0;  // the row key; 0 for a row not yet in the table
     TRowStatus status = TRowStatus::Unchanged;
     std::uint64_t seq = 0;  // place in the change log
   };
@@ -157,7 +154,7 @@ class TSqliteDataSet final : public TDataSet {
   void CheckActive() const;
   // Posts a changed row being edited or appended, cancels an unchanged one.
   void CheckBrowseMode();
-  TSqliteField* Lookup(const std::string& name) const;
+  TShopField* Lookup(const std::string& name) const;
   [[noreturn]] void FieldNotFound(const std::string& name) const;
 
   void LoadRows();
@@ -169,12 +166,14 @@ class TSqliteDataSet final : public TDataSet {
   void AddToLog(const TRowPtr& row);
 
   bool ApplyEntry(TRow& row, std::string& error);
+  void WriteEntry(TRow& row);
   void RefreshRow(TRow& row);
+  std::string ColumnList() const;
 
-  TSqliteDataModule& module_;
+  TShopDataModule& module_;
   std::string name_;
   std::string table_;
-  std::vector<std::unique_ptr<TSqliteField>> fields_;
+  std::vector<std::unique_ptr<TShopField>> fields_;
   std::unordered_map<std::string, int> fieldIndex_;  // lower-case name -> index
   // The name as the table spells it -> index: callers mostly ask so, and
   // then no folding of letter case is needed.
@@ -194,10 +193,10 @@ class TSqliteDataSet final : public TDataSet {
   std::vector<TAppliedEntry> applied_;
   std::vector<std::string> applyErrors_;
 
-  TSqliteDataSet* master_ = nullptr;
+  TShopDataSet* master_ = nullptr;
   int linkField_ = -1;        // in this dataset
   int masterLinkField_ = -1;  // in the master
-  std::vector<TSqliteDataSet*> details_;
+  std::vector<TShopDataSet*> details_;
   std::unordered_map<std::int64_t, std::vector<TRowPtr>> linkIndex_;
   bool linkIndexValid_ = false;
 };

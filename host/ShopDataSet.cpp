@@ -1,6 +1,4 @@
-#include "host/SqliteDataSet.h"
-
-#include <sqlite3.h>
+#include "host/ShopDataSet.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,8 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "host/SqliteDataModule.h"
-#include "host/SqliteStatement.h"
+#include "host/ShopDataModule.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
 
@@ -17,15 +14,6 @@ namespace selvo::host {
 namespace {
 
 const TVariant kNull;
-
-TFieldKind KindOfDeclaredType(const std::string& declared) {
-  const std::string t = UpperCase(declared);
-  if (t.find("INT") != std::string::npos) return TFieldKind::Integer;
-  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos ||
-      t.find("TEXT") != std::string::npos || t.find("BLOB") != std::string::npos || t.empty())
-    return TFieldKind::Text;
-  return TFieldKind::Real;  // REAL, FLOAT, DOUBLE and NUMERIC
-}
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -161,16 +149,16 @@ std::vector<std::string> SplitKeyFields(const std::string& keyFields) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// TSqliteField
+// TShopField
 
-TSqliteField::TSqliteField(TSqliteDataSet& dataSet, int index, std::string name, TFieldKind kind)
+TShopField::TShopField(TShopDataSet& dataSet, int index, std::string name, TFieldKind kind)
     : dataSet_(dataSet), index_(index), name_(std::move(name)), kind_(kind) {}
 
-const TVariant& TSqliteField::Value() const { return dataSet_.CurrentValue(index_); }
+const TVariant& TShopField::Value() const { return dataSet_.CurrentValue(index_); }
 
-bool TSqliteField::IsNull() const { return std::holds_alternative<std::monostate>(Value()); }
+bool TShopField::IsNull() const { return std::holds_alternative<std::monostate>(Value()); }
 
-std::int32_t TSqliteField::AsInteger() const {
+std::int32_t TShopField::AsInteger() const {
   const TVariant& v = Value();
   if (const auto* i = std::get_if<std::int64_t>(&v)) {
     if (!FitsInt32(*i)) BadValue(std::to_string(*i), kIntegerWhat, name_);
@@ -188,7 +176,7 @@ std::int32_t TSqliteField::AsInteger() const {
   return 0;
 }
 
-double TSqliteField::AsFloat() const {
+double TShopField::AsFloat() const {
   const TVariant& v = Value();
   if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
   if (const auto* d = std::get_if<double>(&v)) return *d;
@@ -199,7 +187,7 @@ double TSqliteField::AsFloat() const {
   return 0;
 }
 
-double TSqliteField::AsDateTime() const {
+double TShopField::AsDateTime() const {
   const TVariant& v = Value();
   if (const auto* s = std::get_if<std::string>(&v)) {
     if (auto d = TryStrToDateTime(*s, ModuleFormatSettings())) return *d;
@@ -209,9 +197,9 @@ double TSqliteField::AsDateTime() const {
   return AsFloat();
 }
 
-std::string TSqliteField::AsString() const { return ValueText(Value()); }
+std::string TShopField::AsString() const { return ValueText(Value()); }
 
-void TSqliteField::SetAsInteger(std::int32_t value) {
+void TShopField::SetAsInteger(std::int32_t value) {
   switch (kind_) {
     case TFieldKind::Integer: dataSet_.SetCurrentValue(index_, TVariant(std::int64_t{value})); break;
     case TFieldKind::Real: dataSet_.SetCurrentValue(index_, TVariant(static_cast<double>(value))); break;
@@ -219,7 +207,7 @@ void TSqliteField::SetAsInteger(std::int32_t value) {
   }
 }
 
-void TSqliteField::SetAsFloat(double value) {
+void TShopField::SetAsFloat(double value) {
   switch (kind_) {
     case TFieldKind::Integer: {
       dataSet_.CheckActive();
@@ -233,14 +221,14 @@ void TSqliteField::SetAsFloat(double value) {
   }
 }
 
-void TSqliteField::SetAsDateTime(double value) {
+void TShopField::SetAsDateTime(double value) {
   if (kind_ == TFieldKind::Text)
     dataSet_.SetCurrentValue(index_, TVariant(DateTimeToStr(value, ModuleFormatSettings())));
   else
     SetAsFloat(value);
 }
 
-void TSqliteField::SetAsString(const std::string& value) {
+void TShopField::SetAsString(const std::string& value) {
   if (kind_ == TFieldKind::Text) {
     dataSet_.SetCurrentValue(index_, TVariant(value));
     return;
@@ -261,38 +249,35 @@ void TSqliteField::SetAsString(const std::string& value) {
   }
 }
 
-void TSqliteField::SetNull() { dataSet_.SetCurrentValue(index_, TVariant()); }
+void TShopField::SetNull() { dataSet_.SetCurrentValue(index_, TVariant()); }
 
 // ---------------------------------------------------------------------------
-// TSqliteDataSet: columns, state
+// TShopDataSet: columns, state
 
-TSqliteDataSet::TSqliteDataSet(TSqliteDataModule& module, std::string name, std::string table)
+TShopDataSet::TShopDataSet(TShopDataModule& module, std::string name, std::string table)
     : module_(module), name_(std::move(name)), table_(std::move(table)) {
-  TSqliteStatement info(module_.Connection(), "PRAGMA table_info(" + QuoteIdentifier(table_) + ")");
-  while (info.Step()) {
+  for (TColumnInfo& column : module_.Connection().Columns(table_)) {
     const int index = static_cast<int>(fields_.size());
-    std::string column = ValueText(info.Column(1));
-    const TFieldKind kind = KindOfDeclaredType(ValueText(info.Column(2)));
-    fieldIndex_.emplace(LowerCase(column), index);
-    exactIndex_.emplace(column, index);
-    fields_.push_back(std::make_unique<TSqliteField>(*this, index, std::move(column), kind));
+    fieldIndex_.emplace(LowerCase(column.name), index);
+    exactIndex_.emplace(column.name, index);
+    fields_.push_back(std::make_unique<TShopField>(*this, index, std::move(column.name), column.kind));
   }
   if (fields_.empty()) throw EDatabaseError(name_ + ": в базе данных нет таблицы " + table_);
 }
 
-TSqliteDataSet::~TSqliteDataSet() {
+TShopDataSet::~TShopDataSet() {
   if (master_) {
     auto& siblings = master_->details_;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
   }
-  for (TSqliteDataSet* detail : details_) detail->master_ = nullptr;
+  for (TShopDataSet* detail : details_) detail->master_ = nullptr;
 }
 
-void TSqliteDataSet::CheckActive() const {
+void TShopDataSet::CheckActive() const {
   if (!Active()) throw EDatabaseError(name_ + ": набор данных закрыт");
 }
 
-const TVariant& TSqliteDataSet::CurrentValue(int field) const {
+const TVariant& TShopDataSet::CurrentValue(int field) const {
   CheckActive();
   if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert)
     return buffer_[static_cast<std::size_t>(field)];
@@ -300,18 +285,18 @@ const TVariant& TSqliteDataSet::CurrentValue(int field) const {
   return view_[static_cast<std::size_t>(cur_)]->values[static_cast<std::size_t>(field)];
 }
 
-void TSqliteDataSet::SetCurrentValue(int field, TVariant value) {
+void TShopDataSet::SetCurrentValue(int field, TVariant value) {
   CheckActive();
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
     throw EDatabaseError(name_ + ": набор данных не в режиме редактирования или добавления");
   buffer_[static_cast<std::size_t>(field)] = std::move(value);
   modified_ = true;
   // A detail follows its master's link field as soon as it is assigned.
-  for (TSqliteDataSet* detail : details_)
+  for (TShopDataSet* detail : details_)
     if (detail->masterLinkField_ == field) detail->MasterChanged();
 }
 
-void TSqliteDataSet::CheckBrowseMode() {
+void TShopDataSet::CheckBrowseMode() {
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   if (modified_)
     Post();
@@ -319,43 +304,44 @@ void TSqliteDataSet::CheckBrowseMode() {
     Cancel();
 }
 
-TSqliteField* TSqliteDataSet::Lookup(const std::string& name) const {
+TShopField* TShopDataSet::Lookup(const std::string& name) const {
   if (auto exact = exactIndex_.find(name); exact != exactIndex_.end())
     return fields_[static_cast<std::size_t>(exact->second)].get();
   auto it = fieldIndex_.find(LowerCase(name));
   return it == fieldIndex_.end() ? nullptr : fields_[static_cast<std::size_t>(it->second)].get();
 }
 
-void TSqliteDataSet::FieldNotFound(const std::string& name) const {
+void TShopDataSet::FieldNotFound(const std::string& name) const {
   throw EDatabaseError(name_ + ": поле '" + name + "' не найдено");
 }
 
-TField& TSqliteDataSet::FieldByName(const std::string& name) {
-  TSqliteField* field = Lookup(name);
+TField& TShopDataSet::FieldByName(const std::string& name) {
+  TShopField* field = Lookup(name);
   if (!field) FieldNotFound(name);
   return *field;
 }
 
-TField* TSqliteDataSet::FindField(const std::string& name) { return Lookup(name); }
+TField* TShopDataSet::FindField(const std::string& name) { return Lookup(name); }
 
 // ---------------------------------------------------------------------------
 // Open, close, the rows presented
 
-void TSqliteDataSet::LoadRows() {
-  std::string sql = "SELECT rowid";
-  for (const auto& field : fields_) sql += ", " + QuoteIdentifier(field->FieldName());
-  sql += " FROM " + QuoteIdentifier(table_) + " ORDER BY rowid";
+std::string TShopDataSet::ColumnList() const {
+  std::string list;
+  for (const auto& field : fields_) list += (list.empty() ? "" : ", ") + QuoteIdentifier(field->FieldName());
+  return list;
+}
+
+void TShopDataSet::LoadRows() {
+  const std::string sql = "SELECT rowid, " + ColumnList() + " FROM " + QuoteIdentifier(table_) + " ORDER BY rowid";
   std::vector<TRowPtr> rows;
   try {
-    TSqliteStatement select(module_.Connection(), sql);
-    const std::size_t count = fields_.size();
-    while (select.Step()) {
+    module_.Connection().Query(sql, {}, [&](std::vector<TVariant>& values) {
       auto row = std::make_shared<TRow>();
-      row->rowid = select.ColumnInt(0);
-      row->values.reserve(count);
-      for (std::size_t i = 0; i < count; ++i) row->values.push_back(select.Column(static_cast<int>(i) + 1));
+      row->rowid = std::get<std::int64_t>(values[0]);
+      row->values.assign(std::make_move_iterator(values.begin() + 1), std::make_move_iterator(values.end()));
       rows.push_back(std::move(row));
-    }
+    });
   } catch (EDatabaseError& e) {
     e.SetMessage(name_ + ": не удалось прочитать таблицу " + table_ + ": " + e.Message());
     throw;
@@ -363,7 +349,7 @@ void TSqliteDataSet::LoadRows() {
   rows_ = std::move(rows);
 }
 
-void TSqliteDataSet::Open() {
+void TShopDataSet::Open() {
   if (Active()) return;
   LoadRows();
   state_ = TDataSetState::dsBrowse;
@@ -372,7 +358,7 @@ void TSqliteDataSet::Open() {
   NotifyDetails();
 }
 
-void TSqliteDataSet::Close() {
+void TShopDataSet::Close() {
   if (!Active()) return;
   state_ = TDataSetState::dsInactive;
   rows_.clear();
@@ -388,7 +374,7 @@ void TSqliteDataSet::Close() {
   NotifyDetails();
 }
 
-bool TSqliteDataSet::LinkValue(std::int64_t& key) const {
+bool TShopDataSet::LinkValue(std::int64_t& key) const {
   if (!master_ || !master_->Active() || masterLinkField_ < 0) return false;
   const TVariant& value = master_->CurrentValue(masterLinkField_);
   auto k = LinkKey(value);
@@ -397,14 +383,14 @@ bool TSqliteDataSet::LinkValue(std::int64_t& key) const {
   return true;
 }
 
-void TSqliteDataSet::RebuildLinkIndex() {
+void TShopDataSet::RebuildLinkIndex() {
   linkIndex_.clear();
   for (const TRowPtr& row : rows_)
     if (auto k = LinkKey(row->values[static_cast<std::size_t>(linkField_)])) linkIndex_[*k].push_back(row);
   linkIndexValid_ = true;
 }
 
-void TSqliteDataSet::RebuildView() {
+void TShopDataSet::RebuildView() {
   view_.clear();
   if (!master_) {
     view_.reserve(rows_.size());
@@ -418,18 +404,18 @@ void TSqliteDataSet::RebuildView() {
   eof_ = view_.empty();
 }
 
-void TSqliteDataSet::MasterChanged() {
+void TShopDataSet::MasterChanged() {
   if (!Active()) return;
   CheckBrowseMode();
   RebuildView();
   NotifyDetails();
 }
 
-void TSqliteDataSet::NotifyDetails() {
-  for (TSqliteDataSet* detail : details_) detail->MasterChanged();
+void TShopDataSet::NotifyDetails() {
+  for (TShopDataSet* detail : details_) detail->MasterChanged();
 }
 
-void TSqliteDataSet::SetMaster(TSqliteDataSet* master, const std::string& linkField) {
+void TShopDataSet::SetMaster(TShopDataSet* master, const std::string& linkField) {
   if (master_) {
     auto& siblings = master_->details_;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
@@ -437,8 +423,8 @@ void TSqliteDataSet::SetMaster(TSqliteDataSet* master, const std::string& linkFi
   master_ = nullptr;
   linkField_ = masterLinkField_ = -1;
   if (master) {
-    TSqliteField* own = Lookup(linkField);
-    TSqliteField* theirs = master->Lookup(linkField);
+    TShopField* own = Lookup(linkField);
+    TShopField* theirs = master->Lookup(linkField);
     if (!own) FieldNotFound(linkField);
     if (!theirs) master->FieldNotFound(linkField);
     master_ = master;
@@ -456,7 +442,7 @@ void TSqliteDataSet::SetMaster(TSqliteDataSet* master, const std::string& linkFi
 // ---------------------------------------------------------------------------
 // Navigation
 
-void TSqliteDataSet::First() {
+void TShopDataSet::First() {
   CheckActive();
   CheckBrowseMode();
   cur_ = view_.empty() ? -1 : 0;
@@ -464,7 +450,7 @@ void TSqliteDataSet::First() {
   NotifyDetails();
 }
 
-void TSqliteDataSet::Next() {
+void TShopDataSet::Next() {
   CheckActive();
   CheckBrowseMode();
   if (cur_ + 1 < static_cast<int>(view_.size())) {
@@ -476,27 +462,27 @@ void TSqliteDataSet::Next() {
   }
 }
 
-bool TSqliteDataSet::Eof() const {
+bool TShopDataSet::Eof() const {
   if (!Active()) return true;
   if (state_ == TDataSetState::dsInsert) return false;
   return eof_;
 }
 
-bool TSqliteDataSet::IsEmpty() const {
+bool TShopDataSet::IsEmpty() const {
   if (!Active()) return true;
   if (state_ == TDataSetState::dsInsert) return false;
   return view_.empty();
 }
 
-int TSqliteDataSet::RecordCount() const { return Active() ? static_cast<int>(view_.size()) : 0; }
+int TShopDataSet::RecordCount() const { return Active() ? static_cast<int>(view_.size()) : 0; }
 
-int TSqliteDataSet::RecNo() const {
+int TShopDataSet::RecNo() const {
   if (!Active()) return 0;
   if (state_ == TDataSetState::dsInsert) return static_cast<int>(view_.size()) + 1;
   return cur_ + 1;
 }
 
-void TSqliteDataSet::SetRecNo(int recNo) {
+void TShopDataSet::SetRecNo(int recNo) {
   CheckActive();
   CheckBrowseMode();
   if (recNo < 1 || recNo > static_cast<int>(view_.size())) return;
@@ -505,12 +491,12 @@ void TSqliteDataSet::SetRecNo(int recNo) {
   NotifyDetails();
 }
 
-bool TSqliteDataSet::Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues, unsigned options) {
+bool TShopDataSet::Locate(const std::string& keyFields, const std::vector<TVariant>& keyValues, unsigned options) {
   CheckActive();
   const std::vector<std::string> names = SplitKeyFields(keyFields);
-  std::vector<TSqliteField*> keys;
+  std::vector<TShopField*> keys;
   for (const std::string& name : names) {
-    TSqliteField* field = Lookup(name);
+    TShopField* field = Lookup(name);
     if (!field) FieldNotFound(name);
     keys.push_back(field);
   }
@@ -537,7 +523,7 @@ bool TSqliteDataSet::Locate(const std::string& keyFields, const std::vector<TVar
 // ---------------------------------------------------------------------------
 // Editing
 
-void TSqliteDataSet::Edit() {
+void TShopDataSet::Edit() {
   CheckActive();
   if (state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert) return;
   if (view_.empty() || cur_ < 0) {
@@ -549,7 +535,7 @@ void TSqliteDataSet::Edit() {
   state_ = TDataSetState::dsEdit;
 }
 
-void TSqliteDataSet::Append() {
+void TShopDataSet::Append() {
   CheckActive();
   CheckBrowseMode();
   beforeAppend_ = cur_;
@@ -561,12 +547,12 @@ void TSqliteDataSet::Append() {
   NotifyDetails();
 }
 
-void TSqliteDataSet::AddToLog(const TRowPtr& row) {
+void TShopDataSet::AddToLog(const TRowPtr& row) {
   row->seq = nextSeq_++;
   log_[row->seq] = row;
 }
 
-void TSqliteDataSet::Post() {
+void TShopDataSet::Post() {
   CheckActive();
   if (state_ == TDataSetState::dsEdit) {
     if (modified_) {
@@ -602,7 +588,7 @@ void TSqliteDataSet::Post() {
   NotifyDetails();
 }
 
-void TSqliteDataSet::Cancel() {
+void TShopDataSet::Cancel() {
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   if (state_ == TDataSetState::dsInsert) {
     cur_ = std::min(beforeAppend_, static_cast<int>(view_.size()) - 1);
@@ -615,7 +601,7 @@ void TSqliteDataSet::Cancel() {
   NotifyDetails();
 }
 
-void TSqliteDataSet::Delete() {
+void TShopDataSet::Delete() {
   CheckActive();
   if (state_ == TDataSetState::dsInsert) {
     Cancel();
@@ -651,75 +637,65 @@ void TSqliteDataSet::Delete() {
 // ---------------------------------------------------------------------------
 // Change log
 
-void TSqliteDataSet::RefreshRow(TRow& row) {
-  std::string sql = "SELECT ";
-  for (std::size_t i = 0; i < fields_.size(); ++i) sql += (i ? ", " : "") + QuoteIdentifier(fields_[i]->FieldName());
-  sql += " FROM " + QuoteIdentifier(table_) + " WHERE rowid = ?";
+void TShopDataSet::RefreshRow(TRow& row) {
+  const std::string sql = "SELECT " + ColumnList() + " FROM " + QuoteIdentifier(table_) + " WHERE rowid = $1";
   try {
-    TSqliteStatement select(module_.Connection(), sql);
-    select.BindInt(1, row.rowid);
-    if (select.Step())
-      for (std::size_t i = 0; i < fields_.size(); ++i) row.values[i] = select.Column(static_cast<int>(i));
+    module_.Connection().Query(sql, {TVariant(row.rowid)}, [&](std::vector<TVariant>& values) { row.values = values; });
   } catch (const EDatabaseError&) {
     // The row was written; failing to re-read defaults is not an apply error.
   }
 }
 
-bool TSqliteDataSet::ApplyEntry(TRow& row, std::string& error) {
-  sqlite3* db = module_.Connection();
+// Writes one log entry; raises EDatabaseError when the database refuses it.
+void TShopDataSet::WriteEntry(TRow& row) {
+  TShopConnection& connection = module_.Connection();
   const std::string table = QuoteIdentifier(table_);
-  try {
-    switch (row.status) {
-      case TRowStatus::Inserted: {
-        std::vector<std::size_t> columns;
-        for (std::size_t i = 0; i < fields_.size(); ++i)
-          if (!std::holds_alternative<std::monostate>(row.values[i])) columns.push_back(i);
-        // Null columns are left out so that the table's defaults apply.
-        std::string sql = "INSERT INTO " + table;
-        if (columns.empty()) {
-          sql += " DEFAULT VALUES";
-        } else {
-          std::string names, marks;
-          for (std::size_t c = 0; c < columns.size(); ++c) {
-            names += (c ? ", " : "") + QuoteIdentifier(fields_[columns[c]]->FieldName());
-            marks += c ? ", ?" : "?";
-          }
-          sql += " (" + names + ") VALUES (" + marks + ")";
-        }
-        TSqliteStatement insert(db, sql);
-        for (std::size_t c = 0; c < columns.size(); ++c) insert.Bind(static_cast<int>(c) + 1, row.values[columns[c]]);
-        insert.Step();
-        row.rowid = sqlite3_last_insert_rowid(db);
-        RefreshRow(row);
-        break;
+  auto placeholder = [](std::size_t index) { return "$" + std::to_string(index + 1); };
+  std::vector<TVariant> params;
+  switch (row.status) {
+    case TRowStatus::Inserted: {
+      // Null columns are left out so that the table's defaults apply.
+      std::string names, marks;
+      for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (std::holds_alternative<std::monostate>(row.values[i])) continue;
+        names += (params.empty() ? "" : ", ") + QuoteIdentifier(fields_[i]->FieldName());
+        marks += (params.empty() ? "" : ", ") + placeholder(params.size());
+        params.push_back(row.values[i]);
       }
-      case TRowStatus::Modified: {
-        std::vector<std::size_t> columns;
-        for (std::size_t i = 0; i < fields_.size(); ++i)
-          if (row.values[i] != row.original[i]) columns.push_back(i);
-        if (!columns.empty()) {
-          std::string sql = "UPDATE " + table + " SET ";
-          for (std::size_t c = 0; c < columns.size(); ++c)
-            sql += (c ? ", " : "") + QuoteIdentifier(fields_[columns[c]]->FieldName()) + " = ?";
-          sql += " WHERE rowid = ?";
-          TSqliteStatement update(db, sql);
-          for (std::size_t c = 0; c < columns.size(); ++c) update.Bind(static_cast<int>(c) + 1, row.values[columns[c]]);
-          update.BindInt(static_cast<int>(columns.size()) + 1, row.rowid);
-          update.Step();
-          if (sqlite3_changes(db) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
-          RefreshRow(row);
-        }
-        break;
-      }
-      case TRowStatus::Deleted: {
-        TSqliteStatement remove(db, "DELETE FROM " + table + " WHERE rowid = ?");
-        remove.BindInt(1, row.rowid);
-        remove.Step();
-        if (sqlite3_changes(db) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
-        break;
-      }
-      case TRowStatus::Unchanged: break;
+      std::string sql = "INSERT INTO " + table;
+      sql += params.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")";
+      const TVariant key = connection.QueryValue(sql + " RETURNING rowid", params);
+      row.rowid = std::get<std::int64_t>(key);
+      RefreshRow(row);
+      break;
     }
+    case TRowStatus::Modified: {
+      std::string assignments;
+      for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (row.values[i] == row.original[i]) continue;
+        assignments += (params.empty() ? "" : ", ") + QuoteIdentifier(fields_[i]->FieldName()) + " = " +
+                       placeholder(params.size());
+        params.push_back(row.values[i]);
+      }
+      if (params.empty()) break;
+      const std::string sql =
+          "UPDATE " + table + " SET " + assignments + " WHERE rowid = " + placeholder(params.size());
+      params.emplace_back(row.rowid);
+      if (connection.Query(sql, params, nullptr) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
+      RefreshRow(row);
+      break;
+    }
+    case TRowStatus::Deleted:
+      if (connection.Query("DELETE FROM " + table + " WHERE rowid = $1", {TVariant(row.rowid)}, nullptr) == 0)
+        throw EDatabaseError("строка не найдена в таблице " + table_);
+      break;
+    case TRowStatus::Unchanged: break;
+  }
+}
+
+bool TShopDataSet::ApplyEntry(TRow& row, std::string& error) {
+  try {
+    module_.Connection().Isolated([&] { WriteEntry(row); });
   } catch (const EDatabaseError& e) {
     error = e.Message();
     return false;
@@ -730,12 +706,12 @@ bool TSqliteDataSet::ApplyEntry(TRow& row, std::string& error) {
   return true;
 }
 
-int TSqliteDataSet::ApplyUpdates(int maxErrors) {
+int TShopDataSet::ApplyUpdates(int maxErrors) {
   CheckActive();
   CheckBrowseMode();
   applyErrors_.clear();
-  sqlite3* db = module_.Connection();
-  const bool inTransaction = sqlite3_get_autocommit(db) == 0;
+  TShopConnection& connection = module_.Connection();
+  const bool inTransaction = connection.InTransaction();
   std::vector<TRowPtr> entries;
   entries.reserve(log_.size());
   for (const auto& [seq, row] : log_) entries.push_back(row);
@@ -750,9 +726,10 @@ int TSqliteDataSet::ApplyUpdates(int maxErrors) {
     }
     ++failures;
     applyErrors_.push_back(error);
-    if (inTransaction && sqlite3_get_autocommit(db) != 0) {
-      // A trigger or SQLite itself ended the host's transaction: everything
-      // written in it is gone, so it must not look applied.
+    if (inTransaction && !connection.InTransaction()) {
+      // A trigger, the database itself or a lost connection ended the
+      // host's transaction: everything written in it is gone, so it must
+      // not look applied.
       module_.NotifyTransactionEnd(false);
       throw EDatabaseError(name_ + ": транзакция отменена базой данных: " + error);
     }
@@ -761,9 +738,9 @@ int TSqliteDataSet::ApplyUpdates(int maxErrors) {
   return failures;
 }
 
-void TSqliteDataSet::TransactionCommitted() { applied_.clear(); }
+void TShopDataSet::TransactionCommitted() { applied_.clear(); }
 
-void TSqliteDataSet::TransactionRolledBack() {
+void TShopDataSet::TransactionRolledBack() {
   for (auto it = applied_.rbegin(); it != applied_.rend(); ++it) {
     TRow& row = *it->row;
     const bool deletedSince = row.status == TRowStatus::Deleted && it->status != TRowStatus::Deleted;

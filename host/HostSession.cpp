@@ -8,8 +8,9 @@ namespace {
 std::int32_t MaxOf(TShopDataModule& dataModule, const char* table, const char* column) {
   if (!dataModule.FindComponent(table)) return 0;
   try {
-    const TVariant max = dataModule.Connection().QueryValue("SELECT max(CAST(" + QuoteIdentifier(column) +
-                                                            " AS BIGINT)) FROM " + QuoteIdentifier(table));
+    TShopConnection& connection = dataModule.Connection();
+    const TVariant max = connection.QueryValue("SELECT max(CAST(" + connection.Identifier(column) +
+                                               " AS BIGINT)) FROM " + connection.Identifier(table));
     const auto* number = std::get_if<std::int64_t>(&max);
     if (!number) return 0;
     const std::int64_t value = *number;

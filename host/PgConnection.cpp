@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "host/ShopSchema.h"
+#include "platform/TextCodec.h"
 
 namespace selvo::host {
 namespace {
@@ -71,6 +72,22 @@ TVariant ResultValue(const PGresult* result, int row, int column) {
   }
 }
 
+// The shop's own spelling of a name the server keeps in lower case, so
+// that datasets and fields are named alike on both databases.
+std::string ShopSpelling(const std::string& name, const std::vector<std::string>& known) {
+  for (const std::string& k : known)
+    if (SameText(k, name)) return k;
+  return name;
+}
+
+std::vector<std::string> ShopColumnNames(const std::string& table) {
+  std::vector<std::string> names;
+  for (const TTableDef& def : ShopTables())
+    if (SameText(def.name, table))
+      for (const TColumnDef& column : def.columns) names.push_back(column.name);
+  return names;
+}
+
 std::string ServerType(const std::string& type) {
   if (type == "INTEGER") return "BIGINT";  // SQLite's integers are 64-bit
   if (type == "REAL") return "DOUBLE PRECISION";
@@ -80,7 +97,7 @@ std::string ServerType(const std::string& type) {
 void IgnoreNotice(void*, const char*) {}
 
 std::string Description(const std::string& db, const std::string& host, const std::string& port) {
-  return "база данных \"" + db + "\" на сервере " + (host.empty() ? "localhost" : host) + (port.empty() ? "" : ":" + port);
+  return "\"" + db + "\" на сервере " + (host.empty() ? "localhost" : host) + (port.empty() ? "" : ":" + port);
 }
 
 }  // namespace
@@ -124,6 +141,8 @@ TPgConnection::TPgConnection(const std::string& address) {
 
 TPgConnection::~TPgConnection() { PQfinish(conn_); }  // an open transaction is rolled back
 
+std::string TPgConnection::Identifier(const std::string& name) const { return QuoteIdentifier(LowerCase(name)); }
+
 int TPgConnection::BackendPid() const { return PQbackendPID(conn_); }
 
 void TPgConnection::Check(pg_result* result) const {
@@ -145,8 +164,8 @@ std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVar
   for (const TVariant& value : params) texts.push_back(ParamText(value));
   for (std::size_t i = 0; i < params.size(); ++i)
     pointers.push_back(std::holds_alternative<std::monostate>(params[i]) ? nullptr : texts[i].c_str());
-  PGresult* raw = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, pointers.data(), nullptr,
-                               nullptr, 0);
+  PGresult* raw =
+      PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, pointers.data(), nullptr, nullptr, 0);
   Check(raw);
   const TResult result(raw);
   const int rows = PQntuples(raw);
@@ -165,31 +184,35 @@ std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVar
 std::vector<std::string> TPgConnection::TableNames() {
   std::vector<std::string> names;
   Query("SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname = current_schema()", {},
-        [&](std::vector<TVariant>& row) { names.push_back(std::get<std::string>(row[0])); });
+        [&](std::vector<TVariant>& row) {
+          names.push_back(ShopSpelling(std::get<std::string>(row[0]), ShopTableNames()));
+        });
   return names;
 }
 
 std::vector<TColumnInfo> TPgConnection::Columns(const std::string& table) {
+  const std::vector<std::string> known = ShopColumnNames(table);
   std::vector<TColumnInfo> columns;
   Query(
       "SELECT a.attname, format_type(a.atttypid, a.atttypmod) FROM pg_catalog.pg_attribute a "
       "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
       "WHERE c.relnamespace = to_regnamespace(current_schema())::oid AND c.relname = $1 "
       "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' ORDER BY a.attnum",
-      {TVariant(table)}, [&](std::vector<TVariant>& row) {
-        columns.push_back({std::get<std::string>(row[0]), KindOfDeclaredType(std::get<std::string>(row[1]))});
+      {TVariant(LowerCase(table))}, [&](std::vector<TVariant>& row) {
+        columns.push_back(
+            {ShopSpelling(std::get<std::string>(row[0]), known), KindOfDeclaredType(std::get<std::string>(row[1]))});
       });
   return columns;
 }
 
 void TPgConnection::CreateTable(const TTableDef& table) {
-  std::string sql = "CREATE TABLE " + QuoteIdentifier(table.name) + " (rowid BIGSERIAL PRIMARY KEY";
+  std::string sql = "CREATE TABLE " + Identifier(table.name) + " (rowid BIGSERIAL PRIMARY KEY";
   for (const TColumnDef& c : table.columns) {
-    sql += ", " + QuoteIdentifier(c.name) + " " + ServerType(c.type);
+    sql += ", " + Identifier(c.name) + " " + ServerType(c.type);
     if (!c.constraints.empty()) sql += " " + c.constraints;
   }
   Execute(sql + ")");
-  for (const std::string& index : CreateIndexSql(table)) Execute(index);
+  for (const std::string& index : CreateIndexSql(table, *this)) Execute(index);
 }
 
 void TPgConnection::Begin() {

@@ -13,7 +13,7 @@ struct pg_result;
 
 namespace selvo::host {
 
-// "база данных "shop" на сервере host:port" for an address (never its
+// "\"shop\" на сервере host:port" for an address (never its
 // password); "сервер PostgreSQL" when the address does not parse.
 std::string DescribeServerAddress(const std::string& address);
 
@@ -28,6 +28,7 @@ class TPgConnection final : public TShopConnection {
   TPgConnection& operator=(const TPgConnection&) = delete;
 
   const std::string& Describe() const override { return describe_; }
+  std::string Identifier(const std::string& name) const override;
   void Execute(const std::string& sql) override;
   std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) override;
   std::vector<std::string> TableNames() override;

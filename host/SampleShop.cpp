@@ -22,10 +22,10 @@ void InsertRows(TShopConnection& db, const std::string& table, const std::vector
                 const std::vector<Row>& rows) {
   std::string names, marks;
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    names += (i ? ", " : "") + QuoteIdentifier(columns[i]);
+    names += (i ? ", " : "") + db.Identifier(columns[i]);
     marks += (i ? ", $" : "$") + std::to_string(i + 1);
   }
-  const std::string sql = "INSERT INTO " + QuoteIdentifier(table) + " (" + names + ") VALUES (" + marks + ")";
+  const std::string sql = "INSERT INTO " + db.Identifier(table) + " (" + names + ") VALUES (" + marks + ")";
   for (const Row& row : rows) db.Query(sql, row, nullptr);
 }
 

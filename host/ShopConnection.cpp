@@ -63,7 +63,7 @@ bool IsServerAddress(const std::string& database) {
   if (database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0) return true;
   // A connection string starts with one of libpq's key words and '='; a
   // file name that merely holds '=' does not.
-  static const char* const kKeys[] = {"host",    "hostaddr", "port",    "dbname",          "user",
+  static const char* const kKeys[] = {"host",     "hostaddr", "port",    "dbname",          "user",
                                       "password", "service",  "sslmode", "connect_timeout", "application_name"};
   std::size_t i = 0;
   while (i < database.size() && std::isspace(static_cast<unsigned char>(database[i]))) ++i;

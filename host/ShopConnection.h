@@ -45,6 +45,11 @@ class TShopConnection {
   // server (never a password).
   virtual const std::string& Describe() const = 0;
 
+  // A table or column name as this database spells it, quoted for SQL. The
+  // server keeps names in lower case, as it folds names written without
+  // quotes, so statements written without quotes work on both databases.
+  virtual std::string Identifier(const std::string& name) const { return QuoteIdentifier(name); }
+
   // Runs statements that return no rows.
   virtual void Execute(const std::string& sql) = 0;
   // Runs one statement with the parameters $1..$n and hands each row it

@@ -328,12 +328,14 @@ TField* TShopDataSet::FindField(const std::string& name) { return Lookup(name); 
 
 std::string TShopDataSet::ColumnList() const {
   std::string list;
-  for (const auto& field : fields_) list += (list.empty() ? "" : ", ") + QuoteIdentifier(field->FieldName());
+  for (const auto& field : fields_)
+    list += (list.empty() ? "" : ", ") + module_.Connection().Identifier(field->FieldName());
   return list;
 }
 
 void TShopDataSet::LoadRows() {
-  const std::string sql = "SELECT rowid, " + ColumnList() + " FROM " + QuoteIdentifier(table_) + " ORDER BY rowid";
+  const std::string sql =
+      "SELECT rowid, " + ColumnList() + " FROM " + module_.Connection().Identifier(table_) + " ORDER BY rowid";
   std::vector<TRowPtr> rows;
   try {
     module_.Connection().Query(sql, {}, [&](std::vector<TVariant>& values) {
@@ -638,7 +640,8 @@ void TShopDataSet::Delete() {
 // Change log
 
 void TShopDataSet::RefreshRow(TRow& row) {
-  const std::string sql = "SELECT " + ColumnList() + " FROM " + QuoteIdentifier(table_) + " WHERE rowid = $1";
+  const std::string sql =
+      "SELECT " + ColumnList() + " FROM " + module_.Connection().Identifier(table_) + " WHERE rowid = $1";
   try {
     module_.Connection().Query(sql, {TVariant(row.rowid)}, [&](std::vector<TVariant>& values) { row.values = values; });
   } catch (const EDatabaseError&) {
@@ -649,7 +652,7 @@ void TShopDataSet::RefreshRow(TRow& row) {
 // Writes one log entry; raises EDatabaseError when the database refuses it.
 void TShopDataSet::WriteEntry(TRow& row) {
   TShopConnection& connection = module_.Connection();
-  const std::string table = QuoteIdentifier(table_);
+  const std::string table = connection.Identifier(table_);
   auto placeholder = [](std::size_t index) { return "$" + std::to_string(index + 1); };
   std::vector<TVariant> params;
   switch (row.status) {
@@ -658,7 +661,7 @@ void TShopDataSet::WriteEntry(TRow& row) {
       std::string names, marks;
       for (std::size_t i = 0; i < fields_.size(); ++i) {
         if (std::holds_alternative<std::monostate>(row.values[i])) continue;
-        names += (params.empty() ? "" : ", ") + QuoteIdentifier(fields_[i]->FieldName());
+        names += (params.empty() ? "" : ", ") + connection.Identifier(fields_[i]->FieldName());
         marks += (params.empty() ? "" : ", ") + placeholder(params.size());
         params.push_back(row.values[i]);
       }
@@ -673,7 +676,7 @@ void TShopDataSet::WriteEntry(TRow& row) {
       std::string assignments;
       for (std::size_t i = 0; i < fields_.size(); ++i) {
         if (row.values[i] == row.original[i]) continue;
-        assignments += (params.empty() ? "" : ", ") + QuoteIdentifier(fields_[i]->FieldName()) + " = " +
+        assignments += (params.empty() ? "" : ", ") + connection.Identifier(fields_[i]->FieldName()) + " = " +
                        placeholder(params.size());
         params.push_back(row.values[i]);
       }

@@ -101,11 +101,11 @@ std::string CreateTableSql(const TTableDef& table) {
   return sql + ")";
 }
 
-std::vector<std::string> CreateIndexSql(const TTableDef& table) {
+std::vector<std::string> CreateIndexSql(const TTableDef& table, const TShopConnection& connection) {
   std::vector<std::string> statements;
   for (const std::string& column : table.indexed)
-    statements.push_back("CREATE INDEX " + QuoteIdentifier(table.name + "_" + column) + " ON " +
-                         QuoteIdentifier(table.name) + " (" + QuoteIdentifier(column) + ")");
+    statements.push_back("CREATE INDEX " + connection.Identifier(table.name + "_" + column) + " ON " +
+                         connection.Identifier(table.name) + " (" + connection.Identifier(column) + ")");
   return statements;
 }
 
@@ -210,7 +210,7 @@ void BuildServerDatabase(const std::string& address, bool overwrite, const TData
       for (const std::string& name : ShopTableNames()) {
         if (!SameText(table, name)) continue;
         if (!overwrite) throw EDatabaseError("таблицы магазина уже есть (" + table + ")");
-        connection.Execute("DROP TABLE " + QuoteIdentifier(table));
+        connection.Execute("DROP TABLE " + connection.Identifier(table));
       }
     }
     fill(connection);

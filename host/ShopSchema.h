@@ -50,7 +50,7 @@ const std::vector<TDetailLink>& ShopDetailLinks();
 // The CREATE TABLE statement of one table (SQLite's types), and the
 // CREATE INDEX statements of its indexed columns.
 std::string CreateTableSql(const TTableDef& table);
-std::vector<std::string> CreateIndexSql(const TTableDef& table);
+std::vector<std::string> CreateIndexSql(const TTableDef& table, const TShopConnection& connection);
 
 // Creates the six tables (raises EDatabaseError on failure).
 void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options = {});

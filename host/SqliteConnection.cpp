@@ -101,7 +101,7 @@ std::vector<TColumnInfo> TSqliteConnection::Columns(const std::string& table) {
 
 void TSqliteConnection::CreateTable(const TTableDef& table) {
   ExecSql(db_, CreateTableSql(table));
-  for (const std::string& sql : CreateIndexSql(table)) ExecSql(db_, sql);
+  for (const std::string& sql : CreateIndexSql(table, *this)) ExecSql(db_, sql);
 }
 
 void TSqliteConnection::Begin() { ExecSql(db_, "BEGIN IMMEDIATE"); }

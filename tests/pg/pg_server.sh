@@ -59,8 +59,9 @@ ensure_server_user() {
 }
 
 # The folder that holds the cluster, the socket and the log: DIR itself when
-# the server's user can reach it and the socket path fits, otherwise a fresh
-# folder under /tmp whose name is kept in DIR/rundir.
+# the server's user can reach it, the socket path fits and needs no quoting in
+# a connection string, otherwise a fresh folder under /tmp whose name is kept
+# in DIR/rundir.
 choose_rundir() {
   local dir=$1
   local reachable=yes
@@ -68,7 +69,7 @@ choose_rundir() {
     chown "$RUN_USER": "$dir"
     runuser -u "$RUN_USER" -- test -w "$dir" || reachable=no
   fi
-  if [ "$reachable" = yes ] && [ "${#dir}" -le "$MAX_SOCKET_DIR" ]; then
+  if [ "$reachable" = yes ] && [ "${#dir}" -le "$MAX_SOCKET_DIR" ] && [[ "$dir" =~ ^[A-Za-z0-9._/+-]+$ ]]; then
     echo "$dir"
   else
     local run
@@ -82,6 +83,15 @@ choose_rundir() {
 rundir_of() {
   local dir=$1
   if [ -f "$dir/rundir" ]; then cat "$dir/rundir"; else echo "$dir"; fi
+}
+
+# A folder that was not made here is left alone rather than emptied.
+check_ours() {
+  local dir=$1
+  if [ -d "$dir" ] && [ -n "$(ls -A -- "$dir")" ] && [ ! -e "$dir/data" ] && [ ! -e "$dir/rundir" ] &&
+    [ ! -e "$dir/initdb.log" ]; then
+    die "$dir is not a test server's folder; not removing it"
+  fi
 }
 
 # Stops a server left in DIR (if any) and removes DIR with its run folder.
@@ -134,6 +144,7 @@ start() {
   ensure_server_user
   mkdir -p -- "$(dirname -- "$dir")"
   dir=$(cd -- "$(dirname -- "$dir")" && pwd)/$(basename -- "$dir")
+  check_ours "$dir"
   cleanup "$dir" "$bindir"
   mkdir -m 0755 -- "$dir"
 
@@ -145,11 +156,11 @@ start() {
     die "initdb failed: $(tail -n 3 "$run/initdb.log" | tr '\n' ' ')"
 
   # Only the socket; the password role is checked before the trusted rest.
-  as_server_user sh -c "cat >'$run/data/pg_hba.conf'" <<EOF
+  as_server_user tee "$run/data/pg_hba.conf" >/dev/null <<EOF
 local all $PW_ROLE scram-sha-256
 local all all trust
 EOF
-  as_server_user sh -c "cat >>'$run/data/postgresql.conf'" <<EOF
+  as_server_user tee -a "$run/data/postgresql.conf" >/dev/null <<EOF
 listen_addresses = ''
 unix_socket_directories = '$run'
 unix_socket_permissions = 0777
@@ -194,6 +205,7 @@ EOF
 stop() {
   local dir=$1 bindir=""
   [ -e "$dir" ] || return 0
+  check_ours "$dir"
   bindir=$(find_bindir 2>/dev/null) || bindir=""
   cleanup "$dir" "$bindir"
 }

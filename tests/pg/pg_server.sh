@@ -30,7 +30,7 @@ die() {
 find_bindir() {
   local d best=""
   for d in /usr/lib/postgresql/*/bin; do
-    [ -x "$d/initdb" ] && [ -x "$d/pg_ctl" ] && [ -x "$d/postgres" ] || continue
+    if [ ! -x "$d/initdb" ] || [ ! -x "$d/pg_ctl" ] || [ ! -x "$d/postgres" ]; then continue; fi
     if [ -z "$best" ] || [ "$(basename "$(dirname "$d")")" -gt "$(basename "$(dirname "$best")")" ] 2>/dev/null; then
       best=$d
     fi
@@ -176,8 +176,8 @@ EOF
   # Any port serves: the socket lives in a folder of its own. A random one
   # keeps the shared-memory key apart from other servers on the machine; a
   # clash is retried with another.
-  local port="" attempt
-  for attempt in 1 2 3 4 5; do
+  local port=""
+  for _ in 1 2 3 4 5; do
     local p=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
     [ -e "$run/.s.PGSQL.$p" ] && continue
     if as_server_user "$bindir/pg_ctl" start -D "$run/data" -l "$run/server.log" -w -t 60 \

@@ -1,0 +1,38 @@
+// The throw-away PostgreSQL server of the tests (tests/pg/pg_server.sh),
+// started by CTest before every test registered with selvo_add_pg_tests,
+// which finds it through SELVO_TEST_PG_DIR. Every function here throws
+// std::runtime_error with the reason when the server is not there or a
+// statement fails, so the test fails with that line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace selvo::test {
+
+// The server's folder (SELVO_TEST_PG_DIR).
+std::string PgTestDir();
+
+// The database selvo_test as its superuser, who needs no password: as a libpq
+// "key=value" string and as a postgresql:// URI.
+std::string PgTestConnInfo();
+std::string PgTestUri();
+
+// The same database as the role that must give its password; the password
+// is not part of the string.
+std::string PgTestPasswordConnInfo();
+std::string PgTestPassword();
+
+// Runs sql (one or more statements) and returns the rows of the last one,
+// every value as text (NULL as an empty string).
+std::vector<std::vector<std::string>> PgExec(const std::string& conninfo, const std::string& sql);
+
+// A fresh empty database called name (lower-case letters, digits and '_'):
+// dropped first if it is there, with any session still on it. Returns the
+// connection string for it. Tests that run side by side use different names.
+std::string PgCreateScratchDatabase(const std::string& name);
+
+// conninfo with one keyword set to value (added or replaced).
+std::string PgWithConnOption(const std::string& conninfo, const std::string& keyword, const std::string& value);
+
+}  // namespace selvo::test

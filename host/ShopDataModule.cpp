@@ -87,10 +87,12 @@ bool TShopDataModule::Transaction(const char* command) {
   TShopConnection& connection = *connection_;
   try {
     if (what == "START") {
+      if (connection.InTransaction()) return false;  // one at a time
       connection.Begin();
       return true;
     }
     if (what == "COMMIT") {
+      if (!connection.InTransaction()) return false;  // none is open
       try {
         connection.Commit();
       } catch (const EDatabaseError&) {

@@ -1,0 +1,41 @@
+// The two kinds of shop database the host works on, for tests that must
+// hold on both: a file (SQLite) and a database on the test server
+// (PostgreSQL, tests registered with selvo_add_pg_tests).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/common/TestSupport.h"
+
+namespace selvo::test {
+
+enum class TShopDbKind { File, Server };
+
+// An empty place for one test's shop database: a file name in a temporary
+// folder, or a fresh database on the test server named after the running
+// test. Nothing is created in it; CreateShopDatabase or CreateSampleShop
+// do that.
+class TTestShopDatabase {
+ public:
+  explicit TTestShopDatabase(TShopDbKind kind);
+  const std::string& Address() const { return address_; }
+  TShopDbKind Kind() const { return kind_; }
+
+ private:
+  TShopDbKind kind_;
+  TempDir dir_;
+  std::string address_;
+};
+
+// "File" / "Server", for INSTANTIATE_TEST_SUITE_P.
+std::string ShopDbKindName(const ::testing::TestParamInfo<TShopDbKind>& info);
+
+// Both kinds, for INSTANTIATE_TEST_SUITE_P.
+#define SELVO_ON_BOTH_DATABASES(suite)                                                                        \
+  INSTANTIATE_TEST_SUITE_P(Databases, suite,                                                                  \
+                           ::testing::Values(::selvo::test::TShopDbKind::File, ::selvo::test::TShopDbKind::Server), \
+                           ::selvo::test::ShopDbKindName)
+
+}  // namespace selvo::test

@@ -33,8 +33,8 @@ class TTestShopDatabase {
 std::string ShopDbKindName(const ::testing::TestParamInfo<TShopDbKind>& info);
 
 // Both kinds, for INSTANTIATE_TEST_SUITE_P.
-#define SELVO_ON_BOTH_DATABASES(suite)                                                                        \
-  INSTANTIATE_TEST_SUITE_P(Databases, suite,                                                                  \
+#define SELVO_ON_BOTH_DATABASES(suite)                                                                              \
+  INSTANTIATE_TEST_SUITE_P(Databases, suite,                                                                        \
                            ::testing::Values(::selvo::test::TShopDbKind::File, ::selvo::test::TShopDbKind::Server), \
                            ::selvo::test::ShopDbKindName)
 

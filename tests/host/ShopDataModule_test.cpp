@@ -13,11 +13,11 @@
 #include "host/HostSession.h"
 #include "host/SampleShop.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
 #include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FormatSettings.h"
 #include "tests/common/ScopedOverrides.h"
+#include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -25,6 +25,7 @@ namespace {
 
 using selvo::test::ReadFileBytes;
 using selvo::test::TempDir;
+using selvo::test::TShopDbKind;
 using selvo::test::WriteFileBytes;
 
 std::string OpenError(const std::string& path) {
@@ -101,9 +102,9 @@ TEST(SqliteDataModuleOpen, RefusesToOverwriteUnlessAsked) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary files left";
 }
 
-class TransactionTest : public ::testing::Test {
+class TransactionTest : public ::testing::TestWithParam<TShopDbKind> {
  protected:
-  TransactionTest() : path_(dir_.file("shop.db")) {
+  TransactionTest() : db_(GetParam()), path_(db_.Address()) {
     CreateSampleShop(path_, false);
     module_ = std::make_unique<TShopDataModule>(path_);
     SetCallbackDataModule(module_.get());
@@ -130,22 +131,43 @@ class TransactionTest : public ::testing::Test {
     const auto* number = std::get_if<std::int64_t>(&value);
     return number ? *number : -1;
   }
+  // Every row of "Payment" as text, read on a connection of its own: what
+  // the database holds for everybody else.
+  std::string Committed() {
+    std::string rows;
+    TShopDataModule other(path_);
+    other.Connection().Query("SELECT * FROM Payment ORDER BY ID", {}, [&](std::vector<TVariant>& row) {
+      for (const TVariant& v : row) rows += ValueAsText(v) + "|";
+      rows += "\n";
+    });
+    return rows;
+  }
+  static std::string ValueAsText(const TVariant& v) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (const auto* d = std::get_if<double>(&v)) return std::to_string(*d);
+    if (const auto* t = std::get_if<std::string>(&v)) return *t;
+    return "null";
+  }
 
-  TempDir dir_;
+  test::TTestShopDatabase db_;
   std::string path_;
   std::unique_ptr<TShopDataModule> module_;
 };
 
-TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
+TEST_P(TransactionTest, RollbackLeavesTheDatabaseAsItWasAndTheChangesPending) {
   ChangePayments();
   TShopDataSet& ds = module_->DataSet("Payment");
-  const std::string before = ReadFileBytes(path_);
+  const bool file = GetParam() == TShopDbKind::File;
+  const std::string before = file ? ReadFileBytes(path_) : std::string();
+  const std::string committed = Committed();
   ASSERT_TRUE(TransactionCallback("START"));
   EXPECT_EQ(ds.ApplyUpdates(-1), 0);
   EXPECT_EQ(ds.ChangeCount(), 0);
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 1) << "written inside the transaction";
+  if (!file) EXPECT_EQ(Committed(), committed) << "nobody else sees a save before its commit";
   EXPECT_TRUE(TransactionCallback("ROLLBACK"));
-  EXPECT_EQ(ReadFileBytes(path_), before);
+  if (file) EXPECT_EQ(ReadFileBytes(path_), before);
+  EXPECT_EQ(Committed(), committed);
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 0);
   EXPECT_EQ(ds.ChangeCount(), 3) << "what was not saved is still pending";
 
@@ -155,7 +177,7 @@ TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
   EXPECT_EQ(ds.ChangeCount(), 0);
   EXPECT_FALSE(TransactionCallback("ROLLBACK")) << "no transaction is open";
   EXPECT_EQ(ds.ChangeCount(), 0);
-  EXPECT_NE(ReadFileBytes(path_), before);
+  EXPECT_NE(Committed(), committed);
 
   TShopDataModule reopened(path_);
   TShopDataSet& again = reopened.DataSet("Payment");
@@ -166,7 +188,7 @@ TEST_F(TransactionTest, RollbackLeavesTheFileAsItWasAndTheChangesPending) {
   EXPECT_EQ(again.FieldByName("Discount").AsFloat(), 2);
 }
 
-TEST_F(TransactionTest, ChangesMadeAfterTheApplyAreKeptByARollback) {
+TEST_P(TransactionTest, ChangesMadeAfterTheApplyAreKeptByARollback) {
   ChangePayments();
   TShopDataSet& ds = module_->DataSet("Payment");
   ASSERT_TRUE(TransactionCallback("START"));
@@ -187,7 +209,9 @@ TEST_F(TransactionTest, ChangesMadeAfterTheApplyAreKeptByARollback) {
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment"), 8);
 }
 
-TEST_F(TransactionTest, ATransactionEndedByTheDatabaseIsAnError) {
+TEST_P(TransactionTest, ATransactionEndedByTheDatabaseIsAnError) {
+  if (GetParam() == TShopDbKind::Server)
+    GTEST_SKIP() << "the server ends a transaction only with its connection (ServerDatabase tests)";
   module_->Connection().Execute(
       "CREATE TRIGGER guard BEFORE INSERT ON Payment WHEN NEW.Name = 'Купон' "
       "BEGIN SELECT RAISE(ROLLBACK, 'купоны запрещены'); END;");
@@ -207,7 +231,7 @@ TEST_F(TransactionTest, ATransactionEndedByTheDatabaseIsAnError) {
   EXPECT_EQ(ReadFileBytes(path_), before);
 }
 
-TEST_F(TransactionTest, CommandsAnswerWhetherSqliteAgreed) {
+TEST_P(TransactionTest, CommandsAnswerWhetherTheDatabaseAgreed) {
   EXPECT_TRUE(TransactionCallback("START"));
   EXPECT_FALSE(TransactionCallback("START")) << "one transaction at a time";
   EXPECT_TRUE(TransactionCallback("COMMIT"));
@@ -218,7 +242,7 @@ TEST_F(TransactionTest, CommandsAnswerWhetherSqliteAgreed) {
   EXPECT_FALSE(TransactionCallback("START"));
 }
 
-TEST_F(TransactionTest, ApplyWithoutATransactionWritesAtOnce) {
+TEST_P(TransactionTest, ApplyWithoutATransactionWritesAtOnce) {
   ChangePayments();
   EXPECT_EQ(module_->DataSet("Payment").ApplyUpdates(-1), 0);
   EXPECT_FALSE(TransactionCallback("ROLLBACK"));
@@ -229,9 +253,9 @@ TEST_F(TransactionTest, ApplyWithoutATransactionWritesAtOnce) {
 // ---------------------------------------------------------------------------
 // The module reading the shop through the data module.
 
-class ModuleReadsShopTest : public ::testing::Test {
+class ModuleReadsShopTest : public ::testing::TestWithParam<TShopDbKind> {
  protected:
-  ModuleReadsShopTest() : path_(dir_.file("shop.db")) {}
+  ModuleReadsShopTest() : db_(GetParam()), path_(db_.Address()) {}
   ~ModuleReadsShopTest() override { Module().DataModule = nullptr; }
   TShopDataModule& Open() {
     module_ = std::make_unique<TShopDataModule>(path_);
@@ -250,13 +274,13 @@ class ModuleReadsShopTest : public ::testing::Test {
   }
 
   selvo::test::ModuleScope scope_;
-  TempDir dir_;
+  test::TTestShopDatabase db_;
   std::string path_;
   selvo::test::ScopedFormatSettings format_;
   std::unique_ptr<TShopDataModule> module_;
 };
 
-TEST_F(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
+TEST_P(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
   for (const TFormatSettings& fs : {TFormatSettings::Russian(), TFormatSettings::English()}) {
     format_.Set(fs);
     CreateSampleShop(path_, true);
@@ -303,7 +327,7 @@ TEST_F(ModuleReadsShopTest, SampleShopLoadsWithEveryKindOfCard) {
   }
 }
 
-TEST_F(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
+TEST_P(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
   CreateShopDatabase(path_, false);
   {
     TShopDataModule setup(path_);
@@ -316,7 +340,8 @@ TEST_F(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
   EXPECT_EQ(PaymentList().Count(), 0);
 }
 
-TEST_F(ModuleReadsShopTest, AValueThatDoesNotConvertStopsTheLoadingAfterTheRowsBefore) {
+TEST_P(ModuleReadsShopTest, AValueThatDoesNotConvertStopsTheLoadingAfterTheRowsBefore) {
+  if (GetParam() == TShopDbKind::Server) GTEST_SKIP() << "the server refuses a text in a number column";
   CreateShopDatabase(path_, false);
   {
     TShopDataModule setup(path_);
@@ -328,7 +353,7 @@ TEST_F(ModuleReadsShopTest, AValueThatDoesNotConvertStopsTheLoadingAfterTheRowsB
   EXPECT_EQ(PaymentList().Count(), 2);
 }
 
-TEST_F(ModuleReadsShopTest, RoundingColumnNeedsItsLimit) {
+TEST_P(ModuleReadsShopTest, RoundingColumnNeedsItsLimit) {
   CreateShopDatabase(path_, false, TSchemaOptions{true, false, false});
   {
     TShopDataModule setup(path_);
@@ -340,6 +365,9 @@ TEST_F(ModuleReadsShopTest, RoundingColumnNeedsItsLimit) {
   EXPECT_EQ(FillError(), "Payment: поле 'CheckPrecLimit' не найдено");
   EXPECT_FALSE(Module().HasGsmVOField || Module().HasCustomCheckField);
 }
+
+SELVO_ON_BOTH_DATABASES(TransactionTest);
+SELVO_ON_BOTH_DATABASES(ModuleReadsShopTest);
 
 }  // namespace
 }  // namespace selvo::host

@@ -1,7 +1,7 @@
 // selvo-host editor: the operator's way into the module's settings editor.
 // Creates the window application, loads the module, hands it the shop
-// database with the real transaction (the SQLite transaction of that
-// database) and goods selection, and opens the editor modally.
+// database with the real transaction (that database's own) and goods
+// selection, and opens the editor modally.
 #pragma once
 
 #include <iosfwd>

@@ -13,8 +13,9 @@ struct pg_result;
 
 namespace selvo::host {
 
-// "\"shop\" на сервере host:port" for an address (never its
-// password); "сервер PostgreSQL" when the address does not parse.
+// How messages name the database of an address, e.g. «"shop" на сервере
+// host:5432», never with its password; "сервер PostgreSQL" when the
+// address does not parse.
 std::string DescribeServerAddress(const std::string& address);
 
 class TPgConnection final : public TShopConnection {

@@ -16,6 +16,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # The tests start servers of their own; the package's default one is not needed.
+  mkdir -p /etc/postgresql-common/createcluster.d
+  echo "create_main_cluster = false" >/etc/postgresql-common/createcluster.d/selvo-tests.conf
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -164,9 +164,13 @@ TEST_P(TransactionTest, RollbackLeavesTheDatabaseAsItWasAndTheChangesPending) {
   EXPECT_EQ(ds.ApplyUpdates(-1), 0);
   EXPECT_EQ(ds.ChangeCount(), 0);
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 1) << "written inside the transaction";
-  if (!file) EXPECT_EQ(Committed(), committed) << "nobody else sees a save before its commit";
+  if (!file) {
+    EXPECT_EQ(Committed(), committed) << "nobody else sees a save before its commit";
+  }
   EXPECT_TRUE(TransactionCallback("ROLLBACK"));
-  if (file) EXPECT_EQ(ReadFileBytes(path_), before);
+  if (file) {
+    EXPECT_EQ(ReadFileBytes(path_), before);
+  }
   EXPECT_EQ(Committed(), committed);
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 0);
   EXPECT_EQ(ds.ChangeCount(), 3) << "what was not saved is still pending";

@@ -178,7 +178,9 @@ TEST_P(ShopDataSetTest, ReadsConvertStoredValues) {
   TShopDataSet& goods = module_->DataSet("Goods");
   goods.First();
   EXPECT_EQ(goods.FieldByName("ID_Goods").AsInteger(), 12);
-  if (textInNumber) EXPECT_THROW(goods.FieldByName("Price").AsFloat(), EConvertError);
+  if (textInNumber) {
+    EXPECT_THROW(goods.FieldByName("Price").AsFloat(), EConvertError);
+  }
   EXPECT_THROW(goods.FieldByName("Name").AsInteger(), EConvertError);
 }
 

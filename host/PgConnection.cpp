@@ -150,12 +150,14 @@ void TPgConnection::Check(pg_result* result) const {
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
   std::string message = result ? FirstLine(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) : std::string();
   if (!result || message == "нет ответа сервера") message = FirstLine(PQerrorMessage(conn_));
-  PQclear(result);
   if (PQstatus(conn_) != CONNECTION_OK) message = "соединение с сервером потеряно: " + message;
   throw EDatabaseError(message);
 }
 
-void TPgConnection::Execute(const std::string& sql) { Check(PQexec(conn_, sql.c_str())); }
+void TPgConnection::Execute(const std::string& sql) {
+  const TResult result(PQexec(conn_, sql.c_str()));
+  Check(result.get());
+}
 
 std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) {
   std::vector<std::string> texts;
@@ -166,8 +168,8 @@ std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVar
     pointers.push_back(std::holds_alternative<std::monostate>(params[i]) ? nullptr : texts[i].c_str());
   PGresult* raw =
       PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, pointers.data(), nullptr, nullptr, 0);
-  Check(raw);
   const TResult result(raw);
+  Check(raw);
   const int rows = PQntuples(raw);
   const int columns = PQnfields(raw);
   std::vector<TVariant> values;
@@ -228,10 +230,9 @@ void TPgConnection::Begin() {
 }
 
 void TPgConnection::Commit() {
-  PGresult* result = PQexec(conn_, "COMMIT");
-  Check(result);
-  const std::string status = PQcmdStatus(result);
-  PQclear(result);
+  const TResult result(PQexec(conn_, "COMMIT"));
+  Check(result.get());
+  const std::string status = PQcmdStatus(result.get());
   // A transaction that a failed statement spoilt is "committed" as a
   // rollback: nothing of it reached the database.
   if (status != "COMMIT") throw EDatabaseError("сервер отменил транзакцию: изменения не сохранены");

@@ -51,7 +51,7 @@ class TPgConnection final : public TShopConnection {
   int BackendPid() const;
 
  private:
-  // Raises EDatabaseError for a result that is not a success (and frees it).
+  // Raises EDatabaseError for a result that is not a success.
   void Check(pg_result* result) const;
 
   pg_conn* conn_ = nullptr;

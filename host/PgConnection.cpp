@@ -208,12 +208,15 @@ std::vector<TColumnInfo> TPgConnection::Columns(const std::string& table) {
 }
 
 void TPgConnection::CreateTable(const TTableDef& table) {
-  std::string sql = "CREATE TABLE " + Identifier(table.name) + " (rowid BIGSERIAL PRIMARY KEY";
+  std::string sql = "CREATE TABLE " + Identifier(table.name) + " (";
   for (const TColumnDef& c : table.columns) {
-    sql += ", " + Identifier(c.name) + " " + ServerType(c.type);
+    sql += Identifier(c.name) + " " + ServerType(c.type);
     if (!c.constraints.empty()) sql += " " + c.constraints;
+    sql += ", ";
   }
-  Execute(sql + ")");
+  // The row key comes last, so that an INSERT without column names fills
+  // the shop's columns in their order, as on SQLite.
+  Execute(sql + "rowid BIGSERIAL PRIMARY KEY)");
   for (const std::string& index : CreateIndexSql(table, *this)) Execute(index);
 }
 

@@ -35,7 +35,7 @@ class TPgConnection final : public TShopConnection {
   std::vector<std::string> TableNames() override;
   std::vector<TColumnInfo> Columns(const std::string& table) override;
   // Types as the server names them (BIGINT, DOUBLE PRECISION, TEXT) and a
-  // BIGSERIAL row key "rowid" in front.
+  // BIGSERIAL row key "rowid" after the shop's columns.
   void CreateTable(const TTableDef& table) override;
 
   void Begin() override;

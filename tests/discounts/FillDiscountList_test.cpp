@@ -1,5 +1,5 @@
 // Loading the discount list from the host's three discount datasets, over a
-// real SQLite shop database.
+// real shop database: a file and a server.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -11,23 +11,22 @@
 #include "host/ShopDataModule.h"
 #include "host/ShopDataSet.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
 #include "interface/SelvoModuleU.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
 #include "tests/common/ScopedOverrides.h"
+#include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {
 namespace {
 
-using host::ExecSql;
 using host::TShopDataModule;
 
-class FillDiscountListTest : public ::testing::Test {
+class FillDiscountListTest : public ::testing::TestWithParam<test::TShopDbKind> {
  protected:
-  FillDiscountListTest() : path_(dir_.file("shop.db")) { host::CreateShopDatabase(path_, false); }
+  FillDiscountListTest() : db_(GetParam()), path_(db_.Address()) { host::CreateShopDatabase(path_, false); }
   ~FillDiscountListTest() override { Module().DataModule = nullptr; }
   // Runs SQL before the data module opens the database.
   void Sql(const std::string& sql) {
@@ -52,13 +51,13 @@ class FillDiscountListTest : public ::testing::Test {
   TDiscountList& List() { return DiscountList(); }
 
   test::ModuleScope scope_;
-  test::TempDir dir_;
+  test::TTestShopDatabase db_;
   std::string path_;
   test::ScopedFormatSettings format_{TFormatSettings::Russian()};
   std::unique_ptr<TShopDataModule> dataModule_;
 };
 
-TEST_F(FillDiscountListTest, EveryColumnReachesItsCardField) {
+TEST_P(FillDiscountListTest, EveryColumnReachesItsCardField) {
   std::string name;
   for (int i = 0; i < 120; ++i) name += i % 2 ? "я" : "Z";
   Sql("INSERT INTO SelvoDiscountDS VALUES (7, '" + name +
@@ -99,7 +98,7 @@ TEST_F(FillDiscountListTest, EveryColumnReachesItsCardField) {
   EXPECT_EQ(card.PeriodEnabled, (TDynBooleanArray{true, false}));  // ex_Enabled 2 is off
 }
 
-TEST_F(FillDiscountListTest, NullsKeepDefaultsAndRowsWithoutIdentifierAreSkipped) {
+TEST_P(FillDiscountListTest, NullsKeepDefaultsAndRowsWithoutIdentifierAreSkipped) {
   Sql("INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName) VALUES (NULL, 'без номера'), (5, NULL), (6, 'Шесть')");
   Sql("INSERT INTO DiscountGoodsDS VALUES (1, NULL, 1, 99), (2, 6, 0, 100)");
   Open();
@@ -118,7 +117,7 @@ TEST_F(FillDiscountListTest, NullsKeepDefaultsAndRowsWithoutIdentifierAreSkipped
   EXPECT_TRUE(List().GetItem(1)->IsTarget(100, false));
 }
 
-TEST_F(FillDiscountListTest, EmptyMasterOpensTheDetailsAndLeavesTheListEmpty) {
+TEST_P(FillDiscountListTest, EmptyMasterOpensTheDetailsAndLeavesTheListEmpty) {
   Sql("INSERT INTO DiscountGoodsDS VALUES (1, 3, 1, 99)");
   TShopDataModule& dm = Open();
   for (const char* name : {"SelvoDiscountDS", "DiscountGoodsDS", "ExclusionsDS"}) dm.DataSet(name).Close();
@@ -129,7 +128,7 @@ TEST_F(FillDiscountListTest, EmptyMasterOpensTheDetailsAndLeavesTheListEmpty) {
     EXPECT_TRUE(dm.DataSet(name).Active()) << name;
 }
 
-TEST_F(FillDiscountListTest, EachLoadReplacesTheWholeList) {
+TEST_P(FillDiscountListTest, EachLoadReplacesTheWholeList) {
   Sql("INSERT INTO SelvoDiscountDS (td_ID) VALUES (1), (2)");
   Open();
   FillDiscountList();
@@ -138,7 +137,7 @@ TEST_F(FillDiscountListTest, EachLoadReplacesTheWholeList) {
 }
 
 // With the link undone, a detail dataset presents every card's rows.
-TEST_F(FillDiscountListTest, BrokenLinkInTheGoodsRowsDropsTheFailingCard) {
+TEST_P(FillDiscountListTest, BrokenLinkInTheGoodsRowsDropsTheFailingCard) {
   Sql("INSERT INTO SelvoDiscountDS (td_ID) VALUES (1), (2)");
   Sql("INSERT INTO DiscountGoodsDS VALUES (10, 2, 0, 100), (11, 1, 0, 101)");
   Open().DataSet("DiscountGoodsDS").SetMaster(nullptr, "");
@@ -146,7 +145,7 @@ TEST_F(FillDiscountListTest, BrokenLinkInTheGoodsRowsDropsTheFailingCard) {
   EXPECT_EQ(List().Count(), 0);
 }
 
-TEST_F(FillDiscountListTest, BrokenLinkInThePeriodsKeepsTheCardsReadSoFar) {
+TEST_P(FillDiscountListTest, BrokenLinkInThePeriodsKeepsTheCardsReadSoFar) {
   Sql("INSERT INTO SelvoDiscountDS (td_ID) VALUES (1), (2)");
   Sql("INSERT INTO ExclusionsDS VALUES (10, 1, 100, 200, 1), (11, 2, 300, 400, 1), (12, 1, 500, 600, 0)");
   Open().DataSet("ExclusionsDS").SetMaster(nullptr, "");
@@ -159,7 +158,8 @@ TEST_F(FillDiscountListTest, BrokenLinkInThePeriodsKeepsTheCardsReadSoFar) {
   EXPECT_TRUE(List().GetItem(1)->PeriodBegin.empty());
 }
 
-TEST_F(FillDiscountListTest, AValueThatDoesNotConvertEndsTheLoadWithTheWrappedError) {
+TEST_P(FillDiscountListTest, AValueThatDoesNotConvertEndsTheLoadWithTheWrappedError) {
+  if (GetParam() == test::TShopDbKind::Server) GTEST_SKIP() << "the server refuses a text in a number column";
   Sql("INSERT INTO SelvoDiscountDS (td_ID, td_WeekDays) VALUES (1, 3), (2, 'пн-пт'), (3, 1)");
   Open();
   const std::string message = FailureOfFill<EConvertError>();
@@ -169,7 +169,7 @@ TEST_F(FillDiscountListTest, AValueThatDoesNotConvertEndsTheLoadWithTheWrappedEr
   EXPECT_EQ(List().GetItem(0)->ID, 1);
 }
 
-TEST_F(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
+TEST_P(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
   Sql("DROP TABLE ExclusionsDS");
   Open();
   EXPECT_EQ(FailureOfFill<EDatabaseError>(),
@@ -187,7 +187,7 @@ TEST_F(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
 }
 
 // The module's export runs the same load (reached as a host reaches it).
-TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
+TEST_P(FillDiscountListTest, TheExportLoadsTheList) {
   Sql("DROP TABLE ExclusionsDS");
   TShopDataModule& dm = Open();
   // Kept mapped after dlclose, as a host keeps it: unloading would also unload
@@ -213,7 +213,7 @@ TEST_F(FillDiscountListTest, TheExportLoadsTheList) {
 // A reload replaces what the card selections see: a card removed from the
 // database no longer applies, a new one does, and a card whose target
 // changed is found by its new target only.
-TEST_F(FillDiscountListTest, ReloadRebuildsTheSelection) {
+TEST_P(FillDiscountListTest, ReloadRebuildsTheSelection) {
   const double moment = EncodeDate(2026, 12, 8) + 0.5;
   auto card = [](int id, int target, const std::string& thresholds) {
     return "INSERT INTO SelvoDiscountDS VALUES (" + std::to_string(id) + ", 'Карта " + std::to_string(id) +
@@ -261,6 +261,8 @@ TEST_F(FillDiscountListTest, ReloadRebuildsTheSelection) {
   ASSERT_NE(winner, nullptr);
   EXPECT_EQ(winner->ID, 4);
 }
+
+SELVO_ON_BOTH_DATABASES(FillDiscountListTest);
 
 }  // namespace
 }  // namespace selvo

@@ -1,5 +1,6 @@
 // CalcDiscount as a host calls it: the module loaded with dlopen, its lists
-// loaded from an SQLite shop, the sale and result records in the host's form.
+// loaded from a shop database (a file and a server), the sale and result
+// records in the host's form.
 #include <gtest/gtest.h>
 
 #include "host/HostSession.h"
@@ -7,7 +8,7 @@
 #include "host/SaleJson.h"
 #include "host/ShopDataModule.h"
 #include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
+#include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -15,22 +16,22 @@ namespace {
 
 using selvo::test::TempDir;
 
-class CalcDiscountExportTest : public ::testing::Test {
+class CalcDiscountExportTest : public ::testing::TestWithParam<test::TShopDbKind> {
  protected:
-  CalcDiscountExportTest() {
+  CalcDiscountExportTest() : db_(GetParam()) {
     setenv("WINDIR", windir_.path().c_str(), 1);
-    CreateShopDatabase(dir_.file("shop.db"), false);
+    CreateShopDatabase(db_.Address(), false);
     {
-      TShopDataModule setup(dir_.file("shop.db"));
+      TShopDataModule setup(db_.Address());
       setup.Connection().Execute(
-          "INSERT INTO Payment (ID, Name, Type, \"Check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 5, 1);"
+          "INSERT INTO Payment (ID, Name, Type, \"check\", Discount, Enabled) VALUES (1, 'наличные', 0, 1, 5, 1);"
           "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_Threshold, td_DiscountTarget) "
           "VALUES (1, 'Чек от 100', 1, '100=10%;', 0);"
           "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_DiscountTarget, td_TimeDscList) "
           "VALUES (2, 'Запрет весь день', 1, 1, '0:0:0-23:59:59=10000000р;');"
           "INSERT INTO DiscountGoodsDS (dg_ID, td_ID, td_IsCategory, ID_Target) VALUES (1, 2, 0, 13);");
     }
-    dataModule_ = std::make_unique<TShopDataModule>(dir_.file("shop.db"));
+    dataModule_ = std::make_unique<TShopDataModule>(db_.Address());
     library_ = std::make_unique<TModuleLibrary>(SELVO_MODULE_PATH);
     ConnectModule(module(), *dataModule_);
     module().FillPaymentsList();
@@ -49,19 +50,20 @@ class CalcDiscountExportTest : public ::testing::Test {
     return sale;
   }
 
-  TempDir dir_, windir_;
+  TempDir windir_;
+  test::TTestShopDatabase db_;
   std::unique_ptr<TShopDataModule> dataModule_;
   std::unique_ptr<TModuleLibrary> library_;
 };
 
-TEST_F(CalcDiscountExportTest, ReceiptCardThroughTheExport) {
+TEST_P(CalcDiscountExportTest, ReceiptCardThroughTheExport) {
   TSaleRecord sale(Line(10), 1, 46364.5);
   TResultRecord out;
   EXPECT_EQ(module().CalcDiscount(&sale.data(), out.get()), 180);
   EXPECT_DOUBLE_EQ(out.get()->DiscountPercent, 10);
 }
 
-TEST_F(CalcDiscountExportTest, SaleBanThroughTheExportGoesOnWithoutAWindow) {
+TEST_P(CalcDiscountExportTest, SaleBanThroughTheExportGoesOnWithoutAWindow) {
   TSaleRecord sale(Line(13), 1, 46364.5);
   TResultRecord out;
   testing::internal::CaptureStderr();
@@ -73,7 +75,7 @@ TEST_F(CalcDiscountExportTest, SaleBanThroughTheExportGoesOnWithoutAWindow) {
   EXPECT_NE(warning.find("Запрещено с "), std::string::npos) << warning;
 }
 
-TEST_F(CalcDiscountExportTest, ErrorsReachTheHostWithTheirClass) {
+TEST_P(CalcDiscountExportTest, ErrorsReachTheHostWithTheirClass) {
   TSaleRecord sale(Line(10), 1, 46364.5);
   TDiscountInData broken = sale.data();
   broken.Quantities = nullptr;
@@ -84,7 +86,7 @@ TEST_F(CalcDiscountExportTest, ErrorsReachTheHostWithTheirClass) {
 
 // Run under the sanitizers, this also finds a leak or a double release of
 // the result record's sequences.
-TEST_F(CalcDiscountExportTest, ManyCallsReleaseWhatTheyShould) {
+TEST_P(CalcDiscountExportTest, ManyCallsReleaseWhatTheyShould) {
   TSaleRecord sale(Line(10), 1, 46364.5);
   TResultRecord out;
   for (int i = 0; i < 2000; ++i) {
@@ -100,6 +102,8 @@ TEST_F(CalcDiscountExportTest, ManyCallsReleaseWhatTheyShould) {
     }
   }
 }
+
+SELVO_ON_BOTH_DATABASES(CalcDiscountExportTest);
 
 }  // namespace
 }  // namespace selvo::host

@@ -155,7 +155,11 @@ void TPgConnection::Check(pg_result* result) const {
   throw EDatabaseError(message);
 }
 
-void TPgConnection::Execute(const std::string& sql) { Check(PQexec(conn_, sql.c_str())); }
+void TPgConnection::Execute(const std::string& sql) {
+  PGresult* result = PQexec(conn_, sql.c_str());
+  Check(result);
+  PQclear(result);
+}
 
 std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) {
   std::vector<std::string> texts;

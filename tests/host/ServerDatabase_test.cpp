@@ -61,6 +61,7 @@ struct TRun {
 enum class TDatabaseKind { File, Server };
 
 std::string KindName(TDatabaseKind kind) { return kind == TDatabaseKind::File ? "SQLite file" : "PostgreSQL"; }
+void PrintTo(TDatabaseKind kind, std::ostream* os) { *os << KindName(kind); }
 
 TVariant Int(std::int64_t value) { return TVariant(value); }
 
@@ -88,8 +89,7 @@ class ServerDatabaseTest : public ::testing::Test {
   // A fresh sample shop: a file in the test's folder, or a scratch database
   // of that name on the test server.
   std::string SampleShop(TDatabaseKind kind, const std::string& name) {
-    const std::string database =
-        kind == TDatabaseKind::File ? dir_.file(name + ".db") : PgCreateScratchDatabase(name);
+    const std::string database = kind == TDatabaseKind::File ? dir_.file(name + ".db") : PgCreateScratchDatabase(name);
     CreateSampleShop(database, false);
     return database;
   }
@@ -192,9 +192,7 @@ struct TShared {
   TTillCounts tills[kTills];
 };
 
-void CopyText(char* to, std::size_t size, const std::string& text) {
-  std::snprintf(to, size, "%s", text.c_str());
-}
+void CopyText(char* to, std::size_t size, const std::string& text) { std::snprintf(to, size, "%s", text.c_str()); }
 
 // SQLite's message for a file another connection holds beyond the busy
 // timeout.
@@ -203,8 +201,7 @@ bool IsBusyMessage(const std::string& err) { return err.find("database is locked
 // A till: computes the sale until told to stop, and tells the saver of each
 // sale through `ticks`.
 [[noreturn]] void RunTill(const std::string& database, const std::string& saleFile, const std::string& resultA,
-                          const std::string& resultB, bool busyAllowed, TShared& shared, TTillCounts& mine,
-                          int ticks) {
+                          const std::string& resultB, bool busyAllowed, TShared& shared, TTillCounts& mine, int ticks) {
   signal(SIGPIPE, SIG_IGN);  // the saver may be gone
   try {
     while (!shared.stop.load()) {
@@ -259,8 +256,7 @@ bool AwaitSales(int ticks, int count, Clock::duration limit) {
       int tries = 0;
       while (!SaveCard(dm, setting)) {
         ++shared.refusedSaves;
-        if (!refusalAllowed || ++tries == 3)
-          throw std::runtime_error("save " + std::to_string(save) + " was refused");
+        if (!refusalAllowed || ++tries == 3) throw std::runtime_error("save " + std::to_string(save) + " was refused");
       }
       ++shared.saves;
     }
@@ -278,17 +274,14 @@ class SeveralTillsTest : public ServerDatabaseTest, public ::testing::WithParamI
 
 TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
   const TDatabaseKind kind = GetParam();
-  const std::string database =
-      SampleShop(kind, kind == TDatabaseKind::File ? "tills" : "several_tills");
+  const std::string database = SampleShop(kind, kind == TDatabaseKind::File ? "tills" : "several_tills");
   const std::string saleFile = dir_.file("sale.json");
   WriteFileBytes(saleFile, kTillSale);
 
   // The two settings and both mixes of them give four different results:
   // a till that read half of a save would be seen.
-  const TCardSetting states[] = {kSettingA,
-                                 kSettingB,
-                                 {kSettingA.threshold, kSettingB.article},
-                                 {kSettingB.threshold, kSettingA.article}};
+  const TCardSetting states[] = {
+      kSettingA, kSettingB, {kSettingA.threshold, kSettingB.article}, {kSettingB.threshold, kSettingA.article}};
   std::vector<std::string> results;
   {
     TShopDataModule dm(database);
@@ -393,16 +386,15 @@ TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
 
   const double seconds = std::chrono::duration<double>(tillsDone - started).count();
   const double perSecond = seconds > 0 ? static_cast<double>(sales) / seconds : 0;
-  std::cout << KindName(kind) << ": " << kTills << " tills computed " << sales << " sales in " << seconds
-            << " s (" << perSecond << " sales per second; settings A " << sawA << ", B " << sawB << ", busy " << busy
+  std::cout << KindName(kind) << ": " << kTills << " tills computed " << sales << " sales in " << seconds << " s ("
+            << perSecond << " sales per second; settings A " << sawA << ", B " << sawB << ", busy " << busy
             << ", refused saves " << shared.refusedSaves.load() << ")\n";
   RecordProperty("sales_per_second", std::to_string(perSecond));
   shared.~TShared();
   munmap(memory, sizeof(TShared));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothDatabases, SeveralTillsTest,
-                         ::testing::Values(TDatabaseKind::File, TDatabaseKind::Server),
+INSTANTIATE_TEST_SUITE_P(BothDatabases, SeveralTillsTest, ::testing::Values(TDatabaseKind::File, TDatabaseKind::Server),
                          [](const auto& kind) { return kind.param == TDatabaseKind::File ? "File" : "Server"; });
 
 // ---------------------------------------------------------------------------
@@ -410,7 +402,8 @@ INSTANTIATE_TEST_SUITE_P(BothDatabases, SeveralTillsTest,
 
 std::vector<std::vector<std::string>> CardRows(const std::string& conninfo) {
   auto rows = PgExec(conninfo, "SELECT td_id, td_threshold, td_enabled FROM selvodiscountds ORDER BY td_id");
-  const auto targets = PgExec(conninfo, "SELECT dg_id, td_id, td_iscategory, id_target FROM discountgoodsds ORDER BY dg_id");
+  const auto targets =
+      PgExec(conninfo, "SELECT dg_id, td_id, td_iscategory, id_target FROM discountgoodsds ORDER BY dg_id");
   rows.insert(rows.end(), targets.begin(), targets.end());
   return rows;
 }
@@ -510,14 +503,15 @@ TEST_F(ServerDatabaseTest, ServerThatCannotBeReachedGivesOneLineAndExitCodeOne) 
   const struct {
     const char* what;
     std::string address;
+    std::string names;  // what the line must name
   } cases[] = {
-      {"a URI that does not parse", "postgresql://%zz"},
-      {"a key word that does not parse", "host=/tmp dbname='unterminated"},
-      {"no server at the socket folder", "host=/nonexistent port=1 dbname=x"},
-      {"no server at the port", "host=127.0.0.1 port=1 dbname=x connect_timeout=5"},
-      {"no such database", PgWithConnOption(PgTestConnInfo(), "dbname", "no_such_shop")},
-      {"a wrong password", PgWithConnOption(pw, "password", secret)},
-      {"a wrong password in the URI", uriWithPassword},
+      {"a URI that does not parse", "postgresql://%zz", "%zz"},
+      {"a key word that does not parse", "host=/tmp dbname='unterminated", "unterminated"},
+      {"no server at the socket folder", "host=/nonexistent port=1 dbname=x", "/nonexistent"},
+      {"no server at the port", "host=127.0.0.1 port=1 dbname=x connect_timeout=5", "127.0.0.1"},
+      {"no such database", PgWithConnOption(PgTestConnInfo(), "dbname", "no_such_shop"), "no_such_shop"},
+      {"a wrong password", PgWithConnOption(pw, "password", secret), ConnOption(pw, "user")},
+      {"a wrong password in the URI", uriWithPassword, ConnOption(pw, "user")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ": " + c.address);
@@ -525,6 +519,7 @@ TEST_F(ServerDatabaseTest, ServerThatCannotBeReachedGivesOneLineAndExitCodeOne) 
     EXPECT_EQ(run.code, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("selvo-host: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.names), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line:\n" << run.err;
     EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
   }
@@ -576,7 +571,9 @@ TEST_F(ServerDatabaseTest, CalcGivesTheSameOutputOnBothDatabases) {
     for (int i = pick(1, 6); i > 0; --i) {
       const TCatalogueItem& item = catalogue[static_cast<std::size_t>(pick(0, static_cast<int>(catalogue.size()) - 1))];
       // Mostly the catalogue's category and price; now and then another.
-      const std::int64_t category = pick(0, 9) ? item.category : categories[static_cast<std::size_t>(pick(0, static_cast<int>(categories.size()) - 1))];
+      const std::int64_t category =
+          pick(0, 9) ? item.category
+                     : categories[static_cast<std::size_t>(pick(0, static_cast<int>(categories.size()) - 1))];
       const int price = pick(0, 3) ? static_cast<int>(item.price * 100 + 0.5) : pick(1, 500000);
       char quantity[16];
       std::snprintf(quantity, sizeof quantity, "%g", pick(1, 48) / 8.0);
@@ -589,8 +586,8 @@ TEST_F(ServerDatabaseTest, CalcGivesTheSameOutputOnBothDatabases) {
     char moment[32];
     std::snprintf(moment, sizeof moment, "2026-12-%02dT%02d:%02d:%02d", pick(21, 27), pick(0, 23), pick(0, 59),
                   pick(0, 59));
-    sales.push_back(R"({"payment": )" + payments[static_cast<std::size_t>(pick(0, 17))] + R"(, "moment": ")" +
-                    moment + R"(", "lines": [)" + lines + "]}");
+    sales.push_back(R"({"payment": )" + payments[static_cast<std::size_t>(pick(0, 17))] + R"(, "moment": ")" + moment +
+                    R"(", "lines": [)" + lines + "]}");
   }
 
   const std::string saleFile = dir_.file("sale.json");
@@ -604,8 +601,7 @@ TEST_F(ServerDatabaseTest, CalcGivesTheSameOutputOnBothDatabases) {
     EXPECT_EQ(onFile.err, "") << sale;
     if (onFile.code != onServer.code || onFile.out != onServer.out || onFile.err != onServer.err) {
       ++differing;
-      ADD_FAILURE() << sale << "\nfile:   " << onFile.out << onFile.err << "\nserver: " << onServer.out
-                    << onServer.err;
+      ADD_FAILURE() << sale << "\nfile:   " << onFile.out << onFile.err << "\nserver: " << onServer.out << onServer.err;
     }
     distinctSums.insert(nlohmann::json::parse(onFile.out)["sum"].get<double>());
     if (differing >= 3) break;

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 #include "host/ShopSchema.h"
@@ -155,6 +156,7 @@ void TPgConnection::Check(pg_result* result) const {
 }
 
 void TPgConnection::Execute(const std::string& sql) {
+  catalogRead_ = false;  // the statement may have changed the tables
   const TResult result(PQexec(conn_, sql.c_str()));
   Check(result.get());
 }
@@ -183,28 +185,39 @@ std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVar
   return changed && *changed ? std::atoll(changed) : 0;
 }
 
+void TPgConnection::ReadCatalog() {
+  if (catalogRead_) return;
+  // One round trip for all tables: a till opens the shop on every sale.
+  std::map<std::string, std::vector<TColumnInfo>> catalog;
+  Query(
+      "SELECT c.relname, a.attname, format_type(a.atttypid, a.atttypmod) FROM pg_catalog.pg_class c "
+      "JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+      "WHERE c.relnamespace = to_regnamespace(current_schema())::oid AND c.relkind IN ('r', 'p') "
+      "ORDER BY c.relname, a.attnum",
+      {}, [&](std::vector<TVariant>& row) {
+        const std::string table = ShopSpelling(std::get<std::string>(row[0]), ShopTableNames());
+        std::vector<TColumnInfo>& columns = catalog[table];
+        const std::string& column = std::get<std::string>(row[1]);
+        if (column == "rowid") return;
+        columns.push_back(
+            {ShopSpelling(column, ShopColumnNames(table)), KindOfDeclaredType(std::get<std::string>(row[2]))});
+      });
+  catalog_ = std::move(catalog);
+  catalogRead_ = true;
+}
+
 std::vector<std::string> TPgConnection::TableNames() {
+  ReadCatalog();
   std::vector<std::string> names;
-  Query("SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname = current_schema()", {},
-        [&](std::vector<TVariant>& row) {
-          names.push_back(ShopSpelling(std::get<std::string>(row[0]), ShopTableNames()));
-        });
+  for (const auto& [table, columns] : catalog_) names.push_back(table);
   return names;
 }
 
 std::vector<TColumnInfo> TPgConnection::Columns(const std::string& table) {
-  const std::vector<std::string> known = ShopColumnNames(table);
-  std::vector<TColumnInfo> columns;
-  Query(
-      "SELECT a.attname, format_type(a.atttypid, a.atttypmod) FROM pg_catalog.pg_attribute a "
-      "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
-      "WHERE c.relnamespace = to_regnamespace(current_schema())::oid AND c.relname = $1 "
-      "AND a.attnum > 0 AND NOT a.attisdropped AND a.attname <> 'rowid' ORDER BY a.attnum",
-      {TVariant(LowerCase(table))}, [&](std::vector<TVariant>& row) {
-        columns.push_back(
-            {ShopSpelling(std::get<std::string>(row[0]), known), KindOfDeclaredType(std::get<std::string>(row[1]))});
-      });
-  return columns;
+  ReadCatalog();
+  for (const auto& [name, columns] : catalog_)
+    if (SameText(name, table)) return columns;
+  return {};
 }
 
 void TPgConnection::CreateTable(const TTableDef& table) {

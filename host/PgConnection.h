@@ -4,7 +4,9 @@
 // reads one snapshot, so it sees a save whole or not at all.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "host/ShopConnection.h"
 
@@ -51,11 +53,16 @@ class TPgConnection final : public TShopConnection {
   int BackendPid() const;
 
  private:
+  // Reads the tables of the schema and their columns, unless read since
+  // the last statement that may have changed them.
+  void ReadCatalog();
   // Raises EDatabaseError for a result that is not a success.
   void Check(pg_result* result) const;
 
   pg_conn* conn_ = nullptr;
   std::string describe_;
+  std::map<std::string, std::vector<TColumnInfo>> catalog_;  // by the shop's spelling
+  bool catalogRead_ = false;
 };
 
 }  // namespace selvo::host

@@ -240,7 +240,7 @@ void TPgConnection::Begin() {
     // BEGIN IMMEDIATE makes them do on one file.
     Execute(std::string("SELECT pg_advisory_xact_lock(") + kSaveLockKey + ")");
   } catch (const EDatabaseError&) {
-    if (InTransaction()) PQclear(PQexec(conn_, "ROLLBACK"));
+    RollbackIfOpen();
     throw;
   }
 }

@@ -49,6 +49,16 @@ void TShopConnection::Isolated(const std::function<void()>& work) {
   Execute("RELEASE SAVEPOINT selvo_entry");
 }
 
+bool TShopConnection::RollbackIfOpen() {
+  if (!InTransaction()) return true;
+  try {
+    Rollback();
+    return true;
+  } catch (const EDatabaseError&) {
+    return false;
+  }
+}
+
 TVariant TShopConnection::QueryValue(const std::string& sql, const std::vector<TVariant>& params) {
   TVariant value;
   bool first = true;

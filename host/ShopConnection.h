@@ -71,6 +71,9 @@ class TShopConnection {
   virtual void Rollback() = 0;
   // True while a transaction is open (also one a failed statement spoilt).
   virtual bool InTransaction() = 0;
+  // Rolls an open transaction back where that is still possible; false
+  // when the database refused (a lost connection ends it anyway).
+  bool RollbackIfOpen();
   // A read of several tables that sees one committed state of them all.
   virtual void BeginSnapshot() = 0;
   virtual void EndSnapshot() = 0;

@@ -39,13 +39,7 @@ TShopDataModule::TShopDataModule(const std::string& database) : connection_(Open
     for (auto& dataSet : dataSets_) dataSet->Open();
     connection.EndSnapshot();
   } catch (...) {
-    if (connection.InTransaction()) {
-      try {
-        connection.Rollback();
-      } catch (const EDatabaseError&) {
-        // The connection goes with this module anyway.
-      }
-    }
+    connection.RollbackIfOpen();  // the connection goes with this module anyway
     throw;
   }
 }
@@ -99,13 +93,7 @@ bool TShopDataModule::Transaction(const char* command) {
         // A transaction that cannot be committed must not stay open and
         // block every later save: roll it back, the changes return to the
         // logs and stay pending.
-        if (connection.InTransaction()) {
-          try {
-            connection.Rollback();
-          } catch (const EDatabaseError&) {
-            // Told below by InTransaction.
-          }
-        }
+        connection.RollbackIfOpen();
         if (!connection.InTransaction()) NotifyTransactionEnd(false);
         return false;
       }
@@ -114,12 +102,7 @@ bool TShopDataModule::Transaction(const char* command) {
     }
     if (what == "ROLLBACK") {
       if (!connection.InTransaction()) return false;  // none is open
-      bool done = true;
-      try {
-        connection.Rollback();
-      } catch (const EDatabaseError&) {
-        done = false;
-      }
+      const bool done = connection.RollbackIfOpen();
       if (!connection.InTransaction()) NotifyTransactionEnd(false);
       return done;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 
 #include "tests/common/PgTestServer.h"
 
@@ -19,6 +20,8 @@ TTestShopDatabase::TTestShopDatabase(TShopDbKind kind) : kind_(kind) {
   std::snprintf(hex, sizeof hex, "%016zx", std::hash<std::string>{}(name));
   address_ = PgCreateScratchDatabase(std::string("shop_") + hex);
 }
+
+void PrintTo(TShopDbKind kind, std::ostream* os) { *os << (kind == TShopDbKind::File ? "SQLite file" : "PostgreSQL"); }
 
 std::string ShopDbKindName(const ::testing::TestParamInfo<TShopDbKind>& info) {
   return info.param == TShopDbKind::File ? "File" : "Server";

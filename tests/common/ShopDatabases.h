@@ -29,6 +29,9 @@ class TTestShopDatabase {
   std::string address_;
 };
 
+// How test names and messages show the kind.
+void PrintTo(TShopDbKind kind, std::ostream* os);
+
 // "File" / "Server", for INSTANTIATE_TEST_SUITE_P.
 std::string ShopDbKindName(const ::testing::TestParamInfo<TShopDbKind>& info);
 

@@ -36,6 +36,7 @@
 #include "host/SampleShop.h"
 #include "host/ShopDataModule.h"
 #include "tests/common/PgTestServer.h"
+#include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
 extern char** environ;
@@ -58,10 +59,9 @@ struct TRun {
   std::string out, err;
 };
 
-enum class TDatabaseKind { File, Server };
+using TDatabaseKind = selvo::test::TShopDbKind;
 
 std::string KindName(TDatabaseKind kind) { return kind == TDatabaseKind::File ? "SQLite file" : "PostgreSQL"; }
-void PrintTo(TDatabaseKind kind, std::ostream* os) { *os << KindName(kind); }
 
 TVariant Int(std::int64_t value) { return TVariant(value); }
 
@@ -394,8 +394,7 @@ TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
   munmap(memory, sizeof(TShared));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothDatabases, SeveralTillsTest, ::testing::Values(TDatabaseKind::File, TDatabaseKind::Server),
-                         [](const auto& kind) { return kind.param == TDatabaseKind::File ? "File" : "Server"; });
+SELVO_ON_BOTH_DATABASES(SeveralTillsTest);
 
 // ---------------------------------------------------------------------------
 // A save whose connection to the server is lost.

@@ -15,17 +15,20 @@
 #include <string_view>
 #include <vector>
 
+#include "discounts/SmallArray.h"
 #include "interface/SelvoPaymentsTypes.h"
 
 namespace selvo {
 
 // The card's sequences. Entry i of the time, threshold and period groups
-// belong together; within a group all sequences have one length.
-using TDynTimeArray = std::vector<double>;      // times of day (whole part 0)
-using TDynDateTimeArray = std::vector<double>;  // day-based date-times
-using TDynDoubleArray = std::vector<double>;
-using TDynCharArray = std::vector<char>;  // one-byte units, see kUnitPercent
-using TDynBooleanArray = std::vector<bool>;
+// belong together; within a group all sequences have one length. A card has
+// a couple of entries in each as a rule, which its sequences keep inside the
+// card (see TSmallArray); longer ones take one heap block each.
+using TDynTimeArray = TSmallArray<double, 2>;      // times of day (whole part 0)
+using TDynDateTimeArray = TSmallArray<double, 2>;  // day-based date-times
+using TDynDoubleArray = TSmallArray<double, 2>;
+using TDynCharArray = TSmallArray<char, 8>;  // one-byte units, see kUnitPercent
+using TDynBooleanArray = TSmallArray<bool, 8>;
 
 // A time discount whose amount is exactly this bans selling the card's goods
 // during its interval.

@@ -387,12 +387,20 @@ double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amo
 // TDiscountList
 
 // The selection index. Positions are indexes into the list's cards, each
-// vector in ascending order, that is in list order.
+// run of them in ascending order, that is in list order.
 struct TDiscountList::TPayGroup {
   using TPositions = std::vector<std::uint32_t>;
-  TPositions receipt;                                       // switched-on cards with target 0
-  std::unordered_map<std::int32_t, TPositions> byCategory;  // switched-on cards with target 1
-  std::unordered_map<std::int32_t, TPositions> byGoods;
+  // A run of `targeting`: the cards that target one category or article.
+  struct TRun {
+    std::uint32_t first;
+    std::uint32_t count;
+  };
+  TPositions receipt;  // switched-on cards with target 0
+  // Switched-on cards with target 1, by targeted category and article: every
+  // run lies in the one `targeting` sequence.
+  std::unordered_map<std::int32_t, TRun> byCategory;
+  std::unordered_map<std::int32_t, TRun> byGoods;
+  TPositions targeting;
 };
 
 struct TDiscountList::TIndex {
@@ -440,32 +448,70 @@ std::optional<std::int32_t> TargetID(std::string_view text) {
   return id;
 }
 
-const TPositions* Targeting(const std::unordered_map<std::int32_t, TPositions>& map, std::int32_t id) {
+struct TPositionRange {
+  const std::uint32_t* begin = nullptr;
+  const std::uint32_t* end = nullptr;
+  bool empty() const { return begin == end; }
+};
+
+TPositionRange Targeting(const TPayGroup& group, const std::unordered_map<std::int32_t, TPayGroup::TRun>& map,
+                         std::int32_t id) {
   const auto it = map.find(id);
-  return it == map.end() ? nullptr : &it->second;
+  if (it == map.end()) return {};
+  const std::uint32_t* first = group.targeting.data() + it->second.first;
+  return {first, first + it->second.count};
 }
 
 // Visits, in list order and each once, the goods cards of the group that
 // target the category or the article.
 template <class Visit>
 void ForEachTargeting(const TPayGroup& group, std::int32_t categoryID, std::int32_t goodsID, Visit&& visit) {
-  const TPositions* a = Targeting(group.byCategory, categoryID);
-  const TPositions* b = Targeting(group.byGoods, goodsID);
-  if (!a || !b) {
-    if (const TPositions* only = a ? a : b)
-      for (std::uint32_t position : *only) visit(position);
+  const TPositionRange a = Targeting(group, group.byCategory, categoryID);
+  const TPositionRange b = Targeting(group, group.byGoods, goodsID);
+  if (a.empty() || b.empty()) {
+    const TPositionRange only = a.empty() ? b : a;
+    for (const std::uint32_t* p = only.begin; p != only.end; ++p) visit(*p);
     return;
   }
-  auto i = a->begin(), j = b->begin();
-  while (i != a->end() || j != b->end()) {
-    if (j == b->end() || (i != a->end() && *i < *j)) {
+  const std::uint32_t *i = a.begin, *j = b.begin;
+  while (i != a.end || j != b.end) {
+    if (j == b.end || (i != a.end && *i < *j)) {
       visit(*i++);
-    } else if (i == a->end() || *j < *i) {
+    } else if (i == a.end || *j < *i) {
       visit(*j++);
     } else {  // a card that targets both counts once
       visit(*i++);
       ++j;
     }
+  }
+}
+
+// What Reindex gathers for one payment type before laying it out: the
+// targets of its goods cards in list order.
+struct TPayGroupDraft {
+  struct TTarget {
+    std::int32_t id;
+    std::uint32_t position;
+  };
+  std::vector<TTarget> categories;
+  std::vector<TTarget> goods;
+};
+
+// Lays the gathered targets out as runs of one sequence, one run for each
+// identifier, each in list order: counted first, then placed.
+void LayOut(const std::vector<TPayGroupDraft::TTarget>& targets,
+            std::unordered_map<std::int32_t, TPayGroup::TRun>& runs, TPositions& targeting) {
+  for (const auto& target : targets) ++runs[target.id].count;
+  auto next = static_cast<std::uint32_t>(targeting.size());
+  for (auto& [id, run] : runs) {
+    run.first = next;
+    next += run.count;
+    run.count = 0;  // counts again as the run fills
+  }
+  targeting.resize(next);
+  for (const auto& target : targets) {
+    TPayGroup::TRun& run = runs.find(target.id)->second;
+    targeting[run.first + run.count++] = target.position;
   }
 }
 
@@ -518,28 +564,38 @@ TDiscountItem* TDiscountList::GetItem(std::int32_t index) const {
 
 void TDiscountList::Reindex() const {
   auto index = std::make_unique<TIndex>();
+  std::unordered_map<std::int32_t, TPayGroupDraft> drafts;
+  std::int32_t lastPayID = 0;
+  TPayGroup* group = nullptr;
+  TPayGroupDraft* draft = nullptr;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const TDiscountItem& card = *items_[i];
     // A switched-off card is never in effect; targets other than 0 and 1
     // apply to nothing.
     if (!card.Enabled || (card.DiscountTarget != 0 && card.DiscountTarget != 1)) continue;
     const auto position = static_cast<std::uint32_t>(i);
-    TPayGroup& group = index->byPay[card.PayID];
+    if (!group || card.PayID != lastPayID) {  // cards of one payment type come in runs as a rule
+      lastPayID = card.PayID;
+      group = &index->byPay[lastPayID];
+      draft = &drafts[lastPayID];
+    }
     if (card.DiscountTarget == 0) {
-      group.receipt.push_back(position);
+      group->receipt.push_back(position);
       continue;
     }
     card.Categories.ForEachText([&](std::string_view text) {
-      if (const auto id = TargetID(text)) group.byCategory[*id].push_back(position);
+      if (const auto id = TargetID(text)) draft->categories.push_back({*id, position});
     });
     card.Goods.ForEachText([&](std::string_view text) {
-      if (const auto id = TargetID(text)) group.byGoods[*id].push_back(position);
+      if (const auto id = TargetID(text)) draft->goods.push_back({*id, position});
     });
   }
-  for (auto& [payID, group] : index->byPay) {
-    group.receipt.shrink_to_fit();
-    for (auto* map : {&group.byCategory, &group.byGoods})
-      for (auto& [id, positions] : *map) positions.shrink_to_fit();
+  for (auto& [payID, payGroup] : index->byPay) {
+    TPayGroupDraft& gathered = drafts[payID];
+    payGroup.receipt.shrink_to_fit();
+    payGroup.targeting.reserve(gathered.categories.size() + gathered.goods.size());
+    LayOut(gathered.categories, payGroup.byCategory, payGroup.targeting);
+    LayOut(gathered.goods, payGroup.byGoods, payGroup.targeting);
   }
   index->activeMemo.assign(items_.size(), 0);
   index->groupMark.assign(items_.size(), 0);
@@ -558,11 +614,8 @@ std::size_t TDiscountList::IndexBytes() const {
   const TIndex& index = *index_;
   std::size_t bytes = sizeof(TIndex) + MapBytes(index.byPay);
   for (const auto& [payID, group] : index.byPay) {
-    bytes += group.receipt.capacity() * sizeof(std::uint32_t);
-    for (const auto* map : {&group.byCategory, &group.byGoods}) {
-      bytes += MapBytes(*map);
-      for (const auto& [id, positions] : *map) bytes += positions.capacity() * sizeof(std::uint32_t);
-    }
+    bytes += (group.receipt.capacity() + group.targeting.capacity()) * sizeof(std::uint32_t);
+    bytes += MapBytes(group.byCategory) + MapBytes(group.byGoods);
   }
   bytes +=
       (index.activeMemo.capacity() + index.groupMark.capacity() + index.groupSlot.capacity()) * sizeof(std::uint32_t);

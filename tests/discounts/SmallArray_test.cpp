@@ -83,7 +83,8 @@ TEST(SmallArray, EditsKeepOrderAcrossTheBoundary) {
       {"insert at the end", 1, [](TArray& a) { a.insert(a.end(), 9); }, {0.5, 9}},
       {"erase the middle", 4, [](TArray& a) { a.erase(a.begin() + 1, a.begin() + 3); }, {0.5, 3.5}},
       {"erase the last", 3, [](TArray& a) { a.erase(a.end() - 1); }, {0.5, 1.5}},
-      {"shrink after erase", 5,
+      {"shrink after erase",
+       5,
        [](TArray& a) {
          a.erase(a.begin() + 2, a.end());
          a.shrink_to_fit();
@@ -91,13 +92,19 @@ TEST(SmallArray, EditsKeepOrderAcrossTheBoundary) {
        {0.5, 1.5}},
       {"resize up fills", 1, [](TArray& a) { a.resize(4, 7); }, {0.5, 7, 7, 7}},
       {"resize down keeps the front", 5, [](TArray& a) { a.resize(1); }, {0.5}},
-      {"clear then refill", 6,
+      {"clear then refill",
+       6,
        [](TArray& a) {
          a.clear();
          a.push_back(3);
        },
        {3}},
-      {"list assignment", 5, [](TArray& a) { a = {1, 2}; }, {1, 2}},
+      {"list assignment",
+       5,
+       [](TArray& a) {
+         a = {1, 2};
+       },
+       {1, 2}},
   };
   for (const Case& c : cases) {
     TArray a = Filled(c.start);
@@ -115,9 +122,14 @@ TEST(SmallArray, EditsKeepOrderAcrossTheBoundary) {
 // on both sides of one and two bytes must read back, short (compared one by
 // one) and long (hashed) lists alike, and a copy must not share the hash.
 TEST(HashedTextList, PackedTextsOfEveryLengthReadBack) {
-  const std::vector<std::string> texts = {
-      "", "7", std::string(127, 'a'), std::string(128, 'b'), std::string(300, 'c'), "Ёлка", std::string(16383, 'd'),
-      std::string(16384, 'e')};
+  const std::vector<std::string> texts = {"",
+                                          "7",
+                                          std::string(127, 'a'),
+                                          std::string(128, 'b'),
+                                          std::string(300, 'c'),
+                                          "Ёлка",
+                                          std::string(16383, 'd'),
+                                          std::string(16384, 'e')};
   for (std::size_t count : {texts.size(), std::size_t{3}}) {
     THashedTextList list;
     for (std::size_t i = 0; i < count; ++i) list.Add(texts[i]);

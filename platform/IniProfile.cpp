@@ -120,21 +120,31 @@ std::size_t NextHeaderCandidate(std::string_view text, std::size_t from) {
   return text.size();
 }
 
+// Every line of a section may matter.
+struct TAnyLine {
+  bool operator()(char) const { return true; }
+};
+
 // Calls visit(line) for each line of the first section of that name, from
 // its header on; visit answers false to stop early. Answers whether the
-// section was found.
-template <class Visit>
-bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit&& visit) {
+// section was found. A line of the section whose first character (blanks
+// passed over) is not "[" and that `wanted` turns down is not visited: a
+// reader looking for certain keys passes over the others unparsed.
+template <class Visit, class Wanted = TAnyLine>
+bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit&& visit, Wanted wanted = {}) {
   bool inSection = false;
   for (std::size_t pos = 0; pos < text.size();) {
-    if (!inSection) {
-      // Until the section begins only headers matter: a line that does not
-      // begin with "[" is passed over unparsed (every settings read walks
-      // the sections before its own).
-      std::size_t first = ContentStart(text, pos);
-      while (first < text.size() && IsBlank(text[first])) ++first;
-      if (first < text.size() && text[first] != '[') {
+    std::size_t first = ContentStart(text, pos);
+    while (first < text.size() && IsBlank(text[first])) ++first;
+    if (first < text.size() && text[first] != '[') {
+      if (!inSection) {
+        // Until the section begins only headers matter (every settings read
+        // walks the sections before its own).
         pos = NextHeaderCandidate(text, first);
+        continue;
+      }
+      if (!wanted(text[first])) {
+        pos = LineAt(text, first).next;
         continue;
       }
     }
@@ -150,17 +160,29 @@ bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit
   return inSection;
 }
 
+// Whether a line beginning with c can hold one of the keys (names as
+// NormalName gives them; letter case ignored as SameName does).
+bool MayBeOneOf(char c, std::span<const std::string_view> names) {
+  const unsigned char lower = LowerCp1251(static_cast<unsigned char>(c));
+  for (std::string_view name : names)
+    if (!name.empty() && LowerCp1251(static_cast<unsigned char>(name.front())) == lower) return true;
+  return false;
+}
+
 std::optional<std::string_view> FindValue(std::string_view text, std::string_view section, std::string_view key) {
   section = NormalName(section);
   key = NormalName(key);
   std::optional<std::string_view> found;
-  ForEachLineOfSection(text, section, [&](const Line& line) {
-    if (line.kind == LineKind::Key && SameName(line.name, key)) {
-      found = Unquote(line.value);
-      return false;
-    }
-    return true;
-  });
+  ForEachLineOfSection(
+      text, section,
+      [&](const Line& line) {
+        if (line.kind == LineKind::Key && SameName(line.name, key)) {
+          found = Unquote(line.value);
+          return false;
+        }
+        return true;
+      },
+      [&](char c) { return MayBeOneOf(c, std::span<const std::string_view>(&key, 1)); });
   return found;
 }
 
@@ -187,16 +209,19 @@ std::vector<std::optional<std::string>> TIniText::ReadEach(std::string_view sect
   for (std::string_view key : keys) names.push_back(NormalName(key));
   std::size_t missing = keys.size();
   if (missing == 0) return values;
-  ForEachLineOfSection(text_, NormalName(section), [&](const Line& line) {
-    if (line.kind != LineKind::Key) return true;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      if (!values[i] && SameName(line.name, names[i])) {  // the first line of a key counts, as in Read
-        values[i] = std::string(Unquote(line.value));
-        --missing;
-      }
-    }
-    return missing > 0;
-  });
+  ForEachLineOfSection(
+      text_, NormalName(section),
+      [&](const Line& line) {
+        if (line.kind != LineKind::Key) return true;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          if (!values[i] && SameName(line.name, names[i])) {  // the first line of a key counts, as in Read
+            values[i] = std::string(Unquote(line.value));
+            --missing;
+          }
+        }
+        return missing > 0;
+      },
+      [&](char c) { return MayBeOneOf(c, names); });
   return values;
 }
 

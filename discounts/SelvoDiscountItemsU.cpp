@@ -41,6 +41,12 @@ std::optional<TTrailingUnit> TrailingUnit(std::string_view entry) {
 // the till that wrote them; one written under the other separator ("10,5"
 // read where "." is in use, or the reverse) must read the same elsewhere.
 std::optional<double> ListNumber(std::string_view text, const TFormatSettings& fs) {
+  // Whole numbers of plain digits, the common case, read as they stand.
+  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size() && std::isfinite(value)) return value;
+  }
   if (auto value = TryStrToFloat(text, fs)) return value;
   TFormatSettings other = fs;
   other.DecimalSeparator = fs.DecimalSeparator == '.' ? ',' : '.';

@@ -41,25 +41,39 @@ std::optional<TTrailingUnit> TrailingUnit(std::string_view entry) {
 // the till that wrote them; one written under the other separator ("10,5"
 // read where "." is in use, or the reverse) must read the same elsewhere.
 std::optional<double> ListNumber(std::string_view text, const TFormatSettings& fs) {
+  // Whole numbers of plain digits, the common case, read as they stand.
+  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size() && std::isfinite(value)) return value;
+  }
   if (auto value = TryStrToFloat(text, fs)) return value;
   TFormatSettings other = fs;
   other.DecimalSeparator = fs.DecimalSeparator == '.' ? ',' : '.';
   return TryStrToFloat(text, other);
 }
 
-// A list text cut into its entries: ";" as well as CR and LF end an entry, and
-// empty entries are dropped. (The separators are ASCII, so no UTF-8 sequence
-// is ever cut.)
-std::vector<std::string_view> SplitEntries(std::string_view text) {
-  std::vector<std::string_view> entries;
+// Visits the entries of a list text: ";" as well as CR and LF end an entry,
+// and empty entries are passed over. (The separators are ASCII, so no UTF-8
+// sequence is ever cut.)
+template <class Visit>
+void ForEachEntry(std::string_view text, Visit&& visit) {
   std::size_t start = 0;
   for (std::size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == ';' || text[i] == '\r' || text[i] == '\n') {
-      if (i > start) entries.push_back(text.substr(start, i - start));
+      if (i > start) visit(text.substr(start, i - start));
       start = i + 1;
     }
   }
-  return entries;
+}
+
+// Room for the entries of a list text, so that decoding fills each sequence
+// in one block: the number of entries, up to what a stored list (at most 255
+// characters) can hold. Longer texts grow their sequences as usual.
+std::size_t EntryRoom(std::string_view text) {
+  std::size_t count = 0;
+  ForEachEntry(text, [&count](std::string_view) { ++count; });
+  return std::min(count, kMaxListTextLength / 2);
 }
 
 // The time as the long time format writes it, with every "00" made "0" from
@@ -96,35 +110,104 @@ bool SameDiscountValue(double a, double b) {
 // ---------------------------------------------------------------------------
 // THashedTextList
 
+namespace {
+
 // Identifiers are digits: nothing to fold (and no folded copy to make).
-std::string THashedTextList::Folded(const std::string& text) {
-  return IsAsciiWithoutLetters(text) ? text : LowerCase(text);
+std::string Folded(std::string_view text) { return IsAsciiWithoutLetters(text) ? std::string(text) : LowerCase(text); }
+
+// Reads the length in front of a packed text and steps past it.
+std::size_t PackedLength(const char*& at) {
+  std::size_t length = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return length;
+  }
 }
 
-void THashedTextList::Add(std::string text) {
+}  // namespace
+
+struct THashedTextList::TFoldedSet {
+  // Looks texts up without copying them into a std::string first.
+  struct THash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_set<std::string, THash, std::equal_to<>> texts;
+};
+
+std::string_view THashedTextList::const_iterator::Current() const {
+  const char* at = at_;
+  const std::size_t length = PackedLength(at);
+  return std::string_view(at, length);
+}
+
+THashedTextList::const_iterator& THashedTextList::const_iterator::operator++() {
+  const std::size_t length = PackedLength(at_);
+  at_ += length;
+  return *this;
+}
+
+THashedTextList::THashedTextList(const THashedTextList& other)
+    : packed_(other.packed_),
+      count_(other.count_),
+      folded_(other.folded_ ? std::make_unique<TFoldedSet>(*other.folded_) : nullptr) {}
+
+THashedTextList& THashedTextList::operator=(const THashedTextList& other) {
+  if (this != &other) *this = THashedTextList(other);
+  return *this;
+}
+
+THashedTextList::THashedTextList() = default;
+THashedTextList::THashedTextList(THashedTextList&& other) noexcept = default;
+THashedTextList& THashedTextList::operator=(THashedTextList&& other) noexcept = default;
+THashedTextList::~THashedTextList() = default;
+
+void THashedTextList::HashAll() {
+  folded_ = std::make_unique<TFoldedSet>();
+  folded_->texts.reserve(count_);
+  ForEachText([this](std::string_view text) { folded_->texts.insert(Folded(text)); });
+}
+
+void THashedTextList::Add(std::string_view text) {
   if (Contains(text)) return;
-  texts_.push_back(std::move(text));
-  if (texts_.size() <= kLinearCount) return;
-  if (lowered_.empty()) {
-    for (const std::string& t : texts_) lowered_.insert(Folded(t));
-  } else {
-    lowered_.insert(Folded(texts_.back()));
-  }
+  std::size_t length = text.size();
+  do {
+    const auto low = static_cast<char>(length & 0x7F);
+    length >>= 7;
+    packed_ += length ? static_cast<char>(low | 0x80) : low;
+  } while (length);
+  packed_ += text;
+  ++count_;
+  if (count_ <= kLinearCount) return;
+  if (!folded_)
+    HashAll();
+  else
+    folded_->texts.insert(Folded(text));
 }
 
 bool THashedTextList::Contains(std::string_view text) const {
-  if (texts_.size() <= kLinearCount) {
-    for (const std::string& t : texts_)
-      if (SameText(t, text)) return true;
-    return false;
+  if (!folded_) {
+    bool found = false;
+    for (const_iterator it = begin(), last = end(); it != last && !found; ++it) found = SameText(it.Current(), text);
+    return found;
   }
-  if (IsAsciiWithoutLetters(text)) return lowered_.find(text) != lowered_.end();
-  return lowered_.find(LowerCase(text)) != lowered_.end();
+  if (IsAsciiWithoutLetters(text)) return folded_->texts.find(text) != folded_->texts.end();
+  return folded_->texts.find(LowerCase(text)) != folded_->texts.end();
 }
 
 void THashedTextList::Clear() {
-  texts_.clear();
-  lowered_.clear();
+  packed_.clear();
+  packed_.shrink_to_fit();
+  count_ = 0;
+  folded_.reset();
+}
+
+std::string THashedTextList::operator[](std::size_t index) const {
+  if (index >= count_) return {};
+  const_iterator it = begin();
+  for (; index > 0; --index) ++it;
+  return *it;
 }
 
 // ---------------------------------------------------------------------------
@@ -168,20 +251,24 @@ void TDiscountItem::DecodeThresholdList(std::string_view text) {
   ThresholdSum.clear();
   ThresholdValue.clear();
   ThresholdUnit.clear();
+  const std::size_t room = EntryRoom(text);
+  ThresholdSum.reserve(room);
+  ThresholdValue.reserve(room);
+  ThresholdUnit.reserve(room);
   const TFormatSettings& fs = ModuleFormatSettings();
-  for (std::string_view entry : SplitEntries(text)) {
+  ForEachEntry(text, [&](std::string_view entry) {
     // sum "=" amount unit; the unit lies after the "=", which neither unit contains.
     const std::size_t eq = entry.find('=');
-    if (eq == std::string_view::npos || eq == 0) continue;
+    if (eq == std::string_view::npos || eq == 0) return;
     const auto unit = TrailingUnit(entry);
-    if (!unit) continue;
+    if (!unit) return;
     const auto sum = ListNumber(entry.substr(0, eq), fs);
     const auto amount = ListNumber(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
-    if (!sum || !amount) continue;
+    if (!sum || !amount) return;
     ThresholdSum.push_back(*sum);
     ThresholdValue.push_back(*amount);
     ThresholdUnit.push_back(unit->unit);
-  }
+  });
 }
 
 void TDiscountItem::DecodeTimeList(std::string_view text) {
@@ -189,23 +276,28 @@ void TDiscountItem::DecodeTimeList(std::string_view text) {
   TimeEnd.clear();
   TimeValue.clear();
   TimeUnit.clear();
+  const std::size_t room = EntryRoom(text);
+  TimeBegin.reserve(room);
+  TimeEnd.reserve(room);
+  TimeValue.reserve(room);
+  TimeUnit.reserve(room);
   const TFormatSettings& fs = ModuleFormatSettings();
-  for (std::string_view entry : SplitEntries(text)) {
+  ForEachEntry(text, [&](std::string_view entry) {
     // begin "-" end "=" amount unit, split at the first "-" and the first "=".
     const std::size_t dash = entry.find('-');
     const std::size_t eq = entry.find('=');
-    if (dash == std::string_view::npos || eq == std::string_view::npos || dash == 0 || eq < dash) continue;
+    if (dash == std::string_view::npos || eq == std::string_view::npos || dash == 0 || eq < dash) return;
     const auto unit = TrailingUnit(entry);
-    if (!unit) continue;
+    if (!unit) return;
     const auto begin = TryStrToTime(entry.substr(0, dash), fs);
     const auto end = TryStrToTime(entry.substr(dash + 1, eq - dash - 1), fs);
     const auto amount = ListNumber(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
-    if (!begin || !end || !amount) continue;
+    if (!begin || !end || !amount) return;
     TimeBegin.push_back(*begin);
     TimeEnd.push_back(*end);
     TimeValue.push_back(*amount);
     TimeUnit.push_back(unit->unit);
-  }
+  });
 }
 
 bool TDiscountItem::IsTarget(std::int32_t id, bool isCategory) const {
@@ -301,12 +393,20 @@ double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amo
 // TDiscountList
 
 // The selection index. Positions are indexes into the list's cards, each
-// vector in ascending order, that is in list order.
+// run of them in ascending order, that is in list order.
 struct TDiscountList::TPayGroup {
   using TPositions = std::vector<std::uint32_t>;
-  TPositions receipt;                                       // switched-on cards with target 0
-  std::unordered_map<std::int32_t, TPositions> byCategory;  // switched-on cards with target 1
-  std::unordered_map<std::int32_t, TPositions> byGoods;
+  // A run of `targeting`: the cards that target one category or article.
+  struct TRun {
+    std::uint32_t first;
+    std::uint32_t count;
+  };
+  TPositions receipt;  // switched-on cards with target 0
+  // Switched-on cards with target 1, by targeted category and article: every
+  // run lies in the one `targeting` sequence.
+  std::unordered_map<std::int32_t, TRun> byCategory;
+  std::unordered_map<std::int32_t, TRun> byGoods;
+  TPositions targeting;
 };
 
 struct TDiscountList::TIndex {
@@ -354,32 +454,70 @@ std::optional<std::int32_t> TargetID(std::string_view text) {
   return id;
 }
 
-const TPositions* Targeting(const std::unordered_map<std::int32_t, TPositions>& map, std::int32_t id) {
+struct TPositionRange {
+  const std::uint32_t* begin = nullptr;
+  const std::uint32_t* end = nullptr;
+  bool empty() const { return begin == end; }
+};
+
+TPositionRange Targeting(const TPayGroup& group, const std::unordered_map<std::int32_t, TPayGroup::TRun>& map,
+                         std::int32_t id) {
   const auto it = map.find(id);
-  return it == map.end() ? nullptr : &it->second;
+  if (it == map.end()) return {};
+  const std::uint32_t* first = group.targeting.data() + it->second.first;
+  return {first, first + it->second.count};
 }
 
 // Visits, in list order and each once, the goods cards of the group that
 // target the category or the article.
 template <class Visit>
 void ForEachTargeting(const TPayGroup& group, std::int32_t categoryID, std::int32_t goodsID, Visit&& visit) {
-  const TPositions* a = Targeting(group.byCategory, categoryID);
-  const TPositions* b = Targeting(group.byGoods, goodsID);
-  if (!a || !b) {
-    if (const TPositions* only = a ? a : b)
-      for (std::uint32_t position : *only) visit(position);
+  const TPositionRange a = Targeting(group, group.byCategory, categoryID);
+  const TPositionRange b = Targeting(group, group.byGoods, goodsID);
+  if (a.empty() || b.empty()) {
+    const TPositionRange only = a.empty() ? b : a;
+    for (const std::uint32_t* p = only.begin; p != only.end; ++p) visit(*p);
     return;
   }
-  auto i = a->begin(), j = b->begin();
-  while (i != a->end() || j != b->end()) {
-    if (j == b->end() || (i != a->end() && *i < *j)) {
+  const std::uint32_t *i = a.begin, *j = b.begin;
+  while (i != a.end || j != b.end) {
+    if (j == b.end || (i != a.end && *i < *j)) {
       visit(*i++);
-    } else if (i == a->end() || *j < *i) {
+    } else if (i == a.end || *j < *i) {
       visit(*j++);
     } else {  // a card that targets both counts once
       visit(*i++);
       ++j;
     }
+  }
+}
+
+// What Reindex gathers for one payment type before laying it out: the
+// targets of its goods cards in list order.
+struct TPayGroupDraft {
+  struct TTarget {
+    std::int32_t id;
+    std::uint32_t position;
+  };
+  std::vector<TTarget> categories;
+  std::vector<TTarget> goods;
+};
+
+// Lays the gathered targets out as runs of one sequence, one run for each
+// identifier, each in list order: counted first, then placed.
+void LayOut(const std::vector<TPayGroupDraft::TTarget>& targets,
+            std::unordered_map<std::int32_t, TPayGroup::TRun>& runs, TPositions& targeting) {
+  for (const auto& target : targets) ++runs[target.id].count;
+  auto next = static_cast<std::uint32_t>(targeting.size());
+  for (auto& [id, run] : runs) {
+    run.first = next;
+    next += run.count;
+    run.count = 0;  // counts again as the run fills
+  }
+  targeting.resize(next);
+  for (const auto& target : targets) {
+    TPayGroup::TRun& run = runs.find(target.id)->second;
+    targeting[run.first + run.count++] = target.position;
   }
 }
 
@@ -402,6 +540,10 @@ std::int32_t TDiscountList::Add(std::unique_ptr<TDiscountItem> card) {
   items_.push_back(std::move(card));
   stale_ = true;
   return static_cast<std::int32_t>(items_.size() - 1);
+}
+
+void TDiscountList::Reserve(std::int32_t count) {
+  if (count > 0) items_.reserve(static_cast<std::size_t>(count));
 }
 
 void TDiscountList::Clear() {
@@ -428,26 +570,38 @@ TDiscountItem* TDiscountList::GetItem(std::int32_t index) const {
 
 void TDiscountList::Reindex() const {
   auto index = std::make_unique<TIndex>();
+  std::unordered_map<std::int32_t, TPayGroupDraft> drafts;
+  std::int32_t lastPayID = 0;
+  TPayGroup* group = nullptr;
+  TPayGroupDraft* draft = nullptr;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const TDiscountItem& card = *items_[i];
     // A switched-off card is never in effect; targets other than 0 and 1
     // apply to nothing.
     if (!card.Enabled || (card.DiscountTarget != 0 && card.DiscountTarget != 1)) continue;
     const auto position = static_cast<std::uint32_t>(i);
-    TPayGroup& group = index->byPay[card.PayID];
+    if (!group || card.PayID != lastPayID) {  // cards of one payment type come in runs as a rule
+      lastPayID = card.PayID;
+      group = &index->byPay[lastPayID];
+      draft = &drafts[lastPayID];
+    }
     if (card.DiscountTarget == 0) {
-      group.receipt.push_back(position);
+      group->receipt.push_back(position);
       continue;
     }
-    for (const std::string& text : card.Categories)
-      if (const auto id = TargetID(text)) group.byCategory[*id].push_back(position);
-    for (const std::string& text : card.Goods)
-      if (const auto id = TargetID(text)) group.byGoods[*id].push_back(position);
+    card.Categories.ForEachText([&](std::string_view text) {
+      if (const auto id = TargetID(text)) draft->categories.push_back({*id, position});
+    });
+    card.Goods.ForEachText([&](std::string_view text) {
+      if (const auto id = TargetID(text)) draft->goods.push_back({*id, position});
+    });
   }
-  for (auto& [payID, group] : index->byPay) {
-    group.receipt.shrink_to_fit();
-    for (auto* map : {&group.byCategory, &group.byGoods})
-      for (auto& [id, positions] : *map) positions.shrink_to_fit();
+  for (auto& [payID, payGroup] : index->byPay) {
+    TPayGroupDraft& gathered = drafts[payID];
+    payGroup.receipt.shrink_to_fit();
+    payGroup.targeting.reserve(gathered.categories.size() + gathered.goods.size());
+    LayOut(gathered.categories, payGroup.byCategory, payGroup.targeting);
+    LayOut(gathered.goods, payGroup.byGoods, payGroup.targeting);
   }
   index->activeMemo.assign(items_.size(), 0);
   index->groupMark.assign(items_.size(), 0);
@@ -466,11 +620,8 @@ std::size_t TDiscountList::IndexBytes() const {
   const TIndex& index = *index_;
   std::size_t bytes = sizeof(TIndex) + MapBytes(index.byPay);
   for (const auto& [payID, group] : index.byPay) {
-    bytes += group.receipt.capacity() * sizeof(std::uint32_t);
-    for (const auto* map : {&group.byCategory, &group.byGoods}) {
-      bytes += MapBytes(*map);
-      for (const auto& [id, positions] : *map) bytes += positions.capacity() * sizeof(std::uint32_t);
-    }
+    bytes += (group.receipt.capacity() + group.targeting.capacity()) * sizeof(std::uint32_t);
+    bytes += MapBytes(group.byCategory) + MapBytes(group.byGoods);
   }
   bytes +=
       (index.activeMemo.capacity() + index.groupMark.capacity() + index.groupSlot.capacity()) * sizeof(std::uint32_t);
@@ -614,38 +765,94 @@ double TCardSelection::GoodsGroupDiscount(const TDiscountInData& sale, const TDi
 
 namespace {
 
-void ReadMasterColumns(TDataSet& master, TDiscountItem& card) {
+// The columns of one dataset that the load reads, each looked up by name once
+// per load, when it is first read (so that a missing column fails where it
+// failed when looked up row by row). A field stands for its column whatever
+// row is current.
+template <std::size_t N>
+class TColumns {
+ public:
+  TColumns(TDataSet& dataSet, const char* const (&names)[N]) : dataSet_(dataSet), names_(names) {}
+  TField& operator[](std::size_t column) {
+    if (!fields_[column]) fields_[column] = &dataSet_.FieldByName(names_[column]);
+    return *fields_[column];
+  }
+
+ private:
+  TDataSet& dataSet_;
+  const char* const (&names_)[N];
+  TField* fields_[N] = {};
+};
+
+// Master columns, in the order they are read.
+enum TMasterColumn : std::size_t {
+  mcID,
+  mcName,
+  mcPayID,
+  mcBTime,
+  mcETime,
+  mcAllDay,
+  mcEnabled,
+  mcWeekDays,
+  mcAllWeek,
+  mcThreshold,
+  mcTarget,
+  mcRules,
+  mcTimeList,
+  mcCount
+};
+constexpr const char* kMasterColumns[mcCount] = {
+    "td_ID",       "td_DiscountName", "PayID",        "td_BTime",          "td_ETime", "td_AllDay",     "td_Enabled",
+    "td_WeekDays", "td_AllWeek",      "td_Threshold", "td_DiscountTarget", "td_Rules", "td_TimeDscList"};
+using TMasterColumns = TColumns<mcCount>;
+
+enum TTargetColumn : std::size_t { tcLink, tcID, tcIsCategory, tcTarget, tcCount };
+constexpr const char* kTargetColumns[tcCount] = {"td_ID", "dg_ID", "td_IsCategory", "ID_Target"};
+using TTargetColumns = TColumns<tcCount>;
+
+enum TPeriodColumn : std::size_t { pcLink, pcID, pcBegin, pcEnd, pcEnabled, pcCount };
+constexpr const char* kPeriodColumns[pcCount] = {"td_ID", "ex_ID", "ex_BDateTime", "ex_EDateTime", "ex_Enabled"};
+using TPeriodColumns = TColumns<pcCount>;
+
+void ReadMasterColumns(TMasterColumns& master, TDiscountItem& card) {
   // Each column only when it holds a value; a null keeps the card's default.
-  auto read = [&master](const char* name, auto&& assign) {
-    TField& field = master.FieldByName(name);
+  auto read = [&master](TMasterColumn column, auto&& assign) {
+    TField& field = master[column];
     if (!field.IsNull()) assign(field);
   };
-  read("td_DiscountName", [&](TField& f) { card.SetDiscountName(f.AsString()); });
-  read("PayID", [&](TField& f) { card.PayID = f.AsInteger(); });
-  read("td_BTime", [&](TField& f) { card.BTime = f.AsFloat(); });
-  read("td_ETime", [&](TField& f) { card.ETime = f.AsFloat(); });
-  read("td_AllDay", [&](TField& f) { card.AllDay = f.AsInteger() != 0; });
-  read("td_Enabled", [&](TField& f) { card.Enabled = f.AsInteger() != 0; });
-  read("td_WeekDays", [&](TField& f) { card.WeekDays = static_cast<std::uint8_t>(f.AsInteger() & 0xFF); });
-  read("td_AllWeek", [&](TField& f) { card.AllWeek = f.AsInteger() != 0; });
-  read("td_Threshold", [&](TField& f) { card.DecodeThresholdList(f.AsString()); });
-  read("td_DiscountTarget", [&](TField& f) {
+  read(mcName, [&](TField& f) {
+    std::string name = f.AsString();
+    // A name that fits as it is is taken over without a copy.
+    if (name.size() <= kMaxDiscountNameLength)
+      card.DiscountName = std::move(name);
+    else
+      card.SetDiscountName(name);
+  });
+  read(mcPayID, [&](TField& f) { card.PayID = f.AsInteger(); });
+  read(mcBTime, [&](TField& f) { card.BTime = f.AsFloat(); });
+  read(mcETime, [&](TField& f) { card.ETime = f.AsFloat(); });
+  read(mcAllDay, [&](TField& f) { card.AllDay = f.AsInteger() != 0; });
+  read(mcEnabled, [&](TField& f) { card.Enabled = f.AsInteger() != 0; });
+  read(mcWeekDays, [&](TField& f) { card.WeekDays = static_cast<std::uint8_t>(f.AsInteger() & 0xFF); });
+  read(mcAllWeek, [&](TField& f) { card.AllWeek = f.AsInteger() != 0; });
+  read(mcThreshold, [&](TField& f) { card.DecodeThresholdList(f.AsString()); });
+  read(mcTarget, [&](TField& f) {
     card.DiscountTarget = static_cast<std::int16_t>(static_cast<std::uint16_t>(f.AsInteger() & 0xFFFF));
   });
-  read("td_Rules",
+  read(mcRules,
        [&](TField& f) { card.Rules = static_cast<std::int16_t>(static_cast<std::uint16_t>(f.AsInteger() & 0xFFFF)); });
-  read("td_TimeDscList", [&](TField& f) { card.DecodeTimeList(f.AsString()); });
+  read(mcTimeList, [&](TField& f) { card.DecodeTimeList(f.AsString()); });
 }
 
 // Stored values the calculation cannot take are refused at loading, naming
 // the place: an infinite time would match every moment, a percentage above
 // 100 would sell for nothing.
-void CheckStored(bool good, const char* table, const std::string& row, const char* column, const std::string& what) {
-  if (!good) throw EDatabaseError(std::string(table) + ": запись " + row + ", поле " + column + ": " + what);
+[[noreturn]] void RefuseStored(const char* table, const std::string& row, const char* column, const std::string& what) {
+  throw EDatabaseError(std::string(table) + ": запись " + row + ", поле " + column + ": " + what);
 }
 
-void CheckStored(bool good, const char* table, std::int32_t cardID, const char* column, const std::string& what) {
-  if (!good) CheckStored(false, table, "td_ID=" + std::to_string(cardID), column, what);
+[[noreturn]] void RefuseStored(const char* table, std::int32_t cardID, const char* column, const std::string& what) {
+  RefuseStored(table, "td_ID=" + std::to_string(cardID), column, what);
 }
 
 void CheckAmounts(const TDiscountItem& card, const char* column, const TDynDoubleArray& values,
@@ -653,52 +860,62 @@ void CheckAmounts(const TDiscountItem& card, const char* column, const TDynDoubl
   for (std::size_t i = 0; i < values.size() && i < units.size(); ++i) {
     const double v = values[i];
     if (banAllowed && v == SaleBanAmount) continue;
-    CheckStored(std::isfinite(v), "SelvoDiscountDS", card.ID, column, "скидка не является конечным числом");
-    if (units[i] == kUnitPercent) {
-      CheckStored(v >= 0 && v <= 100, "SelvoDiscountDS", card.ID, column,
-                  "скидка " + FloatToStr(v, ModuleFormatSettings()) + " % вне пределов от 0 до 100");
+    if (!std::isfinite(v)) RefuseStored("SelvoDiscountDS", card.ID, column, "скидка не является конечным числом");
+    if (units[i] == kUnitPercent && !(v >= 0 && v <= 100)) {
+      RefuseStored("SelvoDiscountDS", card.ID, column,
+                   "скидка " + FloatToStr(v, ModuleFormatSettings()) + " % вне пределов от 0 до 100");
     }
   }
 }
 
 void CheckMasterColumns(const TDiscountItem& card) {
-  CheckStored(std::isfinite(card.BTime), "SelvoDiscountDS", card.ID, "td_BTime", "время не является конечным числом");
-  CheckStored(std::isfinite(card.ETime), "SelvoDiscountDS", card.ID, "td_ETime", "время не является конечным числом");
+  const char* const notFinite = "время не является конечным числом";
+  if (!std::isfinite(card.BTime)) RefuseStored("SelvoDiscountDS", card.ID, "td_BTime", notFinite);
+  if (!std::isfinite(card.ETime)) RefuseStored("SelvoDiscountDS", card.ID, "td_ETime", notFinite);
   for (double sum : card.ThresholdSum)
-    CheckStored(std::isfinite(sum), "SelvoDiscountDS", card.ID, "td_Threshold", "порог не является конечным числом");
+    if (!std::isfinite(sum))
+      RefuseStored("SelvoDiscountDS", card.ID, "td_Threshold", "порог не является конечным числом");
   CheckAmounts(card, "td_Threshold", card.ThresholdValue, card.ThresholdUnit, false);
   CheckAmounts(card, "td_TimeDscList", card.TimeValue, card.TimeUnit, true);
 }
 
 // The detail datasets present the rows of the master's current card; one that
 // stands on another card's row means the host's link is broken.
-void CheckDetailLink(TDataSet& detail, std::int32_t cardID) {
-  if (!detail.IsEmpty() && detail.FieldByName("td_ID").AsInteger() != cardID)
+template <std::size_t N>
+void CheckDetailLink(TDataSet& detail, TColumns<N>& columns, std::int32_t cardID) {
+  if (!detail.IsEmpty() && columns[0].AsInteger() != cardID)
     throw EDatabaseError("Нарушилась связь таблиц Master -> Detail");
 }
 
-void ReadTargets(TDataSet& goods, TDiscountItem& card) {
-  CheckDetailLink(goods, card.ID);
+void ReadTargets(TDataSet& goods, TTargetColumns& columns, TDiscountItem& card) {
+  CheckDetailLink(goods, columns, card.ID);
+  char digits[16];
   for (goods.First(); !goods.Eof(); goods.Next()) {
-    if (goods.FieldByName("dg_ID").IsNull()) continue;
-    const bool isCategory = goods.FieldByName("td_IsCategory").AsInteger() == 1;
-    std::string target = std::to_string(goods.FieldByName("ID_Target").AsInteger());
-    (isCategory ? card.Categories : card.Goods).Add(std::move(target));
+    if (columns[tcID].IsNull()) continue;
+    const bool isCategory = columns[tcIsCategory].AsInteger() == 1;
+    const std::int32_t id = columns[tcTarget].AsInteger();
+    const auto written = std::to_chars(digits, digits + sizeof digits, id);
+    (isCategory ? card.Categories : card.Goods).Add(std::string_view(digits, written.ptr - digits));
   }
 }
 
-void ReadPeriods(TDataSet& periods, TDiscountItem& card) {
-  CheckDetailLink(periods, card.ID);
+void ReadPeriods(TDataSet& periods, TPeriodColumns& columns, TDiscountItem& card) {
+  CheckDetailLink(periods, columns, card.ID);
+  if (periods.IsEmpty()) return;
+  const auto rows = static_cast<std::size_t>(std::max(periods.RecordCount(), 0));
+  card.PeriodBegin.reserve(card.PeriodBegin.size() + rows);
+  card.PeriodEnd.reserve(card.PeriodEnd.size() + rows);
+  card.PeriodEnabled.reserve(card.PeriodEnabled.size() + rows);
   for (periods.First(); !periods.Eof(); periods.Next()) {
-    if (periods.FieldByName("ex_ID").IsNull()) continue;
+    if (columns[pcID].IsNull()) continue;
     // All three values first, so that a failing one leaves the card's
     // sequences of one length.
-    const double begin = periods.FieldByName("ex_BDateTime").AsDateTime();
-    const double end = periods.FieldByName("ex_EDateTime").AsDateTime();
-    const bool enabled = periods.FieldByName("ex_Enabled").AsInteger() == 1;
+    const double begin = columns[pcBegin].AsDateTime();
+    const double end = columns[pcEnd].AsDateTime();
+    const bool enabled = columns[pcEnabled].AsInteger() == 1;
     if (!std::isfinite(begin) || !std::isfinite(end)) {
-      CheckStored(false, "ExclusionsDS", "ex_ID=" + periods.FieldByName("ex_ID").AsString(),
-                  std::isfinite(begin) ? "ex_EDateTime" : "ex_BDateTime", "дата не является конечным числом");
+      RefuseStored("ExclusionsDS", "ex_ID=" + columns[pcID].AsString(),
+                   std::isfinite(begin) ? "ex_EDateTime" : "ex_BDateTime", "дата не является конечным числом");
     }
     card.PeriodBegin.push_back(begin);
     card.PeriodEnd.push_back(end);
@@ -723,18 +940,23 @@ void FillDiscountList() {
     TDataSet& periods = ExclusionsDataSet();
     OpenIfClosed(periods);
 
+    TMasterColumns masterColumns(master, kMasterColumns);
+    TTargetColumns targetColumns(goods, kTargetColumns);
+    TPeriodColumns periodColumns(periods, kPeriodColumns);
+    list.Reserve(master.RecordCount());
     for (master.First(); !master.Eof(); master.Next()) {
-      TField& id = master.FieldByName("td_ID");
+      TField& id = masterColumns[mcID];
       if (id.IsNull()) continue;
       auto card = std::make_unique<TDiscountItem>();
       card->ID = id.AsInteger();
-      ReadMasterColumns(master, *card);
+      ReadMasterColumns(masterColumns, *card);
       CheckMasterColumns(*card);
       // A card whose goods rows fail is dropped; one whose periods fail stays
       // with the periods read so far.
-      ReadTargets(goods, *card);
-      TDiscountItem& stored = *list.GetItem(list.Add(std::move(card)));
-      ReadPeriods(periods, stored);
+      ReadTargets(goods, targetColumns, *card);
+      TDiscountItem& stored = *card;
+      list.Add(std::move(card));
+      ReadPeriods(periods, periodColumns, stored);
     }
     list.Reindex();
   });

@@ -6,25 +6,29 @@
 // Nothing here locks: everything runs on the host's user-interface thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
+#include "discounts/SmallArray.h"
 #include "interface/SelvoPaymentsTypes.h"
 
 namespace selvo {
 
 // The card's sequences. Entry i of the time, threshold and period groups
-// belong together; within a group all sequences have one length.
-using TDynTimeArray = std::vector<double>;      // times of day (whole part 0)
-using TDynDateTimeArray = std::vector<double>;  // day-based date-times
-using TDynDoubleArray = std::vector<double>;
-using TDynCharArray = std::vector<char>;  // one-byte units, see kUnitPercent
-using TDynBooleanArray = std::vector<bool>;
+// belong together; within a group all sequences have one length. A card has
+// a couple of entries in each as a rule, which its sequences keep inside the
+// card (see TSmallArray); longer ones take one heap block each.
+using TDynTimeArray = TSmallArray<double, 2>;      // times of day (whole part 0)
+using TDynDateTimeArray = TSmallArray<double, 2>;  // day-based date-times
+using TDynDoubleArray = TSmallArray<double, 2>;
+using TDynCharArray = TSmallArray<char, 8>;  // one-byte units, see kUnitPercent
+using TDynBooleanArray = TSmallArray<bool, 8>;
 
 // A time discount whose amount is exactly this bans selling the card's goods
 // during its interval.
@@ -52,30 +56,74 @@ bool SameDiscountValue(double a, double b);
 // An ordered list of texts with lookup that ignores letter case (Cyrillic
 // included), hashed once the list is longer than a few texts. A text already
 // present (letter case ignored) is not added a second time.
+//
+// The texts are kept packed one after another in one buffer (a card's
+// targets are a handful of short identifiers as a rule), so that a list costs
+// one heap block at most until it grows long enough to be hashed. Reading a
+// text by position walks the buffer: iterate, or use ForEachText, to visit
+// them all.
 class THashedTextList {
  public:
-  void Add(std::string text);
+  // Visits the texts in order, yielding each as a std::string.
+  class const_iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = std::string;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string;
+
+    const_iterator() = default;
+    std::string operator*() const { return std::string(Current()); }
+    const_iterator& operator++();
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+
+   private:
+    friend class THashedTextList;
+    explicit const_iterator(const char* at) : at_(at) {}
+    std::string_view Current() const;
+    const char* at_ = nullptr;
+  };
+
+  THashedTextList();
+  THashedTextList(const THashedTextList& other);
+  THashedTextList& operator=(const THashedTextList& other);
+  THashedTextList(THashedTextList&& other) noexcept;
+  THashedTextList& operator=(THashedTextList&& other) noexcept;
+  ~THashedTextList();
+
+  void Add(std::string_view text);
   bool Contains(std::string_view text) const;
   void Clear();
-  std::size_t Count() const { return texts_.size(); }
-  const std::string& operator[](std::size_t index) const { return texts_[index]; }
-  std::vector<std::string>::const_iterator begin() const { return texts_.begin(); }
-  std::vector<std::string>::const_iterator end() const { return texts_.end(); }
+  std::size_t Count() const { return count_; }
+  // The text at a position from 0; "" outside the list.
+  std::string operator[](std::size_t index) const;
+  const_iterator begin() const { return const_iterator(packed_.data()); }
+  const_iterator end() const { return const_iterator(packed_.data() + packed_.size()); }
+  // Visits the texts in order without copying them.
+  template <class Visit>
+  void ForEachText(Visit&& visit) const {
+    for (const_iterator it = begin(), last = end(); it != last; ++it) visit(it.Current());
+  }
 
  private:
-  // Looks texts up without copying them into a std::string first.
-  struct TTextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-  };
   // A card targets a handful of goods as a rule: up to this many texts are
   // compared one by one, which costs no memory beside the texts.
   static constexpr std::size_t kLinearCount = 8;
-  static std::string Folded(const std::string& text);
+  struct TFoldedSet;
+  void HashAll();
 
-  std::vector<std::string> texts_;
-  // The folded texts; empty while texts_ holds at most kLinearCount texts.
-  std::unordered_set<std::string, TTextHash, std::equal_to<>> lowered_;
+  // Each text as its length (7 bits a byte, low bits first, the high bit
+  // set on every byte but the last) followed by its bytes.
+  std::string packed_;
+  std::uint32_t count_ = 0;
+  // The folded texts; none while the list holds at most kLinearCount texts.
+  std::unique_ptr<TFoldedSet> folded_;
 };
 
 // One automatic discount card. A new card is enabled, holds all day and every
@@ -179,6 +227,9 @@ class TDiscountList {
 
   // Appends the card (the list takes it over) and answers its position.
   std::int32_t Add(std::unique_ptr<TDiscountItem> card);
+  // Makes room for this many cards in all, so that a load adds them without
+  // moving the list.
+  void Reserve(std::int32_t count);
   // Frees every card; a card that fails to be freed beeps and is passed over.
   void Clear();
   std::int32_t Count() const;

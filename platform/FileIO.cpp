@@ -93,7 +93,8 @@ int ReadWholeFile(const std::string& path, std::string& out) {
   out.resize(static_cast<std::size_t>(st.st_size) + 1);
   std::size_t filled = 0;
   for (;;) {
-    ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
+    const std::size_t wanted = out.size() - filled;
+    ssize_t n = ::read(fd, out.data() + filled, wanted);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
@@ -101,7 +102,9 @@ int ReadWholeFile(const std::string& path, std::string& out) {
       return error;
     }
     filled += static_cast<std::size_t>(n);
-    if (n == 0) break;
+    // A regular file gives less than asked only at its end, so the byte
+    // asked for beyond the size it had spares a second read to find the end.
+    if (n == 0 || static_cast<std::size_t>(n) < wanted) break;
     if (filled == out.size()) out.resize(out.size() * 2);  // grew since fstat
   }
   out.resize(filled);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "platform/FileIO.h"
@@ -104,20 +105,45 @@ bool IsBlankLine(std::string_view text, const Line& line) {
   return TrimBlanks(text.substr(line.begin, line.end - line.begin)).empty();
 }
 
+// The start of the next line after `from` whose content begins with "[",
+// blanks before it passed over; the end of the text when there is none. It
+// jumps from one "[" to the next instead of walking the lines one by one.
+std::size_t NextHeaderCandidate(std::string_view text, std::size_t from) {
+  for (std::size_t at = from; at < text.size(); ++at) {
+    const void* found = std::memchr(text.data() + at, '[', text.size() - at);
+    if (!found) break;
+    at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    std::size_t start = at;
+    while (start > 0 && IsBlank(text[start - 1])) --start;
+    if (start > from && (text[start - 1] == '\r' || text[start - 1] == '\n')) return start;
+  }
+  return text.size();
+}
+
+// Every line of a section may matter.
+struct TAnyLine {
+  bool operator()(char) const { return true; }
+};
+
 // Calls visit(line) for each line of the first section of that name, from
 // its header on; visit answers false to stop early. Answers whether the
-// section was found.
-template <class Visit>
-bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit&& visit) {
+// section was found. A line of the section whose first character (blanks
+// passed over) is not "[" and that `wanted` turns down is not visited: a
+// reader looking for certain keys passes over the others unparsed.
+template <class Visit, class Wanted = TAnyLine>
+bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit&& visit, Wanted wanted = {}) {
   bool inSection = false;
   for (std::size_t pos = 0; pos < text.size();) {
-    if (!inSection) {
-      // Until the section begins only headers matter: a line that does not
-      // begin with "[" is passed over unparsed (every settings read walks
-      // the sections before its own).
-      std::size_t first = ContentStart(text, pos);
-      while (first < text.size() && IsBlank(text[first])) ++first;
-      if (first < text.size() && text[first] != '[') {
+    std::size_t first = ContentStart(text, pos);
+    while (first < text.size() && IsBlank(text[first])) ++first;
+    if (first < text.size() && text[first] != '[') {
+      if (!inSection) {
+        // Until the section begins only headers matter (every settings read
+        // walks the sections before its own).
+        pos = NextHeaderCandidate(text, first);
+        continue;
+      }
+      if (!wanted(text[first])) {
         pos = LineAt(text, first).next;
         continue;
       }
@@ -134,17 +160,29 @@ bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit
   return inSection;
 }
 
+// Whether a line beginning with c can hold one of the keys (names as
+// NormalName gives them; letter case ignored as SameName does).
+bool MayBeOneOf(char c, std::span<const std::string_view> names) {
+  const unsigned char lower = LowerCp1251(static_cast<unsigned char>(c));
+  for (std::string_view name : names)
+    if (!name.empty() && LowerCp1251(static_cast<unsigned char>(name.front())) == lower) return true;
+  return false;
+}
+
 std::optional<std::string_view> FindValue(std::string_view text, std::string_view section, std::string_view key) {
   section = NormalName(section);
   key = NormalName(key);
   std::optional<std::string_view> found;
-  ForEachLineOfSection(text, section, [&](const Line& line) {
-    if (line.kind == LineKind::Key && SameName(line.name, key)) {
-      found = Unquote(line.value);
-      return false;
-    }
-    return true;
-  });
+  ForEachLineOfSection(
+      text, section,
+      [&](const Line& line) {
+        if (line.kind == LineKind::Key && SameName(line.name, key)) {
+          found = Unquote(line.value);
+          return false;
+        }
+        return true;
+      },
+      [&](char c) { return MayBeOneOf(c, std::span<const std::string_view>(&key, 1)); });
   return found;
 }
 
@@ -161,6 +199,30 @@ std::optional<std::string> TIniText::Read(std::string_view section, std::string_
   auto value = FindValue(text_, section, key);
   if (!value) return std::nullopt;
   return std::string(*value);
+}
+
+std::vector<std::optional<std::string>> TIniText::ReadEach(std::string_view section,
+                                                           std::span<const std::string_view> keys) const {
+  std::vector<std::optional<std::string>> values(keys.size());
+  std::vector<std::string_view> names;
+  names.reserve(keys.size());
+  for (std::string_view key : keys) names.push_back(NormalName(key));
+  std::size_t missing = keys.size();
+  if (missing == 0) return values;
+  ForEachLineOfSection(
+      text_, NormalName(section),
+      [&](const Line& line) {
+        if (line.kind != LineKind::Key) return true;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          if (!values[i] && SameName(line.name, names[i])) {  // the first line of a key counts, as in Read
+            values[i] = std::string(Unquote(line.value));
+            --missing;
+          }
+        }
+        return missing > 0;
+      },
+      [&](char c) { return MayBeOneOf(c, names); });
+  return values;
 }
 
 bool TIniText::Write(std::string_view section, std::string_view key, std::string_view value) {

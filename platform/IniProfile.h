@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,10 @@ class TIniText {
   // The value of the key as a read gives it (blanks and one pair of quotes
   // dropped); nullopt when the section or the key is not there.
   std::optional<std::string> Read(std::string_view section, std::string_view key) const;
+  // Read of several keys of one section in one pass over the text: entry i
+  // answers keys[i].
+  std::vector<std::optional<std::string>> ReadEach(std::string_view section,
+                                                   std::span<const std::string_view> keys) const;
 
   // Each answers whether the text changed. A key name that is empty once
   // blanks are dropped is never written.

@@ -408,13 +408,19 @@ void TSafeIniFile::CheckIdent(const std::string& ident) const {
   if (ident.empty()) throw EIniFileException("Не указано название переменной. Имя файла: " + FileName());
 }
 
+// A stored chunk as a read gives it: cut to the read buffer, its hash to
+// *hash (when asked), line break markers decoded.
+static std::optional<std::string> FinishChunk(std::optional<std::string> text, std::int32_t* hash) {
+  if (!text) return std::nullopt;
+  if (text->size() >= TSafeIniFile::kReadBufferSize) text->resize(TSafeIniFile::kReadBufferSize - 1);
+  if (hash) *hash = TSafeIniFile::ChunkHash(*text);
+  if (text->find(TSafeIniFile::kNewLineMarker) == std::string::npos) return text;
+  return DecodeNewLines(*text);
+}
+
 std::optional<std::string> TSafeIniFile::RawRead(const TIniText& ini, const std::string& section,
                                                  const std::string& key, std::int32_t* hash) {
-  auto text = ReadRaw(ini, section, key, kReadBufferSize);
-  if (!text) return std::nullopt;
-  if (hash) *hash = ChunkHash(*text);
-  if (text->find(kNewLineMarker) == std::string::npos) return text;
-  return DecodeNewLines(*text);
+  return FinishChunk(ReadRaw(ini, section, key, kReadBufferSize), hash);
 }
 
 std::string TSafeIniFile::ReadString(const std::string& section, const std::string& ident, const std::string& def) {
@@ -425,10 +431,15 @@ std::string TSafeIniFile::ReadString(const std::string& section, const std::stri
     // One read of the file: the chunks of a value come from one version of it.
     const TIniText ini = Load();
     const std::string sec = ToFile(section), key = ToFile(ident);
+    // The count and the first line in one pass over the section: every read
+    // asks for both, and most values have no count.
+    const std::string countKey = key + "__$Count";
+    const std::string_view both[] = {countKey, key};
+    std::vector<std::optional<std::string>> found = ini.ReadEach(sec, both);
     std::int32_t count = kNoCount;
-    if (auto text = RawRead(ini, sec, key + "__$Count")) count = TryDecimal(*text).value_or(kNoCount);
+    if (auto text = FinishChunk(std::move(found[0]), nullptr)) count = TryDecimal(*text).value_or(kNoCount);
     std::int32_t hash = 0;
-    auto first = RawRead(ini, sec, key, &hash);
+    auto first = FinishChunk(std::move(found[1]), &hash);
     // A missing first line gives the default as it was passed, not after a
     // trip through the file's code page.
     std::string result = first ? FromFile(*first) : def;

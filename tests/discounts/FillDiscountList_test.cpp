@@ -98,6 +98,83 @@ TEST_P(FillDiscountListTest, EveryColumnReachesItsCardField) {
   EXPECT_EQ(card.PeriodEnabled, (TDynBooleanArray{true, false}));  // ex_Enabled 2 is off
 }
 
+// Columns are looked up once per load and sequences grow past what a card
+// keeps in place: every card must still get the values of its own rows, in
+// order, whatever their number.
+TEST_P(FillDiscountListTest, EachCardGetsItsOwnRowsWhateverTheirNumber) {
+  struct CardRows {
+    int id;
+    int thresholds;
+    int periods;
+    int targets;  // articles; past eight a card's list is hashed
+  };
+  const CardRows cards[] = {{1, 0, 0, 0}, {2, 1, 1, 1}, {3, 3, 2, 2}, {4, 5, 3, 9}, {5, 2, 6, 12}, {6, 4, 0, 3}};
+  std::string sql;
+  int detailID = 0;
+  for (const CardRows& c : cards) {
+    std::string thresholds;
+    for (int k = 1; k <= c.thresholds; ++k)
+      thresholds += std::to_string(c.id * 1000 + k) + "=" + std::to_string(k) + (k % 2 ? "%;" : "р;");
+    sql += "INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName, PayID, td_Threshold, td_DiscountTarget) VALUES (" +
+           std::to_string(c.id) + ", 'Карта " + std::to_string(c.id) + "', " + std::to_string(c.id % 3) + ", '" +
+           thresholds + "', 1);";
+    for (int k = 1; k <= c.periods; ++k) {
+      sql += "INSERT INTO ExclusionsDS VALUES (" + std::to_string(++detailID) + ", " + std::to_string(c.id) + ", " +
+             std::to_string(c.id * 100 + k) + ", " + std::to_string(c.id * 100 + k) + ".5, " + std::to_string(k % 2) +
+             ");";
+    }
+    for (int k = 1; k <= c.targets; ++k) {
+      sql += "INSERT INTO DiscountGoodsDS VALUES (" + std::to_string(++detailID) + ", " + std::to_string(c.id) +
+             ", 0, " + std::to_string(c.id * 100 + k) + ");";
+    }
+  }
+  Sql(sql);
+  Open();
+  FillDiscountList();
+
+  ASSERT_EQ(List().Count(), static_cast<int>(std::size(cards)));
+  for (std::size_t i = 0; i < std::size(cards); ++i) {
+    const CardRows& c = cards[i];
+    const TDiscountItem& card = *List().GetItem(static_cast<int>(i));
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(card.ID, c.id);
+    EXPECT_EQ(card.DiscountName, "Карта " + std::to_string(c.id));
+    EXPECT_EQ(card.PayID, c.id % 3);
+    TDynDoubleArray sums, values, begins, ends;
+    TDynCharArray units;
+    TDynBooleanArray enabled;
+    for (int k = 1; k <= c.thresholds; ++k) {
+      sums.push_back(c.id * 1000 + k);
+      values.push_back(k);
+      units.push_back(k % 2 ? kUnitPercent : kUnitRouble);
+    }
+    for (int k = 1; k <= c.periods; ++k) {
+      begins.push_back(c.id * 100 + k);
+      ends.push_back(c.id * 100 + k + 0.5);
+      enabled.push_back(k % 2 == 1);
+    }
+    EXPECT_EQ(card.ThresholdSum, sums);
+    EXPECT_EQ(card.ThresholdValue, values);
+    EXPECT_EQ(card.ThresholdUnit, units);
+    EXPECT_EQ(card.PeriodBegin, begins);
+    EXPECT_EQ(card.PeriodEnd, ends);
+    EXPECT_EQ(card.PeriodEnabled, enabled);
+    ASSERT_EQ(card.Goods.Count(), static_cast<std::size_t>(c.targets));
+    for (int k = 1; k <= c.targets; ++k) {
+      EXPECT_EQ(card.Goods[static_cast<std::size_t>(k - 1)], std::to_string(c.id * 100 + k));
+      EXPECT_TRUE(card.IsTarget(c.id * 100 + k, false));
+    }
+    EXPECT_FALSE(card.IsTarget(c.id * 100 + c.targets + 1, false));
+    // The selection finds the card by each of its articles, inside its
+    // first period (switched on) when it has periods.
+    const double moment = c.periods ? c.id * 100 + 1.25 : 0;
+    for (int k = 1; k <= c.targets; ++k) {
+      EXPECT_EQ(List().FindGoodsCard(0, c.id * 100 + k, 0, 1e6, c.id % 3, moment, 1), c.thresholds ? &card : nullptr)
+          << "article " << c.id * 100 + k;
+    }
+  }
+}
+
 TEST_P(FillDiscountListTest, NullsKeepDefaultsAndRowsWithoutIdentifierAreSkipped) {
   Sql("INSERT INTO SelvoDiscountDS (td_ID, td_DiscountName) VALUES (NULL, 'без номера'), (5, NULL), (6, 'Шесть')");
   Sql("INSERT INTO DiscountGoodsDS VALUES (1, NULL, 1, 99), (2, 6, 0, 100)");

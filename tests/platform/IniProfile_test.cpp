@@ -53,16 +53,36 @@ TEST(IniTextTest, ReadsAsTheProfileFunctionsDo) {
       {"CR LF line ends", "[s]\r\nk=v\r\n", "s", "k", "v"},
       {"key of another section", "[s]\n[t]\nk=v\n", "s", "k", nullptr},
       {"missing section", "", "s", "k", nullptr},
+      {"bracket inside a value is no header", "[a]\nx=[s]\nk=1\n[s]\nk=2\n", "s", "k", "2"},
+      {"bracket after text on a line is no header", "[a]\nx [s]\nk=1\n", "s", "k", nullptr},
+      {"header after blanks", "[a]\nx=1\n \t[s]\nk=v\n", "s", "k", "v"},
+      {"header after a lone CR", "[a]\rx=[\r[s]\rk=v\r", "s", "k", "v"},
+      {"header as the last line", "[a]\nx=1\n[s]", "s", "k", nullptr},
+      {"bracket as the last byte", "[a]\nx=1\n[", "s", "k", nullptr},
   };
   for (const auto& c : cases) {
-    auto got = TIniText(c.text).Read(c.section, c.key);
+    const TIniText ini(c.text);
+    auto got = ini.Read(c.section, c.key);
     if (c.expected) {
       ASSERT_TRUE(got.has_value()) << c.rule;
       EXPECT_EQ(*got, c.expected) << c.rule;
     } else {
       EXPECT_FALSE(got.has_value()) << c.rule;
     }
+    // A read of several keys in one pass answers each as Read does, also
+    // for a key asked twice and beside keys that are not there.
+    const std::string_view keys[] = {"zz", c.key, "k__$Count", c.key};
+    const auto each = ini.ReadEach(c.section, keys);
+    ASSERT_EQ(each.size(), 4u);
+    EXPECT_EQ(each[1], got) << c.rule;
+    EXPECT_EQ(each[3], got) << c.rule;
+    EXPECT_EQ(each[0], ini.Read(c.section, "zz")) << c.rule;
+    EXPECT_EQ(each[2], ini.Read(c.section, "k__$Count")) << c.rule;
   }
+  const TIniText counted("[s]\nk__$Count=3\nk=a\n[t]\nk=b\n");
+  const std::string_view keys[] = {"K__$COUNT", "k"};
+  EXPECT_EQ(counted.ReadEach("S", keys), (std::vector<std::optional<std::string>>{"3", "a"}));
+  EXPECT_TRUE(counted.ReadEach("s", {}).empty());
 }
 
 TEST(IniTextTest, WritesInPlaceAndKeepsOtherLinesByteForByte) {

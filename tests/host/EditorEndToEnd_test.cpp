@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/PgTestServer.h"
+#include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
@@ -72,7 +74,7 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class EditorEndToEndTest : public ::testing::Test {
+class EditorEndToEndTest : public ::testing::TestWithParam<selvo::test::TShopDbKind> {
  protected:
   void SetUp() override {
     for (const char* program : {"Xvfb", "xdotool", "timeout"})
@@ -90,7 +92,7 @@ class EditorEndToEndTest : public ::testing::Test {
     setenv("WINDIR", dir_.path().c_str(), 1);
     setenv("HOME", dir_.path().c_str(), 1);  // the window placement goes there
     unsetenv("QT_QPA_PLATFORM");
-    ASSERT_EQ(Host("init --db " + db_), 0);
+    ASSERT_EQ(Host("init --db " + Db()), 0);
   }
   void TearDown() override {
     if (editor_ > 0) {
@@ -137,6 +139,17 @@ class EditorEndToEndTest : public ::testing::Test {
       EXPECT_EQ(status, 0) << command;
     }
   }
+  // The database for a shell command line (a server address has spaces).
+  std::string Db() const { return "'" + db_ + "'"; }
+  // What the database holds: the file's bytes, or every table's rows.
+  std::string Contents() const {
+    if (database_.Kind() == selvo::test::TShopDbKind::File) return selvo::test::ReadFileBytes(db_);
+    std::string rows;
+    for (const char* table : {"Payment", "SelvoDiscountDS", "DiscountGoodsDS", "ExclusionsDS"})
+      for (const auto& row : selvo::test::PgExec(db_, std::string("SELECT * FROM ") + table + " ORDER BY rowid"))
+        for (const std::string& value : row) rows += value + "|";
+    return rows;
+  }
   std::string OpenEditor() {
     editor_ = Spawn({SELVO_HOST_PATH, "editor", "--db", db_});
     return WaitWindow(kEditorTitle);
@@ -147,14 +160,15 @@ class EditorEndToEndTest : public ::testing::Test {
   }
 
   selvo::test::TempDir dir_;
-  std::string db_ = dir_.file("shop.db");
+  selvo::test::TTestShopDatabase database_{GetParam()};
+  std::string db_ = database_.Address();
   pid_t xvfb_ = -1;
   pid_t editor_ = -1;
 };
 
 // Adds "Talon" with 10 % through its dialog, switches "наличные" off with
 // the space bar and saves with OK.
-TEST_F(EditorEndToEndTest, APaymentTypeAddedAndOneSwitchedOffAreSaved) {
+TEST_P(EditorEndToEndTest, APaymentTypeAddedAndOneSwitchedOffAreSaved) {
   const std::string editor = OpenEditor();
   Operate(editor, {"key ctrl+i"});
   Operate(WaitWindow(kPaymentDialogTitle),
@@ -164,25 +178,25 @@ TEST_F(EditorEndToEndTest, APaymentTypeAddedAndOneSwitchedOffAreSaved) {
   ExpectEditorClosed();
 
   std::string out;
-  ASSERT_EQ(Host("payments --db " + db_, &out), 0) << out;
+  ASSERT_EQ(Host("payments --db " + Db(), &out), 0) << out;
   EXPECT_NE(out.find("10  Talon               наличные     <нет>              10.00  да"), std::string::npos) << out;
   EXPECT_NE(out.find(" 1  наличные            наличные     наличный            0.00  нет"), std::string::npos) << out;
 
   selvo::test::WriteFileBytes(dir_.file("sale.json"),
                               R"({"payment": "Talon", "moment": "2026-12-08T12:30:00", "lines": [)"
                               R"({"goods": 502, "category": 5, "zprice": 2100, "price": 2890, "quantity": 1}]})");
-  ASSERT_EQ(Host("calc --json --db " + db_ + " " + dir_.file("sale.json"), &out), 0) << out;
+  ASSERT_EQ(Host("calc --json --db " + Db() + " " + dir_.file("sale.json"), &out), 0) << out;
   EXPECT_NE(out.find(R"("sum":2601.0)"), std::string::npos) << out;
 }
 
 // Changes made and then cancelled leave the database file as it was.
-TEST_F(EditorEndToEndTest, CancelLeavesTheDatabaseByteForByte) {
-  const std::string before = selvo::test::ReadFileBytes(db_);
+TEST_P(EditorEndToEndTest, CancelLeavesTheDatabaseAsItWas) {
+  const std::string before = Contents();
   const std::string editor = OpenEditor();
   Operate(editor, {"key End space Up space Escape"});
   Operate(WaitWindow(kCloseQuestionTitle), {"key Return"});
   ExpectEditorClosed();
-  EXPECT_EQ(selvo::test::ReadFileBytes(db_), before);
+  EXPECT_EQ(Contents(), before);
 }
 
 // A card with two thresholds on the receipt sum of "наличные" (from 1000 р.
@@ -195,7 +209,7 @@ TEST_F(EditorEndToEndTest, CancelLeavesTheDatabaseByteForByte) {
 // and Home goes to its first cell; Ctrl+Enter confirms the dialog. The sales
 // are priced with the cards before and after, so the new card must be what
 // changes them.
-TEST_F(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
+TEST_P(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
   struct TSale {
     const char* price;
     const char* zprice;
@@ -214,7 +228,7 @@ TEST_F(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
                                     R"({"goods": 502, "category": 5, "zprice": )" + sale.zprice + R"(, "price": )" +
                                     sale.price + R"(, "quantity": 1}]})");
     std::string out;
-    EXPECT_EQ(Host("calc --json --explain --db " + db_ + " " + dir_.file("sale.json"), &out), 0) << out;
+    EXPECT_EQ(Host("calc --json --explain --db " + Db() + " " + dir_.file("sale.json"), &out), 0) << out;
     return out;
   };
   for (const TSale& sale : sales) {
@@ -243,5 +257,7 @@ TEST_F(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
     EXPECT_EQ(out.find("карта \\\"Thresholds\\\"") != std::string::npos, sale.byNewCard) << sale.price << ": " << out;
   }
 }
+
+SELVO_ON_BOTH_DATABASES(EditorEndToEndTest);
 
 }  // namespace

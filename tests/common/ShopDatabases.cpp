@@ -21,6 +21,13 @@ TTestShopDatabase::TTestShopDatabase(TShopDbKind kind) : kind_(kind) {
   address_ = PgCreateScratchDatabase(std::string("shop_") + hex);
 }
 
+std::int64_t ScalarOf(host::TShopConnection& connection, const std::string& sql) {
+  const TVariant value = connection.QueryValue(sql);
+  if (const auto* real = std::get_if<double>(&value)) return static_cast<std::int64_t>(*real);
+  const auto* number = std::get_if<std::int64_t>(&value);
+  return number ? *number : -1;
+}
+
 void PrintTo(TShopDbKind kind, std::ostream* os) { *os << (kind == TShopDbKind::File ? "SQLite file" : "PostgreSQL"); }
 
 std::string ShopDbKindName(const ::testing::TestParamInfo<TShopDbKind>& info) {

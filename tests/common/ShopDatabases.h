@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "host/ShopConnection.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::test {
@@ -28,6 +29,10 @@ class TTestShopDatabase {
   TempDir dir_;
   std::string address_;
 };
+
+// The first value of a query as a whole number (a real one truncated); -1
+// when it is null or a text.
+std::int64_t ScalarOf(host::TShopConnection& connection, const std::string& sql);
 
 // How test names and messages show the kind.
 void PrintTo(TShopDbKind kind, std::ostream* os);

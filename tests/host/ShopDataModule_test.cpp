@@ -125,12 +125,7 @@ class TransactionTest : public ::testing::TestWithParam<TShopDbKind> {
     ds.FieldByName("Name").SetAsString("Купон");
     ds.Post();
   }
-  std::int64_t Scalar(const std::string& sql) {
-    const TVariant value = module_->Connection().QueryValue(sql);
-    if (const auto* real = std::get_if<double>(&value)) return static_cast<std::int64_t>(*real);
-    const auto* number = std::get_if<std::int64_t>(&value);
-    return number ? *number : -1;
-  }
+  std::int64_t Scalar(const std::string& sql) { return test::ScalarOf(module_->Connection(), sql); }
   // Every row of "Payment" as text, read on a connection of its own: what
   // the database holds for everybody else.
   std::string Committed() {

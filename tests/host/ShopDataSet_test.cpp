@@ -30,12 +30,7 @@ class ShopDataSetTest : public ::testing::TestWithParam<TShopDbKind> {
     module_ = std::make_unique<TShopDataModule>(path_);
     return *module_;
   }
-  std::int64_t Scalar(const std::string& sql) {
-    const TVariant value = module_->Connection().QueryValue(sql);
-    if (const auto* real = std::get_if<double>(&value)) return static_cast<std::int64_t>(*real);
-    const auto* number = std::get_if<std::int64_t>(&value);
-    return number ? *number : -1;
-  }
+  std::int64_t Scalar(const std::string& sql) { return test::ScalarOf(module_->Connection(), sql); }
 
   test::TTestShopDatabase db_;
   std::string path_;

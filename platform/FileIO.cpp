@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -87,14 +88,34 @@ int ReadWholeFile(const std::string& path, std::string& out) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
   FdCloser closer(fd);
+  // The files read here (settings, templates, exchange files) are small as a
+  // rule, and the settings file is read on every sale: one read into a buffer
+  // on the stack takes such a file whole. A regular file gives less than
+  // asked only at its end, so a read that ends short of the buffer needs no
+  // fstat to size the text or to learn what the file is.
+  char first[16384];
+  ssize_t n;
+  do {
+    n = ::read(fd, first, sizeof first);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0 && static_cast<std::size_t>(n) < sizeof first) {
+    out.assign(first, static_cast<std::size_t>(n));
+    return 0;
+  }
+  // Nothing, a full buffer or an error: what the file is decides. A folder
+  // fails the read (EISDIR), a FIFO gives nothing or EAGAIN, a device may
+  // give without end.
+  const int readError = n < 0 ? errno : 0;
   struct stat st {};
   if (::fstat(fd, &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return kNotRegularFile;
-  out.resize(static_cast<std::size_t>(st.st_size) + 1);
-  std::size_t filled = 0;
-  for (;;) {
+  if (readError != 0) return readError;
+  std::size_t filled = static_cast<std::size_t>(n);
+  out.resize(std::max(static_cast<std::size_t>(st.st_size), filled) + 1);
+  std::memcpy(out.data(), first, filled);
+  while (filled > 0) {  // an empty read above met the end already
     const std::size_t wanted = out.size() - filled;
-    ssize_t n = ::read(fd, out.data() + filled, wanted);
+    n = ::read(fd, out.data() + filled, wanted);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
@@ -102,8 +123,8 @@ int ReadWholeFile(const std::string& path, std::string& out) {
       return error;
     }
     filled += static_cast<std::size_t>(n);
-    // A regular file gives less than asked only at its end, so the byte
-    // asked for beyond the size it had spares a second read to find the end.
+    // The byte asked for beyond the size the file had spares a second read
+    // to find the end.
     if (n == 0 || static_cast<std::size_t>(n) < wanted) break;
     if (filled == out.size()) out.resize(out.size() * 2);  // grew since fstat
   }

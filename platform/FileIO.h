@@ -25,9 +25,10 @@ inline constexpr int kNotRegularFile = 100000;
 // The system's text for an errno value, or "not a regular file".
 std::string FileErrorText(int code);
 
-// Reads the whole file into `out` (emptied first). The file is opened without
-// blocking, so a FIFO or a device in its place answers kNotRegularFile at
-// once instead of hanging. A missing file answers ENOENT.
+// Reads the whole file into `out` (emptied first). The file is opened and
+// read without blocking, so a folder, a device or a FIFO in its place answers
+// kNotRegularFile at once instead of hanging; only a FIFO whose writer has
+// already written a short text gives that text. A missing file answers ENOENT.
 int ReadWholeFile(const std::string& path, std::string& out);
 
 // Replaces the file's content with `content` as described above.

@@ -182,8 +182,7 @@ bool SameText(std::string_view a, std::string_view b) {
   return i == a.size() && j == b.size();
 }
 
-unsigned char LowerCp1251(unsigned char c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+unsigned char LowerCp1251Upper(unsigned char c) {
   if (c >= 0xC0 && c <= 0xDF) return c + 32;  // А..Я
   switch (c) {
     case 0xA8: return 0xB8;  // Ё

@@ -23,8 +23,13 @@ std::string LowerCase(std::string_view utf8);
 std::string UpperCase(std::string_view utf8);
 // Whole-text comparison without regard to letter case.
 bool SameText(std::string_view a, std::string_view b);
-// Lower case of one Windows-1251 byte (Latin and Cyrillic letters).
-unsigned char LowerCp1251(unsigned char c);
+// Lower case of one Windows-1251 byte (Latin and Cyrillic letters). Inline
+// for the Latin letters: every settings read compares key names with it.
+unsigned char LowerCp1251Upper(unsigned char c);  // c >= 0x80
+inline unsigned char LowerCp1251(unsigned char c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+  return LowerCp1251Upper(c);
+}
 
 // Drops leading and trailing blanks and control characters (bytes <= 0x20).
 std::string Trim(std::string_view text);

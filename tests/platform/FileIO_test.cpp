@@ -1,5 +1,6 @@
 #include "platform/FileIO.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,12 +66,31 @@ TEST(FileIOTest, ReadRefusesWhatIsNotARegularFileWithoutBlocking) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(ReadWholeFile(fifo, out), kNotRegularFile);  // would hang if it blocked
   EXPECT_EQ(ReadWholeFile(dir.path(), out), kNotRegularFile);
+  EXPECT_EQ(ReadWholeFile("/dev/null", out), kNotRegularFile);
+  EXPECT_EQ(ReadWholeFile("/dev/zero", out), kNotRegularFile);  // would fill the memory if read to its end
+  {
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // a writer that has written nothing yet
+    ASSERT_GE(writer, 0);
+    EXPECT_EQ(ReadWholeFile(fifo, out), kNotRegularFile);
+    ::close(writer);
+  }
   EXPECT_EQ(ReplaceWholeFile(fifo, "x"), kNotRegularFile);
   EXPECT_EQ(FileErrorText(kNotRegularFile), "not a regular file");
-  const std::string big(3 << 20, 'x');
-  WriteFileBytes(dir.file("big"), big);
-  EXPECT_EQ(ReadWholeFile(dir.file("big"), out), 0);
-  EXPECT_EQ(out, big);
+}
+
+// Small files are taken in one read, larger ones sized first: every size
+// around the first read's buffer comes back whole, an empty file empty.
+TEST(FileIOTest, ReadGivesEveryFileWholeWhateverItsSize) {
+  TempDir dir;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{16383}, std::size_t{16384}, std::size_t{16385},
+                           std::size_t{3} << 20}) {
+    std::string bytes(size, 'x');
+    for (std::size_t i = 0; i < size; i += 997) bytes[i] = static_cast<char>('a' + i % 26);
+    WriteFileBytes(dir.file("f"), bytes);
+    std::string out = "stale";
+    EXPECT_EQ(ReadWholeFile(dir.file("f"), out), 0) << size;
+    EXPECT_EQ(out, bytes) << size;
+  }
 }
 
 TEST(FileIOTest, TemporaryFilesOfDeadWritersAreRemoved) {

@@ -54,11 +54,33 @@ void FillShop(const std::string& path, int cards) {
       series + "SELECT i, i, 46300, 46400, 1 FROM n WHERE i % 2 = 0;" + "COMMIT;");
 }
 
+// The settings file every CalcDiscount reads, one for the whole program:
+// the module takes its settings folder from WINDIR when it is loaded, and the
+// library may stay loaded from one benchmark to the next, so the file must
+// outlive every shop.
+class SettingsFolder {
+ public:
+  SettingsFolder() : dir_(TempFolder()) { selvo::bench::WriteSettingsFile(path(), true); }
+  ~SettingsFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  const std::string& dir() const { return dir_; }
+  std::string path() const { return dir_ + "/Selvo.ini"; }
+
+ private:
+  std::string dir_;
+};
+
+const SettingsFolder& Settings() {
+  static const SettingsFolder folder;
+  return folder;
+}
+
 class LoadedShop {
  public:
   explicit LoadedShop(int cards) : dir_(TempFolder()) {
-    setenv("WINDIR", dir_.c_str(), 1);
-    selvo::bench::WriteSettingsFile(dir_ + "/Selvo.ini", true);
+    setenv("WINDIR", Settings().dir().c_str(), 1);
     FillShop(dir_ + "/shop.db", cards);
     dataModule_ = std::make_unique<TShopDataModule>(dir_ + "/shop.db");
     library_ = std::make_unique<TModuleLibrary>(SELVO_MODULE_PATH);
@@ -105,24 +127,9 @@ TSale SaleOf(int lines) {
   return sale;
 }
 
-// The settings file of the calculation, alone: every CalcDiscount reads it.
-class SettingsFolder {
- public:
-  SettingsFolder() : dir_(TempFolder()) { selvo::bench::WriteSettingsFile(path(), true); }
-  ~SettingsFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string path() const { return dir_ + "/Selvo.ini"; }
-
- private:
-  std::string dir_;
-};
-
 // The floor of any settings read (see BenchSettingsFile.h).
 void BM_BareIniRead(benchmark::State& state) {
-  SettingsFolder folder;
-  const std::string path = folder.path();
+  const std::string path = Settings().path();
   for (auto _ : state) benchmark::DoNotOptimize(selvo::bench::BareIniRead(path, "\nRSumCanNotBeLowThenZSum="));
 }
 BENCHMARK(BM_BareIniRead);
@@ -130,8 +137,7 @@ BENCHMARK(BM_BareIniRead);
 // The calculation's settings read alone: the option through the safe INI
 // file, lock included, one object for many reads.
 void BM_ReadBool(benchmark::State& state) {
-  SettingsFolder folder;
-  selvo::TSafeIniFile ini(folder.path());
+  selvo::TSafeIniFile ini(Settings().path());
   for (auto _ : state) benchmark::DoNotOptimize(ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false));
 }
 BENCHMARK(BM_ReadBool);

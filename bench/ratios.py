@@ -4,8 +4,8 @@
 Usage: bench/ratios.py BUILD_DIR [--repetitions N]
 
 Every ratio is taken within one run of one program (medians of the CPU time
-of N repetitions), so that a machine shared with other work shifts both
-sides alike.
+of N repetitions, the repetitions of its benchmarks interleaved), so that a
+machine shared with other work shifts both sides alike.
 """
 import argparse
 import json
@@ -16,7 +16,8 @@ import sys
 def run(program, pattern, repetitions):
     out = subprocess.run(
         [program, f"--benchmark_filter={pattern}", "--benchmark_format=json",
-         f"--benchmark_repetitions={repetitions}", "--benchmark_report_aggregates_only=true"],
+         f"--benchmark_repetitions={repetitions}", "--benchmark_enable_random_interleaving=true",
+         "--benchmark_report_aggregates_only=true"],
         check=True, capture_output=True, text=True).stdout
     found = {}
     for b in json.loads(out)["benchmarks"]:

@@ -72,8 +72,11 @@ void KeepSettingsLockOpen(const std::string& fileName) {
   keptFor = fileName;
 }
 
+// The read and the object's end under one hold of the lock: each would
+// otherwise take and release it on its own, and every sale would pay twice.
 bool ReadPurchaseFloorSetting() {
   KeepSettingsLockOpen(Module().IniFileName);
+  const TSafeIniFile::THeldLock held(Module().IniFileName);
   TSafeIniFile ini(Module().IniFileName);
   return ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false);
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -161,13 +162,19 @@ bool ForEachLineOfSection(std::string_view text, std::string_view section, Visit
 }
 
 // Whether a line beginning with c can hold one of the keys (names as
-// NormalName gives them; letter case ignored as SameName does).
-bool MayBeOneOf(char c, std::span<const std::string_view> names) {
-  const unsigned char lower = LowerCp1251(static_cast<unsigned char>(c));
-  for (std::string_view name : names)
-    if (!name.empty() && LowerCp1251(static_cast<unsigned char>(name.front())) == lower) return true;
-  return false;
-}
+// NormalName gives them; letter case ignored as SameName does): the keys'
+// first bytes in both cases, looked up by byte.
+class TKeyFirstBytes {
+ public:
+  explicit TKeyFirstBytes(std::span<const std::string_view> names) {
+    for (std::string_view name : names)
+      if (!name.empty()) folded_[LowerCp1251(static_cast<unsigned char>(name.front()))] = true;
+  }
+  bool operator()(char c) const { return folded_[LowerCp1251(static_cast<unsigned char>(c))]; }
+
+ private:
+  std::array<bool, 256> folded_{};
+};
 
 std::optional<std::string_view> FindValue(std::string_view text, std::string_view section, std::string_view key) {
   section = NormalName(section);
@@ -182,7 +189,7 @@ std::optional<std::string_view> FindValue(std::string_view text, std::string_vie
         }
         return true;
       },
-      [&](char c) { return MayBeOneOf(c, std::span<const std::string_view>(&key, 1)); });
+      TKeyFirstBytes(std::span<const std::string_view>(&key, 1)));
   return found;
 }
 
@@ -221,7 +228,7 @@ std::vector<std::optional<std::string>> TIniText::ReadEach(std::string_view sect
         }
         return missing > 0;
       },
-      [&](char c) { return MayBeOneOf(c, names); });
+      TKeyFirstBytes(names));
   return values;
 }
 

@@ -126,6 +126,15 @@ int LockTimeoutMs() {
   return ms > 0 ? ms : TSafeIniFile::kLockTimeoutMs;
 }
 
+// The lock file may be held by any process of any user, so the wait is
+// bounded: a till must fail with a reason rather than hang.
+void LockWithinTimeout(TProcessLock& lock, const std::string& fileName) {
+  if (!lock.TryLockFor(std::chrono::milliseconds(LockTimeoutMs()))) {
+    throw EIniFileException("Файл настроек " + fileName + " занят другим процессом: блокировка " + lock.Path() +
+                            " не освободилась за " + std::to_string(LockTimeoutMs() / 1000.0).substr(0, 4) + " с");
+  }
+}
+
 }  // namespace
 
 const TFormatSettings& InvariantFormat() {
@@ -329,20 +338,23 @@ TSafeIniFile::~TSafeIniFile() {
 
 void TSafeIniFile::SetLockTimeoutForTesting(int milliseconds) { gLockTimeoutMs = milliseconds; }
 
-void TSafeIniFile::Lock() {
-  // The lock file may be held by any process of any user, so the wait is
-  // bounded: a till must fail with a reason rather than hang.
-  if (!lock_->TryLockFor(std::chrono::milliseconds(LockTimeoutMs()))) {
-    throw EIniFileException("Файл настроек " + FileName() + " занят другим процессом: блокировка " + lock_->Path() +
-                            " не освободилась за " + std::to_string(LockTimeoutMs() / 1000.0).substr(0, 4) + " с");
-  }
-}
+void TSafeIniFile::Lock() { LockWithinTimeout(*lock_, FileName()); }
 void TSafeIniFile::Unlock() { lock_->Unlock(); }
+
+TSafeIniFile::THeldLock::THeldLock(const std::string& fileName)
+    : lock_(std::make_unique<TProcessLock>(LockName(fileName))) {
+  LockWithinTimeout(*lock_, fileName);
+}
+TSafeIniFile::THeldLock::~THeldLock() { lock_->Unlock(); }
 
 bool TSafeIniFile::HasLock() const { return lock_->Opened(); }
 std::string TSafeIniFile::LockPath() const { return lock_->Path(); }
 
 std::string TSafeIniFile::LockName(const std::string& fileName) {
+  // Every sale makes its objects for the one settings file: its name is
+  // worked out once per thread.
+  thread_local std::string lastFile, lastName;
+  if (!lastName.empty() && fileName == lastFile) return lastName;
   std::string name = kLockNamePrefix + LowerCase(fileName);
   // Doubled separators name the same file; '/' is this system's separator
   // as '\' is the other's.
@@ -363,6 +375,8 @@ std::string TSafeIniFile::LockName(const std::string& fileName) {
   for (char& c : name) {
     if (std::strchr("\"*/:<>?\\|", c) && c != '\0') c = '_';
   }
+  lastFile = fileName;
+  lastName = name;
   return name;
 }
 

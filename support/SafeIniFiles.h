@@ -201,6 +201,22 @@ class TSafeIniFile : public TIniFile {
   // The lock file; empty without a lock.
   std::string LockPath() const;
 
+  // Holds a settings file's lock for its own life. The objects of one task,
+  // made, used and freed inside it, then take the lock again for each
+  // operation and for their end without a system call (the lock is
+  // re-entrant for the holding thread), and no other process comes in
+  // between. Waits as an operation does; past the wait EIniFileException.
+  class THeldLock {
+   public:
+    explicit THeldLock(const std::string& fileName);
+    ~THeldLock();
+    THeldLock(const THeldLock&) = delete;
+    THeldLock& operator=(const THeldLock&) = delete;
+
+   private:
+    std::unique_ptr<TProcessLock> lock_;
+  };
+
  private:
   class TLockGuard;
   void Lock();

@@ -394,6 +394,7 @@ TEST_F(SafeIniFileTest, LockHeldByAnotherProcessFailsInBoundedTimeNamingTheFile)
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   TSafeIniFile::SetLockTimeoutForTesting(200);
   const std::string message = ErrorOf([](TSafeIniFile& ini) { ini.ReadBool("SelvoDiscount", "K", false); });
+  EXPECT_THROW(TSafeIniFile::THeldLock held(file), EIniFileException) << "a task's hold waits as long, no longer";
   TSafeIniFile::SetLockTimeoutForTesting(0);
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
@@ -402,6 +403,29 @@ TEST_F(SafeIniFileTest, LockHeldByAnotherProcessFailsInBoundedTimeNamingTheFile)
   EXPECT_NO_THROW(TSafeIniFile(file).WriteString("S", "K", "free again"));
   close(ready[0]);
   close(ready[1]);
+}
+
+// The objects of one task, made and freed under one held lock, take it
+// again without waiting; no other process gets in until the hold ends.
+TEST_F(SafeIniFileTest, HeldLockCoversTheObjectsOfOneTask) {
+  auto writeFromAnotherProcess = [&](const std::string& value) {
+    pid_t other = Spawn([&] {
+      TSafeIniFile::SetLockTimeoutForTesting(300);
+      TSafeIniFile(file).WriteString("S", "K", value);
+      return 0;
+    });
+    int status = 0;
+    waitpid(other, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  {
+    const TSafeIniFile::THeldLock held(file);
+    TSafeIniFile(file).WriteString("S", "K", "mine");
+    EXPECT_FALSE(writeFromAnotherProcess("other")) << "kept out while held";
+    EXPECT_EQ(TSafeIniFile(file).ReadString("S", "K", ""), "mine");
+  }
+  EXPECT_TRUE(writeFromAnotherProcess("other")) << "let in once the hold ends";
+  EXPECT_EQ(TSafeIniFile(file).ReadString("S", "K", ""), "other");
 }
 
 TEST_F(SafeIniFileTest, SettingsFileThatCannotBeReadIsAnErrorNotAnEmptyFile) {

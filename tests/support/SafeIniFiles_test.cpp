@@ -326,6 +326,9 @@ TEST_F(SafeIniFileTest, ConcurrentProcessesLoseNoWrite) {
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
     children.push_back(Spawn([&, p] {
+      // Lost writes are the question, not waits: on a loaded machine a
+      // child may wait for its turn longer than a till would.
+      TSafeIniFile::SetLockTimeoutForTesting(120000);
       for (int k = 0; k < kKeys; ++k) {
         TSafeIniFile(file).WriteString("Shared", key(p, k), value(p, k));
         const int other = (p + 1) % kProcesses;

@@ -173,6 +173,12 @@ std::optional<std::string> CheckPaymentEdit(const TPaymentEdit& edit) {
   std::optional<std::string> message;
   const std::string trimmed = Trim(edit.name);
   if (trimmed.empty()) message = kNoNameMessage;
+  // Such a name would make a settings line that reads back as another key
+  // ("=") or as a section header or a comment ("[", ";"), and the lines after
+  // a false header would be lost to the section of every other payment type.
+  if (!trimmed.empty() &&
+      (trimmed.find_first_of("=\r\n") != std::string::npos || trimmed.front() == '[' || trimmed.front() == ';'))
+    message = kNameNotForSettingsMessage;
   if (edit.addVOIndex < 0) message = kNegativeIndexMessage;
   // Without a "GsmVO" column there is no link to choose, and none to check.
   if (const std::optional<std::int32_t> required = RequiredBaseGsmCode(edit.name);

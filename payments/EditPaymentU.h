@@ -38,6 +38,10 @@ inline constexpr int kMaxAddVOIndex = 99;
 
 // The confirmation's messages.
 inline constexpr const char* kNoNameMessage = "Не указано имя вида оплаты!";
+// A payment type's settings in Selvo.ini are kept under keys made from its
+// name, so a name that a settings line cannot hold as a key is refused.
+inline constexpr const char* kNameNotForSettingsMessage =
+    "Имя вида оплаты не может содержать знак \"=\" или перевод строки и начинаться со знаков \"[\" или \";\"!";
 inline constexpr const char* kNegativeIndexMessage =
     "Индекс дополнительного вида оплаты ГСМ нельзя делать меньше нуля!";
 inline constexpr const char* kNameInUseMessage = "Данный вид оплаты уже используется!";

@@ -109,6 +109,16 @@ TEST_F(EditPaymentTest, ConfirmationReportsTheLastFailingCheck) {
   const Case cases[] = {
       {"unchanged built-in passes", "платежный терминал", [](TPaymentEdit&) {}, std::nullopt},
       {"blank name", "Бонусы", [](TPaymentEdit& e) { e.name = "  "; }, kNoNameMessage},
+      {"a name a settings key cannot hold: \"=\"", "Бонусы", [](TPaymentEdit& e) { e.name = "Бонус=1"; },
+       kNameNotForSettingsMessage},
+      {"a name a settings key cannot hold: a section header", "", [](TPaymentEdit& e) { e.name = " [Акция]"; },
+       kNameNotForSettingsMessage},
+      {"a name a settings key cannot hold: a comment", "", [](TPaymentEdit& e) { e.name = ";Акция"; },
+       kNameNotForSettingsMessage},
+      {"a name a settings key cannot hold: a line break", "", [](TPaymentEdit& e) { e.name = "Акция\nвторая"; },
+       kNameNotForSettingsMessage},
+      {"brackets and semicolons inside a name are kept", "", [](TPaymentEdit& e) { e.name = "Акция [2;3]"; },
+       std::nullopt},
       {"negative index after blank name", "Бонусы",
        [](TPaymentEdit& e) {
          e.name = "";

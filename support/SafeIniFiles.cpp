@@ -6,6 +6,7 @@
 #include <cstring>
 #include <istream>
 #include <iterator>
+#include <mutex>
 #include <ostream>
 #include <thread>
 
@@ -351,10 +352,15 @@ bool TSafeIniFile::HasLock() const { return lock_->Opened(); }
 std::string TSafeIniFile::LockPath() const { return lock_->Path(); }
 
 std::string TSafeIniFile::LockName(const std::string& fileName) {
-  // Every sale makes its objects for the one settings file: its name is
-  // worked out once per thread.
-  thread_local std::string lastFile, lastName;
-  if (!lastName.empty() && fileName == lastFile) return lastName;
+  // Every sale makes its objects for the one settings file, so the last name
+  // worked out is kept. Not per thread: thread-local objects of a library
+  // that stays loaded trip the leak checker's walk over the threads.
+  static std::mutex lastMutex;
+  static std::string lastFile, lastName;
+  {
+    std::lock_guard<std::mutex> guard(lastMutex);
+    if (!lastName.empty() && fileName == lastFile) return lastName;
+  }
   std::string name = kLockNamePrefix + LowerCase(fileName);
   // Doubled separators name the same file; '/' is this system's separator
   // as '\' is the other's.
@@ -375,6 +381,7 @@ std::string TSafeIniFile::LockName(const std::string& fileName) {
   for (char& c : name) {
     if (std::strchr("\"*/:<>?\\|", c) && c != '\0') c = '_';
   }
+  std::lock_guard<std::mutex> guard(lastMutex);
   lastFile = fileName;
   lastName = name;
   return name;

@@ -30,6 +30,15 @@ class TTestShopDatabase {
   std::string address_;
 };
 
+// A sale on the sample shop paid by the discount card: coffee and a hot dog
+// reach the threshold of card 4 (300 -> 10 %) only together, with two
+// bottles of water beside them, at noon on a Tuesday.
+inline constexpr const char* kSampleGroupSale =
+    R"({"payment": "дисконтная карта", "moment": "2026-12-08T12:30:00", "lines": [
+    {"goods": 201, "category": 2, "zprice": 40, "price": 150, "quantity": 1},
+    {"goods": 304, "category": 3, "zprice": 90, "price": 199, "quantity": 1},
+    {"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})";
+
 // The first value of a query as a whole number (a real one truncated); -1
 // when it is null or a text.
 std::int64_t ScalarOf(host::TShopConnection& connection, const std::string& sql);

@@ -54,15 +54,10 @@ class CalcCommandTest : public ::testing::TestWithParam<test::TShopDbKind> {
   std::string shop_;
 };
 
-// Coffee and a hot dog reach the threshold of the discount card's group
-// card (300 -> 10 %) only together.
-const char* kGroupSale = R"({"payment": "дисконтная карта", "moment": "2026-12-08T12:30:00", "lines": [
-    {"goods": 201, "category": 2, "zprice": 40, "price": 150, "quantity": 1},
-    {"goods": 304, "category": 3, "zprice": 90, "price": 199, "quantity": 1},
-    {"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})";
+using test::kSampleGroupSale;
 
 TEST_P(CalcCommandTest, SumAndPercentAsJson) {
-  TRun run = Calc(kGroupSale);
+  TRun run = Calc(kSampleGroupSale);
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const auto doc = nlohmann::json::parse(run.out);
@@ -72,7 +67,7 @@ TEST_P(CalcCommandTest, SumAndPercentAsJson) {
 }
 
 TEST_P(CalcCommandTest, ExplanationNamesTheWinningVariant) {
-  TRun run = Calc(kGroupSale, {"--explain"});
+  TRun run = Calc(kSampleGroupSale, {"--explain"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("К оплате: 404.10"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("4. Группа товаров: карта \"Кофе и хот-дог по дисконтной карте\" (ID 4) даёт 34.9: 404.10"),
@@ -153,17 +148,17 @@ TEST_P(CalcCommandTest, NumbersThatWouldMakeAWrongSaleAreRefusedByPlace) {
        R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1},
                                    {"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1}]})",
        "строка 2: сумма чека до этой строки слишком велика"},
-      {"an infinite payment discount", "UPDATE Payment SET Discount = 9e999 WHERE ID = 1", kGroupSale,
+      {"an infinite payment discount", "UPDATE Payment SET Discount = 9e999 WHERE ID = 1", kSampleGroupSale,
        "Payment: запись ID=1, поле Discount: скидка"},
-      {"a payment discount above 100 %", "UPDATE Payment SET Discount = 150 WHERE ID = 1", kGroupSale,
+      {"a payment discount above 100 %", "UPDATE Payment SET Discount = 150 WHERE ID = 1", kSampleGroupSale,
        "Payment: запись ID=1, поле Discount: скидка 150 % вне пределов от 0 до 100"},
-      {"a negative payment discount", "UPDATE Payment SET Discount = -5 WHERE ID = 1", kGroupSale,
+      {"a negative payment discount", "UPDATE Payment SET Discount = -5 WHERE ID = 1", kSampleGroupSale,
        "Payment: запись ID=1, поле Discount: скидка -5 %"},
       {"a card percentage above 100", "UPDATE SelvoDiscountDS SET td_Threshold = '300=150%;' WHERE td_ID = 4",
-       kGroupSale, "SelvoDiscountDS: запись td_ID=4, поле td_Threshold: скидка 150 % вне пределов от 0 до 100"},
-      {"an infinite card time", "UPDATE SelvoDiscountDS SET td_BTime = -9e999 WHERE td_ID = 3", kGroupSale,
+       kSampleGroupSale, "SelvoDiscountDS: запись td_ID=4, поле td_Threshold: скидка 150 % вне пределов от 0 до 100"},
+      {"an infinite card time", "UPDATE SelvoDiscountDS SET td_BTime = -9e999 WHERE td_ID = 3", kSampleGroupSale,
        "SelvoDiscountDS: запись td_ID=3, поле td_BTime"},
-      {"an infinite period", "UPDATE ExclusionsDS SET ex_EDateTime = 9e999 WHERE ex_ID = 2", kGroupSale,
+      {"an infinite period", "UPDATE ExclusionsDS SET ex_EDateTime = 9e999 WHERE ex_ID = 2", kSampleGroupSale,
        "ExclusionsDS: запись ex_ID=2, поле ex_EDateTime"},
   };
   for (const Case& c : cases) {
@@ -188,7 +183,7 @@ TEST_P(CalcCommandTest, ListWrittenWithTheOtherDecimalSeparatorIsRead) {
     TShopDataModule dm(shop_);
     dm.Connection().Execute("UPDATE SelvoDiscountDS SET td_Threshold = '300=10,5%;' WHERE td_ID = 4");
   }
-  TRun run = Calc(kGroupSale);
+  TRun run = Calc(kSampleGroupSale);
   ASSERT_EQ(run.code, 0) << run.err;
   // 10.5 % of the coffee and the hot dog (349) off the total of 439.
   EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), 402.36) << run.out;

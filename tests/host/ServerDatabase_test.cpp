@@ -135,16 +135,9 @@ struct TCardSetting {
 const TCardSetting kSettingA{"300=10%;", 304};  // coffee and the hot dog
 const TCardSetting kSettingB{"200=20%;", 101};  // coffee and water
 
-// Coffee, a hot dog and two bottles of water at noon on a Tuesday.
-const char* kTillSale = R"({"payment": "дисконтная карта", "moment": "2026-12-08T12:30:00", "lines": [
-    {"goods": 201, "category": 2, "zprice": 40, "price": 150, "quantity": 1},
-    {"goods": 304, "category": 3, "zprice": 90, "price": 199, "quantity": 1},
-    {"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})";
-
-// Edits card 4 to the setting through its datasets and saves it as the
-// host does: START, ApplyUpdates of each changed dataset, COMMIT. False when
-// the database refused the save (the changes then stay in the logs).
-bool SaveCard(TShopDataModule& dm, const TCardSetting& setting) {
+// Edits card 4 to the setting through its datasets, as the editor does; the
+// changes wait in the datasets' logs.
+void EditCard(TShopDataModule& dm, const TCardSetting& setting) {
   TShopDataSet& cards = dm.DataSet("SelvoDiscountDS");
   TShopDataSet& targets = dm.DataSet("DiscountGoodsDS");
   if (!cards.Locate("td_ID", {Int(4)}, 0)) throw std::runtime_error("card 4 is missing");
@@ -156,6 +149,15 @@ bool SaveCard(TShopDataModule& dm, const TCardSetting& setting) {
   targets.Edit();
   targets.FieldByName("ID_Target").SetAsInteger(static_cast<std::int32_t>(setting.article));
   targets.Post();
+}
+
+// Edits card 4 and saves it as the host does: START, ApplyUpdates of each
+// changed dataset, COMMIT. False when the database refused the save (the
+// changes then stay in the logs).
+bool SaveCard(TShopDataModule& dm, const TCardSetting& setting) {
+  EditCard(dm, setting);
+  TShopDataSet& cards = dm.DataSet("SelvoDiscountDS");
+  TShopDataSet& targets = dm.DataSet("DiscountGoodsDS");
   if (!dm.Transaction("START")) return false;
   int failures = 0;
   try {
@@ -270,13 +272,23 @@ bool AwaitSales(int ticks, int count, Clock::duration limit) {
   _exit(0);
 }
 
+// Waits for the child until the deadline; false when it is still running.
+bool WaitUntil(pid_t pid, Clock::time_point deadline, int* status) {
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  pollfd p{pidfd, POLLIN, 0};
+  const bool ended = poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) > 0;
+  close(pidfd);
+  return ended && waitpid(pid, status, 0) == pid;
+}
+
 class SeveralTillsTest : public ServerDatabaseTest, public ::testing::WithParamInterface<TDatabaseKind> {};
 
 TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
   const TDatabaseKind kind = GetParam();
   const std::string database = SampleShop(kind, kind == TDatabaseKind::File ? "tills" : "several_tills");
   const std::string saleFile = dir_.file("sale.json");
-  WriteFileBytes(saleFile, kTillSale);
+  WriteFileBytes(saleFile, test::kSampleGroupSale);
 
   // The two settings and both mixes of them give four different results:
   // a till that read half of a save would be seen.
@@ -328,40 +340,20 @@ TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
 
   // A bounded wait on the five processes: the saver first, then the tills
   // it lets stop. A process still running at the deadline is hung.
-  std::map<pid_t, int> pidfds;  // pid -> its pidfd
-  for (pid_t pid : tills) pidfds[pid] = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  pidfds[saver] = static_cast<int>(syscall(SYS_pidfd_open, saver, 0));
-  std::map<pid_t, int> status;
   const auto deadline = started + std::chrono::seconds(120);
-  Clock::time_point tillsDone = started;
-  while (!pidfds.empty()) {
-    std::vector<pollfd> fds;
-    std::vector<pid_t> pids;
-    for (const auto& [pid, fd] : pidfds) {
-      fds.push_back({fd, POLLIN, 0});
-      pids.push_back(pid);
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || poll(fds.data(), fds.size(), static_cast<int>(left)) == 0) break;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (!(fds[i].revents & POLLIN)) continue;
-      int st = 0;
-      waitpid(pids[i], &st, 0);
-      status[pids[i]] = st;
-      close(fds[i].fd);
-      pidfds.erase(pids[i]);
-      // The saver is done (or failed), or a till ended early: stop the rest.
-      shared.stop = 1;
-      if (pids[i] != saver) tillsDone = Clock::now();
-    }
-  }
-  const bool hung = !pidfds.empty();
-  for (const auto& [pid, fd] : pidfds) {
+  std::map<pid_t, int> status;
+  bool hung = false;
+  auto await = [&](pid_t pid) {
+    if (WaitUntil(pid, deadline, &status[pid])) return;
     ADD_FAILURE() << (pid == saver ? "the saver" : "a till") << " hung; killed";
+    hung = true;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    close(fd);
-  }
+  };
+  await(saver);
+  shared.stop = 1;  // the saver is done (or failed): stop the tills
+  const Clock::time_point tillsDone = Clock::now();
+  for (pid_t pid : tills) await(pid);
   if (hung) {
     munmap(memory, sizeof(TShared));
     return;
@@ -419,15 +411,10 @@ TEST_F(ServerDatabaseTest, SaveThatLosesItsConnectionLeavesTheServerAsItWas) {
     TShopDataModule dm(database);
     TShopDataSet& cards = dm.DataSet("SelvoDiscountDS");
     TShopDataSet& targets = dm.DataSet("DiscountGoodsDS");
-    ASSERT_TRUE(cards.Locate("td_ID", {Int(4)}, 0));
+    EditCard(dm, kSettingB);
     cards.Edit();
-    cards.FieldByName("td_Threshold").SetAsString(kSettingB.threshold);
     cards.FieldByName("td_Enabled").SetAsInteger(0);
     cards.Post();
-    ASSERT_TRUE(targets.Locate("td_IsCategory", {Int(0)}, 0));
-    targets.Edit();
-    targets.FieldByName("ID_Target").SetAsInteger(static_cast<std::int32_t>(kSettingB.article));
-    targets.Post();
     targets.Append();
     targets.FieldByName("dg_ID").SetAsInteger(100);
     targets.FieldByName("td_ID").SetAsInteger(4);
@@ -564,7 +551,7 @@ TEST_F(ServerDatabaseTest, CalcGivesTheSameOutputOnBothDatabases) {
     std::snprintf(text, sizeof text, "%d.%02d", cents / 100, cents % 100);
     return std::string(text);
   };
-  std::vector<std::string> sales = {kTillSale};
+  std::vector<std::string> sales = {test::kSampleGroupSale};
   for (int round = 0; round < 300; ++round) {
     std::string lines;
     for (int i = pick(1, 6); i > 0; --i) {

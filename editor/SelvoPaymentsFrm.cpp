@@ -33,6 +33,7 @@
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
+#include "platform/QtTranslation.h"
 
 namespace selvo {
 
@@ -172,7 +173,9 @@ std::string Replace(const char* text, const std::string& value) {
 // Entry point
 
 void ShowSelvoPaymentsForm() {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) throw ENotAvailable(kNoApplication);
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (!app) throw ENotAvailable(kNoApplication);
+  InstallQtTranslation(*app);
   TSelvoPaymentsForm form;
   form.exec();
 }

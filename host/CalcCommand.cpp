@@ -127,8 +127,8 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
     } else {
       out << "К оплате: " << FloatToStrFixed(sum, 2, ModuleFormatSettings()) << "\n";
       out << "Скидка: " << FloatToStrFixed(percent, 2, ModuleFormatSettings()) << " %\n";
-      for (const std::string& ban : trace.banLines) out << "Запрет продажи: " << ban << "\n";
-      if (command.Has("--explain")) out << "\n" << ExplainText(trace, paymentName, payID);
+      for (const std::string& ban : trace.banLines) out << "Запрет продажи: " << TerminalText(ban) << "\n";
+      if (command.Has("--explain")) out << "\n" << TerminalText(ExplainText(trace, paymentName, payID));
     }
     return 0;
   } catch (const ESaleFormat& e) {

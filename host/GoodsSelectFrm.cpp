@@ -14,6 +14,7 @@
 
 #include "host/ShopDataModule.h"
 #include "platform/FormatSettings.h"
+#include "platform/QtTranslation.h"
 
 namespace selvo::host {
 
@@ -202,7 +203,7 @@ std::int32_t GoodsSelectWindowCallback() {
     static int argc = 1;
     static char name[] = "selvo-host";
     static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    InstallQtTranslation(*new QApplication(argc, argv));
   }
   return ShowGoodsSelectForm(*dataModule, QApplication::activeWindow());
 }

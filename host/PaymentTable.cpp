@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "host/SaleJson.h"
 #include "platform/TextCodec.h"
 
 namespace selvo::host {
@@ -62,7 +63,7 @@ std::string FormatPaymentTable(TPaymentList& list, const TPaymentColumns& column
     const TPaymentRec& rec = *list.GetItem(i);
     rows.push_back({
         std::to_string(rec.ID),
-        PaymentRecordName(rec),
+        TerminalText(PaymentRecordName(rec)),
         PaymentTypeText(rec.Type),
         CheckText(rec.Check),
         FloatToStrFixed(rec.Discount, 2, fs),

@@ -49,6 +49,11 @@ inline constexpr std::size_t kMaxSaleBytes = 64u << 20;
 // characters, quotes, backslashes and bytes that are not UTF-8 as escapes.
 std::string InputExcerpt(std::string_view text, std::size_t maxCharacters = 40);
 
+// Stored text fit to print on a terminal: control characters other than the
+// line break, and bytes that are not UTF-8, as \xNN escapes (an ESC or BEL in
+// a stored name must not reach the terminal); everything else as it is.
+std::string TerminalText(std::string_view text);
+
 // The sale in the host's record form. The record owns its five sequences
 // (reference-counted arrays) and releases them when it goes.
 class TSaleRecord {

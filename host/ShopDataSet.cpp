@@ -32,6 +32,13 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
   return value;
 }
 
+// The row key the database answered: an integer, or the table and its key
+// column named (a table made elsewhere may give its key another type).
+std::int64_t RowKey(const TVariant& key, const std::string& table) {
+  if (const auto* number = std::get_if<std::int64_t>(&key)) return *number;
+  throw EDatabaseError("таблица " + table + ": столбец rowid должен быть целым числом, а хранит другой тип");
+}
+
 bool FitsInt32(std::int64_t v) {
   return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
 }
@@ -340,7 +347,7 @@ void TShopDataSet::LoadRows() {
   try {
     module_.Connection().Query(sql, {}, [&](std::vector<TVariant>& values) {
       auto row = std::make_shared<TRow>();
-      row->rowid = std::get<std::int64_t>(values[0]);
+      row->rowid = RowKey(values[0], table_);
       row->values.assign(std::make_move_iterator(values.begin() + 1), std::make_move_iterator(values.end()));
       rows.push_back(std::move(row));
     });
@@ -668,7 +675,7 @@ void TShopDataSet::WriteEntry(TRow& row) {
       std::string sql = "INSERT INTO " + table;
       sql += params.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")";
       const TVariant key = connection.QueryValue(sql + " RETURNING rowid", params);
-      row.rowid = std::get<std::int64_t>(key);
+      row.rowid = RowKey(key, table_);
       RefreshRow(row);
       break;
     }

@@ -16,6 +16,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "interface/SelvoModuleU.h"
 #include "payments/CustomCheckFrm.h"
 #include "platform/MessageService.h"
@@ -30,6 +32,9 @@ constexpr const char* kTitle = "Сведения о виде оплаты";
 constexpr const char* kTitleEditing = " [изменение]";
 constexpr const char* kTitleAdding = " [добавление]";
 constexpr const char* kNameLabel = "Наименование:";
+// The longest name the operator may type; a longer stored name is shown and
+// kept whole, so that it and its settings keys do not change unasked.
+constexpr int kTypedNameMaxLength = 20;
 constexpr const char* kTypeGroup = "Оплата за ...";
 constexpr const char* kTypeCash = "наличные";
 constexpr const char* kTypeCashless = "безналичные";
@@ -161,7 +166,7 @@ void TEditPaymentForm::BuildControls() {
   // Left column: name, kind, receipt, discounts, rounding.
   edName = new QLineEdit(QString::fromUtf8(kNewPaymentName), this);
   edName->setObjectName("edName");
-  edName->setMaxLength(20);
+  edName->setMaxLength(kTypedNameMaxLength);
 
   rgType = new TRadioGroup(QString::fromUtf8(kTypeGroup), {kTypeCash, kTypeCashless}, 2, this);
   rgType->setObjectName("rgType");
@@ -379,7 +384,9 @@ void TEditPaymentForm::BuildControls() {
 void TEditPaymentForm::Fill(const TPaymentEdit& edit) {
   edit_ = edit;
   setWindowTitle(QString::fromUtf8(kTitle) + QString::fromUtf8(edit.Editing() ? kTitleEditing : kTitleAdding));
-  edName->setText(QString::fromStdString(edit.name));
+  const QString name = QString::fromStdString(edit.name);
+  edName->setMaxLength(std::max(kTypedNameMaxLength, static_cast<int>(name.size())));
+  edName->setText(name);
   rgType->SetItemIndex(edit.type);
   cbCheck->setCurrentIndex(edit.check);
   cbPrintSumma->setVisible(edit.printSummaVisible);

@@ -159,6 +159,11 @@ void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
       if (IsEditing(*ds)) ds->Cancel();
       if (fields.size() != 5 || Trim(fields[0]).empty()) continue;
       const std::string& name = fields[0];
+      // A NUL would end the name wherever it is stored as a C string.
+      if (const std::size_t nul = name.find('\0'); nul != std::string::npos) {
+        throw EPaymentExchangeError("Название вида оплаты " + Quoted(name.substr(0, nul)) +
+                                    " в файле содержит недопустимый символ NUL!");
+      }
 
       if (ds->Locate("Name", {TVariant(name)}, loCaseInsensitive)) {
         TMessage question;

@@ -198,6 +198,33 @@ TEST_F(SelvoHostTest, BadSaleInputIsRefusedByNameAndQuotedShortAndEscaped) {
   EXPECT_NE(big.err.find("продажа длиннее 64 МБ"), std::string::npos) << big.err;
 }
 
+TEST_F(SelvoHostTest, StoredNamesWithControlCharactersArePrintedEscaped) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  {
+    TShopDataModule dm(dir_.file("shop.db"));
+    dm.Connection().Execute("UPDATE Payment SET Name = 'диск' || char(27) || '[2J' || char(7) || 'карта' WHERE ID = 5");
+  }
+  WriteFileBytes(dir_.file("sale.json"), R"({"payment": 5, "lines": [{"goods": 101, "category": 1, "zprice": 28,
+                                             "price": 45, "quantity": 2}]})");
+  for (const std::string& args :
+       {"payments " + Db("shop.db"), "calc --explain " + Db("shop.db") + " '" + dir_.file("sale.json") + "'"}) {
+    TRun run = Run(args);
+    ASSERT_EQ(run.code, 0) << args << ": " << run.err;
+    EXPECT_NE(run.out.find("диск\\x1B[2J\\x07карта"), std::string::npos) << args << ":\n" << run.out;
+    EXPECT_EQ(std::count_if(run.out.begin(), run.out.end(), [](char ch) { return ch >= 0 && ch < 0x20 && ch != '\n'; }),
+              0)
+        << args << ": raw control characters reach the terminal";
+  }
+}
+
+TEST_F(SelvoHostTest, EditorOnADisplayThatDoesNotAnswerSaysSoInOneLine) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  TRun run = Run("editor " + Db("shop.db"), "env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:97531");
+  EXPECT_EQ(run.code, 1) << run.err;
+  EXPECT_EQ(run.err.rfind("selvo-host: дисплей для окон редактора не отвечает (DISPLAY=:97531): ", 0), 0u) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+}
+
 TEST_F(SelvoHostTest, LockedDatabaseIsReportedAsLocked) {
   ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
   TShopDataModule holder(dir_.file("shop.db"));

@@ -511,6 +511,17 @@ TEST_F(ServerDatabaseTest, ServerThatCannotBeReachedGivesOneLineAndExitCodeOne) 
   }
 }
 
+TEST_F(ServerDatabaseTest, AKeyColumnOfAnotherTypeIsNamedWithItsTable) {
+  const std::string server = SampleShop(TDatabaseKind::Server, "numeric_key");
+  PgExec(server,
+         "ALTER TABLE payment ALTER COLUMN rowid DROP DEFAULT; "
+         "ALTER TABLE payment ALTER COLUMN rowid TYPE numeric");
+  const TRun run = RunProgram({"payments", "--db", server});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("таблица Payment: столбец rowid должен быть целым числом"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("std::get"), std::string::npos) << run.err;
+}
+
 // ---------------------------------------------------------------------------
 // The same calculation on both databases.
 

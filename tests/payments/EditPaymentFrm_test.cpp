@@ -185,6 +185,26 @@ TEST_F(EditPaymentFormTest, AddingOpensWithTheInitialStateAndStoresANewRow) {
   EXPECT_EQ(+PaymentList().GetItem(9)->CheckPrecLimit, 5.0);
 }
 
+TEST_F(EditPaymentFormTest, AStoredNameLongerThanTheBoxIsKeptWholeWithItsKeys) {
+  const std::string longName = "Бонусы постоянных покупателей";
+  const std::int32_t index = PaymentShop::IndexOf("Бонусы");
+  shop.SetField(7, "Name", longName);
+  PaymentShop::SetIni("SELVOVIDOPL", longName + "_PrintSumma", "0");
+  Edit(index, [&](TEditPaymentForm& form) {
+    EXPECT_EQ(Find<QLineEdit>(form, "edName")->text().toStdString(), longName);
+    Ok(form);
+  });
+  EXPECT_EQ(shop.Field(7, "Name"), longName);
+  EXPECT_EQ(PaymentShop::Ini("SELVOVIDOPL", longName + "_PrintSumma"), "0");
+  EXPECT_EQ(PaymentShop::Ini("SELVOVIDOPL", "Бонусы постоянных по_PrintSumma"), "<none>");
+
+  Edit(-1, [](TEditPaymentForm& form) {  // what the operator types stays limited
+    auto* name = Find<QLineEdit>(form, "edName");
+    Type(name, QString(25, QChar('x')));
+    EXPECT_EQ(name->text(), QString(20, QChar('x')));
+  });
+}
+
 TEST_F(EditPaymentFormTest, TheReceiptTemplateEditedIsStoredOnConfirmation) {
   Edit("Ведомость", [](TEditPaymentForm& form) {
     QTimer::singleShot(0, [] {

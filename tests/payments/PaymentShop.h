@@ -44,12 +44,10 @@ class PaymentShop {
   }
 
   void SetField(std::int32_t id, const char* field, std::int32_t value) {
-    TDataSet& ds = Payments();
-    ds.Locate("ID", {TVariant(std::int64_t{id})}, loNone);
-    ds.Edit();
-    ds.FieldByName(field).SetAsInteger(value);
-    ds.Post();
-    FillPaymentsList();
+    SetField(id, field, [value](TField& f) { f.SetAsInteger(value); });
+  }
+  void SetField(std::int32_t id, const char* field, const std::string& value) {
+    SetField(id, field, [&value](TField& f) { f.SetAsString(value); });
   }
 
   static std::string Ini(const std::string& section, const std::string& key) {
@@ -62,6 +60,16 @@ class PaymentShop {
   }
 
  private:
+  template <class Set>
+  void SetField(std::int32_t id, const char* field, Set set) {
+    TDataSet& ds = Payments();
+    ds.Locate("ID", {TVariant(std::int64_t{id})}, loNone);
+    ds.Edit();
+    set(ds.FieldByName(field));
+    ds.Post();
+    FillPaymentsList();
+  }
+
   ModuleScope scope_;
   TempDir dir_;
   std::unique_ptr<host::TShopDataModule> dm_;

@@ -277,6 +277,14 @@ TEST_P(PaymentExchangeTest, PercentageOutsideTheRangeIsNotStored) {
   }
 }
 
+TEST_P(PaymentExchangeTest, ANameWithANulInsideIsRefusedNotCut) {
+  AddRow(kCash);
+  using namespace std::string_literals;
+  Import(File({kHeader, "Талон\t1\t3\t2.50\t1", "Бонус\0 и ещё\t1\t0\t0.00\t0"s}));
+  EXPECT_EQ(Last(), ImportFailed("Название вида оплаты \"Бонус\" в файле содержит недопустимый символ NUL!"));
+  EXPECT_THAT(Rows(), ElementsAre(kCash, TRow{2, "Талон", 1, 3, 2.5, 1}));
+}
+
 TEST_P(PaymentExchangeTest, NoKeepsTheRowAndGoesOnYesUpdatesItUnderTheFileName) {
   AddRow(kCash);
   AddRow(kCard);

@@ -23,14 +23,6 @@
 
 namespace selvo::host {
 
-const TCommandSpec kCalcCommandSpec{
-    "calc",
-    "рассчитать скидку продажи из файла JSON (или стандартного ввода) и показать сумму к оплате",
-    {{"--db", "БАЗА", DatabaseOptionHelp()},
-     {"--json", "", "вывести результат одним объектом JSON"},
-     {"--explain", "", "показать все варианты скидки, которые рассматривал расчёт"}},
-    "[SALE.json | -]"};
-
 namespace {
 
 std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
@@ -80,13 +72,13 @@ std::pair<std::int32_t, std::string> FindPaymentByName(TShopDataModule& dataModu
   return found.front();
 }
 
-}  // namespace
-
-int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std::istream& in, std::ostream& out,
-            std::ostream& err) {
-  const std::string path = command.Value("--db", DefaultDatabasePath());
+int RunCalc(const TParsedCommand& command, const TCommandContext& context) {
+  const TModuleLocation& location = context.module;
+  std::ostream& out = context.out;
+  std::ostream& err = context.err;
+  const std::string path = DatabaseOf(command);
   try {
-    const TSale sale = ParseSale(ReadSaleText(command, in));
+    const TSale sale = ParseSale(ReadSaleText(command, context.in));
     TShopDataModule dataModule(path);
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
@@ -132,12 +124,21 @@ int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std:
     }
     return 0;
   } catch (const ESaleFormat& e) {
-    err << "selvo-host: " << e.what() << "\n";
-    return 1;
+    return FailCommand(err, e.what());
   } catch (const Exception& e) {
-    err << "selvo-host: " << e.Message() << "\n";
-    return 1;
+    return FailCommand(err, e.Message());
   }
 }
+
+}  // namespace
+
+const THostCommand kCalcCommand{
+    {"calc",
+     "рассчитать скидку продажи из файла JSON (или стандартного ввода) и показать сумму к оплате",
+     {DatabaseOption(),
+      {"--json", "", "вывести результат одним объектом JSON"},
+      {"--explain", "", "показать все варианты скидки, которые рассматривал расчёт"}},
+     "[SALE.json | -]"},
+    &RunCalc};
 
 }  // namespace selvo::host

@@ -4,19 +4,10 @@
 // discount, and with --explain every variant the calculation considered.
 #pragma once
 
-#include <iosfwd>
-#include <string>
-#include <vector>
-
-#include "host/CommandLine.h"
-#include "host/HostCommands.h"
+#include "host/HostCommand.h"
 
 namespace selvo::host {
 
-extern const TCommandSpec kCalcCommandSpec;
-
-// Exit codes as the other commands: 0 done, 1 failed (message on err).
-int RunCalc(const TParsedCommand& command, const TModuleLocation& location, std::istream& in, std::ostream& out,
-            std::ostream& err);
+extern const THostCommand kCalcCommand;
 
 }  // namespace selvo::host

@@ -1,111 +1,42 @@
 #include "host/EditorCommand.h"
 
-#include <QApplication>
-
-#include <cstdlib>
-#include <optional>
-#include <ostream>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "host/GoodsSelectFrm.h"
-#include "host/HostPaths.h"
+#include "host/HostApplication.h"
 #include "host/HostSession.h"
 #include "host/ModuleLoader.h"
-#include "host/SaleJson.h"
 #include "host/ShopDataModule.h"
-#include "platform/QtTranslation.h"
 
 namespace selvo::host {
-
-const TCommandSpec kEditorCommandSpec{
-    "editor",
-    "открыть редактор видов оплаты и автоматических скидок на базе данных магазина (нужен дисплей)",
-    {{"--db", "БАЗА", DatabaseOptionHelp()}},
-    ""};
-
 namespace {
 
 constexpr const char* kNoDisplay =
     "нет дисплея для окон редактора: задайте DISPLAY (или WAYLAND_DISPLAY, или QT_QPA_PLATFORM)";
-constexpr const char* kDisplayUnreachable = "дисплей для окон редактора не отвечает";
 
-// Qt ends the process (abort) when the display it is given does not answer.
-// While the application opens its display, Qt's messages are held back; a
-// fatal one becomes one line of the host's and exit code 1, the others are
-// passed on once the display is open.
-class TDisplayOpening {
- public:
-  explicit TDisplayOpening(std::ostream& err) : err_(err) {
-    current_ = this;
-    previous_ = qInstallMessageHandler(&Handle);
-  }
-  ~TDisplayOpening() {
-    qInstallMessageHandler(previous_);
-    current_ = nullptr;
-    for (const std::string& message : held_) err_ << message << "\n";
-  }
-  TDisplayOpening(const TDisplayOpening&) = delete;
-  TDisplayOpening& operator=(const TDisplayOpening&) = delete;
-
- private:
-  static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    TDisplayOpening& self = *current_;
-    std::string message =
-        (context.category && std::string_view(context.category) != "default" ? std::string(context.category) + ": "
-                                                                             : std::string()) +
-        text.toStdString();
-    if (type != QtFatalMsg) {
-      self.held_.push_back(std::move(message));
-      return;
-    }
-    // The first thing Qt said names the cause ("could not connect to display").
-    std::string reason = self.held_.empty() ? message : self.held_.front();
-    reason = TerminalText(reason.substr(0, reason.find('\n')));
-    const char* display = std::getenv("DISPLAY");
-    self.err_ << "selvo-host: " << kDisplayUnreachable << " (DISPLAY=" << TerminalText(display ? display : "")
-              << "): " << reason << std::endl;
-    std::_Exit(1);
-  }
-
-  static inline TDisplayOpening* current_ = nullptr;
-  std::ostream& err_;
-  QtMessageHandler previous_;
-  std::vector<std::string> held_;
-};
-
-}  // namespace
-
-int RunEditor(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out, std::ostream& err) {
-  (void)out;
-  if (!HasDisplay()) {
-    err << "selvo-host: " << kNoDisplay << "\n";
-    return 1;
-  }
-  const std::string path = command.Value("--db", DefaultDatabasePath());
+int RunEditor(const TParsedCommand& command, const TCommandContext& context) {
+  if (!HasDisplay()) return FailCommand(context.err, kNoDisplay);
   try {
     // The data module first: a missing database is told before any window.
-    TShopDataModule dataModule(path);
-    TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
+    TShopDataModule dataModule(DatabaseOf(command));
+    TModuleLibrary library(FindModuleFile(context.module.fileName, context.module.buildDir));
     const TModuleExports& module = library.Exports();
-    int argc = 1;
-    char name[] = "selvo-host";
-    char* argv[] = {name, nullptr};
-    std::optional<TDisplayOpening> opening(std::in_place, err);
-    QApplication app(argc, argv);
-    opening.reset();
-    QApplication::setApplicationDisplayName(QString());
-    InstallQtTranslation(app);
+    THostApplication application(context.err);
     TConnectedModule connection(module, dataModule);
     // The card dialog's goods choice opens the host's goods selection window.
     module.SetGoodsSelectFormShow(&GoodsSelectWindowCallback);
     module.ShowSelvoPaymentsForm();
     return 0;
   } catch (const Exception& e) {
-    err << "selvo-host: " << e.Message() << "\n";
-    return 1;
+    return FailCommand(context.err, e.Message());
   }
 }
+
+}  // namespace
+
+const THostCommand kEditorCommand{
+    {"editor",
+     "открыть редактор видов оплаты и автоматических скидок на базе данных магазина (нужен дисплей)",
+     {DatabaseOption()},
+     ""},
+    &RunEditor};
 
 }  // namespace selvo::host

@@ -4,17 +4,12 @@
 // selection, and opens the editor modally.
 #pragma once
 
-#include <iosfwd>
-
-#include "host/CommandLine.h"
-#include "host/HostCommands.h"
+#include "host/HostCommand.h"
 
 namespace selvo::host {
 
-extern const TCommandSpec kEditorCommandSpec;
-
-// Exit codes as the other commands: 0 the editor was closed, 1 it could not
-// be opened (no display, no database, no module; message on err).
-int RunEditor(const TParsedCommand& command, const TModuleLocation& location, std::ostream& out, std::ostream& err);
+// Exit code 0 when the editor was closed, 1 when it could not be opened (no
+// display, no database, no module; message on err).
+extern const THostCommand kEditorCommand;
 
 }  // namespace selvo::host

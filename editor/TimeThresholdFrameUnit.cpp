@@ -331,6 +331,8 @@ QSize TTimeThresholdFrame::sizeHint() const {
 }
 
 void TTimeThresholdFrame::SetMode(std::uint8_t mode) {
+  // An editor over a cell of the old columns goes without writing back.
+  if (activeEditor_) FinishEditor(activeEditor_, false);
   cells_.SetMode(mode);
   ApplyColumns();
   sgTimeDscList->SetCurrentCell(0, 1);

@@ -74,7 +74,9 @@ class TTimeThresholdFrame : public QFrame {
   explicit TTimeThresholdFrame(QWidget* parent = nullptr);
   ~TTimeThresholdFrame() override;
 
-  // Sets the list the frame edits and its columns; once, before any load.
+  // Sets the list the frame edits and its columns; meant once, before any
+  // load. Called again it closes a shown editor and lays the columns out
+  // anew for the mode.
   void SetMode(std::uint8_t mode);
   std::uint8_t Mode() const { return cells_.Mode(); }
   const TTimeThresholdCells& Cells() const { return cells_; }

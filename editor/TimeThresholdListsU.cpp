@@ -87,6 +87,11 @@ void TTimeThresholdCells::SetMode(std::uint8_t mode) {
     widths_.resize(count, kDefaultColumnWidth);
     for (auto& row : rows_) row.resize(count);
   };
+  // Every mode starts from the columns of a new table: a second call finds
+  // the four columns that the rules below read, whatever came before.
+  widths_.assign(std::begin(kTimeWidths), std::end(kTimeWidths));
+  setColumns(widths_.size());
+  std::copy(std::begin(kTimeHeaders), std::end(kTimeHeaders), rows_[0].begin());
   if (mode == lmThresholds) {
     const int sum = widths_[0], amount = widths_[2], unit = widths_[3];
     setColumns(3);

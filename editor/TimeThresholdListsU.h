@@ -69,8 +69,10 @@ class TTimeThresholdCells {
   // header row and one empty data row.
   TTimeThresholdCells();
 
-  // Rebuilds the columns for mode 1 or 2. Meant to be called once, before
-  // anything is loaded; mode 0 is the layout of a new table.
+  // Rebuilds the columns for the mode from those of a new table (mode 0 is
+  // that layout), so that any later call gives the same columns as a first
+  // one. Meant to be called once, before anything is loaded; the cells of the
+  // columns that stay keep their texts.
   void SetMode(std::uint8_t mode);
   std::uint8_t Mode() const { return mode_; }
 

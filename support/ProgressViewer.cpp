@@ -4,7 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <set>
 
 #include "platform/TextCodec.h"
@@ -48,10 +50,12 @@ struct TThreadBook {
   std::mutex lock;
   std::condition_variable changed;
   std::set<TProgressThread*> live;
+  // Holds room for the handle of every live thread, so that a thread ending
+  // does not allocate.
   std::vector<std::thread> ended;
 };
 // Made by the first viewer's thread, freed by module end after the last
-// thread has been joined.
+// thread has been joined; kept while a thread still runs past module end.
 std::mutex gBookCreation;
 TThreadBook* gBook = nullptr;
 TThreadBook& Book() {
@@ -60,9 +64,20 @@ TThreadBook& Book() {
   return *gBook;
 }
 
+std::atomic<int> gModuleEndWaitMs{0};
+
+std::mutex gStarterLock;
+TProgressThreadStarter gStarter;
+
 void JoinEnded(std::unique_lock<std::mutex>& held) {
+  TThreadBook& book = Book();
   std::vector<std::thread> ended;
-  ended.swap(Book().ended);
+  try {
+    ended.reserve(book.live.size());  // becomes the book's room for the live threads
+  } catch (const std::bad_alloc&) {
+    // Threads that then find no room are detached instead of joined.
+  }
+  ended.swap(book.ended);
   held.unlock();
   for (std::thread& t : ended) t.join();
   held.lock();
@@ -138,16 +153,28 @@ void ProgressViewerModuleEnd() {
     std::lock_guard<std::mutex> guard(gBookCreation);
     started = gBook;
   }
+  std::size_t running = 0;
+  const int waitMs = gModuleEndWaitMs > 0 ? gModuleEndWaitMs.load() : kProgressModuleEndWaitMs;
   if (started) {
     // Viewers left running would use the registry and the module's code
-    // after both are gone: end them first.
+    // after both are gone: end them first, as long as they end in time.
     TThreadBook& book = *started;
     std::unique_lock<std::mutex> held(book.lock);
-    for (TProgressThread* thread : book.live) thread->Terminate();
-    book.changed.wait(held, [&] { return book.live.empty(); });
+    for (TProgressThread* thread : book.live) thread->RequestEnd();
+    book.changed.wait_for(held, std::chrono::milliseconds(waitMs), [&] { return book.live.empty(); });
     JoinEnded(held);
+    running = book.live.size();
   }
-  {
+  if (running > 0) {
+    // The threads still use the book and their viewers: both stay. What
+    // else they reach is gone safely (the registry is looked up under its
+    // creation lock) or is their own copy (the settings).
+    std::fprintf(stderr,
+                 "TProgressViewer: потоков окна ожидания, не закончившихся за %d мс при выгрузке модуля: %zu; "
+                 "их память не освобождена\n",
+                 waitMs, running);
+    std::fflush(stderr);
+  } else {
     std::lock_guard<std::mutex> guard(gBookCreation);
     delete gBook;
     gBook = nullptr;
@@ -160,6 +187,8 @@ void ProgressViewerModuleEnd() {
   delete gSettings;
   gSettings = nullptr;
 }
+
+void SetProgressModuleEndWaitForTesting(int milliseconds) { gModuleEndWaitMs = milliseconds; }
 
 bool ProgressViewerClassUsable() { return gClassRegistered; }
 
@@ -206,6 +235,20 @@ void RememberWorkArea(const TWorkArea& area) {
 // ---------------------------------------------------------------------------
 // Thread base
 
+std::thread StartProgressThread(TProgressThreadKind kind, std::function<void()> body) {
+  TProgressThreadStarter starter;
+  {
+    std::lock_guard<std::mutex> guard(gStarterLock);
+    starter = gStarter;
+  }
+  return starter ? starter(kind, std::move(body)) : std::thread(std::move(body));
+}
+
+void SetProgressThreadStarter(TProgressThreadStarter starter) {
+  std::lock_guard<std::mutex> guard(gStarterLock);
+  gStarter = std::move(starter);
+}
+
 TProgressThread::~TProgressThread() = default;
 
 void TProgressThread::Start() {
@@ -213,27 +256,58 @@ void TProgressThread::Start() {
   TThreadBook& book = Book();
   std::unique_lock<std::mutex> held(book.lock);
   if (!book.ended.empty()) JoinEnded(held);
-  thread_ = std::thread(&TProgressThread::Run, this);
+  book.ended.reserve(book.ended.size() + book.live.size() + 1);
   book.live.insert(this);
+  try {
+    thread_ = StartProgressThread(TProgressThreadKind::Viewer, [this] { Run(this); });
+  } catch (...) {
+    book.live.erase(this);
+    throw;
+  }
 }
 
 void TProgressThread::Run(TProgressThread* self) {
   try {
     self->Execute();
   } catch (...) {
-    // A thread body has nobody to report to; the object is still freed.
+    // A thread body has nobody to report to. Its owner still holds the
+    // object: it is freed when the owner lets it go.
   }
   TThreadBook& book = Book();
   {
     std::lock_guard<std::mutex> guard(book.lock);
     book.live.erase(self);
-    book.ended.push_back(std::move(self->thread_));
+    if (book.ended.size() < book.ended.capacity()) {
+      book.ended.push_back(std::move(self->thread_));
+    } else {
+      self->thread_.detach();
+    }
     book.changed.notify_all();
   }
-  delete self;
+  // The last touch of the object unless the owner has let it go already:
+  // then it is this thread's to free, else Terminate frees it.
+  bool released = false;
+  {
+    std::lock_guard<std::mutex> guard(self->waitLock_);
+    self->ended_ = true;
+    released = self->released_;
+  }
+  if (released) delete self;
 }
 
 void TProgressThread::Terminate() {
+  bool freeNow = false;
+  {
+    std::lock_guard<std::mutex> guard(waitLock_);
+    freeNow = ended_ && !released_;
+    released_ = true;
+    terminated_ = true;
+    wake_.notify_all();
+  }
+  if (freeNow) delete this;
+}
+
+void TProgressThread::RequestEnd() {
   std::lock_guard<std::mutex> guard(waitLock_);
   terminated_ = true;
   wake_.notify_all();

@@ -1,12 +1,14 @@
 // The waiting window's display-free part: module-wide settings and the
 // registration of its window class, the error class, the registry of windows
-// to viewers, the thread base class that frees itself, the text line table
+// to viewers, the thread base class that frees itself once its owner let it
+// go, the text line table
 // and the arithmetic of placement and of the bar. The viewer itself, which
 // paints and talks to the X server, is support/QtProgressViewer.h.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,10 +67,18 @@ inline constexpr const char* kProgressWindowClass = "ProgressViewerFormClass";
 inline constexpr const char* kProgressWindowTitle = "ProgressWnd";
 
 // Module start: resets the settings, registers the window class and creates
-// the registry. Module end: terminates the viewers still running, waits until
-// their threads have ended, then frees the registry and the settings' texts.
+// the registry. Module end asks the viewers still running to end and waits
+// for their threads, at most kProgressModuleEndWaitMs; then it frees the
+// registry and the settings' texts, and the thread book when every thread has
+// ended. Threads still running past the wait (a display that does not answer,
+// a worker that does not return) are left running with what they use, and a
+// line on standard error says so. Module end frees no viewer: each is freed
+// once its owner has called Terminate.
+inline constexpr int kProgressModuleEndWaitMs = 3000;
 void ProgressViewerModuleStart();
 void ProgressViewerModuleEnd();
+// Shortens the wait of module end (tests); 0 restores kProgressModuleEndWaitMs.
+void SetProgressModuleEndWaitForTesting(int milliseconds);
 // True between start and end: viewers can be created.
 bool ProgressViewerClassUsable();
 
@@ -87,16 +97,32 @@ struct TWorkArea {
 TWorkArea LastWorkArea();
 void RememberWorkArea(const TWorkArea& area);
 
-// A thread object that runs Execute in its own thread and deletes itself when
-// Execute returns. Start it at the end of the most derived constructor.
-// After Terminate the owner must not touch the object again.
+// The threads of a viewer: its own, and the one of its worker callback.
+enum class TProgressThreadKind { Viewer, Worker };
+// Starts a thread running `body`. The module starts std::thread; tests
+// replace it, for one that fails as a system out of threads or memory does
+// (std::system_error, std::bad_alloc).
+using TProgressThreadStarter = std::function<std::thread(TProgressThreadKind kind, std::function<void()> body)>;
+std::thread StartProgressThread(TProgressThreadKind kind, std::function<void()> body);
+// Replaces the starter; an empty function restores std::thread.
+void SetProgressThreadStarter(TProgressThreadStarter starter);
+
+// A thread object that runs Execute in its own thread. Start it at the end of
+// the most derived constructor; a thread that cannot be started fails the
+// constructor. The object is freed when both have happened: Execute has
+// returned (or failed) and its owner has called Terminate. After Terminate
+// the owner must not touch the object again; before it, the object stays
+// usable whatever became of Execute.
 class TProgressThread {
  public:
   TProgressThread(const TProgressThread&) = delete;
   TProgressThread& operator=(const TProgressThread&) = delete;
 
-  // Asks Execute to end; wakes a tick sleep at once. Any thread.
+  // The owner lets the object go: asks Execute to end (wakes a tick sleep at
+  // once) and frees the object, now when Execute has ended already, else as
+  // soon as it ends. Once, from the owner.
   void Terminate();
+  // Execute was asked to end (by Terminate or by module end). Any thread.
   bool Terminated() const;
 
  protected:
@@ -108,12 +134,17 @@ class TProgressThread {
   bool SleepUnlessTerminated(int ms);
 
  private:
+  friend void ProgressViewerModuleEnd();
   static void Run(TProgressThread* self);
+  // Asks Execute to end without letting the object go (module end).
+  void RequestEnd();
 
   mutable std::mutex waitLock_;
   std::condition_variable wake_;
-  bool terminated_ = false;
-  std::thread thread_;  // guarded by the module's thread book
+  bool terminated_ = false;  // Execute asked to end
+  bool released_ = false;    // the owner called Terminate
+  bool ended_ = false;       // Execute is over; the thread touches the object no more
+  std::thread thread_;       // guarded by the module's thread book
 };
 
 // Threads of viewers that have not ended yet (any thread).

@@ -178,7 +178,7 @@ TAdditionalThread::~TAdditionalThread() {
 }
 
 void TAdditionalThread::Resume() {
-  if (!thread_.joinable()) thread_ = std::thread(&TAdditionalThread::Execute, this);
+  if (!thread_.joinable()) thread_ = StartProgressThread(TProgressThreadKind::Worker, [this] { Execute(); });
 }
 
 void TAdditionalThread::Terminate() { terminated_ = true; }
@@ -436,35 +436,46 @@ void TProgressViewer::Tick() {
 }
 
 void TProgressViewer::Execute() {
-  window_ = TXcbProgressWindow::Connect(display_);
-  if (window_) {
-    workArea_ = window_->WorkArea();
-    foregroundWindow_ = window_->ActiveWindow();
-    RememberWorkArea(workArea_);
-    std::lock_guard<std::mutex> guard(sizeLock_);
-    geometry_ = PlaceProgressWindow(workArea_, geometry_.width, geometry_.height);
-  }
-  ApplyPendingSize();
-  if (window_) {
-    if (window_->Create(kProgressWindowTitle, kProgressWindowClass, Geometry())) {
-      window_->MoveAndShow(Geometry());
-      RegisterProgressWindow(window_->Handle(), this);
-      windowHandle_ = window_->Handle();
-    } else {
-      window_.reset();
+  try {
+    window_ = TXcbProgressWindow::Connect(display_);
+    if (window_) {
+      workArea_ = window_->WorkArea();
+      foregroundWindow_ = window_->ActiveWindow();
+      RememberWorkArea(workArea_);
+      std::lock_guard<std::mutex> guard(sizeLock_);
+      geometry_ = PlaceProgressWindow(workArea_, geometry_.width, geometry_.height);
     }
-  }
-  startTime_ = TimeOf(Now());
-  if (worker_) worker_->Resume();
-
-  while (!Terminated()) {
     ApplyPendingSize();
-    DispatchMessages();
-    Tick();
-    DispatchMessages();
-    SleepUnlessTerminated(settings_.TickInterval);
-  }
+    if (window_) {
+      if (window_->Create(kProgressWindowTitle, kProgressWindowClass, Geometry())) {
+        window_->MoveAndShow(Geometry());
+        RegisterProgressWindow(window_->Handle(), this);
+        windowHandle_ = window_->Handle();
+      } else {
+        window_.reset();
+      }
+    }
+    startTime_ = TimeOf(Now());
+    if (worker_) worker_->Resume();
 
+    while (!Terminated()) {
+      ApplyPendingSize();
+      DispatchMessages();
+      Tick();
+      DispatchMessages();
+      SleepUnlessTerminated(settings_.TickInterval);
+    }
+  } catch (...) {
+    // A failure outside the guarded painting (no thread for the worker, no
+    // memory) ends the viewer early: nothing of it stays on screen or in the
+    // registry, and the owner still holds it until Terminate.
+    EndWindowAndWorker();
+    throw;
+  }
+  EndWindowAndWorker();
+}
+
+void TProgressViewer::EndWindowAndWorker() {
   if (worker_) worker_->Terminate();
   if (window_) {
     const std::uint32_t handle = window_->Handle();
@@ -475,7 +486,7 @@ void TProgressViewer::Execute() {
     window_.reset();
   }
   // The worker is handed this viewer: it must have ended before the viewer
-  // frees itself.
+  // is freed.
   worker_.reset();
 }
 

@@ -100,7 +100,9 @@ class TProgressViewer final : public TProgressThread {
   // window class is not registered (module not started). A worker (any
   // pointer above 0xFFFF) runs in a second thread once the window is up.
   // The display is $DISPLAY; without one the viewer runs with nothing on
-  // screen. The viewer frees itself after Terminate.
+  // screen. A thread that cannot be started raises std::system_error (or
+  // std::bad_alloc) here, or ends the viewer early when it is the worker's.
+  // The viewer is freed after Terminate, and only then.
   static TProgressViewer* Create(const std::string& text, TProgressWorker worker = nullptr, void* argument = nullptr,
                                  bool showCancel = false, bool percentMode = false);
 
@@ -138,6 +140,8 @@ class TProgressViewer final : public TProgressThread {
   TProgressViewer(const std::string& text, TProgressWorker worker, void* argument, bool showCancel, bool percentMode);
   ~TProgressViewer() override;
   void Execute() override;
+  // Hides and releases the window, leaves the registry, ends the worker.
+  void EndWindowAndWorker();
   void ApplyPendingSize();
   void Resize(int width, int height);
   void DispatchMessages();

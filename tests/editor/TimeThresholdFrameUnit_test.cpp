@@ -82,6 +82,26 @@ TEST_F(FrameTest, ColumnsOfEachModeHaveTheirDesignedWidths) {
   }
 }
 
+TEST_F(FrameTest, SetModeAgainLaysOutThatModesColumnsAndClosesTheEditor) {
+  const std::vector<int> widths[] = {{72, 68, 66, 39}, {72, 66, 39}, {82, 68, 82, 68, 74}};
+  Show();
+  for (std::uint8_t mode :
+       {lmThresholds, lmThresholds, lmPeriods, lmPeriods, lmTimeDiscounts, lmPeriods, lmThresholds, lmTimeDiscounts}) {
+    SCOPED_TRACE(int(mode));
+    frame->sgTimeDscListGetEditText(0, 1);
+    ASSERT_TRUE(frame->IsEditing());
+    frame->SetMode(mode);
+    EXPECT_FALSE(frame->IsEditing());
+    EXPECT_EQ(frame->Mode(), mode);
+    ASSERT_EQ(grid()->model()->columnCount(), static_cast<int>(widths[mode].size()));
+    for (int c = 0; c < grid()->model()->columnCount(); ++c) {
+      EXPECT_EQ(grid()->columnWidth(c), widths[mode][c]);
+      EXPECT_EQ(grid()->model()->headerData(c, Qt::Horizontal).toString().toStdString(), frame->Cells().Cell(c, 0));
+    }
+  }
+  EXPECT_EQ(cell(0, 0), "Начало");
+}
+
 // A whole time list typed without the mouse: Enter opens an editor, Tab goes
 // on to the next cell's editor, Enter writes back, Down adds a row.
 TEST_F(FrameTest, AnOperatorFillsATimeListWithTheKeyboardOnly) {

@@ -17,7 +17,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -154,6 +158,90 @@ TEST_F(ProgressViewerTest, WithoutDisplayLaysOutRunsTheWorkerAndEnds) {
   v->Terminate();
   EXPECT_TRUE(WaitProgressThreadsBelow(1, 10000));
   EXPECT_TRUE(call.sawTermination);
+}
+
+// Thread starts fail as on a system out of threads or out of memory.
+class ThreadStartFailure {
+ public:
+  ThreadStartFailure(TProgressThreadKind failing, std::function<void()> raise) {
+    SetProgressThreadStarter([failing, raise](TProgressThreadKind kind, std::function<void()> body) {
+      if (kind == failing) raise();
+      return std::thread(std::move(body));
+    });
+  }
+  ~ThreadStartFailure() { SetProgressThreadStarter(nullptr); }
+};
+
+void NoThreads() { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); }
+void NoMemory() { throw std::bad_alloc(); }
+
+TEST_F(ProgressViewerTest, ViewerWhoseThreadEndsEarlyStaysWithItsOwnerUntilTerminate) {
+  struct Row {
+    const char* rule;
+    void (*raise)();  // the worker's thread cannot be started; none: the module ends first
+  } rows[] = {
+      {"no thread for the worker", NoThreads},
+      {"no memory for the worker's thread", NoMemory},
+      {"the module ends before the owner lets go", nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.rule);
+    TWorkerCall call;
+    TProgressViewer* v = nullptr;
+    {
+      ThreadStartFailure failure(
+          TProgressThreadKind::Worker, r.raise ? r.raise : [] {});
+      v = TProgressViewer::Create("Загрузка данных", RecordingWorker, &call);
+      if (!r.raise) ProgressViewerModuleEnd();
+      // The viewer's thread has ended and been joined.
+      ASSERT_TRUE(WaitProgressThreadsBelow(1, 10000));
+    }
+    // The owner still holds the viewer (AddressSanitizer reports a viewer
+    // freed under it) and frees it with Terminate (LeakSanitizer reports one
+    // that is never freed).
+    v->SetMainText("Загрузка товаров");
+    EXPECT_EQ(v->Lines()[1].Text, "Загрузка товаров");
+    EXPECT_EQ(v->WindowHandle(), 0u);
+    v->Terminate();
+    EXPECT_EQ(call.viewer, r.raise ? nullptr : v);
+    if (!r.raise) ProgressViewerModuleStart();
+  }
+
+  for (void (*raise)() : {NoThreads, NoMemory}) {
+    ThreadStartFailure failure(TProgressThreadKind::Viewer, raise);
+    EXPECT_ANY_THROW(TProgressViewer::Create("Загрузка данных", RecordingWorker, nullptr));
+    EXPECT_EQ(LiveProgressThreads(), 0u);
+  }
+}
+
+struct TGate {
+  std::promise<void> open;
+  std::shared_future<void> opened = open.get_future().share();
+};
+
+// Does not look at its viewer: it returns only when the test lets it.
+void StuckWorker(void* argument, TProgressViewer*) { static_cast<TGate*>(argument)->opened.wait(); }
+
+TEST_F(ProgressViewerTest, ModuleEndGivesUpOnAStuckViewerAndSaysSo) {
+  SetProgressModuleEndWaitForTesting(50);
+  TGate gate;
+  TProgressViewer* v = TProgressViewer::Create("Загрузка данных", StuckWorker, &gate);
+  v->Terminate();  // the owner is done; the viewer cannot end before its worker
+
+  ::testing::internal::CaptureStderr();
+  ProgressViewerModuleEnd();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  SetProgressModuleEndWaitForTesting(0);
+  EXPECT_FALSE(ProgressViewerClassUsable());
+  EXPECT_NE(said.find("TProgressViewer: "), std::string::npos) << said;
+  EXPECT_NE(said.find(": 1;"), std::string::npos) << said;
+  EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
+  EXPECT_EQ(LiveProgressThreads(), 1u);
+
+  // Once unstuck, the thread ends and frees its viewer with what it used.
+  gate.open.set_value();
+  EXPECT_TRUE(WaitProgressThreadsBelow(1, 10000));
+  ProgressViewerModuleStart();
 }
 
 // ---------------------------------------------------------------------------

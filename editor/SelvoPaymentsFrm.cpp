@@ -73,6 +73,9 @@ constexpr const char* kCloseCaption = "Подтверждение";
 constexpr const char* kStartRefused =
     "Изменения не сохранены: не удалось начать транзакцию базы данных.\r\n"
     "Повторите сохранение позже или закройте окно без сохранения.";
+constexpr const char* kCommitRefused =
+    "Изменения не сохранены: не удалось завершить транзакцию базы данных.\r\n"
+    "Повторите сохранение позже или закройте окно без сохранения.";
 constexpr const char* kNoApplication = "Редактор настроек: нет оконного приложения";
 constexpr const char* kTipColor = "#0000ff";
 const QColor kHighlightColor(0, 0, 128);
@@ -581,10 +584,12 @@ void TSelvoPaymentsForm::btnImportClick() {
 void TSelvoPaymentsForm::BitBtn1Click() {
   TSaveResult result = TSaveResult::Saved;
   Guarded([&result] { result = SaveEditorChanges(Module().TransactionFunc); });
-  // A save the host could not start would lose the operator's work without
-  // a word: tell it and keep the window with the changes.
-  if (result == TSaveResult::Refused) {
-    ShowMessageBox(kStartRefused, kErrorCaption, TMsgIcon::Exclamation);
+  // A save the host could not start or could not commit would lose the
+  // operator's work without a word: tell it and keep the window with the
+  // changes, still pending, for another try.
+  if (result == TSaveResult::Refused || result == TSaveResult::CommitRefused) {
+    ShowMessageBox(result == TSaveResult::Refused ? kStartRefused : kCommitRefused, kErrorCaption,
+                   TMsgIcon::Exclamation);
     return;
   }
   accept();

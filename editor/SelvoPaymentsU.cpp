@@ -129,6 +129,7 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
   if (!HasPendingChanges()) return TSaveResult::NothingToSave;
   if (!transaction) throw ENotAvailable(kNoTransaction);
   if (!transaction("START")) return TSaveResult::Refused;
+  bool committed = false;
   try {
     for (int i = 0; i < 4; ++i) {
       TDataSet& ds = SavedDataSet(i);
@@ -138,10 +139,14 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
         ShowMessageBox(Fill(kSavedDataSets[i].failureMessage, "%d", std::to_string(failed)), kSaveCaption,
                        TMsgIcon::Exclamation, TMsgButtons::OK);
     }
-    transaction("COMMIT");
+    committed = transaction("COMMIT");
   } catch (...) {
     transaction("ROLLBACK");
     throw;
+  }
+  if (!committed) {
+    transaction("ROLLBACK");  // answer ignored: the host may have ended it already
+    return TSaveResult::CommitRefused;
   }
   return TSaveResult::Saved;
 }

@@ -75,13 +75,18 @@ inline constexpr TSavedDataSet kSavedDataSets[4] = {
 // saving order, stopping at the first that has).
 bool HasPendingChanges();
 
-enum class TSaveResult { NothingToSave, Refused, Saved };
+// Refused: the host did not start a transaction; CommitRefused: it did not
+// commit one. Neither saved anything, and the changes are still pending.
+enum class TSaveResult { NothingToSave, Refused, CommitRefused, Saved };
 // The save: nothing without pending changes; "START" through transaction
 // (an answer false: nothing applied, nothing more sent); each dataset's
 // change log applied in order, its message shown (caption "Сообщение") for
-// failed entries; "COMMIT". An error while applying or committing sends
-// "ROLLBACK" and is raised again. A missing callback raises ENotAvailable
-// before anything is applied.
+// failed entries; "COMMIT". An answer false to "COMMIT" (the connection
+// dropped, the file stayed busy) is no save: "ROLLBACK" follows, so that
+// the host ends what is left of the transaction and its datasets take the
+// applied entries back into their logs for the next try. An error while
+// applying or committing sends "ROLLBACK" and is raised again. A missing
+// callback raises ENotAvailable before anything is applied.
 TSaveResult SaveEditorChanges(TTransactionFunc transaction);
 
 // Switches the row whose keyField equals id: enabledField 1 becomes 0,

@@ -233,7 +233,18 @@ void TPgConnection::CreateTable(const TTableDef& table) {
   for (const std::string& index : CreateIndexSql(table, *this)) Execute(index);
 }
 
+void TPgConnection::Reconnect() {
+  if (PQstatus(conn_) == CONNECTION_OK) return;
+  PQreset(conn_);
+  if (PQstatus(conn_) != CONNECTION_OK)
+    throw EDatabaseError("соединение с сервером потеряно: " + FirstLine(PQerrorMessage(conn_)));
+}
+
 void TPgConnection::Begin() {
+  // A connection that the server dropped after an earlier save (or a
+  // refused commit) is opened anew here, where no transaction of it can be
+  // lost: the changes that save kept pending can then be saved again.
+  Reconnect();
   Execute("BEGIN");
   try {
     // Saves from several computers wait for each other here, as SQLite's

@@ -40,6 +40,8 @@ class TPgConnection final : public TShopConnection {
   // BIGSERIAL row key "rowid" after the shop's columns.
   void CreateTable(const TTableDef& table) override;
 
+  // First opens anew a connection the server dropped; nothing else
+  // reconnects, so no statement of a lost transaction runs outside it.
   void Begin() override;
   // Raises also when the server answered the COMMIT with a rollback.
   void Commit() override;
@@ -56,6 +58,9 @@ class TPgConnection final : public TShopConnection {
   // Reads the tables of the schema and their columns, unless read since
   // the last statement that may have changed them.
   void ReadCatalog();
+  // Opens the connection anew when the server dropped it (EDatabaseError
+  // when it cannot be reached).
+  void Reconnect();
   // Raises EDatabaseError for a result that is not a success.
   void Check(pg_result* result) const;
 

@@ -34,6 +34,9 @@ void TShopConnection::Isolated(const std::function<void()>& work) {
   Execute("SAVEPOINT selvo_entry");
   try {
     work();
+    // Inside the try: a release the database refuses (the server refuses
+    // every statement after a failed one) undoes the work as a failure does.
+    Execute("RELEASE SAVEPOINT selvo_entry");
   } catch (...) {
     // A database that ended the whole transaction has no savepoint left.
     if (InTransaction()) {
@@ -46,7 +49,6 @@ void TShopConnection::Isolated(const std::function<void()>& work) {
     }
     throw;
   }
-  Execute("RELEASE SAVEPOINT selvo_entry");
 }
 
 bool TShopConnection::RollbackIfOpen() {

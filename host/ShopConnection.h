@@ -79,7 +79,9 @@ class TShopConnection {
   virtual void EndSnapshot() = 0;
 
   // Runs `work` so that, inside a transaction, its failure undoes only what
-  // it wrote and leaves the transaction usable (a savepoint).
+  // it wrote and leaves the transaction usable (a savepoint). `work` must
+  // raise for any of its statements that failed: on the server a failed
+  // statement spoils the transaction until the savepoint is rolled back.
   void Isolated(const std::function<void()>& work);
 
   // One value of one row (first column of the first row); null when none.

@@ -646,18 +646,33 @@ void TShopDataSet::Delete() {
 // ---------------------------------------------------------------------------
 // Change log
 
-void TShopDataSet::RefreshRow(TRow& row) {
+void TShopDataSet::RefreshRow(TRow& row, bool mustSucceed) {
   const std::string sql =
       "SELECT " + ColumnList() + " FROM " + module_.Connection().Identifier(table_) + " WHERE rowid = $1";
+  std::vector<TVariant> values;
+  bool found = false;
   try {
-    module_.Connection().Query(sql, {TVariant(row.rowid)}, [&](std::vector<TVariant>& values) { row.values = values; });
-  } catch (const EDatabaseError&) {
-    // The row was written; failing to re-read defaults is not an apply error.
+    module_.Connection().Query(sql, {TVariant(row.rowid)}, [&](std::vector<TVariant>& read) {
+      values = std::move(read);
+      found = true;
+    });
+  } catch (EDatabaseError& e) {
+    // Outside a transaction the row stays written whatever the re-read does:
+    // counting it as failed would write it a second time.
+    if (!mustSucceed) return;
+    e.SetMessage("не удалось перечитать записанную строку таблицы " + table_ + ": " + e.Message());
+    throw;
   }
+  if (!found) {
+    if (!mustSucceed) return;
+    throw EDatabaseError("записанная строка не найдена в таблице " + table_ + " при повторном чтении");
+  }
+  row.values = std::move(values);
 }
 
-// Writes one log entry; raises EDatabaseError when the database refuses it.
-void TShopDataSet::WriteEntry(TRow& row) {
+// Writes one log entry and reads a written row back; raises EDatabaseError
+// when the database refuses it, or, with mustReread, when the re-read fails.
+void TShopDataSet::WriteEntry(TRow& row, bool mustReread) {
   TShopConnection& connection = module_.Connection();
   const std::string table = connection.Identifier(table_);
   auto placeholder = [](std::size_t index) { return "$" + std::to_string(index + 1); };
@@ -675,8 +690,11 @@ void TShopDataSet::WriteEntry(TRow& row) {
       std::string sql = "INSERT INTO " + table;
       sql += params.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")";
       const TVariant key = connection.QueryValue(sql + " RETURNING rowid", params);
+      // No key comes back when a trigger skipped the row (RAISE(IGNORE) on
+      // SQLite, a BEFORE trigger answering NULL on the server).
+      if (std::holds_alternative<std::monostate>(key)) throw EDatabaseError("строка не записана в таблицу " + table_);
       row.rowid = RowKey(key, table_);
-      RefreshRow(row);
+      RefreshRow(row, mustReread);
       break;
     }
     case TRowStatus::Modified: {
@@ -692,7 +710,7 @@ void TShopDataSet::WriteEntry(TRow& row) {
           "UPDATE " + table + " SET " + assignments + " WHERE rowid = " + placeholder(params.size());
       params.emplace_back(row.rowid);
       if (connection.Query(sql, params, nullptr) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
-      RefreshRow(row);
+      RefreshRow(row, mustReread);
       break;
     }
     case TRowStatus::Deleted:
@@ -704,9 +722,16 @@ void TShopDataSet::WriteEntry(TRow& row) {
 }
 
 bool TShopDataSet::ApplyEntry(TRow& row, std::string& error) {
+  TShopConnection& connection = module_.Connection();
+  // Inside a transaction the write and its re-read share the entry's
+  // savepoint: a re-read that fails undoes the write, and the entry fails
+  // alone instead of spoiling the transaction for every entry after it.
+  const bool inTransaction = connection.InTransaction();
+  const std::int64_t rowid = row.rowid;
   try {
-    module_.Connection().Isolated([&] { WriteEntry(row); });
+    connection.Isolated([&] { WriteEntry(row, inTransaction); });
   } catch (const EDatabaseError& e) {
+    row.rowid = rowid;  // an insert that was undone has no key
     error = e.Message();
     return false;
   }

@@ -6,7 +6,8 @@
 // - Post and Delete enter the log; ApplyUpdates writes it with SQL on the
 //   data module's connection (inside the transaction the host opened, when
 //   one is open). Entries that fail stay in the log, and inside a
-//   transaction a failing entry undoes only its own writes.
+//   transaction a failing entry (its write or the re-read of the written
+//   row) undoes only its own writes.
 // - A detail dataset presents only the rows whose link field equals that of
 //   its master's current row, and follows the master as it moves.
 //
@@ -108,8 +109,9 @@ class TShopDataSet final : public TDataSet {
 
   int ChangeCount() const override { return static_cast<int>(log_.size()); }
   // Completes a row being edited first. A failing entry (a constraint, a
-  // trigger that refuses, a row that is no longer in the table) is counted
-  // and stays in the log; with maxErrors >= 0 the apply stops once more
+  // trigger that refuses, a row that is no longer in the table, and inside
+  // a transaction a written row that cannot be read back) is counted, its
+  // writes are undone and it stays in the log; with maxErrors >= 0 the apply stops once more
   // than maxErrors entries failed. Raises EDatabaseError when the database
   // rolled the host's whole transaction back (or the connection was lost).
   int ApplyUpdates(int maxErrors) override;
@@ -166,8 +168,11 @@ class TShopDataSet final : public TDataSet {
   void AddToLog(const TRowPtr& row);
 
   bool ApplyEntry(TRow& row, std::string& error);
-  void WriteEntry(TRow& row);
-  void RefreshRow(TRow& row);
+  void WriteEntry(TRow& row, bool mustReread);
+  // Reads a written row back into row.values (the table's defaults and
+  // triggers may have changed it). With mustSucceed a failed query or a row
+  // that is not found raises EDatabaseError; without, it leaves the row.
+  void RefreshRow(TRow& row, bool mustSucceed);
   std::string ColumnList() const;
 
   TShopDataModule& module_;

@@ -5,7 +5,10 @@
 
 namespace selvo {
 
-// Receives "START", "COMMIT" or "ROLLBACK"; only the answer to "START" counts.
+// Receives "START", "COMMIT" or "ROLLBACK". False to "START": no transaction,
+// nothing is written; false to "COMMIT": nothing was saved (the module sends
+// "ROLLBACK" after it and keeps the changes pending). The answer to
+// "ROLLBACK" is ignored.
 using TTransactionFunc = bool (*)(const char* command);
 // Shows the host's goods selection window; 1 means the operator confirmed.
 using TGoodsSelectFormShow = std::int32_t (*)();

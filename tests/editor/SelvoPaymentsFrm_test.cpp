@@ -27,9 +27,13 @@ namespace {
 
 std::vector<std::string> gCommands;
 bool gRefuseStart = false;
+// A host whose commit fails: it answers false and leaves its transaction
+// open, as a host may that does not end it on a failed COMMIT.
+bool gRefuseCommit = false;
 bool Transaction(const char* command) {
   gCommands.push_back(command);
   if (gRefuseStart && std::string(command) == "START") return false;
+  if (gRefuseCommit && std::string(command) == "COMMIT") return false;
   return host::TransactionCallback(command);
 }
 
@@ -61,6 +65,7 @@ class SelvoPaymentsFormTest : public ::testing::Test {
     Module().LastDiscountID = Module().DiscountIDCounter = 10;
     gCommands.clear();
     gRefuseStart = false;
+    gRefuseCommit = false;
     form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
     form->show();
     form->activateWindow();
@@ -126,6 +131,47 @@ TEST_F(SelvoPaymentsFormTest, ARefusedStartIsToldAndKeepsTheWindowWithItsChanges
   EXPECT_TRUE(form->isVisible());
   EXPECT_THAT(messages.messages().back().text, ::testing::StartsWith("Изменения не сохранены"));
   EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
+}
+
+TEST_F(SelvoPaymentsFormTest, ARefusedCommitIsToldAndKeepsTheWindowWithItsChangesForAnotherTry) {
+  const std::string before = test::ReadFileBytes(path);
+  Payments()->setCurrentItem(Payments()->topLevelItem(7));
+  QTest::keyClick(Payments(), Qt::Key_Space);
+  Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  Click("btnAdd1");
+  ASSERT_EQ(PaymentDataSet().ChangeCount(), 1);
+  ASSERT_EQ(SelvoDiscountDataSet().ChangeCount(), 1);
+
+  gRefuseCommit = true;
+  Click("BitBtn1");
+  EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT", "ROLLBACK"))
+      << "the transaction the host left open is ended";
+  EXPECT_TRUE(form->isVisible()) << "a save that was not committed must not close the window";
+  ASSERT_FALSE(messages.messages().empty());
+  EXPECT_EQ(messages.messages().back().text,
+            "Изменения не сохранены: не удалось завершить транзакцию базы данных.\r\n"
+            "Повторите сохранение позже или закройте окно без сохранения.");
+  EXPECT_EQ(messages.messages().back().caption, "Ошибка");
+  EXPECT_EQ(messages.messages().back().icon, TMsgIcon::Exclamation);
+  EXPECT_EQ(test::ReadFileBytes(path), before) << "nothing reached the file";
+  EXPECT_EQ(PaymentDataSet().ChangeCount(), 1) << "the changes are still pending";
+  EXPECT_EQ(SelvoDiscountDataSet().ChangeCount(), 1);
+  EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
+  EXPECT_EQ(Find<QTreeWidget>("lvDiscounts")->topLevelItemCount(), 11);
+
+  // The second try commits: everything of the first is saved.
+  gRefuseCommit = false;
+  gCommands.clear();
+  Click("BitBtn1");
+  EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+  host::TShopDataModule reread(path);
+  TDataSet& payments = reread.DataSet("Payment");
+  ASSERT_TRUE(payments.Locate("ID", {TVariant(std::int64_t{8})}, loNone));
+  EXPECT_EQ(payments.FieldByName("Enabled").AsInteger(), 0);
+  EXPECT_EQ(reread.DataSet("SelvoDiscountDS").RecordCount(), 11);
+  EXPECT_TRUE(reread.DataSet("SelvoDiscountDS").Locate("td_ID", {TVariant(std::int64_t{11})}, loNone));
 }
 
 TEST_F(SelvoPaymentsFormTest, CancelWithPendingChangesAsksAndKeepsTheDatabase) {

@@ -63,10 +63,13 @@ TEST(EditorCells, PaymentRowFollowsTheFormatSettings) {
 
 std::vector<std::string>* gLog = nullptr;
 bool gStartAnswer = true;
+bool gCommitAnswer = true;
 
 bool RecordTransaction(const char* command) {
   gLog->push_back(command);
-  return std::string(command) == "START" ? gStartAnswer : true;
+  if (std::string(command) == "START") return gStartAnswer;
+  if (std::string(command) == "COMMIT") return gCommitAnswer;
+  return true;
 }
 
 class TScriptedDataSet final : public TDataSet {
@@ -131,6 +134,7 @@ class EditorSaveTest : public ::testing::Test {
   EditorSaveTest() : module(log) {
     gLog = &log;
     gStartAnswer = true;
+    gCommitAnswer = true;
     Module().DataModule = &module;
   }
   ~EditorSaveTest() override {
@@ -156,6 +160,17 @@ TEST_F(EditorSaveTest, ARefusedStartAppliesNothing) {
   EXPECT_TRUE(HasPendingChanges());
   EXPECT_EQ(SaveEditorChanges(RecordTransaction), TSaveResult::Refused);
   EXPECT_THAT(log, ElementsAre("START"));
+}
+
+TEST_F(EditorSaveTest, ARefusedCommitIsNoSaveAndEndsTheTransaction) {
+  module["Payment"].changes = 2;
+  module["Payment"].failures = 1;
+  module["ExclusionsDS"].changes = 1;
+  gCommitAnswer = false;
+  EXPECT_EQ(SaveEditorChanges(RecordTransaction), TSaveResult::CommitRefused);
+  EXPECT_THAT(log, ElementsAre("START", "apply Payment", "apply ExclusionsDS", "COMMIT", "ROLLBACK"));
+  ASSERT_EQ(messages.messages().size(), 1u) << "the failed entries are still told; the window tells the rest";
+  EXPECT_EQ(messages.messages()[0].text, "При сохранении видов оплаты произошло \"1\" ошибок");
 }
 
 TEST_F(EditorSaveTest, FailedEntriesAreToldAndTheOtherDataSetsStillApplied) {

@@ -230,6 +230,71 @@ TEST_P(TransactionTest, ATransactionEndedByTheDatabaseIsAnError) {
   EXPECT_EQ(ReadFileBytes(path_), before);
 }
 
+// Inside a transaction an entry whose written row cannot be read back fails
+// alone: the entry's savepoint undoes its write, and the entries after it,
+// in this dataset and the next, are written and committed. On the server the
+// re-read itself fails (a trigger took the shop's tables off the search path
+// of the transaction), which spoils the whole transaction unless the
+// savepoint is rolled back; on the file it finds no row (a trigger moved the
+// row's key).
+TEST_P(TransactionTest, AnEntryWhoseRowCannotBeReadBackFailsAloneAndTheRestIsCommitted) {
+  const bool file = GetParam() == TShopDbKind::File;
+  if (file) {
+    module_->Connection().Execute(
+        "CREATE TRIGGER move_bonus AFTER UPDATE OF Enabled ON Payment WHEN NEW.ID = 7 "
+        "BEGIN UPDATE Payment SET rowid = rowid + 1000 WHERE rowid = NEW.rowid; END;");
+  } else {
+    module_->Connection().Execute(
+        "CREATE FUNCTION hide_shop() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "PERFORM set_config('search_path', 'pg_catalog', true); RETURN NEW; END $$;"
+        "CREATE TRIGGER hide_shop AFTER UPDATE OF enabled ON payment FOR EACH ROW WHEN (NEW.id = 7) "
+        "EXECUTE FUNCTION hide_shop();");
+  }
+  TShopDataSet& ds = module_->DataSet("Payment");
+  TShopDataSet& cards = module_->DataSet("SelvoDiscountDS");
+  const std::int64_t bonusRowid = Scalar("SELECT rowid FROM Payment WHERE ID = 7");
+  const std::int64_t bonusEnabled = Scalar("SELECT Enabled FROM Payment WHERE ID = 7");
+  // The entry that fails comes first in the log.
+  ASSERT_TRUE(ds.Locate("ID", {TVariant(std::int64_t{7})}, loNone));
+  ds.Edit();
+  ds.FieldByName("Enabled").SetAsInteger(bonusEnabled == 1 ? 0 : 1);
+  ds.Post();
+  ChangePayments();
+  ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{1})}, loNone));
+  cards.Edit();
+  cards.FieldByName("td_DiscountName").SetAsString("Переименованная");
+  cards.Post();
+  ASSERT_EQ(ds.ChangeCount(), 4);
+
+  ASSERT_TRUE(TransactionCallback("START"));
+  EXPECT_EQ(ds.ApplyUpdates(-1), 1);
+  ASSERT_EQ(ds.ApplyErrors().size(), 1u);
+  EXPECT_NE(ds.ApplyErrors()[0].find(file ? "не найдена в таблице Payment" : "не удалось перечитать"),
+            std::string::npos)
+      << ds.ApplyErrors()[0];
+  EXPECT_EQ(ds.ChangeCount(), 1) << "only the entry that failed stays pending";
+  EXPECT_EQ(cards.ApplyUpdates(-1), 0) << "the transaction is still usable: " << cards.ApplyErrors().at(0);
+  EXPECT_TRUE(TransactionCallback("COMMIT")) << "the other entries are committed";
+
+  // What everybody else reads now.
+  TShopDataModule other(path_);
+  auto scalar = [&](const std::string& sql) { return test::ScalarOf(other.Connection(), sql); };
+  EXPECT_EQ(scalar("SELECT Discount FROM Payment WHERE ID = 1"), 2);
+  EXPECT_EQ(scalar("SELECT count(*) FROM Payment WHERE ID = 9"), 0);
+  EXPECT_EQ(scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 1);
+  EXPECT_EQ(scalar("SELECT count(*) FROM SelvoDiscountDS WHERE td_ID = 1 AND td_DiscountName = 'Переименованная'"), 1);
+  EXPECT_EQ(scalar("SELECT Enabled FROM Payment WHERE ID = 7"), bonusEnabled) << "the failed entry's write is undone";
+  EXPECT_EQ(scalar("SELECT rowid FROM Payment WHERE ID = 7"), bonusRowid);
+
+  // Without the trigger the pending entry is saved by the next try.
+  module_->Connection().Execute(file ? "DROP TRIGGER move_bonus" : "DROP TRIGGER hide_shop ON payment");
+  ASSERT_TRUE(TransactionCallback("START"));
+  EXPECT_EQ(ds.ApplyUpdates(-1), 0);
+  EXPECT_TRUE(TransactionCallback("COMMIT"));
+  EXPECT_EQ(ds.ChangeCount(), 0);
+  EXPECT_EQ(scalar("SELECT Enabled FROM Payment WHERE ID = 7"), bonusEnabled == 1 ? 0 : 1);
+}
+
 TEST_P(TransactionTest, CommandsAnswerWhetherTheDatabaseAgreed) {
   EXPECT_TRUE(TransactionCallback("START"));
   EXPECT_FALSE(TransactionCallback("START")) << "one transaction at a time";

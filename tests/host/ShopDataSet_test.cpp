@@ -369,6 +369,31 @@ TEST_P(ShopDataSetTest, ApplyWritesTheLogAndKeepsFailedEntries) {
   EXPECT_EQ(ds.ChangeCount(), 2);
 }
 
+TEST_P(ShopDataSetTest, AnInsertThatATriggerSkipsIsAFailedEntry) {
+  Sql(std::string(kThreePayments) +
+      (GetParam() == TShopDbKind::File
+           ? "CREATE TRIGGER no_coupons BEFORE INSERT ON Payment WHEN NEW.Name = 'Купон' "
+             "BEGIN SELECT RAISE(IGNORE); END;"
+           : "CREATE FUNCTION no_coupons() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+             "IF NEW.Name = 'Купон' THEN RETURN NULL; END IF; RETURN NEW; END $$;"
+             "CREATE TRIGGER no_coupons BEFORE INSERT ON Payment FOR EACH ROW EXECUTE FUNCTION no_coupons();"));
+  TShopDataSet& ds = Open().DataSet("Payment");
+  ds.Append();
+  ds.FieldByName("ID").SetAsInteger(10);
+  ds.FieldByName("Name").SetAsString("Купон");
+  ds.Post();
+  ds.Append();
+  ds.FieldByName("ID").SetAsInteger(11);
+  ds.FieldByName("Name").SetAsString("Сертификат");
+  ds.Post();
+  EXPECT_EQ(ds.ApplyUpdates(-1), 1);
+  ASSERT_EQ(ds.ApplyErrors().size(), 1u);
+  EXPECT_NE(ds.ApplyErrors()[0].find("не записана"), std::string::npos) << ds.ApplyErrors()[0];
+  EXPECT_EQ(ds.ChangeCount(), 1) << "the skipped row stays pending";
+  EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 10"), 0);
+  EXPECT_EQ(Scalar("SELECT count(*) FROM Payment WHERE ID = 11"), 1);
+}
+
 TEST_P(ShopDataSetTest, ApplyFindsRowsByTheirOriginalKey) {
   Sql(kThreePayments);
   TShopDataSet& ds = Open().DataSet("Payment");

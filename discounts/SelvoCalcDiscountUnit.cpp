@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
+#include <utility>
 
+#include "discounts/CalcSnapshot.h"
 #include "discounts/DecimalRounding.h"
 #include "discounts/SelvoDiscountItemsU.h"
 #include "interface/SelvoModuleU.h"
-#include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
 #include "platform/MessageService.h"
-#include "platform/ProcessLock.h"
-#include "support/SafeIniFiles.h"
 
 namespace selvo {
 namespace {
@@ -60,27 +58,6 @@ void CheckSale(const TDiscountInData& sale) {
   }
 }
 
-// The settings file's lock stays open from one sale to the next. Opening it
-// for each sale, and removing its lock file again when that sale's object
-// went, cost more than the read itself; the lock is still taken for every
-// read. Closed when the module unloads, or when the file's name changes.
-void KeepSettingsLockOpen(const std::string& fileName) {
-  static std::string keptFor;
-  static std::unique_ptr<TProcessLock> keeper;
-  if (keeper && keptFor == fileName) return;
-  keeper = std::make_unique<TProcessLock>(TSafeIniFile::LockName(fileName));
-  keptFor = fileName;
-}
-
-// The read and the object's end under one hold of the lock: each would
-// otherwise take and release it on its own, and every sale would pay twice.
-bool ReadPurchaseFloorSetting() {
-  KeepSettingsLockOpen(Module().IniFileName);
-  const TSafeIniFile::THeldLock held(Module().IniFileName);
-  TSafeIniFile ini(Module().IniFileName);
-  return ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false);
-}
-
 TCalcTrace::TCardRef CardRef(const TDiscountItem* card) {
   TCalcTrace::TCardRef ref;
   if (card) {
@@ -91,12 +68,57 @@ TCalcTrace::TCardRef CardRef(const TDiscountItem* card) {
   return ref;
 }
 
-std::string BanLine(double quantity, double price, double begin, double end) {
-  const TFormatSettings& fs = ModuleFormatSettings();
+std::string BanLine(double quantity, double price, double begin, double end, const TFormatSettings& fs) {
   // The quantity rounded half up (0.125 is 0.13), not as the binary value
   // happens to print; the price as the till shows money.
   return FloatToStrFixed(RoundHalfAwayFromZero(2, quantity), 2, fs) + " x " + CurrencyText(price, fs) +
          ". Запрещено с " + TimeToStr(begin, fs) + " до " + TimeToStr(end, fs) + ".";
+}
+
+// Sum over the lines of what is left after the better of the line's best
+// goods card and the payment type fraction p; the banned lines' texts go to
+// banLines.
+double GoodsSum(const TDiscountInData& sale, double p, TCardSelection& cards, bool floor, const TFormatSettings& fs,
+                std::vector<std::string>& banLines, TCalcTrace* trace) {
+  const std::int32_t lines = DynArrayLength(sale.GoodsIDs);
+  double sum = 0;
+  for (std::int32_t i = 0; i < lines; ++i) {
+    const double price = sale.Prices[i], quantity = sale.Quantities[i], zPrice = sale.ZPrices[i];
+    const double payDisc = price * p * quantity;
+    const TDiscountItem* card = cards.FindGoodsCard(sale.CategoryIDs[i], sale.GoodsIDs[i], zPrice, price, quantity);
+    double cardDisc = 0, banBegin = 0, banEnd = 0;
+    if (card) cardDisc = card->GetDiscountAt(&banBegin, &banEnd, price * quantity, quantity, cards.TimeOfDay());
+    const double best = std::max(payDisc, cardDisc);
+    const bool banned = card && best == SaleBanAmount;
+    if (banned) banLines.push_back(BanLine(quantity, price, banBegin, banEnd, fs));
+    double rest = price * quantity - best;
+    if (floor) rest = std::max(rest, zPrice * quantity);
+    sum += RoundMoney(rest);
+    if (trace) trace->lines.push_back({CardRef(card), payDisc, cardDisc, rest, banned});
+  }
+  if (trace) trace->banLines = banLines;
+  return sum;
+}
+
+// The smaller of paySum and the total after the best group discount.
+double GroupSum(const TDiscountInData& sale, double total, double paySum, TCardSelection& cards, TCalcTrace* trace) {
+  const TDiscountItem* winner = nullptr;
+  const double discount = cards.GoodsGroupDiscount(sale, &winner);
+  if (trace) {
+    trace->groupCard = CardRef(winner);
+    trace->groupDiscount = discount;
+  }
+  return std::min(paySum, RoundMoney(total - discount));
+}
+
+void ShowSaleBanWarning(const std::vector<std::string>& banLines) {
+  TMessage warning;
+  warning.caption = kSaleBanCaption;
+  warning.text = SaleBanMessageText(banLines);
+  warning.icon = TMsgIcon::Warning;
+  warning.buttons = TMsgButtons::OK;
+  warning.topmost = true;
+  Messages().Show(warning);
 }
 
 }  // namespace
@@ -107,21 +129,22 @@ std::string SaleBanMessageText(const std::vector<std::string>& banLines) {
   return text;
 }
 
-double TCalcDiscount::Calculate(const TDiscountInData& sale, TDiscountOutData& out) {
-  const bool floor = ReadPurchaseFloorSetting();
-  Module().RSumCanNotBeLowThenZSum = floor;
-  ResetResult(out);
-  if (trace_) *trace_ = TCalcTrace{};
-  if (trace_) trace_->purchaseFloor = floor;
-
+TCalcResult CalculateDiscount(const TCalcSnapshot& snapshot, const TDiscountInData& sale, double now,
+                              TCalcTrace* trace) {
+  const bool floor = snapshot.Options().purchaseFloor;
+  if (trace) {
+    *trace = TCalcTrace{};
+    trace->purchaseFloor = floor;
+  }
+  TCalcResult result;
   const std::int32_t lines = DynArrayLength(sale.GoodsIDs);
-  if (lines == 0) return 0;
+  if (lines == 0) return result;
   CheckSale(sale);
 
   // A payment type that is not in the list gives no discount of its own: the
   // till must still be able to sell.
-  const TPaymentRec* payment = PaymentList().FindByID(sale.PayID);
-  const double p = payment ? payment->Discount / 100 : 0;
+  const TPaymentDiscount* payment = snapshot.FindPayment(sale.PayID);
+  const double p = payment ? payment->percent / 100 : 0;
 
   double total = 0, zTotal = 0;
   for (std::int32_t i = 0; i < lines; ++i) {
@@ -133,89 +156,66 @@ double TCalcDiscount::Calculate(const TDiscountInData& sale, TDiscountOutData& o
   if (floor) paySum = std::max(paySum, zTotal);
 
   // One view of the list for the whole sale: each card's in-effect test runs
-  // once, and the clock is read once.
-  TCardSelection cards(DiscountList(), sale.PayID, sale.SaleTime);
+  // once, at the sale's moment; the time discounts at now's time of day.
+  TCardSelection cards(snapshot.Cards(), sale.PayID, sale.SaleTime, DiscountTimeOfDayAt(now), floor);
   const TDiscountItem* checkCard = cards.FindCheckCard(total);
   const double checkDiscount = checkCard ? checkCard->GetDiscountAt(nullptr, nullptr, total, 1, cards.TimeOfDay()) : 0;
   double checkSum = total - checkDiscount;
   if (floor) checkSum = std::max(checkSum, zTotal);
 
   const double m = std::min(checkSum, paySum);
-  const double goodsSum = SumAfterGoodsDiscounts(sale, p, cards);
-  const double groupSum = SumAfterGroupDiscount(sale, total, paySum, cards);
+  const double goodsSum = GoodsSum(sale, p, cards, floor, snapshot.Formats(), result.banLines, trace);
+  const double groupSum = GroupSum(sale, total, paySum, cards, trace);
 
   double r = RoundMoney(std::min(goodsSum, m));
   r = RoundMoney(std::min(groupSum, r));
   if (r < 0.01) r = 0;
-  if (total > 0) out.DiscountPercent = (total - r) / total * 100;
+  result.sum = r;
+  if (total > 0) result.discountPercent = (total - r) / total * 100;
 
-  if (trace_) {
-    trace_->paymentTypeFound = payment != nullptr;
-    trace_->paymentPercent = payment ? payment->Discount : 0;
-    trace_->total = total;
-    trace_->zTotal = zTotal;
-    trace_->paySum = paySum;
-    trace_->checkCard = CardRef(checkCard);
-    trace_->checkDiscount = checkDiscount;
-    trace_->checkSum = checkSum;
-    trace_->goodsSum = goodsSum;
-    trace_->groupSum = groupSum;
-    trace_->result = r;
+  if (trace) {
+    trace->paymentTypeFound = payment != nullptr;
+    trace->paymentPercent = payment ? payment->percent : 0;
+    trace->total = total;
+    trace->zTotal = zTotal;
+    trace->paySum = paySum;
+    trace->checkCard = CardRef(checkCard);
+    trace->checkDiscount = checkDiscount;
+    trace->checkSum = checkSum;
+    trace->goodsSum = goodsSum;
+    trace->groupSum = groupSum;
+    trace->result = r;
   }
-  return r;
+  return result;
+}
+
+double TCalcDiscount::Calculate(const TDiscountInData& sale, TDiscountOutData& out) {
+  const TCalcOptions options = ReadCalcOptions(Module().IniFileName);
+  // The module keeps the value the last sale read; the discount list's own
+  // selections (FindGoodsCard) go by it.
+  Module().RSumCanNotBeLowThenZSum = options.purchaseFloor;
+  ResetResult(out);
+  const TCalcResult result = CalculateDiscount(ModuleCalcSnapshot(options), sale, Now(), trace_);
+  // Shown once the sums are known, which the cashier cannot tell from
+  // showing it after the goods pass: what follows that pass cannot refuse a
+  // sale that has been checked.
+  if (!result.banLines.empty()) ShowSaleBanWarning(result.banLines);
+  out.DiscountPercent = result.discountPercent;
+  return result.sum;
 }
 
 double TCalcDiscount::SumAfterGoodsDiscounts(const TDiscountInData& sale, double p, double moment) {
-  TCardSelection cards(DiscountList(), sale.PayID, moment);
-  return SumAfterGoodsDiscounts(sale, p, cards);
-}
-
-double TCalcDiscount::SumAfterGoodsDiscounts(const TDiscountInData& sale, double p, TCardSelection& cards) {
   const bool floor = Module().RSumCanNotBeLowThenZSum;
-  const std::int32_t lines = DynArrayLength(sale.GoodsIDs);
-  double sum = 0;
+  TCardSelection cards(DiscountList(), sale.PayID, moment, DiscountTimeOfDay(), floor);
   std::vector<std::string> banLines;
-  for (std::int32_t i = 0; i < lines; ++i) {
-    const double price = sale.Prices[i], quantity = sale.Quantities[i], zPrice = sale.ZPrices[i];
-    const double payDisc = price * p * quantity;
-    const TDiscountItem* card = cards.FindGoodsCard(sale.CategoryIDs[i], sale.GoodsIDs[i], zPrice, price, quantity);
-    double cardDisc = 0, banBegin = 0, banEnd = 0;
-    if (card) cardDisc = card->GetDiscountAt(&banBegin, &banEnd, price * quantity, quantity, cards.TimeOfDay());
-    const double best = std::max(payDisc, cardDisc);
-    const bool banned = card && best == SaleBanAmount;
-    if (banned) banLines.push_back(BanLine(quantity, price, banBegin, banEnd));
-    double rest = price * quantity - best;
-    if (floor) rest = std::max(rest, zPrice * quantity);
-    sum += RoundMoney(rest);
-    if (trace_) trace_->lines.push_back({CardRef(card), payDisc, cardDisc, rest, banned});
-  }
-  if (!banLines.empty()) {
-    TMessage warning;
-    warning.caption = kSaleBanCaption;
-    warning.text = SaleBanMessageText(banLines);
-    warning.icon = TMsgIcon::Warning;
-    warning.buttons = TMsgButtons::OK;
-    warning.topmost = true;
-    Messages().Show(warning);
-  }
-  if (trace_) trace_->banLines = banLines;
+  const double sum = GoodsSum(sale, p, cards, floor, ModuleFormatSettings(), banLines, trace_);
+  if (!banLines.empty()) ShowSaleBanWarning(banLines);
   return sum;
 }
 
 double TCalcDiscount::SumAfterGroupDiscount(const TDiscountInData& sale, double total, double paySum, double moment) {
   TCardSelection cards(DiscountList(), sale.PayID, moment);
-  return SumAfterGroupDiscount(sale, total, paySum, cards);
-}
-
-double TCalcDiscount::SumAfterGroupDiscount(const TDiscountInData& sale, double total, double paySum,
-                                            TCardSelection& cards) {
-  const TDiscountItem* winner = nullptr;
-  const double discount = cards.GoodsGroupDiscount(sale, &winner);
-  if (trace_) {
-    trace_->groupCard = CardRef(winner);
-    trace_->groupDiscount = discount;
-  }
-  return std::min(paySum, RoundMoney(total - discount));
+  return GroupSum(sale, total, paySum, cards, trace_);
 }
 
 }  // namespace selvo

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <unordered_map>
@@ -334,10 +335,12 @@ bool TDiscountItem::InPeriods(double moment) const {
 
 int TDiscountItem::WeekDayIndex(double moment) { return DayOfTheWeek(moment) - 1; }
 
-double DiscountTimeOfDay() {
+double DiscountTimeOfDay() { return DiscountTimeOfDayAt(Now()); }
+
+double DiscountTimeOfDayAt(double moment) {
   // The last second of the day counts as 23:59:59.000, so that an interval
   // ending at 23:59:59 covers it.
-  return std::min(TimeOf(Now()), kLastSecondOfDay);
+  return std::min(TimeOf(moment), kLastSecondOfDay);
 }
 
 double TDiscountItem::GetDiscount(double* banBegin, double* banEnd, double amount, double quantity) const {
@@ -411,31 +414,93 @@ struct TDiscountList::TPayGroup {
 
 struct TDiscountList::TIndex {
   std::unordered_map<std::int32_t, TPayGroup> byPay;
+};
 
-  // Scratch space of the selections, one entry per card. activeMemo holds
-  // (generation << 1) | in effect: an entry of another generation is not
-  // known yet. groupMark and groupSlot find a card's running sum in one
-  // group discount.
-  mutable std::vector<std::uint32_t> activeMemo;
-  mutable std::vector<std::uint32_t> groupMark;
-  mutable std::vector<std::uint32_t> groupSlot;
-  mutable std::uint32_t generation = 0;
-  mutable std::uint32_t groupGeneration = 0;
+// Scratch space of one selection, one entry per card. activeMemo holds
+// (generation << 1) | in effect: an entry of another generation is not known
+// yet, so a piece serves one selection after another, over whatever index,
+// without being cleared. groupMark and groupSlot find a card's running sum in
+// one group discount.
+struct TDiscountList::TScratch {
+  std::vector<std::uint32_t> activeMemo;
+  std::vector<std::uint32_t> groupMark;
+  std::vector<std::uint32_t> groupSlot;
+  std::uint32_t generation = 0;
+  std::uint32_t groupGeneration = 0;
 
-  std::uint32_t NextGeneration() const {
+  // Room for this many cards; the entries added belong to no generation.
+  void Fit(std::size_t cards) {
+    if (activeMemo.size() >= cards) return;
+    activeMemo.resize(cards, 0);
+    groupMark.resize(cards, 0);
+    groupSlot.resize(cards, 0);
+  }
+  std::uint32_t NextGeneration() {
     if (++generation >= 0x80000000u) {  // 31 bits: start over with a clean slate
       std::fill(activeMemo.begin(), activeMemo.end(), 0);
       generation = 1;
     }
     return generation;
   }
-  std::uint32_t NextGroupGeneration() const {
+  std::uint32_t NextGroupGeneration() {
     if (++groupGeneration == 0) {
       std::fill(groupMark.begin(), groupMark.end(), 0);
       groupGeneration = 1;
     }
     return groupGeneration;
   }
+  std::size_t Bytes() const {
+    return sizeof(TScratch) +
+           (activeMemo.capacity() + groupMark.capacity() + groupSlot.capacity()) * sizeof(std::uint32_t);
+  }
+};
+
+// The pieces of scratch space a list lends its selections. One selection at
+// a time, as at a till, always gets the same piece back; selections that run
+// together, on one thread or on several, get one each.
+class TDiscountList::TScratchPool {
+ public:
+  TScratch* Lend(std::size_t cards) {
+    TScratch* piece = nullptr;
+    {
+      const std::lock_guard<std::mutex> hold(mutex_);
+      if (idle_.empty()) {
+        all_.push_back(std::make_unique<TScratch>());
+        idle_.reserve(all_.size());  // so that Return never needs memory
+        piece = all_.back().get();
+      } else {
+        piece = idle_.back();
+        idle_.pop_back();
+      }
+    }
+    piece->Fit(cards);
+    return piece;
+  }
+  void Return(TScratch* piece) noexcept {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    idle_.push_back(piece);
+  }
+  // Makes the idle pieces (at least one) ready for this many cards.
+  void Fit(std::size_t cards) {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    if (all_.empty()) {
+      all_.push_back(std::make_unique<TScratch>());
+      idle_.reserve(1);
+      idle_.push_back(all_.back().get());
+    }
+    for (TScratch* piece : idle_) piece->Fit(cards);
+  }
+  std::size_t Bytes() {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    std::size_t bytes = all_.capacity() * sizeof(void*) + idle_.capacity() * sizeof(void*);
+    for (const auto& piece : all_) bytes += piece->Bytes();
+    return bytes;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<TScratch>> all_;
+  std::vector<TScratch*> idle_;
 };
 
 namespace {
@@ -532,7 +597,7 @@ std::size_t MapBytes(const Map& map) {
 
 }  // namespace
 
-TDiscountList::TDiscountList() = default;
+TDiscountList::TDiscountList() : scratch_(std::make_unique<TScratchPool>()) {}
 
 TDiscountList::~TDiscountList() { Clear(); }
 
@@ -603,15 +668,17 @@ void TDiscountList::Reindex() const {
     LayOut(gathered.categories, payGroup.byCategory, payGroup.targeting);
     LayOut(gathered.goods, payGroup.byGoods, payGroup.targeting);
   }
-  index->activeMemo.assign(items_.size(), 0);
-  index->groupMark.assign(items_.size(), 0);
-  index->groupSlot.assign(items_.size(), 0);
+  scratch_->Fit(items_.size());
   index_ = std::move(index);
   stale_ = false;
 }
 
-const TDiscountList::TIndex& TDiscountList::Index() const {
+void TDiscountList::PrepareIndex() const {
   if (stale_ || !index_) Reindex();
+}
+
+const TDiscountList::TIndex& TDiscountList::Index() const {
+  PrepareIndex();
   return *index_;
 }
 
@@ -623,8 +690,7 @@ std::size_t TDiscountList::IndexBytes() const {
     bytes += (group.receipt.capacity() + group.targeting.capacity()) * sizeof(std::uint32_t);
     bytes += MapBytes(group.byCategory) + MapBytes(group.byGoods);
   }
-  bytes +=
-      (index.activeMemo.capacity() + index.groupMark.capacity() + index.groupSlot.capacity()) * sizeof(std::uint32_t);
+  bytes += scratch_->Bytes();
   return bytes;
 }
 
@@ -661,18 +727,28 @@ double TDiscountList::GoodsGroupDiscount(const TDiscountInData& sale, double mom
 // TCardSelection
 
 TCardSelection::TCardSelection(const TDiscountList& list, std::int32_t payID, double moment)
+    : TCardSelection(list, payID, moment, DiscountTimeOfDay(), false) {
+  floorFromModule_ = true;
+}
+
+TCardSelection::TCardSelection(const TDiscountList& list, std::int32_t payID, double moment, double timeOfDay,
+                               bool purchaseFloor)
     : list_(list),
       index_(list.Index()),
       group_(nullptr),
       moment_(moment),
-      timeOfDay_(DiscountTimeOfDay()),
-      generation_(index_.NextGeneration()) {
+      timeOfDay_(timeOfDay),
+      purchaseFloor_(purchaseFloor),
+      scratch_(list.scratch_->Lend(list.items_.size())),
+      generation_(scratch_->NextGeneration()) {
   const auto it = index_.byPay.find(payID);
   if (it != index_.byPay.end()) group_ = &it->second;
 }
 
+TCardSelection::~TCardSelection() { list_.scratch_->Return(scratch_); }
+
 bool TCardSelection::Active(std::uint32_t position) {
-  std::uint32_t& memo = index_.activeMemo[position];
+  std::uint32_t& memo = scratch_->activeMemo[position];
   if ((memo >> 1) == generation_) return (memo & 1) != 0;
   const bool active = list_.items_[position]->IsActive(moment_);
   memo = (generation_ << 1) | (active ? 1u : 0u);
@@ -698,7 +774,7 @@ TDiscountItem* TCardSelection::FindCheckCard(double amount) {
 TDiscountItem* TCardSelection::FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
                                              double quantity) {
   if (!group_) return nullptr;
-  const bool floorAtPurchase = Module().RSumCanNotBeLowThenZSum;
+  const bool floorAtPurchase = floorFromModule_ ? Module().RSumCanNotBeLowThenZSum : purchaseFloor_;
   double best = 0;
   TDiscountItem* chosen = nullptr;
   ForEachTargeting(*group_, categoryID, goodsID, [&](std::uint32_t position) {
@@ -730,16 +806,16 @@ double TCardSelection::GoodsGroupDiscount(const TDiscountInData& sale, const TDi
     double sum;
   };
   std::vector<TRunning> sums;
-  const std::uint32_t mark = index_.NextGroupGeneration();
+  const std::uint32_t mark = scratch_->NextGroupGeneration();
   for (std::int32_t j = 0; j < lines; ++j) {
     const double amount = sale.Prices[j] * sale.Quantities[j];
     ForEachTargeting(group, sale.CategoryIDs[j], sale.GoodsIDs[j], [&](std::uint32_t position) {
-      if (index_.groupMark[position] != mark) {
-        index_.groupMark[position] = mark;
-        index_.groupSlot[position] = static_cast<std::uint32_t>(sums.size());
+      if (scratch_->groupMark[position] != mark) {
+        scratch_->groupMark[position] = mark;
+        scratch_->groupSlot[position] = static_cast<std::uint32_t>(sums.size());
         sums.push_back({position, 0.0});
       }
-      sums[index_.groupSlot[position]].sum += amount;
+      sums[scratch_->groupSlot[position]].sum += amount;
     });
   }
   std::sort(sums.begin(), sums.end(), [](const TRunning& a, const TRunning& b) { return a.position < b.position; });
@@ -930,36 +1006,37 @@ void OpenIfClosed(TDataSet& ds) {
 }  // namespace
 
 void FillDiscountList() {
-  WithOperationName("procedure FillDiscountList", [] {
-    TDiscountList& list = DiscountList();
-    list.Clear();
-    TDataSet& master = SelvoDiscountDataSet();
-    OpenIfClosed(master);
-    TDataSet& goods = DiscountGoodsDataSet();
-    OpenIfClosed(goods);
-    TDataSet& periods = ExclusionsDataSet();
-    OpenIfClosed(periods);
+  WithOperationName("procedure FillDiscountList", [] { LoadDiscountList(Module().DataModule, DiscountList()); });
+}
 
-    TMasterColumns masterColumns(master, kMasterColumns);
-    TTargetColumns targetColumns(goods, kTargetColumns);
-    TPeriodColumns periodColumns(periods, kPeriodColumns);
-    list.Reserve(master.RecordCount());
-    for (master.First(); !master.Eof(); master.Next()) {
-      TField& id = masterColumns[mcID];
-      if (id.IsNull()) continue;
-      auto card = std::make_unique<TDiscountItem>();
-      card->ID = id.AsInteger();
-      ReadMasterColumns(masterColumns, *card);
-      CheckMasterColumns(*card);
-      // A card whose goods rows fail is dropped; one whose periods fail stays
-      // with the periods read so far.
-      ReadTargets(goods, targetColumns, *card);
-      TDiscountItem& stored = *card;
-      list.Add(std::move(card));
-      ReadPeriods(periods, periodColumns, stored);
-    }
-    list.Reindex();
-  });
+void LoadDiscountList(TDataModule* dataModule, TDiscountList& list) {
+  list.Clear();
+  TDataSet& master = FindDataSet(dataModule, "SelvoDiscountDS");
+  OpenIfClosed(master);
+  TDataSet& goods = FindDataSet(dataModule, "DiscountGoodsDS");
+  OpenIfClosed(goods);
+  TDataSet& periods = FindDataSet(dataModule, "ExclusionsDS");
+  OpenIfClosed(periods);
+
+  TMasterColumns masterColumns(master, kMasterColumns);
+  TTargetColumns targetColumns(goods, kTargetColumns);
+  TPeriodColumns periodColumns(periods, kPeriodColumns);
+  list.Reserve(master.RecordCount());
+  for (master.First(); !master.Eof(); master.Next()) {
+    TField& id = masterColumns[mcID];
+    if (id.IsNull()) continue;
+    auto card = std::make_unique<TDiscountItem>();
+    card->ID = id.AsInteger();
+    ReadMasterColumns(masterColumns, *card);
+    CheckMasterColumns(*card);
+    // A card whose goods rows fail is dropped; one whose periods fail stays
+    // with the periods read so far.
+    ReadTargets(goods, targetColumns, *card);
+    TDiscountItem& stored = *card;
+    list.Add(std::move(card));
+    ReadPeriods(periods, periodColumns, stored);
+  }
+  list.Reindex();
 }
 
 }  // namespace selvo

@@ -3,7 +3,10 @@
 // the one discount list (TDiscountList): its loading from the host's three
 // discount datasets and the card selection of the discount calculation.
 //
-// Nothing here locks: everything runs on the host's user-interface thread.
+// The module's own list is used on the host's user-interface thread. A list
+// that no one changes any more (once PrepareIndex has run) may serve
+// selections on several threads at once: each selection works in scratch
+// space of its own.
 #pragma once
 
 #include <cstddef>
@@ -204,6 +207,8 @@ class TDiscountItem {
 // The time of day that GetDiscount matches time discounts against: the module
 // clock's, the last second of the day counted as 23:59:59.000.
 double DiscountTimeOfDay();
+// The same for a given moment instead of the clock's.
+double DiscountTimeOfDayAt(double moment);
 
 class TCardSelection;
 
@@ -218,6 +223,10 @@ class TCardSelection;
 // selection then rebuilds it, so a card changed through GetItem is seen by
 // the selections that follow. (A card changed through a pointer kept from
 // before a selection needs Reindex.)
+//
+// Changing the list serves one thread. Selections of several threads may run
+// on it together while nobody changes it and its index is current
+// (PrepareIndex): the list lends each selection scratch space of its own.
 class TDiscountList {
  public:
   TDiscountList();
@@ -239,7 +248,10 @@ class TDiscountList {
 
   // Rebuilds the selection index from the cards as they are now.
   void Reindex() const;
-  // Heap bytes held by the selection index and its per-call scratch space.
+  // Rebuilds the index only when it is stale, so that the selections that
+  // follow read the list and change nothing in it.
+  void PrepareIndex() const;
+  // Heap bytes held by the selection index and the selections' scratch space.
   std::size_t IndexBytes() const;
 
   // The first card whose trimmed name equals the trimmed text, letter case
@@ -267,26 +279,40 @@ class TDiscountList {
 
   struct TIndex;
   struct TPayGroup;
+  struct TScratch;
+  class TScratchPool;
 
  private:
   friend class TCardSelection;
   const TIndex& Index() const;
 
   std::vector<std::unique_ptr<TDiscountItem>> items_;
-  // Derived from items_: rebuilt, never merged. Selections share its scratch
-  // space, which is why a list serves one thread.
+  // Derived from items_: rebuilt, never merged; only read by the selections.
   mutable std::unique_ptr<TIndex> index_;
   mutable bool stale_ = true;
+  // The selections' scratch space, one piece for each selection alive.
+  std::unique_ptr<TScratchPool> scratch_;
 };
 
 // One calculation's view of the discount list: the payment type, the moment
-// of the sale and the clock's time of day fixed for all its selections, so
-// that each card's in-effect test runs at most once however many lines ask
-// for it. The three selections answer exactly as the list's own. Lives for
-// one calculation; the list must not change meanwhile.
+// of the sale, the time of day of the time discounts and the purchase floor
+// fixed for all its selections, so that each card's in-effect test runs at
+// most once however many lines ask for it. The three selections answer
+// exactly as the list's own. Lives for one calculation on one thread; the
+// list must not change meanwhile.
 class TCardSelection {
  public:
+  // The time of day from the module clock (DiscountTimeOfDay), and the floor
+  // from RSumCanNotBeLowThenZSum as the module state holds it when a goods
+  // card is sought: as the list's own selections take them.
   TCardSelection(const TDiscountList& list, std::int32_t payID, double moment);
+  // Everything given: reads nothing of the module. timeOfDay as
+  // DiscountTimeOfDayAt gives it; with purchaseFloor a goods card that would
+  // take a line below its purchase value gives it nothing.
+  TCardSelection(const TDiscountList& list, std::int32_t payID, double moment, double timeOfDay, bool purchaseFloor);
+  ~TCardSelection();
+  TCardSelection(const TCardSelection&) = delete;
+  TCardSelection& operator=(const TCardSelection&) = delete;
 
   TDiscountItem* FindCheckCard(double amount);
   TDiscountItem* FindGoodsCard(std::int32_t categoryID, std::int32_t goodsID, double zPrice, double price,
@@ -305,6 +331,9 @@ class TCardSelection {
   const TDiscountList::TPayGroup* group_;  // the payment type's cards; null when it has none
   double moment_;
   double timeOfDay_;
+  bool purchaseFloor_;
+  bool floorFromModule_ = false;      // RSumCanNotBeLowThenZSum instead of purchaseFloor_
+  TDiscountList::TScratch* scratch_;  // lent by the list for the selection's life
   std::uint32_t generation_;
 };
 
@@ -313,5 +342,9 @@ class TCardSelection {
 // again with "procedure FillDiscountList -> " in front of its message, its
 // class kept; the cards read before the failure stay in the list.
 void FillDiscountList();
+// The same load into any list from the datasets of any data module, the
+// failures as they are raised (without the operation's name). A null data
+// module fails as a missing dataset does.
+void LoadDiscountList(TDataModule* dataModule, TDiscountList& list);
 
 }  // namespace selvo

@@ -3,52 +3,14 @@
 #include <sstream>
 #include <utility>
 
+#include "discounts/CalcSnapshot.h"
 #include "discounts/DecimalRounding.h"
-#include "discounts/SelvoDiscountItemsU.h"
-#include "host/SaleJson.h"
 #include "interface/SelvoModuleU.h"
-#include "payments/SelvoPaymentListU.h"
+#include "platform/Clock.h"
 #include "platform/FormatSettings.h"
-#include "platform/MessageService.h"
 
 namespace selvo::host {
 namespace {
-
-// Silences the in-process calculation: the module has already shown its
-// messages to the cashier.
-class TSilentMessages : public IMessageService {
- public:
-  TModalResult Show(const TMessage&) override { return TModalResult::mrOk; }
-};
-
-// The same calculation code as the module's, in this process, with a trace.
-// It reads the same database and settings file as the module does.
-class TTracedCalculation {
- public:
-  explicit TTracedCalculation(TDataModule& dataModule) {
-    ModuleLoad();
-    SetMessageService(&messages_);
-    Module().DataModule = &dataModule;
-  }
-  ~TTracedCalculation() {
-    SetMessageService(nullptr);
-    ModuleUnload();
-  }
-  TTracedCalculation(const TTracedCalculation&) = delete;
-  TTracedCalculation& operator=(const TTracedCalculation&) = delete;
-
-  TCalcTrace Run(const TDiscountInData& sale) {
-    FillPaymentsList();
-    FillDiscountList();
-    TCalcTrace trace;
-    TResultRecord out;
-    TCalcDiscount(&trace).Calculate(sale, *out.get());
-    return trace;
-  }
-
- private:
-  TSilentMessages messages_;
-};
 
 // Money as the till shows it: rounded to kopecks, halves away from zero.
 std::string Money(double value) { return FloatToStrFixed(RoundMoney(value), 2, ModuleFormatSettings()); }
@@ -60,8 +22,11 @@ std::string CardText(const TCalcTrace::TCardRef& card) {
 }  // namespace
 
 TCalcTrace RunTracedCalculation(TDataModule& dataModule, const TDiscountInData& sale) {
-  TTracedCalculation traced(dataModule);
-  return traced.Run(sale);
+  const TCalcSnapshot snapshot =
+      LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings());
+  TCalcTrace trace;
+  CalculateDiscount(snapshot, sale, Now(), &trace);
+  return trace;
 }
 
 std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std::int32_t payID) {

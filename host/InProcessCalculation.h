@@ -4,9 +4,12 @@
 // exports give the sum to pay and the percentage, but not which variant won
 // nor the banned lines. For `selvo-host calc --explain` and the "sale_bans"
 // list of `--json`, this file links the module's calculation code into the
-// host and runs it once more on the same data after the export has answered.
-// The caller compares the trace's result with the sum the export returned,
-// so an explanation never silently describes another calculation.
+// host and runs it once more on the same data after the export has answered,
+// over a snapshot of its own: the lists loaded from the same datasets and
+// the options read from the same settings file, without a module state of
+// this process. The caller compares the trace's result with the sum the
+// export returned, so an explanation never silently describes another
+// calculation.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +20,10 @@
 
 namespace selvo::host {
 
-// Loads a module state of this process on the data module, computes the
-// sale with a trace and unloads the state again. Messages of the
-// calculation are not shown: the module has already shown them.
+// Loads the payment types and discount cards from the data module, reads the
+// options of Selvo.ini in the Windows directory, and computes the sale with a
+// trace at this process's clock. Shows nothing: the module has already shown
+// its messages.
 TCalcTrace RunTracedCalculation(TDataModule& dataModule, const TDiscountInData& sale);
 
 // The explanation of one calculation, as text lines for a person.

@@ -14,17 +14,21 @@ namespace {
 // construction: the library's load hook may run before static constructors.
 TModuleState* gModule = nullptr;
 
-TDataSet& LookupDataSet(const char* name) {
-  TDataSet* ds = gModule->DataModule ? gModule->DataModule->FindComponent(name) : nullptr;
+TDataSet& LookupDataSet(const char* name) { return FindDataSet(gModule->DataModule, name); }
+
+}  // namespace
+
+TModuleState& Module() { return *gModule; }
+
+std::string SettingsFileName() { return WindowsDirectory() + "Selvo.ini"; }
+
+TDataSet& FindDataSet(TDataModule* dataModule, const char* name) {
+  TDataSet* ds = dataModule ? dataModule->FindComponent(name) : nullptr;
   if (!ds) {
     throw EDatabaseError(std::string("Виды оплаты: не удалось найти набор данных ") + name + " в Ferin10.dll!");
   }
   return *ds;
 }
-
-}  // namespace
-
-TModuleState& Module() { return *gModule; }
 
 void ModuleLoad() {
   if (gModule) ModuleUnload();
@@ -37,7 +41,7 @@ void ModuleLoad() {
   state.DiscountList = new TDiscountList();
   state.PaymentList = new TSelvoPaymentList();
   SetProgressViewerTitle("Настройка скидок для товаров");
-  state.IniFileName = WindowsDirectory() + "Selvo.ini";
+  state.IniFileName = SettingsFileName();
 }
 
 void ModuleUnload() {

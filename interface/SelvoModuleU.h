@@ -53,8 +53,18 @@ void ModuleUnload();
 TSelvoPaymentList& PaymentList();
 TDiscountList& DiscountList();
 
-// Dataset lookups by component name; each raises EDatabaseError with the
-// operator-facing message when the data module has no such dataset.
+// Full name of Selvo.ini in the Windows directory as it is now; ModuleLoad
+// keeps it in IniFileName.
+std::string SettingsFileName();
+
+// The dataset of that component name in any data module; EDatabaseError with
+// the operator-facing message when there is no data module or no such
+// dataset in it.
+TDataSet& FindDataSet(TDataModule* dataModule, const char* name);
+
+// Dataset lookups by component name in the module's data module; each raises
+// EDatabaseError with the operator-facing message when the data module has no
+// such dataset.
 TDataSet& PaymentDataSet();
 TDataSet& SelvoDiscountDataSet();
 TDataSet& DiscountGoodsDataSet();

@@ -33,6 +33,7 @@
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
+#include "platform/QtModalFocus.h"
 
 namespace selvo {
 
@@ -173,6 +174,7 @@ std::string Replace(const char* text, const std::string& value) {
 
 void ShowSelvoPaymentsForm() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) throw ENotAvailable(kNoApplication);
+  const TOpenerFocus opener;
   TSelvoPaymentsForm form;
   form.exec();
 }

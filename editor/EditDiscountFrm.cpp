@@ -24,6 +24,7 @@
 #include "platform/MessageService.h"
 #include "platform/QtDateTimePickers.h"
 #include "platform/QtFormKit.h"
+#include "platform/QtModalFocus.h"
 #include "support/QtProgressViewer.h"
 
 namespace selvo {
@@ -75,6 +76,7 @@ void ShowError(const std::string& text) { ShowMessageBox(text, kErrorCaption, TM
 
 void ShowEditDiscountForm(std::int32_t position, QWidget* parent) {
   SelvoDiscountDataSet();
+  const TOpenerFocus opener;
   TEditDiscountForm form(parent);
   form.Open(position);
   form.exec();

@@ -66,7 +66,10 @@ class TEditDiscountForm : public QDialog {
   void btnAddHolidaysClick();
   void btnOkClick();
   void btnCancelClick();
+  // Ctrl+Enter: writes back any open cell editor and presses OK.
   void actnOkExecute();
+  // Escape: writes back an open time or threshold cell editor and keeps the
+  // dialog open; otherwise, a period editor open included, presses Cancel.
   void actnCancelExecute();
 
  private:

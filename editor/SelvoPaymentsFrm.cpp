@@ -33,6 +33,7 @@
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
+#include "platform/QtModalFocus.h"
 #include "platform/QtTranslation.h"
 
 namespace selvo {
@@ -179,6 +180,7 @@ void ShowSelvoPaymentsForm() {
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if (!app) throw ENotAvailable(kNoApplication);
   InstallQtTranslation(*app);
+  const TOpenerFocus opener;
   TSelvoPaymentsForm form;
   form.exec();
 }

@@ -31,9 +31,6 @@ constexpr const char* kTagProperty = "tag";
 constexpr int kTextLeft = 4;
 constexpr int kTextTop = 2;
 
-// Whether `widget` is `editor` or lies inside it, its drop-downs (calendar,
-// calculator, list) included: those are windows of their own whose parent
-// chain leads back to the editor.
 // Keys that move on or close an editor without giving it a value.
 bool IsPassingKey(const QEvent* event) {
   if (event->type() != QEvent::KeyPress) return false;
@@ -50,6 +47,9 @@ bool IsPassingKey(const QEvent* event) {
   }
 }
 
+// Whether `widget` is `editor` or lies inside it, its drop-downs (calendar,
+// calculator, list) included: those are windows of their own whose parent
+// chain leads back to the editor.
 bool IsInside(const QWidget* editor, const QWidget* widget) {
   for (; widget; widget = widget->parentWidget())
     if (widget == editor) return true;
@@ -300,6 +300,9 @@ TTimeThresholdFrame::TTimeThresholdFrame(QWidget* parent) : QFrame(parent) {
     for (QWidget* child : editor->findChildren<QWidget*>())
       if (child->window() == editor->window()) child->installEventFilter(this);
   }
+  // The lists of the drop-down editors, which take their own Escape (see
+  // eventFilter).
+  for (QComboBox* combo : {cbMetric, cbExclEnabled}) combo->view()->installEventFilter(this);
   connect(qApp, &QApplication::focusChanged, this, &TTimeThresholdFrame::FocusChanged);
   ApplyColumns();
   sgTimeDscList->SetCurrentCell(0, 1);
@@ -526,10 +529,6 @@ bool TTimeThresholdFrame::dtpTimeEditKeyDown(QWidget* editor, QKeyEvent* key) {
       FocusChanged(editor, sgTimeDscList);
       sgTimeDscList->setFocus();
       return true;
-    case Qt::Key_Escape:
-      FinishEditor(editor, false);
-      sgTimeDscList->setFocus();
-      return true;
     case Qt::Key_Tab:
     case Qt::Key_Backtab: {
       if (mods & (Qt::ControlModifier | Qt::AltModifier)) return false;
@@ -552,14 +551,26 @@ bool TTimeThresholdFrame::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QWidget*>(watched)->window() == activeEditor_->window()) {
     if (dtpTimeEditKeyDown(activeEditor_, static_cast<QKeyEvent*>(event))) return true;
   }
-  // The dialog's Escape and Enter belong to the editor while it is open;
-  // Ctrl+Enter stays the dialog's confirmation.
+  // An open drop-down list of an editor closes itself on Escape, and that
+  // is all the key does: the window's Escape must not run as well (the list
+  // would close before the window's shortcuts are tried).
+  if (event->type() == QEvent::ShortcutOverride && activeEditor_ && watched->isWidgetType() &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+      IsInside(activeEditor_, static_cast<QWidget*>(watched)) &&
+      static_cast<QWidget*>(watched)->window() != activeEditor_->window()) {
+    event->accept();
+    return true;
+  }
+  // Enter without Ctrl belongs to the editor while it is open, before any
+  // shortcut of the window; Ctrl+Enter stays the window's confirmation.
+  // Escape is not claimed: it keeps its meaning in the window (the card
+  // dialog writes the value back and stays open, see EditDiscountFrm.h).
   if (event->type() == QEvent::ShortcutOverride && activeEditor_ && watched->isWidgetType() &&
       IsInside(activeEditor_, static_cast<QWidget*>(watched))) {
     const auto* keyEvent = static_cast<QKeyEvent*>(event);
     const int key = keyEvent->key();
     const bool ctrl = keyEvent->modifiers() & Qt::ControlModifier;
-    if (key == Qt::Key_Escape || ((key == Qt::Key_Return || key == Qt::Key_Enter) && !ctrl)) event->accept();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !ctrl) event->accept();
   }
   return QFrame::eventFilter(watched, event);
 }

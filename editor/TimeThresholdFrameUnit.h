@@ -7,9 +7,12 @@
 //
 // Keyboard: Enter or F2 opens the editor of the current cell, and so does
 // typing into it (the typed key goes on to the editor); Tab moves to the next
-// cell and opens its editor; in an editor Enter writes the value back and
-// returns to the grid, Tab writes it back and goes on to the next cell,
-// Escape returns without writing. Arrows move; Down on the last row adds a
+// cell and opens its editor; in an editor Enter (no modifier key) writes the
+// value back and returns to the grid, Tab writes it back and goes on to the
+// next cell. Other keys keep their meaning in the editor and its window: the
+// frame does not claim Escape (the card dialog's Escape writes a time or
+// threshold editor's value back and keeps the dialog open; an editor's open
+// drop-down closes itself on Escape). Arrows move; Down on the last row adds a
 // row when that row holds data, Up on a blank last row removes it;
 // Ctrl+Delete deletes the current row after a question. Space, or a right
 // click, flips the last column ("%"/"р", "Да"/"Нет").
@@ -121,7 +124,8 @@ class TTimeThresholdFrame : public QFrame {
   void seSummaExit();
   void dtpDateEditExit();
   void cbExclEnabledExit();
-  // The key handler of all six editors; answers whether the key was taken.
+  // The key handler of all six editors (Enter, Tab); answers whether the key
+  // was taken.
   bool dtpTimeEditKeyDown(QWidget* editor, QKeyEvent* key);
 
  protected:

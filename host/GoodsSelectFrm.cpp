@@ -14,6 +14,7 @@
 
 #include "host/ShopDataModule.h"
 #include "platform/FormatSettings.h"
+#include "platform/QtModalFocus.h"
 #include "platform/QtTranslation.h"
 
 namespace selvo::host {
@@ -188,6 +189,7 @@ std::int32_t ShowGoodsSelectForm(TShopDataModule& dataModule, QWidget* parent) {
   const bool perCategory = goods.Master() == &keyTovar;
   TGoodsChoice choice;
   choice.Load(keyTovar, goods, perCategory);
+  const TOpenerFocus opener;
   TGoodsSelectForm form(choice, parent);
   if (form.exec() != QDialog::Accepted) return 0;
   choice.Store(keyTovar, goods, perCategory);

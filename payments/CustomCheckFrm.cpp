@@ -20,6 +20,7 @@
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
+#include "platform/QtModalFocus.h"
 #include "platform/TextCodec.h"
 
 namespace selvo {
@@ -92,6 +93,7 @@ constexpr const char* kVariableColor = "#0000ff";
 }  // namespace
 
 bool EditCustomCheck(std::string& checkTemplate, QWidget* parent) {
+  const TOpenerFocus opener;
   TCustomCheckForm form(parent);
   form.SetParts(SplitTemplate(checkTemplate));
   if (form.exec() != QDialog::Accepted) return false;

@@ -22,6 +22,7 @@
 #include "payments/CustomCheckFrm.h"
 #include "platform/MessageService.h"
 #include "platform/QtFormKit.h"
+#include "platform/QtModalFocus.h"
 
 namespace selvo {
 
@@ -136,6 +137,7 @@ void TRadioGroup::SetItemIndex(int index) {
 void EditPayment(std::int32_t index, QWidget* parent) {
   TDataSet& ds = PaymentDataSet();
   const TPaymentEdit opened = OpenPaymentEdit(ds, index);
+  const TOpenerFocus opener;
   TEditPaymentForm form(parent);
   form.Fill(opened);
   if (form.exec() != QDialog::Accepted) return;

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/QtModalFocus.h"
+
 namespace selvo {
 namespace {
 
@@ -62,6 +64,7 @@ TFileDialogHook SetFileDialogHook(TFileDialogHook hook) { return std::exchange(H
 std::optional<std::string> ChooseFile(QWidget* parent, const TFileDialogRequest& request) {
   if (Hook()) return Hook()(request);
 
+  const TOpenerFocus opener;
   QFileDialog dialog(parent, QString::fromStdString(request.title), QString::fromStdString(request.initialDir),
                      QString::fromStdString(FileDialogNameFilters(request.filter)));
   const bool save = request.kind == TFileDialogKind::Save;

@@ -33,8 +33,9 @@ struct TFileDialogRequest {
 
 // Shows a modal chooser owned by `parent` (may be null) and answers the
 // chosen file name in UTF-8, or nothing when the operator cancelled. The
-// process's current folder is never changed. With a hook installed the hook
-// answers instead and nothing is shown.
+// process's current folder is never changed; the window that was active
+// gets the keyboard back when the chooser closes (platform/QtModalFocus.h).
+// With a hook installed the hook answers instead and nothing is shown.
 std::optional<std::string> ChooseFile(QWidget* parent, const TFileDialogRequest& request);
 
 // Answers a request in place of the chooser.

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QThread>
 
+#include "platform/QtModalFocus.h"
+
 namespace selvo {
 namespace {
 
@@ -61,6 +63,8 @@ bool CanShowWidgets() {
 TModalResult TQtMessageService::Show(const TMessage& message) {
   if (!CanShowWidgets()) return console_.Show(message);
 
+  // The window the box belongs to takes the keyboard back when it closes.
+  const TOpenerFocus opener;
   QMessageBox box(ToQtIcon(message.icon), QString::fromUtf8(message.caption), QString::fromUtf8(message.text),
                   ToQtButtons(message.buttons), QApplication::activeWindow());
   // Operator texts quote receipt template tags ("<#Kassir(16)>"), which must

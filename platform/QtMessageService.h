@@ -9,7 +9,9 @@ namespace selvo {
 // Shows each message in a QMessageBox whose parent is the active window, with
 // the caption, text, icon and buttons of the message, and answers the button
 // pressed (closing the box answers the box's escape button: Cancel, or No for
-// Yes/No, or OK). `topmost` keeps the box above other windows.
+// Yes/No, or OK). `topmost` keeps the box above other windows. When the box
+// has closed, the window that was active gets the activation and the
+// keyboard focus back (platform/QtModalFocus.h), window manager or not.
 //
 // Without a QApplication (a headless process, or a GUI application without
 // widgets), or when called off the GUI thread, it behaves as

@@ -16,6 +16,7 @@
 
 #include "editor/TimeThresholdFrameUnit.h"
 #include "platform/DateUtils.h"
+#include "tests/common/OpenerWindow.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/editor/DiscountShop.h"
@@ -234,18 +235,123 @@ TEST_F(EditDiscountFormTest, CtrlEnterConfirmsWithTheValueStillInACellEditor) {
   EXPECT_EQ(cards.FieldByName("td_Threshold").AsString().substr(0, 7), "1000=4%");
 }
 
-TEST_F(EditDiscountFormTest, EscapeFinishesAnOpenCellEditorFirst) {
+// Escape in a time or threshold cell editor writes the typed value into its
+// cell and keeps the dialog open; OK then stores what was typed. All of it
+// with key events, as an operator would.
+TEST_F(EditDiscountFormTest, EscapeInACellEditorKeepsTheTypedValueForOk) {
   Open(DiscountShop::IndexOf(3));  // one time discount, 6:00 to 10:00, 15 %
   auto* times = Find<TTimeThresholdFrame>("TimeDscListFrame");
-  times->sgTimeDscListGetEditText(2, 1);
+  auto* timeGrid = times->findChild<TMyStringGrid*>("sgTimeDscList");
+  timeGrid->setFocus();
+  timeGrid->SetCurrentCell(0, 1);
+  QTest::keyClick(timeGrid, Qt::Key_Return);
   ASSERT_TRUE(times->IsEditing());
+  QTest::keyClicks(QApplication::focusWidget(), "07");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_FALSE(times->IsEditing());
   EXPECT_TRUE(form.isVisible());
-  EXPECT_EQ(times->Cells().Cell(2, 1), "15");
+  EXPECT_EQ(times->Cells().Cell(0, 1), "07:00:00");
+  EXPECT_EQ(QApplication::focusWidget(), timeGrid);
+
+  timeGrid->SetCurrentCell(2, 1);
+  QTest::keyClicks(timeGrid, "2");  // typing opens the amount's calculator edit
+  ASSERT_TRUE(times->IsEditing());
+  QTest::keyClicks(QApplication::focusWidget(), "0");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(times->IsEditing());
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(times->Cells().Cell(2, 1), "20");
+
+  Click("btnOk");
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  const TDiscountItem& card = DiscountShop::Card(3);
+  EXPECT_EQ(card.TimeBegin, (TDynTimeArray{EncodeTime(7, 0, 0, 0)}));
+  EXPECT_EQ(card.TimeValue, (TDynDoubleArray{20}));
+  host::TShopDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{3})}, loNone));
+  EXPECT_EQ(cards.FieldByName("td_TimeDscList").AsString(), card.EncodeTimeList());
+}
+
+TEST_F(EditDiscountFormTest, EscapeInAThresholdEditorKeepsTheTypedValueForOk) {
+  Open(DiscountShop::IndexOf(1));  // thresholds 1000 -> 3 %, 5000 -> 5 %
+  auto* thresholds = Find<TTimeThresholdFrame>("ThresholdDscListFrame");
+  auto* grid = thresholds->findChild<TMyStringGrid*>("sgTimeDscList");
+  grid->setFocus();
+  grid->SetCurrentCell(0, 2);
+  QTest::keyClick(grid, Qt::Key_Return);
+  ASSERT_TRUE(thresholds->IsEditing());
+  QTest::keyClicks(QApplication::focusWidget(), "6000");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(thresholds->IsEditing());
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(thresholds->Cells().Cell(0, 2), "6000");
+
+  Click("btnOk");
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  EXPECT_EQ(DiscountShop::Card(1).ThresholdSum, (TDynDoubleArray{1000, 6000}));
+  host::TShopDataSet& cards = shop.DataSet("SelvoDiscountDS");
+  ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{1})}, loNone));
+  EXPECT_NE(cards.FieldByName("td_Threshold").AsString().find("6000="), std::string::npos)
+      << cards.FieldByName("td_Threshold").AsString();
+}
+
+// The period list's editors are not waited for: Escape closes the dialog, as
+// Cancel does, and nothing is written.
+TEST_F(EditDiscountFormTest, EscapeWithAPeriodEditorOpenClosesTheDialog) {
+  Open(DiscountShop::IndexOf(9));  // periods 1 and 2
+  const TDynDateTimeArray periods = DiscountShop::Card(9).PeriodBegin;
+  const std::vector<std::string> rows = shop.Rows("ExclusionsDS", 9);
+  auto* exclusions = Find<TTimeThresholdFrame>("ExclusionsFrame");
+  auto* grid = exclusions->findChild<TMyStringGrid*>("sgTimeDscList");
+  grid->setFocus();
+  grid->SetCurrentCell(0, 1);
+  QTest::keyClick(grid, Qt::Key_Return);
+  ASSERT_NE(exclusions->findChild<QWidget*>("dtpDateEdit"), nullptr);
+  ASSERT_TRUE(exclusions->findChild<QWidget*>("dtpDateEdit")->isVisible());
+  QTest::keyClicks(QApplication::focusWidget(), "05");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.result(), QDialog::Rejected);
+  EXPECT_EQ(DiscountShop::Card(9).PeriodBegin, periods);
+  EXPECT_EQ(shop.Rows("ExclusionsDS", 9), rows);
+  EXPECT_THAT(messages.messages(), ::testing::IsEmpty());
+}
+
+TEST_F(EditDiscountFormTest, EscapeWithNoEditorOpenPressesCancel) {
+  Open(DiscountShop::IndexOf(3));
+  const std::string name = DiscountShop::Card(3).DiscountName;
+  int cancelled = 0;
+  QObject::connect(Find<QPushButton>("btnCancel"), &QPushButton::clicked, [&cancelled] { ++cancelled; });
+  auto* comment = Find<QLineEdit>("edComment");
+  comment->setFocus();
+  QTest::keyClick(comment, Qt::Key_End);
+  QTest::keyClicks(comment, " 2");
+  QTest::keyClick(comment, Qt::Key_Escape);
+  EXPECT_EQ(cancelled, 1);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), QDialog::Rejected);
+  EXPECT_EQ(DiscountShop::Card(3).DiscountName, name);
+}
+
+// The window that opened the card dialog (the settings editor) has the
+// keyboard again once it closes.
+TEST_F(EditDiscountFormTest, TheKeyboardGoesBackToTheOpener) {
+  test::OpenerWindow opener;
+  ASSERT_NO_FATAL_FAILURE(opener.ShowActive());
+  bool closed = false;
+  QTimer::singleShot(0, [&closed] {
+    auto* dialog = qobject_cast<TEditDiscountForm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    closed = true;
+  });
+  ShowEditDiscountForm(DiscountShop::IndexOf(9));
+  EXPECT_TRUE(closed);
+  opener.ExpectHasTheKeyboard();
 }
 
 }  // namespace

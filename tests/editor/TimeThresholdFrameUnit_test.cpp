@@ -1,5 +1,6 @@
 #include "editor/TimeThresholdFrameUnit.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -148,7 +149,8 @@ TEST_F(FrameTest, TabbingThroughEmptyCellsLeavesThemEmpty) {
   key(Qt::Key_Return);
   for (int i = 0; i < 3; ++i) key(Qt::Key_Tab);
   ASSERT_EQ(focus(), editor<QComboBox>("cbMetric"));
-  key(Qt::Key_Escape);
+  frame->CommitEditor();  // as the card dialog's Escape: an editor given nothing writes nothing
+  EXPECT_FALSE(frame->IsEditing());
   for (int c = 0; c < 4; ++c) EXPECT_EQ(cell(c, 1), "") << "column " << c;
   TDynTimeArray b, e;
   TDynCharArray u;
@@ -175,9 +177,10 @@ TEST_F(FrameTest, EditorsOpenOverTheirCellWithTheCellsValueAndTag) {
   EXPECT_EQ(date->Date(), EncodeDate(2026, 1, 2));
   EXPECT_EQ(date->geometry(), grid()->CellRect(0, 1));
   EXPECT_EQ(date->text().toStdString(), "02.01.2026");
-  key(Qt::Key_Escape);  // back to the grid, nothing written
+  frame->CommitEditor();  // back to the grid, the cell as it was
   EXPECT_TRUE(date->isHidden());
-  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(cell(0, 1), "02.01.2026");
+  EXPECT_EQ(focus(), grid());
 
   frame->sgTimeDscListGetEditText(1, 1);
   EXPECT_EQ(editor<TTimePicker>("dtpTimeEdit")->Time(), T(8, 0));
@@ -192,6 +195,94 @@ TEST_F(FrameTest, EditorsOpenOverTheirCellWithTheCellsValueAndTag) {
   frame->ClearList();
   frame->sgTimeDscListGetEditText(2, 1);  // no date in the cell: today
   EXPECT_EQ(editor<TDatePicker>("dtpDateEdit")->Date(), EncodeDate(2026, 12, 8));
+}
+
+// Escape is not the frame's: in every editor of every list it reaches the
+// window's own Escape (here an action of the dialog, as the card dialog has),
+// and the frame neither closes the editor nor writes it back. An editor's
+// open drop-down closes itself on Escape, and the window's action does not
+// run then.
+TEST_F(FrameTest, EscapeInAnEditorIsLeftToTheWindow) {
+  int escapes = 0;
+  QAction escape(&dialog);
+  escape.setShortcut(QKeySequence(Qt::Key_Escape));
+  escape.setShortcutContext(Qt::WindowShortcut);
+  QObject::connect(&escape, &QAction::triggered, [&escapes] { ++escapes; });
+  dialog.addAction(&escape);
+  TTimeThresholdFrame* frames[] = {frame, new TTimeThresholdFrame(&dialog), new TTimeThresholdFrame(&dialog)};
+  for (std::uint8_t mode : {lmThresholds, lmPeriods}) {
+    frames[mode]->SetMode(mode);
+    dialog.layout()->addWidget(frames[mode]);
+  }
+  frame->LoadTimeList({T(8, 0)}, {T(9, 0)}, {kUnitPercent}, {12});
+  dialog.resize(400, 600);
+  Show();
+
+  struct TEditorCase {
+    std::uint8_t mode;
+    int column;
+    const char* editor;
+  };
+  const TEditorCase cases[] = {
+      {lmTimeDiscounts, 0, "dtpTimeEdit"}, {lmTimeDiscounts, 2, "cedDiscount"}, {lmTimeDiscounts, 3, "cbMetric"},
+      {lmThresholds, 0, "seSumma"},        {lmPeriods, 0, "dtpDateEdit"},       {lmPeriods, 4, "cbExclEnabled"},
+  };
+  auto open = [&](std::uint8_t mode, int column) {
+    auto* view = frames[mode]->findChild<TMyStringGrid*>("sgTimeDscList");
+    view->setFocus();
+    view->SetCurrentCell(column, 1);
+    key(Qt::Key_Return);
+  };
+  for (const TEditorCase& c : cases) {
+    SCOPED_TRACE(c.editor);
+    open(c.mode, c.column);
+    QWidget* shown = frames[c.mode]->findChild<QWidget*>(c.editor);
+    ASSERT_NE(shown, nullptr);
+    ASSERT_TRUE(shown->isVisible());
+    ASSERT_TRUE(shown == focus() || shown->isAncestorOf(focus()));
+    const int before = escapes;
+    key(Qt::Key_Escape);
+    EXPECT_EQ(escapes, before + 1) << "the window's Escape ran";
+    EXPECT_TRUE(shown->isVisible()) << "the frame left the editor open";
+    EXPECT_TRUE(shown == focus() || shown->isAncestorOf(focus()));
+    EXPECT_TRUE(dialog.isVisible());
+    other->setFocus();  // the editor's exit
+    EXPECT_TRUE(shown->isHidden());
+  }
+
+  // Open drop-downs: the calculator, the list of a combo box, the calendar.
+  open(lmTimeDiscounts, 2);
+  key(Qt::Key_F4);
+  auto* calc = editor<TCalcEdit>("cedDiscount");
+  ASSERT_NE(calc->Calculator(), nullptr);
+  QTest::keyClick(calc->Calculator(), Qt::Key_Escape);
+  EXPECT_EQ(calc->Calculator(), nullptr);
+  EXPECT_TRUE(calc->isVisible());
+  EXPECT_EQ(escapes, 6);
+
+  key(Qt::Key_Tab);
+  auto* metric = editor<QComboBox>("cbMetric");
+  ASSERT_EQ(focus(), metric);
+  metric->showPopup();
+  ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+  ASSERT_EQ(focus(), metric->view());
+  key(Qt::Key_Escape);
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+  EXPECT_TRUE(metric->isVisible());
+  EXPECT_EQ(escapes, 6);
+  other->setFocus();
+
+  open(lmPeriods, 0);
+  auto* date = frames[lmPeriods]->findChild<TDatePicker*>("dtpDateEdit");
+  ASSERT_EQ(focus(), date);
+  // The calendar opens on a click on the picker's arrow.
+  QTest::mouseClick(date, Qt::LeftButton, Qt::NoModifier, QPoint(date->width() - 6, date->height() / 2));
+  ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+  key(Qt::Key_Escape);
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+  EXPECT_TRUE(date->isVisible());
+  EXPECT_EQ(escapes, 6);
+  other->setFocus();
 }
 
 TEST_F(FrameTest, TheUnitEditorStartsOnPercentForAnUnknownUnit) {

@@ -139,6 +139,27 @@ class EditorEndToEndTest : public ::testing::TestWithParam<selvo::test::TShopDbK
       EXPECT_EQ(status, 0) << command;
     }
   }
+  // Waits until the window has the keyboard focus of the X server, without
+  // asking for it (no focusing, no click).
+  void WaitFocus(const std::string& window) {
+    ASSERT_FALSE(window.empty());
+    const auto deadline = Clock::now() + kPatience;
+    std::string focused;
+    while ((focused = Sh("xdotool getwindowfocus 2>/dev/null")) != window + "\n") {
+      ASSERT_LT(Clock::now(), deadline) << "the keyboard does not come back to window " << window << "; it is at "
+                                        << focused;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  // Sends the xdotool commands to the window that has the keyboard, without
+  // focusing or clicking any window first.
+  void Keys(const std::vector<std::string>& commands) {
+    int status = 0;
+    for (const std::string& command : commands) {
+      Sh("xdotool " + command, &status);
+      EXPECT_EQ(status, 0) << command;
+    }
+  }
   // The database for a shell command line (a server address has spaces).
   std::string Db() const { return "'" + db_ + "'"; }
   // What the database holds: the file's bytes, or every table's rows.
@@ -256,6 +277,47 @@ TEST_P(EditorEndToEndTest, ADiscountCardWithTwoThresholdsIsSaved) {
     EXPECT_NE(out.find(sale.sumAfter), std::string::npos) << sale.price << ": " << out;
     EXPECT_EQ(out.find("карта \\\"Thresholds\\\"") != std::string::npos, sale.byNewCard) << sale.price << ": " << out;
   }
+}
+
+// This X server has no window manager, as a till in kiosk mode often has
+// none: nobody but the program itself gives the keyboard back to the editor
+// when one of its question boxes or dialogs closes. After each one closes,
+// the editor must get the keyboard focus back by itself, and Ctrl+I typed
+// with no focusing or clicking first must reach it (it opens the payment
+// type dialog).
+TEST_P(EditorEndToEndTest, TheKeyboardComesBackToTheEditorAfterAQuestionOrADialog) {
+  const std::string before = Contents();
+  const std::string editor = OpenEditor();
+  // A change, then Escape: the close question, answered "stay" (Escape).
+  Operate(editor, {"key End space Escape"});
+  Operate(WaitWindow(kCloseQuestionTitle), {"key Escape"});
+  WaitGone(kCloseQuestionTitle);
+  ASSERT_NO_FATAL_FAILURE(WaitFocus(editor));
+  Keys({"key ctrl+i"});
+  // The payment type dialog (a child of the editor), closed with Escape.
+  Operate(WaitWindow(kPaymentDialogTitle), {"key Escape"});
+  WaitGone(kPaymentDialogTitle);
+  ASSERT_NO_FATAL_FAILURE(WaitFocus(editor));
+  Keys({"key ctrl+i"});
+  Operate(WaitWindow(kPaymentDialogTitle), {"key Escape"});
+  WaitGone(kPaymentDialogTitle);
+
+  // The card dialog (a window of its own, without a parent), closed with
+  // Escape.
+  ASSERT_NO_FATAL_FAILURE(WaitFocus(editor));
+  Keys({"key ctrl+Tab Tab space"});
+  Operate(WaitWindow(kCardDialogTitle), {"key Escape"});
+  WaitGone(kCardDialogTitle);
+  ASSERT_NO_FATAL_FAILURE(WaitFocus(editor));
+  Keys({"key ctrl+i"});
+  Operate(WaitWindow(kPaymentDialogTitle), {"key Escape"});
+  WaitGone(kPaymentDialogTitle);
+
+  ASSERT_NO_FATAL_FAILURE(WaitFocus(editor));
+  Keys({"key Escape"});
+  Operate(WaitWindow(kCloseQuestionTitle), {"key Return"});
+  ExpectEditorClosed();
+  EXPECT_EQ(Contents(), before);
 }
 
 SELVO_ON_BOTH_DATABASES(EditorEndToEndTest);

@@ -19,6 +19,7 @@
 #include "host/HostSession.h"
 #include "host/SampleShop.h"
 #include "host/ShopDataModule.h"
+#include "tests/common/OpenerWindow.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -93,6 +94,15 @@ TEST_F(GoodsSelectFormTest, CancelWritesNothing) {
             0);
   EXPECT_EQ(dm->DataSet("KeyTovar").ChangeCount(), 0);
   EXPECT_EQ(dm->DataSet("Goods").ChangeCount(), 0);
+}
+
+// The window that opened the goods window (the module's card dialog) has the
+// keyboard again once it closes.
+TEST_F(GoodsSelectFormTest, TheKeyboardGoesBackToTheOpener) {
+  test::OpenerWindow opener;
+  ASSERT_NO_FATAL_FAILURE(opener.ShowActive());
+  EXPECT_EQ(Select([](TGoodsSelectForm& form) { form.reject(); }), 0);
+  opener.ExpectHasTheKeyboard();
 }
 
 }  // namespace

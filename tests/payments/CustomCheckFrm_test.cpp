@@ -17,6 +17,7 @@
 #include "payments/SelvoPaymentListU.h"
 #include "platform/MessageService.h"
 #include "platform/TextCodec.h"
+#include "tests/common/OpenerWindow.h"
 #include "tests/common/ScriptedFileDialogs.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"
@@ -374,6 +375,17 @@ TEST(EditCustomCheck, CancelAndEscapeLeaveTheTemplateUnchanged) {
   });
   EXPECT_FALSE(EditCustomCheck(checkTemplate));
   EXPECT_EQ(checkTemplate, original);
+}
+
+// The window that opened the editor has the keyboard again once it closes.
+TEST(EditCustomCheck, TheKeyboardGoesBackToTheOpener) {
+  test::OpenerWindow opener;
+  ASSERT_NO_FATAL_FAILURE(opener.ShowActive());
+  std::string checkTemplate = DefaultCustomCheck();
+  WhenModal(
+      [](TCustomCheckForm& form) { QTest::mouseClick(form.findChild<QPushButton*>("btnCancel"), Qt::LeftButton); });
+  EXPECT_FALSE(EditCustomCheck(checkTemplate));
+  opener.ExpectHasTheKeyboard();
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <functional>
 
 #include "platform/QtFormKit.h"
+#include "tests/common/OpenerWindow.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/payments/PaymentShop.h"
 
@@ -291,6 +292,14 @@ TEST_F(EditPaymentFormTest, FixingBonusesNeedsTheTerminalsCalculation) {
     EXPECT_TRUE(form.isVisible());
   });
   EXPECT_EQ(shop.Payments().State(), TDataSetState::dsBrowse);
+}
+
+// The window that opened the dialog has the keyboard again once it closes.
+TEST_F(EditPaymentFormTest, TheKeyboardGoesBackToTheOpener) {
+  test::OpenerWindow opener;
+  ASSERT_NO_FATAL_FAILURE(opener.ShowActive());
+  Edit(-1, [](TEditPaymentForm& form) { QTest::mouseClick(Find<QPushButton>(form, "BitBtn4"), Qt::LeftButton); });
+  opener.ExpectHasTheKeyboard();
 }
 
 }  // namespace

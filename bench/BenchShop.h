@@ -10,12 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
-#include "interface/SelvoModuleU.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/SqliteStatement.h"
+#include "module/ModuleLifetime.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo::bench {
 

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "bench/BenchSettingsFile.h"
-#include "host/HostSession.h"
-#include "host/ModuleLoader.h"
-#include "host/SaleJson.h"
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
+#include "host/session/HostSession.h"
+#include "host/session/ModuleLoader.h"
+#include "host/session/SaleJson.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/SqliteStatement.h"
 #include "support/SafeIniFiles.h"
 
 namespace {

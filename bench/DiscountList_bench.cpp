@@ -12,13 +12,13 @@
 
 #include "bench/BenchShop.h"
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/SaleJson.h"
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
-#include "interface/SelvoModuleU.h"
+#include "host/session/SaleJson.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/SqliteStatement.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 
 namespace {
 

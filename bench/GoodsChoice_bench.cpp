@@ -15,10 +15,10 @@
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "editor/EditDiscountU.h"
-#include "host/GoodsSelectU.h"
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/SqliteStatement.h"
+#include "host/windows/GoodsSelectU.h"
 
 namespace {
 

@@ -8,12 +8,13 @@
 #include <fstream>
 #include <string>
 
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "interface/SelvoModuleU.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
+#include "module/ModuleLifetime.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/MessageService.h"
 #include "platform/TextCodec.h"
+#include "state/SelvoModuleU.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/ProcessLock.h"
+#include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 
 namespace selvo {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "interface/SelvoPaymentsTypes.h"
 #include "platform/FormatSettings.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 namespace {

@@ -8,10 +8,10 @@
 #include "discounts/CalcSnapshot.h"
 #include "discounts/DecimalRounding.h"
 #include "discounts/SelvoDiscountItemsU.h"
-#include "interface/SelvoModuleU.h"
 #include "platform/Clock.h"
 #include "platform/FormatSettings.h"
 #include "platform/MessageService.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 namespace {

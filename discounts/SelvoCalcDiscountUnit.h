@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

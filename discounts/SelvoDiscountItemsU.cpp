@@ -10,13 +10,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "interface/IdentifierAllocator.h"
-#include "interface/SelvoModuleU.h"
 #include "platform/Beep.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
+#include "state/IdentifierAllocator.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 namespace {

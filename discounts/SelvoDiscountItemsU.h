@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "discounts/SmallArray.h"
-#include "interface/SelvoPaymentsTypes.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

@@ -17,7 +17,6 @@
 #include <QVBoxLayout>
 
 #include "editor/TimeThresholdFrameUnit.h"
-#include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
@@ -25,6 +24,7 @@
 #include "platform/QtDateTimePickers.h"
 #include "platform/QtFormKit.h"
 #include "platform/QtModalFocus.h"
+#include "state/SelvoModuleU.h"
 #include "support/QtProgressViewer.h"
 
 namespace selvo {

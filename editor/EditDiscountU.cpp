@@ -5,9 +5,9 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "interface/SelvoModuleU.h"
 #include "platform/DateUtils.h"
 #include "platform/TextCodec.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 namespace {

@@ -26,7 +26,6 @@
 #include "editor/EditDiscountFrm.h"
 #include "editor/EditDiscountU.h"
 #include "editor/SelvoPaymentsU.h"
-#include "interface/SelvoModuleU.h"
 #include "payments/EditPaymentFrm.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
@@ -35,6 +34,7 @@
 #include "platform/QtFormKit.h"
 #include "platform/QtModalFocus.h"
 #include "platform/QtTranslation.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 

@@ -5,11 +5,11 @@
 #include <exception>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
-#include "platform/Errors.h"
 #include "platform/MessageService.h"
+#include "selvo/Errors.h"
+#include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 
 namespace selvo {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "interface/SelvoCallbacks.h"
-#include "interface/SelvoDataSets.h"
-#include "interface/SelvoRecords.h"
 #include "platform/FormatSettings.h"
+#include "selvo/SelvoCallbacks.h"
+#include "selvo/SelvoDataSets.h"
+#include "selvo/SelvoRecords.h"
 
 namespace selvo {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Errors.h"
+#include "selvo/Errors.h"
 
 namespace selvo {
 

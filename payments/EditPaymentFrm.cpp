@@ -18,11 +18,11 @@
 
 #include <algorithm>
 
-#include "interface/SelvoModuleU.h"
 #include "payments/CustomCheckFrm.h"
 #include "platform/MessageService.h"
 #include "platform/QtFormKit.h"
 #include "platform/QtModalFocus.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 

@@ -1,8 +1,8 @@
 #include "payments/EditPaymentU.h"
 
-#include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
+#include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 
 namespace selvo {

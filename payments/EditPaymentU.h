@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

@@ -12,12 +12,12 @@
 #include <cstring>
 #include <memory>
 
-#include "interface/SelvoModuleU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FileIO.h"
 #include "platform/MessageService.h"
 #include "platform/TextCodec.h"
 #include "platform/TextLines.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 namespace {

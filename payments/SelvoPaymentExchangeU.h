@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "interface/SelvoPaymentsTypes.h"
 #include "platform/FormatSettings.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "interface/IdentifierAllocator.h"
-#include "interface/SelvoModuleU.h"
 #include "platform/Beep.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
+#include "state/IdentifierAllocator.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo {
 namespace {
@@ -240,6 +240,10 @@ void FillPaymentsList() {
     ReleaseCustomCheck(rec);  // the list holds its own reference
     ds.Next();
   }
+}
+
+bool IsRenamablePayment(std::int32_t index) {
+  return !IsBuiltInPaymentName(PaymentRecName(*PaymentList().GetItem(index)));
 }
 
 }  // namespace selvo

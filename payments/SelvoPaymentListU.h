@@ -1,12 +1,12 @@
 // Payment type records and the one payment list with its loading from the
 // host's "Payment" dataset. The host sees the list through TPaymentList
-// (interface/SelvoPaymentList.h); the module's own operations are here.
+// (selvo/SelvoPaymentList.h); the module's own operations are here.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 
@@ -40,5 +40,10 @@ class TSelvoPaymentList final : public TPaymentList {
 
 // Reloads the module's payment list from the "Payment" dataset.
 void FillPaymentsList();
+
+// True when the payment type at that position of the module's payment list
+// is not a built-in one (its name is not among PaymentKindNames, letter case
+// ignored).
+bool IsRenamablePayment(std::int32_t index);
 
 }  // namespace selvo

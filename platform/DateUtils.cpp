@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "platform/Errors.h"
+#include "selvo/Errors.h"
 
 namespace selvo {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/Errors.h"
+#include "selvo/Errors.h"
 
 namespace selvo {
 

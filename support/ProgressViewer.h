@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "interface/SelvoPaymentsTypes.h"
 #include "platform/FormatSettings.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

@@ -28,9 +28,9 @@
 #include <string_view>
 #include <vector>
 
-#include "interface/SelvoPaymentsTypes.h"
 #include "platform/FormatSettings.h"
 #include "platform/IniProfile.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 

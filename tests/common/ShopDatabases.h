@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "host/ShopConnection.h"
+#include "host/shopdb/ShopConnection.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::test {

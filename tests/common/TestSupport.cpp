@@ -6,7 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "interface/SelvoModuleU.h"
+#include "module/ModuleLifetime.h"
+#include "state/SelvoModuleU.h"
 
 namespace selvo::test {
 

@@ -12,11 +12,11 @@
 
 #include "discounts/SelvoCalcDiscountUnit.h"
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/SaleJson.h"
-#include "interface/SelvoModuleU.h"
+#include "host/session/SaleJson.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "interface/SelvoPaymentsTypes.h"
+#include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo {
 namespace {

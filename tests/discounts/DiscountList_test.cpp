@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "interface/SelvoModuleU.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 

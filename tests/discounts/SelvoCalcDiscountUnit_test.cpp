@@ -8,12 +8,12 @@
 #include <limits>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/SaleJson.h"
-#include "interface/SelvoModuleU.h"
+#include "host/session/SaleJson.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/HostSession.h"
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
-#include "interface/SelvoModuleU.h"
+#include "host/session/HostSession.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/TestSupport.h"
 

@@ -14,10 +14,10 @@
 #include <gmock/gmock.h>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
-#include "interface/SelvoModuleU.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "payments/EditPaymentFrm.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/ScriptedFileDialogs.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"

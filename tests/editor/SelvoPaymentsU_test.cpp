@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
-#include "interface/SelvoModuleU.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"

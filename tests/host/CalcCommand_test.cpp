@@ -1,6 +1,6 @@
 // selvo-host calc on the sample shop, kept in a file or on a server: the
 // module's result, its explanation and the refusal of bad sales.
-#include "host/CalcCommand.h"
+#include "host/program/CalcCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <random>
 #include <sstream>
 
-#include "host/HostCommands.h"
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
+#include "host/program/HostCommands.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "platform/FormatSettings.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ShopDatabases.h"

@@ -1,6 +1,6 @@
 // The host's goods selection window driven as an operator would: the filter
 // as one types, the check boxes, the counts, OK and Cancel.
-#include "host/GoodsSelectFrm.h"
+#include "host/windows/GoodsSelectFrm.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -16,9 +16,9 @@
 #include <functional>
 #include <memory>
 
-#include "host/HostSession.h"
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
+#include "host/session/HostSession.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "tests/common/OpenerWindow.h"
 #include "tests/common/TestSupport.h"
 

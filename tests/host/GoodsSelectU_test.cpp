@@ -1,13 +1,13 @@
 // The host's goods selection without widgets, on the sample shop: reading
 // the marks, the filter, writing the marks back.
-#include "host/GoodsSelectU.h"
+#include "host/windows/GoodsSelectU.h"
 
 #include <gmock/gmock.h>
 
 #include <memory>
 
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {

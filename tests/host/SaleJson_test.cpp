@@ -1,4 +1,4 @@
-#include "host/SaleJson.h"
+#include "host/session/SaleJson.h"
 
 #include <gtest/gtest.h>
 

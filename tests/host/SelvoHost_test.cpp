@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "host/SqliteStatement.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/SqliteStatement.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {

@@ -31,10 +31,10 @@
 #include <string>
 #include <vector>
 
-#include "host/HostCommands.h"
-#include "host/PgConnection.h"
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
+#include "host/program/HostCommands.h"
+#include "host/shopdb/PgConnection.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "tests/common/PgTestServer.h"
 #include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"

@@ -1,6 +1,6 @@
 // The host's data module: opening shop databases, the transaction callback
 // and what the module reads through it.
-#include "host/ShopDataModule.h"
+#include "host/shopdb/ShopDataModule.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,12 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "discounts/SelvoDiscountItemsU.h"
-#include "host/HostSession.h"
-#include "host/SampleShop.h"
-#include "host/ShopSchema.h"
-#include "interface/SelvoModuleU.h"
+#include "host/session/HostSession.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopSchema.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"

@@ -1,11 +1,11 @@
 // The host's datasets, as the module relies on them, over both kinds of
 // shop database.
-#include "host/ShopDataSet.h"
+#include "host/shopdb/ShopDataSet.h"
 
 #include <gtest/gtest.h>
 
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
 #include "platform/FormatSettings.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ShopDatabases.h"

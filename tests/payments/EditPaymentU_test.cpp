@@ -5,7 +5,7 @@
 
 #include <gmock/gmock.h>
 
-#include "host/ShopSchema.h"
+#include "host/shopdb/ShopSchema.h"
 #include "tests/payments/PaymentShop.h"
 
 namespace selvo {

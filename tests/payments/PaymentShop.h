@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "host/SampleShop.h"
-#include "host/ShopDataModule.h"
-#include "interface/SelvoModuleU.h"
+#include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "payments/SelvoPaymentListU.h"
+#include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 #include "tests/common/TestSupport.h"
 

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <tuple>
 
-#include "host/ShopDataModule.h"
-#include "host/ShopSchema.h"
-#include "interface/SelvoModuleU.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/TextCodec.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/FailingFiles.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "interface/SelvoModuleU.h"
 #include "platform/TextCodec.h"
+#include "state/SelvoModuleU.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo {

@@ -1,0 +1,46 @@
+// One command of selvo-host: how it reads on the command line and the
+// function that runs it. Each command is defined in a file of its own and
+// listed once, in HostCommands() (host/program/HostCommands.cpp).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "host/program/CommandLine.h"
+
+namespace selvo::host {
+
+// Where the module's shared library is looked for (see FindModuleFile).
+struct TModuleLocation {
+  std::string fileName;
+  std::string buildDir;
+};
+
+// What a command works with besides its command line.
+struct TCommandContext {
+  const TModuleLocation& module;
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// Exit codes: 0 done, 1 the command failed (its message on err).
+using TRunCommand = int (*)(const TParsedCommand& command, const TCommandContext& context);
+
+struct THostCommand {
+  TCommandSpec spec;
+  TRunCommand run;
+};
+
+// The program's name in front of every message line.
+inline constexpr const char* kHostProgram = "selvo-host";
+
+// Writes "selvo-host: MESSAGE" as one line to err and answers 1.
+int FailCommand(std::ostream& err, const std::string& message);
+
+// The --db option every command that opens the shop takes, and its value
+// (DefaultDatabasePath() when it was not given).
+const TOptionSpec& DatabaseOption();
+std::string DatabaseOf(const TParsedCommand& command);
+
+}  // namespace selvo::host

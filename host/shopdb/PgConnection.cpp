@@ -1,0 +1,282 @@
+#include "host/shopdb/PgConnection.h"
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "host/shopdb/ShopSchema.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+namespace {
+
+// Type identifiers of the server's built-in types (pg_type.oid).
+constexpr Oid kBoolOid = 16;
+constexpr Oid kInt8Oid = 20;
+constexpr Oid kInt2Oid = 21;
+constexpr Oid kInt4Oid = 23;
+constexpr Oid kFloat4Oid = 700;
+constexpr Oid kFloat8Oid = 701;
+constexpr Oid kNumericOid = 1700;
+
+// Any two numbers will do as long as no other program of the shop takes
+// the same advisory lock: "SELVOPAY" in ASCII.
+constexpr const char* kSaveLockKey = "6072119375216416601";
+
+struct TResultFree {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using TResult = std::unique_ptr<PGresult, TResultFree>;
+
+// The first line of a libpq message, without its "ERROR:  " head.
+std::string FirstLine(const char* message) {
+  std::string text = message ? message : "";
+  if (auto end = text.find('\n'); end != std::string::npos) text.resize(end);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+  return text.empty() ? "нет ответа сервера" : text;
+}
+
+std::string ParamText(const TVariant& value) {
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return std::to_string(*i);
+  if (const auto* d = std::get_if<double>(&value)) {
+    if (std::isnan(*d)) return "NaN";
+    if (std::isinf(*d)) return *d > 0 ? "Infinity" : "-Infinity";
+    char buffer[32];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, *d);  // shortest text that reads back exactly
+    return std::string(buffer, end);
+  }
+  if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  return std::string();
+}
+
+TVariant ResultValue(const PGresult* result, int row, int column) {
+  if (PQgetisnull(result, row, column)) return TVariant();
+  const char* text = PQgetvalue(result, row, column);
+  const int length = PQgetlength(result, row, column);
+  switch (PQftype(result, column)) {
+    case kInt2Oid:
+    case kInt4Oid:
+    case kInt8Oid: {
+      std::int64_t value = 0;
+      std::from_chars(text, text + length, value);
+      return TVariant(value);
+    }
+    case kFloat4Oid:
+    case kFloat8Oid:
+    case kNumericOid: return TVariant(std::strtod(text, nullptr));  // also "Infinity" and "NaN"
+    case kBoolOid: return TVariant(static_cast<std::int64_t>(text[0] == 't' ? 1 : 0));
+    default: return TVariant(std::string(text, static_cast<std::size_t>(length)));
+  }
+}
+
+// The shop's own spelling of a name the server keeps in lower case, so
+// that datasets and fields are named alike on both databases.
+std::string ShopSpelling(const std::string& name, const std::vector<std::string>& known) {
+  for (const std::string& k : known)
+    if (SameText(k, name)) return k;
+  return name;
+}
+
+std::vector<std::string> ShopColumnNames(const std::string& table) {
+  std::vector<std::string> names;
+  for (const TTableDef& def : ShopTables())
+    if (SameText(def.name, table))
+      for (const TColumnDef& column : def.columns) names.push_back(column.name);
+  return names;
+}
+
+std::string ServerType(const std::string& type) {
+  if (type == "INTEGER") return "BIGINT";  // SQLite's integers are 64-bit
+  if (type == "REAL") return "DOUBLE PRECISION";
+  return type;
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+std::string Description(const std::string& db, const std::string& host, const std::string& port) {
+  return "\"" + db + "\" на сервере " + (host.empty() ? "localhost" : host) + (port.empty() ? "" : ":" + port);
+}
+
+}  // namespace
+
+std::string DescribeServerAddress(const std::string& address) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(address.c_str(), &error);
+  PQfreemem(error);
+  if (!options) return "сервер PostgreSQL";
+  std::string db, host, port, user;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    const std::string key = o->keyword;
+    const std::string value = o->val ? o->val : "";
+    if (key == "dbname") db = value;
+    if (key == "host") host = value;
+    if (key == "port") port = value;
+    if (key == "user") user = value;
+  }
+  PQconninfoFree(options);
+  return Description(db.empty() ? user : db, host, port);
+}
+
+TPgConnection::TPgConnection(const std::string& address) {
+  // The address's own settings come last and win over these defaults.
+  const char* keys[] = {"connect_timeout", "client_encoding", "application_name", "dbname", nullptr};
+  const char* values[] = {"10", "UTF8", "selvo-host", address.c_str(), nullptr};
+  conn_ = PQconnectdbParams(keys, values, 1);
+  if (!conn_) throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: нет памяти");
+  const char* host = PQhost(conn_);
+  const char* port = PQport(conn_);
+  const char* db = PQdb(conn_);
+  describe_ = Description(db ? db : "", host ? host : "", port ? port : "");
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    const std::string message = FirstLine(PQerrorMessage(conn_));
+    PQfinish(conn_);
+    conn_ = nullptr;
+    throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: " + message);
+  }
+  PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
+}
+
+TPgConnection::~TPgConnection() { PQfinish(conn_); }  // an open transaction is rolled back
+
+std::string TPgConnection::Identifier(const std::string& name) const { return QuoteIdentifier(LowerCase(name)); }
+
+int TPgConnection::BackendPid() const { return PQbackendPID(conn_); }
+
+void TPgConnection::Check(pg_result* result) const {
+  const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
+  std::string message = result ? FirstLine(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) : std::string();
+  if (!result || message == "нет ответа сервера") message = FirstLine(PQerrorMessage(conn_));
+  if (PQstatus(conn_) != CONNECTION_OK) message = "соединение с сервером потеряно: " + message;
+  throw EDatabaseError(message);
+}
+
+void TPgConnection::Execute(const std::string& sql) {
+  catalogRead_ = false;  // the statement may have changed the tables
+  const TResult result(PQexec(conn_, sql.c_str()));
+  Check(result.get());
+}
+
+std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) {
+  std::vector<std::string> texts;
+  std::vector<const char*> pointers;
+  texts.reserve(params.size());
+  for (const TVariant& value : params) texts.push_back(ParamText(value));
+  for (std::size_t i = 0; i < params.size(); ++i)
+    pointers.push_back(std::holds_alternative<std::monostate>(params[i]) ? nullptr : texts[i].c_str());
+  PGresult* raw =
+      PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, pointers.data(), nullptr, nullptr, 0);
+  const TResult result(raw);
+  Check(raw);
+  const int rows = PQntuples(raw);
+  const int columns = PQnfields(raw);
+  std::vector<TVariant> values;
+  for (int r = 0; r < rows && row; ++r) {
+    values.clear();
+    values.reserve(static_cast<std::size_t>(columns));
+    for (int c = 0; c < columns; ++c) values.push_back(ResultValue(raw, r, c));
+    row(values);
+  }
+  const char* changed = PQcmdTuples(raw);
+  return changed && *changed ? std::atoll(changed) : 0;
+}
+
+void TPgConnection::ReadCatalog() {
+  if (catalogRead_) return;
+  // One round trip for all tables: a till opens the shop on every sale.
+  std::map<std::string, std::vector<TColumnInfo>> catalog;
+  Query(
+      "SELECT c.relname, a.attname, format_type(a.atttypid, a.atttypmod) FROM pg_catalog.pg_class c "
+      "JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+      "WHERE c.relnamespace = to_regnamespace(current_schema())::oid AND c.relkind IN ('r', 'p') "
+      "ORDER BY c.relname, a.attnum",
+      {}, [&](std::vector<TVariant>& row) {
+        const std::string table = ShopSpelling(std::get<std::string>(row[0]), ShopTableNames());
+        std::vector<TColumnInfo>& columns = catalog[table];
+        const std::string& column = std::get<std::string>(row[1]);
+        if (column == "rowid") return;
+        columns.push_back(
+            {ShopSpelling(column, ShopColumnNames(table)), KindOfDeclaredType(std::get<std::string>(row[2]))});
+      });
+  catalog_ = std::move(catalog);
+  catalogRead_ = true;
+}
+
+std::vector<std::string> TPgConnection::TableNames() {
+  ReadCatalog();
+  std::vector<std::string> names;
+  for (const auto& [table, columns] : catalog_) names.push_back(table);
+  return names;
+}
+
+std::vector<TColumnInfo> TPgConnection::Columns(const std::string& table) {
+  ReadCatalog();
+  for (const auto& [name, columns] : catalog_)
+    if (SameText(name, table)) return columns;
+  return {};
+}
+
+void TPgConnection::CreateTable(const TTableDef& table) {
+  std::string sql = "CREATE TABLE " + Identifier(table.name) + " (";
+  for (const TColumnDef& c : table.columns) {
+    sql += Identifier(c.name) + " " + ServerType(c.type);
+    if (!c.constraints.empty()) sql += " " + c.constraints;
+    sql += ", ";
+  }
+  // The row key comes last, so that an INSERT without column names fills
+  // the shop's columns in their order, as on SQLite.
+  Execute(sql + "rowid BIGSERIAL PRIMARY KEY)");
+  for (const std::string& index : CreateIndexSql(table, *this)) Execute(index);
+}
+
+void TPgConnection::Reconnect() {
+  if (PQstatus(conn_) == CONNECTION_OK) return;
+  PQreset(conn_);
+  if (PQstatus(conn_) != CONNECTION_OK)
+    throw EDatabaseError("соединение с сервером потеряно: " + FirstLine(PQerrorMessage(conn_)));
+}
+
+void TPgConnection::Begin() {
+  // A connection that the server dropped after an earlier save (or a
+  // refused commit) is opened anew here, where no transaction of it can be
+  // lost: the changes that save kept pending can then be saved again.
+  Reconnect();
+  Execute("BEGIN");
+  try {
+    // Saves from several computers wait for each other here, as SQLite's
+    // BEGIN IMMEDIATE makes them do on one file.
+    Execute(std::string("SELECT pg_advisory_xact_lock(") + kSaveLockKey + ")");
+  } catch (const EDatabaseError&) {
+    RollbackIfOpen();
+    throw;
+  }
+}
+
+void TPgConnection::Commit() {
+  const TResult result(PQexec(conn_, "COMMIT"));
+  Check(result.get());
+  const std::string status = PQcmdStatus(result.get());
+  // A transaction that a failed statement spoilt is "committed" as a
+  // rollback: nothing of it reached the database.
+  if (status != "COMMIT") throw EDatabaseError("сервер отменил транзакцию: изменения не сохранены");
+}
+
+void TPgConnection::Rollback() { Execute("ROLLBACK"); }
+
+bool TPgConnection::InTransaction() {
+  switch (PQtransactionStatus(conn_)) {
+    case PQTRANS_INTRANS:
+    case PQTRANS_INERROR:
+    case PQTRANS_ACTIVE: return true;
+    default: return false;
+  }
+}
+
+void TPgConnection::BeginSnapshot() { Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
+void TPgConnection::EndSnapshot() { Execute("COMMIT"); }
+
+}  // namespace selvo::host

@@ -1,0 +1,73 @@
+// The connection to a shop database on a PostgreSQL server, through libpq.
+// Several tills and the back office share it: a save takes the shop's save
+// lock inside its transaction, so saves run one after another, and a load
+// reads one snapshot, so it sees a save whole or not at all.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/shopdb/ShopConnection.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace selvo::host {
+
+// How messages name the database of an address, e.g. «"shop" на сервере
+// host:5432», never with its password; "сервер PostgreSQL" when the
+// address does not parse.
+std::string DescribeServerAddress(const std::string& address);
+
+class TPgConnection final : public TShopConnection {
+ public:
+  // `address`: a postgresql:// URI or a "host=... dbname=..." string.
+  // EDatabaseError with one line when the server cannot be reached or
+  // refuses the login.
+  explicit TPgConnection(const std::string& address);
+  ~TPgConnection() override;
+  TPgConnection(const TPgConnection&) = delete;
+  TPgConnection& operator=(const TPgConnection&) = delete;
+
+  const std::string& Describe() const override { return describe_; }
+  std::string Identifier(const std::string& name) const override;
+  void Execute(const std::string& sql) override;
+  std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) override;
+  std::vector<std::string> TableNames() override;
+  std::vector<TColumnInfo> Columns(const std::string& table) override;
+  // Types as the server names them (BIGINT, DOUBLE PRECISION, TEXT) and a
+  // BIGSERIAL row key "rowid" after the shop's columns.
+  void CreateTable(const TTableDef& table) override;
+
+  // First opens anew a connection the server dropped; nothing else
+  // reconnects, so no statement of a lost transaction runs outside it.
+  void Begin() override;
+  // Raises also when the server answered the COMMIT with a rollback.
+  void Commit() override;
+  void Rollback() override;
+  bool InTransaction() override;
+  // A read-only REPEATABLE READ transaction.
+  void BeginSnapshot() override;
+  void EndSnapshot() override;
+
+  // The server process serving this connection.
+  int BackendPid() const;
+
+ private:
+  // Reads the tables of the schema and their columns, unless read since
+  // the last statement that may have changed them.
+  void ReadCatalog();
+  // Opens the connection anew when the server dropped it (EDatabaseError
+  // when it cannot be reached).
+  void Reconnect();
+  // Raises EDatabaseError for a result that is not a success.
+  void Check(pg_result* result) const;
+
+  pg_conn* conn_ = nullptr;
+  std::string describe_;
+  std::map<std::string, std::vector<TColumnInfo>> catalog_;  // by the shop's spelling
+  bool catalogRead_ = false;
+};
+
+}  // namespace selvo::host

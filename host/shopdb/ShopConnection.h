@@ -1,0 +1,102 @@
+// One connection to a shop database: an SQLite file (one till) or a
+// PostgreSQL server (several tills and the back office). The datasets, their
+// change log and their master-detail links are written once over this
+// interface; the two connections differ only in how they talk to the
+// database.
+//
+// Statements are written once for both: parameters are $1, $2, ... in
+// order, and every table has a row key "rowid" (SQLite's own; a BIGSERIAL
+// column on the server) that orders its rows and names one of them. Every
+// failure raises EDatabaseError with the database's own message.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "selvo/SelvoPaymentsTypes.h"
+
+namespace selvo::host {
+
+struct TTableDef;
+
+// How a column's values are typed, from its declared SQL type: integer
+// types, REAL/FLOAT/DOUBLE/NUMERIC, or texts (also BLOB and no type).
+enum class TFieldKind : std::uint8_t { Integer, Real, Text };
+TFieldKind KindOfDeclaredType(const std::string& declared);
+
+struct TColumnInfo {
+  std::string name;
+  TFieldKind kind;
+};
+
+// Puts an identifier in double quotes for SQL ("Check" is a key word).
+std::string QuoteIdentifier(const std::string& name);
+
+class TShopConnection {
+ public:
+  using TRowSink = std::function<void(std::vector<TVariant>& values)>;
+
+  virtual ~TShopConnection() = default;
+
+  // The database as messages name it: the file, or the database on its
+  // server (never a password).
+  virtual const std::string& Describe() const = 0;
+
+  // A table or column name as this database spells it, quoted for SQL. The
+  // server keeps names in lower case, as it folds names written without
+  // quotes, so statements written without quotes work on both databases.
+  virtual std::string Identifier(const std::string& name) const { return QuoteIdentifier(name); }
+
+  // Runs statements that return no rows.
+  virtual void Execute(const std::string& sql) = 0;
+  // Runs one statement with the parameters $1..$n and hands each row it
+  // returns to `row`. Answers the number of rows the statement changed.
+  virtual std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) = 0;
+
+  // The shop's tables present, as the database spells them.
+  virtual std::vector<std::string> TableNames() = 0;
+  // The columns of a table in their order, without the row key; empty when
+  // there is no such table.
+  virtual std::vector<TColumnInfo> Columns(const std::string& table) = 0;
+  // Creates a table with its indexes (the row key is added on the server).
+  virtual void CreateTable(const TTableDef& table) = 0;
+
+  // The host's write transaction: taken at once, so that two saves never
+  // interleave. Commit raises when the database did not commit.
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // True while a transaction is open (also one a failed statement spoilt).
+  virtual bool InTransaction() = 0;
+  // Rolls an open transaction back where that is still possible; false
+  // when the database refused (a lost connection ends it anyway).
+  bool RollbackIfOpen();
+  // A read of several tables that sees one committed state of them all.
+  virtual void BeginSnapshot() = 0;
+  virtual void EndSnapshot() = 0;
+
+  // Runs `work` so that, inside a transaction, its failure undoes only what
+  // it wrote and leaves the transaction usable (a savepoint). `work` must
+  // raise for any of its statements that failed: on the server a failed
+  // statement spoils the transaction until the savepoint is rolled back.
+  void Isolated(const std::function<void()>& work);
+
+  // One value of one row (first column of the first row); null when none.
+  TVariant QueryValue(const std::string& sql, const std::vector<TVariant>& params = {});
+};
+
+// True for a PostgreSQL address: a postgresql:// (or postgres://) URI, or a
+// connection string of key=value words ("host=... dbname=...").
+bool IsServerAddress(const std::string& database);
+
+// The database as messages name it, without opening it (never a password).
+std::string DescribeDatabase(const std::string& database);
+
+// Opens the shop database named by a file path (SQLite) or a server address
+// (PostgreSQL). EDatabaseError with one clear line when it cannot.
+std::unique_ptr<TShopConnection> OpenShopConnection(const std::string& database);
+
+}  // namespace selvo::host

@@ -1,0 +1,126 @@
+#include "host/shopdb/ShopDataModule.h"
+
+#include "host/shopdb/ShopSchema.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+namespace {
+
+TShopDataModule* gCallbackModule = nullptr;
+
+}  // namespace
+
+TShopDataModule::TShopDataModule(const std::string& database) : connection_(OpenShopConnection(database)) {
+  TShopConnection& connection = *connection_;
+  const std::vector<std::string> tables = connection.TableNames();
+  for (const std::string& name : ShopTableNames()) {
+    for (const std::string& table : tables) {
+      if (SameText(table, name)) {
+        dataSets_.push_back(std::make_unique<TShopDataSet>(*this, name, table));
+        break;
+      }
+    }
+  }
+  if (dataSets_.empty()) {
+    std::string list;
+    for (const std::string& name : ShopTableNames()) list += (list.empty() ? "" : ", ") + name;
+    throw EDatabaseError("В базе данных \"" + connection.Describe() + "\" нет таблиц магазина (" + list + ")");
+  }
+  for (const TDetailLink& link : ShopDetailLinks()) {
+    auto* detail = static_cast<TShopDataSet*>(FindComponent(link.detail));
+    auto* master = static_cast<TShopDataSet*>(FindComponent(link.master));
+    if (detail && master && detail->FindField(link.field) && master->FindField(link.field))
+      detail->SetMaster(master, link.field);
+  }
+  // The module reads payment types and cards from these rows: all of them
+  // come from one committed state, never half of a save.
+  connection.BeginSnapshot();
+  try {
+    for (auto& dataSet : dataSets_) dataSet->Open();
+    connection.EndSnapshot();
+  } catch (...) {
+    connection.RollbackIfOpen();  // the connection goes with this module anyway
+    throw;
+  }
+}
+
+TShopDataModule::~TShopDataModule() {
+  if (gCallbackModule == this) gCallbackModule = nullptr;
+  dataSets_.clear();
+}
+
+TDataSet* TShopDataModule::FindComponent(const std::string& name) {
+  for (auto& dataSet : dataSets_)
+    if (SameText(dataSet->Name(), name)) return dataSet.get();
+  return nullptr;
+}
+
+TShopDataSet& TShopDataModule::DataSet(const std::string& name) {
+  if (TDataSet* dataSet = FindComponent(name)) return *static_cast<TShopDataSet*>(dataSet);
+  throw EDatabaseError("В базе данных \"" + connection_->Describe() + "\" нет набора данных " + name);
+}
+
+std::vector<TShopDataSet*> TShopDataModule::DataSets() const {
+  std::vector<TShopDataSet*> all;
+  for (const auto& dataSet : dataSets_) all.push_back(dataSet.get());
+  return all;
+}
+
+void TShopDataModule::NotifyTransactionEnd(bool committed) {
+  for (auto& dataSet : dataSets_) {
+    if (committed)
+      dataSet->TransactionCommitted();
+    else
+      dataSet->TransactionRolledBack();
+  }
+}
+
+bool TShopDataModule::Transaction(const char* command) {
+  if (!command) return false;
+  const std::string what = command;
+  TShopConnection& connection = *connection_;
+  try {
+    if (what == "START") {
+      if (connection.InTransaction()) return false;  // one at a time
+      connection.Begin();
+      return true;
+    }
+    if (what == "COMMIT") {
+      if (!connection.InTransaction()) return false;  // none is open
+      try {
+        connection.Commit();
+      } catch (const EDatabaseError&) {
+        // A transaction that cannot be committed must not stay open and
+        // block every later save: roll it back, the changes return to the
+        // logs and stay pending.
+        connection.RollbackIfOpen();
+        if (!connection.InTransaction()) NotifyTransactionEnd(false);
+        return false;
+      }
+      NotifyTransactionEnd(true);
+      return true;
+    }
+    if (what == "ROLLBACK") {
+      if (!connection.InTransaction()) return false;  // none is open
+      const bool done = connection.RollbackIfOpen();
+      if (!connection.InTransaction()) NotifyTransactionEnd(false);
+      return done;
+    }
+  } catch (const EDatabaseError&) {
+    return false;
+  }
+  return false;
+}
+
+void SetCallbackDataModule(TShopDataModule* module) { gCallbackModule = module; }
+TShopDataModule* CallbackDataModule() { return gCallbackModule; }
+
+bool TransactionCallback(const char* command) {
+  try {
+    return gCallbackModule && gCallbackModule->Transaction(command);
+  } catch (...) {
+    return false;  // nothing may escape into the module's C call
+  }
+}
+
+}  // namespace selvo::host

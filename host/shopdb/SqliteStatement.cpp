@@ -1,0 +1,76 @@
+#include "host/shopdb/SqliteStatement.h"
+
+#include <sqlite3.h>
+
+namespace selvo::host {
+
+void ExecSql(sqlite3* db, const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error ? error : sqlite3_errmsg(db);
+    sqlite3_free(error);
+    throw EDatabaseError(message);
+  }
+}
+
+TSqliteStatement::TSqliteStatement(sqlite3* db, const std::string& sql) : db_(db) {
+  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(db);
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    throw EDatabaseError(message);
+  }
+}
+
+TSqliteStatement::~TSqliteStatement() { sqlite3_finalize(stmt_); }
+
+void TSqliteStatement::Bind(int index, const TVariant& value) {
+  int rc = SQLITE_OK;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) {
+    rc = sqlite3_bind_int64(stmt_, index, *i);
+  } else if (const auto* d = std::get_if<double>(&value)) {
+    rc = sqlite3_bind_double(stmt_, index, *d);
+  } else if (const auto* s = std::get_if<std::string>(&value)) {
+    rc = sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+  } else {
+    rc = sqlite3_bind_null(stmt_, index);
+  }
+  if (rc != SQLITE_OK) throw EDatabaseError(sqlite3_errmsg(db_));
+}
+
+void TSqliteStatement::BindInt(int index, std::int64_t value) { Bind(index, TVariant(value)); }
+
+bool TSqliteStatement::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  std::string message = sqlite3_errmsg(db_);
+  sqlite3_reset(stmt_);  // leaves the statement reusable after a failure
+  throw EDatabaseError(message);
+}
+
+void TSqliteStatement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+int TSqliteStatement::ColumnCount() const { return sqlite3_column_count(stmt_); }
+
+TVariant TSqliteStatement::Column(int index) const {
+  switch (sqlite3_column_type(stmt_, index)) {
+    case SQLITE_INTEGER: return TVariant(static_cast<std::int64_t>(sqlite3_column_int64(stmt_, index)));
+    case SQLITE_FLOAT: return TVariant(sqlite3_column_double(stmt_, index));
+    case SQLITE_NULL: return TVariant();
+    default: {
+      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
+      const int size = sqlite3_column_bytes(stmt_, index);
+      return TVariant(std::string(bytes ? bytes : "", static_cast<std::size_t>(size)));
+    }
+  }
+}
+
+std::int64_t TSqliteStatement::ColumnInt(int index) const { return sqlite3_column_int64(stmt_, index); }
+
+bool TSqliteStatement::ColumnIsNull(int index) const { return sqlite3_column_type(stmt_, index) == SQLITE_NULL; }
+
+}  // namespace selvo::host

@@ -419,7 +419,15 @@ void TEditDiscountForm::btnChooseTargetClick() {
   try {
     ChooseCardTargets(
         *card_, KeyTovarDataSet(), GoodsDataSet(), Module().GoodsSelectFormShow,
-        [&] { viewer = TProgressViewer::Create(kLoadingGoodsText); },
+        [&] {
+          // The picture only shows that the goods are loading: when its
+          // thread cannot start, the choice goes on without it.
+          try {
+            viewer = TProgressViewer::Create(kLoadingGoodsText);
+          } catch (const std::exception&) {
+            viewer = nullptr;
+          }
+        },
         [&] {
           if (viewer) viewer->Terminate();  // it frees itself
           viewer = nullptr;

@@ -60,25 +60,31 @@ bool CanShowWidgets() {
 
 }  // namespace
 
+std::unique_ptr<QMessageBox> MakeMessageBox(const TMessage& message, QWidget* parent) {
+  auto box = std::make_unique<QMessageBox>(ToQtIcon(message.icon), QString::fromUtf8(message.caption),
+                                           QString::fromUtf8(message.text), ToQtButtons(message.buttons), parent);
+  // Operator texts quote receipt template tags ("<#Kassir(16)>"), which must
+  // not be taken for markup.
+  box->setTextFormat(Qt::PlainText);
+  // The first button is the default one, as the operator expects of these boxes.
+  switch (message.buttons) {
+    case TMsgButtons::OK:
+    case TMsgButtons::OKCancel: box->setDefaultButton(QMessageBox::Ok); break;
+    case TMsgButtons::YesNo:
+    case TMsgButtons::YesNoCancel: box->setDefaultButton(QMessageBox::Yes); break;
+  }
+  box->setEscapeButton(EscapeButton(message.buttons));
+  if (message.topmost) box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  return box;
+}
+
 TModalResult TQtMessageService::Show(const TMessage& message) {
   if (!CanShowWidgets()) return console_.Show(message);
 
   // The window the box belongs to takes the keyboard back when it closes.
   const TOpenerFocus opener;
-  QMessageBox box(ToQtIcon(message.icon), QString::fromUtf8(message.caption), QString::fromUtf8(message.text),
-                  ToQtButtons(message.buttons), QApplication::activeWindow());
-  // Operator texts quote receipt template tags ("<#Kassir(16)>"), which must
-  // not be taken for markup.
-  box.setTextFormat(Qt::PlainText);
-  // The first button is the default one, as the operator expects of these boxes.
-  switch (message.buttons) {
-    case TMsgButtons::OK:
-    case TMsgButtons::OKCancel: box.setDefaultButton(QMessageBox::Ok); break;
-    case TMsgButtons::YesNo:
-    case TMsgButtons::YesNoCancel: box.setDefaultButton(QMessageBox::Yes); break;
-  }
-  box.setEscapeButton(EscapeButton(message.buttons));
-  if (message.topmost) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  const std::unique_ptr<QMessageBox> shown = MakeMessageBox(message, QApplication::activeWindow());
+  QMessageBox& box = *shown;
   box.exec();
 
   QAbstractButton* clicked = box.clickedButton();

@@ -2,9 +2,18 @@
 // application's active window.
 #pragma once
 
+#include <memory>
+
 #include "platform/MessageService.h"
 
+class QMessageBox;
+class QWidget;
+
 namespace selvo {
+
+// The box that TQtMessageService shows for `message`, not yet shown: its
+// caption, plain text, icon, buttons, default and escape buttons.
+std::unique_ptr<QMessageBox> MakeMessageBox(const TMessage& message, QWidget* parent);
 
 // Shows each message in a QMessageBox whose parent is the active window, with
 // the caption, text, icon and buttons of the message, and answers the button

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -38,6 +39,8 @@
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
 #include "platform/FormatSettings.h"
+#include "platform/QtMessageService.h"
+#include "platform/QtTranslation.h"
 #include "state/SelvoModuleU.h"
 #include "support/QtProgressViewer.h"
 
@@ -238,6 +241,16 @@ void ShowEditorTab(QWidget* window, int tab, const char* list, int row) {
   view->setCurrentItem(view->topLevelItem(row));
 }
 
+// A question box as the module's message service builds it.
+std::unique_ptr<QWidget> QuestionBox(const char* text, selvo::TMsgButtons buttons) {
+  selvo::TMessage message;
+  message.caption = "Подтверждение";
+  message.text = text;
+  message.icon = selvo::TMsgIcon::Question;
+  message.buttons = buttons;
+  return selvo::MakeMessageBox(message, nullptr);
+}
+
 std::vector<TWindowScene> Scenes() {
   return {
       {"CustomCheckForm",
@@ -258,6 +271,16 @@ std::vector<TWindowScene> Scenes() {
       {"GoodsSelectForm", GoodsSelectForm, CoffeeInView},
       {"SelvoPaymentsForm-payments", EditorForm, [](QWidget* w) { ShowEditorTab(w, 0, "ListView", 6); }},
       {"SelvoPaymentsForm-discounts", EditorForm, [](QWidget* w) { ShowEditorTab(w, 1, "lvDiscounts", 2); }},
+      {"QuestionBox-delete",
+       [] { return QuestionBox("Вы действительно хотите удалить данную запись?", selvo::TMsgButtons::OKCancel); },
+       nullptr},
+      {"QuestionBox-import",
+       [] {
+         return QuestionBox(
+             "Вид оплаты \"Бонусы\" уже есть. Хотите загрузить свойства\r\nданного вида оплаты из файла импорта?",
+             selvo::TMsgButtons::YesNoCancel);
+       },
+       nullptr},
   };
 }
 
@@ -277,6 +300,7 @@ int main(int argc, char** argv) {
   }
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  selvo::InstallQtTranslation(app);
   const QDir outDir(QString::fromLocal8Bit(argv[1]));
   if (!outDir.exists() && !QDir().mkpath(outDir.path())) {
     std::fprintf(stderr, "cannot create %s\n", argv[1]);

@@ -21,6 +21,7 @@
 #include "tests/common/ScriptedFileDialogs.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"
+#include "tests/editor/EditorWindowTest.h"
 
 namespace selvo {
 namespace {
@@ -37,61 +38,18 @@ bool Transaction(const char* command) {
   return host::TransactionCallback(command);
 }
 
-// The card dialog's stand-in: appends a card for "безналичные".
-void AppendCard(std::int32_t position) {
-  if (position >= 0) return;
-  TDataSet& cards = SelvoDiscountDataSet();
-  cards.Append();
-  cards.FieldByName("td_ID").SetAsInteger(DiscountList().NewID());
-  cards.FieldByName("td_DiscountName").SetAsString("Карта из теста");
-  cards.FieldByName("PayID").SetAsInteger(2);
-  cards.FieldByName("td_AllDay").SetAsInteger(1);
-  cards.FieldByName("td_AllWeek").SetAsInteger(1);
-  cards.FieldByName("td_Enabled").SetAsInteger(1);
-  cards.FieldByName("td_DiscountTarget").SetAsInteger(0);
-  cards.FieldByName("td_Threshold").SetAsString("100=5%;1000=10%;");
-  cards.Post();
-}
-
-class SelvoPaymentsFormTest : public ::testing::Test {
+class SelvoPaymentsFormTest : public test::EditorWindowTest {
  protected:
   SelvoPaymentsFormTest() : path(dir.file("shop.db")) {
-    QStandardPaths::setTestModeEnabled(true);
-    host::CreateSampleShop(path, false);
-    dm = std::make_unique<host::TShopDataModule>(path);
-    host::SetCallbackDataModule(dm.get());
-    Module().DataModule = dm.get();
-    Module().TransactionFunc = Transaction;
-    Module().LastDiscountID = Module().DiscountIDCounter = 10;
     gCommands.clear();
     gRefuseStart = false;
     gRefuseCommit = false;
-    form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
-    form->show();
-    form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Open(path, Transaction);
   }
-  ~SelvoPaymentsFormTest() override {
-    form.reset();
-    Module().DataModule = nullptr;
-    Module().TransactionFunc = nullptr;
-    host::SetCallbackDataModule(nullptr);
-  }
-  template <class T>
-  T* Find(const char* name) {
-    T* found = form->findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-  }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-  QTreeWidget* Payments() { return Find<QTreeWidget>("ListView"); }
+  ~SelvoPaymentsFormTest() override { Close(); }
 
-  test::ModuleScope scope;
   test::TempDir dir;
   std::string path;
-  std::unique_ptr<host::TShopDataModule> dm;
-  test::ScriptedMessageService messages;
-  std::unique_ptr<TSelvoPaymentsForm> form;
 };
 
 TEST_F(SelvoPaymentsFormTest, OkWithoutChangesSendsNoCommandAndStoresTheOption) {
@@ -240,7 +198,7 @@ TEST_F(SelvoPaymentsFormTest, ThePlacementIsRestoredAtTheNextOpening) {
   const QPoint at = form->pos();
   const QSize size = form->size();
   Click("BitBtn1");
-  form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
+  form = std::make_unique<TSelvoPaymentsForm>(test::AppendTestCard);
   EXPECT_EQ(form->size(), size);
   EXPECT_EQ(form->pos(), at);
 }

@@ -21,6 +21,7 @@
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
+#include "tests/editor/EditorWindowTest.h"
 
 namespace selvo {
 namespace {
@@ -46,65 +47,23 @@ bool Transaction(const char* command) {
   return host::TransactionCallback(command);
 }
 
-// The card dialog's stand-in: appends a card for "безналичные".
-void AppendCard(std::int32_t position) {
-  if (position >= 0) return;
-  TDataSet& cards = SelvoDiscountDataSet();
-  cards.Append();
-  cards.FieldByName("td_ID").SetAsInteger(DiscountList().NewID());
-  cards.FieldByName("td_DiscountName").SetAsString("Карта с сервера");
-  cards.FieldByName("PayID").SetAsInteger(2);
-  cards.FieldByName("td_AllDay").SetAsInteger(1);
-  cards.FieldByName("td_AllWeek").SetAsInteger(1);
-  cards.FieldByName("td_Enabled").SetAsInteger(1);
-  cards.FieldByName("td_DiscountTarget").SetAsInteger(0);
-  cards.FieldByName("td_Threshold").SetAsString("100=5%;");
-  cards.Post();
-}
-
-class SelvoPaymentsServerSaveTest : public ::testing::Test {
+class SelvoPaymentsServerSaveTest : public test::EditorWindowTest {
  protected:
   SelvoPaymentsServerSaveTest() : db(test::TShopDbKind::Server), address(db.Address()) {
-    QStandardPaths::setTestModeEnabled(true);
-    host::CreateSampleShop(address, false);
-    dm = std::make_unique<host::TShopDataModule>(address);
-    host::SetCallbackDataModule(dm.get());
-    Module().DataModule = dm.get();
-    Module().TransactionFunc = Transaction;
-    Module().LastDiscountID = Module().DiscountIDCounter = 10;
     gCommands.clear();
     gDropBeforeCommit = false;
-    form = std::make_unique<TSelvoPaymentsForm>(AppendCard);
-    form->show();
-    form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Open(address, Transaction);
   }
-  ~SelvoPaymentsServerSaveTest() override {
-    form.reset();
-    Module().DataModule = nullptr;
-    Module().TransactionFunc = nullptr;
-    host::SetCallbackDataModule(nullptr);
-  }
-  template <class T>
-  T* Find(const char* name) {
-    T* found = form->findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-  }
-  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-  QTreeWidget* Payments() { return Find<QTreeWidget>("ListView"); }
+  ~SelvoPaymentsServerSaveTest() override { Close(); }
+
   // What the server holds for everybody else.
   std::string Enabled(std::int64_t id) {
     return PgExec(address, "SELECT enabled FROM payment WHERE id = " + std::to_string(id)).at(0).at(0);
   }
   std::string Cards() { return PgExec(address, "SELECT count(*) FROM selvodiscountds").at(0).at(0); }
 
-  test::ModuleScope scope;
   test::TTestShopDatabase db;
   std::string address;
-  std::unique_ptr<host::TShopDataModule> dm;
-  test::ScriptedMessageService messages;
-  std::unique_ptr<TSelvoPaymentsForm> form;
 };
 
 TEST_F(SelvoPaymentsServerSaveTest, ASaveWhoseConnectionEndsBeforeCommitKeepsTheChangesForAnotherTry) {
@@ -144,7 +103,7 @@ TEST_F(SelvoPaymentsServerSaveTest, ASaveWhoseConnectionEndsBeforeCommitKeepsThe
   EXPECT_EQ(Enabled(id), "0");
   EXPECT_EQ(Cards(), "11");
   EXPECT_EQ(PgExec(address, "SELECT td_discountname FROM selvodiscountds WHERE td_id = 11").at(0).at(0),
-            "Карта с сервера");
+            "Карта из теста");
 }
 
 }  // namespace

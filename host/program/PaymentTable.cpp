@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "host/session/SaleCalculation.h"
 #include "host/session/SaleJson.h"
 #include "platform/TextCodec.h"
 
@@ -47,11 +48,6 @@ std::string Pad(const std::string& text, std::size_t width, bool right) {
 }
 
 }  // namespace
-
-std::string PaymentRecordName(const TPaymentRec& rec) {
-  const std::size_t nameLength = rec.Name[0] > 20 ? 20 : rec.Name[0];
-  return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
-}
 
 std::string FormatPaymentTable(TPaymentList& list, const TPaymentColumns& columns, const TFormatSettings& fs) {
   const std::vector<std::string> header = {"ID",  "Наименование", "Вид оплаты", "Чек",         "Скидка, %",

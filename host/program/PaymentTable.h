@@ -17,10 +17,6 @@ struct TPaymentColumns {
   bool customCheck = true;  // CUSTOMCHECK, PRINTCUSTOMCHECK
 };
 
-// The record's name as UTF-8 (the record holds up to 20 Windows-1251
-// characters behind a length byte).
-std::string PaymentRecordName(const TPaymentRec& rec);
-
 // Reads the list only through its virtual operations Count and GetItem, as
 // any host does; names are Windows-1251 in the records and UTF-8 here.
 std::string FormatPaymentTable(TPaymentList& list, const TPaymentColumns& columns, const TFormatSettings& fs);

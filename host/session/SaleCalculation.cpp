@@ -1,0 +1,81 @@
+#include "host/session/SaleCalculation.h"
+
+#include <sstream>
+#include <tuple>
+#include <utility>
+
+#include "host/session/HostSession.h"
+#include "host/session/InProcessCalculation.h"
+#include "platform/Clock.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+namespace {
+
+// The payment type of that name. The list's records hold only the first 20
+// characters of a name, so the name is looked up among the database's full
+// names: an exact match first (letter case ignored), else the one name that
+// begins with it; a beginning that several names share is refused.
+std::pair<std::int32_t, std::string> FindPaymentByName(TShopDataModule& dataModule, const std::string& wanted) {
+  std::vector<std::pair<std::int32_t, std::string>> exact, begins;
+  const std::size_t wantedLength = Utf8Length(wanted);
+  dataModule.Connection().Query("SELECT ID, Name FROM Payment ORDER BY ID", {}, [&](std::vector<TVariant>& row) {
+    const auto* name = std::get_if<std::string>(&row[1]);
+    const auto* id = std::get_if<std::int64_t>(&row[0]);
+    if (!name || !id) return;
+    if (SameText(*name, wanted))
+      exact.emplace_back(static_cast<std::int32_t>(*id), *name);
+    else if (!wanted.empty() && SameText(Utf8Left(*name, wantedLength), wanted))
+      begins.emplace_back(static_cast<std::int32_t>(*id), *name);
+  });
+  const auto& found = exact.empty() ? begins : exact;
+  if (found.empty()) throw ESaleFormat("payment: вид оплаты " + InputExcerpt(wanted) + " не найден в базе данных");
+  if (found.size() > 1) {
+    std::string names;
+    for (const auto& [id, name] : found)
+      names += (names.empty() ? "" : ", ") + InputExcerpt(name) + " (ID " + std::to_string(id) + ")";
+    throw ESaleFormat("payment: название " + InputExcerpt(wanted) + " подходит к нескольким видам оплаты: " + names +
+                      "; укажите полное название или ID");
+  }
+  return found.front();
+}
+
+}  // namespace
+
+std::string PaymentRecordName(const TPaymentRec& rec) {
+  const std::size_t nameLength = rec.Name[0] > 20 ? 20 : rec.Name[0];
+  return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
+}
+
+TSaleAnswer CalculateSale(const TModuleExports& module, TShopDataModule& dataModule, const TSale& sale, bool explain) {
+  TPaymentList& list = *module.GetPaymentList();
+  std::int32_t payID = 0;
+  std::string paymentName;
+  if (sale.paymentName) {
+    std::tie(payID, paymentName) = FindPaymentByName(dataModule, *sale.paymentName);
+  } else {
+    payID = *sale.paymentID;
+    for (std::int32_t i = 0; i < list.Count(); ++i)
+      if (list.GetItem(i)->ID == payID) paymentName = PaymentRecordName(*list.GetItem(i));
+  }
+  const double moment = sale.moment ? *sale.moment : Now();
+
+  TSaleRecord record(sale, payID, moment);
+  TResultRecord result;
+  TSaleAnswer answer;
+  answer.sum = module.CalcDiscount(&record.data(), result.get());
+  answer.discountPercent = result.get()->DiscountPercent;
+
+  const TCalcTrace trace = RunTracedCalculation(dataModule, record.data());
+  if (trace.result != answer.sum) {
+    std::ostringstream warning;
+    warning << "объяснение рассчитано на " << trace.result << ", модуль вернул " << answer.sum
+            << " (изменились данные или часы между расчётами)";
+    answer.warning = warning.str();
+  }
+  answer.saleBans = trace.banLines;
+  if (explain) answer.explanation = ExplainText(trace, paymentName, payID);
+  return answer;
+}
+
+}  // namespace selvo::host

@@ -1,0 +1,38 @@
+// One sale computed through the connected module, as every till job asks
+// for it: the payment type found by name or identifier, the module's export
+// at the sale's moment, and the host's own trace of the same calculation for
+// the banned lines and the explanation.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/session/ModuleLoader.h"
+#include "host/session/SaleJson.h"
+#include "host/shopdb/ShopDataModule.h"
+#include "selvo/SelvoPaymentsTypes.h"
+
+namespace selvo::host {
+
+struct TSaleAnswer {
+  double sum = 0;  // to pay
+  double discountPercent = 0;
+  std::vector<std::string> saleBans;  // lines that may not be sold now
+  std::string explanation;            // when asked for
+  // Set when the trace came to another sum than the module (the data or
+  // the clock changed between the two): the explanation is then not the
+  // module's.
+  std::string warning;
+};
+
+// Computes `sale` with the module, whose lists the caller has filled from
+// `dataModule`, at the sale's moment (this process's clock when it has none).
+// ESaleFormat when the sale names a payment type the shop does not have, or
+// a beginning of several names; the module's errors as they are.
+TSaleAnswer CalculateSale(const TModuleExports& module, TShopDataModule& dataModule, const TSale& sale, bool explain);
+
+// The record's name as UTF-8 (the record holds up to 20 Windows-1251
+// characters behind a length byte).
+std::string PaymentRecordName(const TPaymentRec& rec);
+
+}  // namespace selvo::host

@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "discounts/SelvoDiscountItemsU.h"
@@ -77,6 +78,9 @@ constexpr const char* kStartRefused =
 constexpr const char* kCommitRefused =
     "Изменения не сохранены: не удалось завершить транзакцию базы данных.\r\n"
     "Повторите сохранение позже или закройте окно без сохранения.";
+constexpr const char* kEntriesRefused =
+    "Изменения не сохранены: база данных не приняла часть записей, и сохранение отменено целиком.\r\n"
+    "Обновите данные или повторите сохранение позже; можно и закрыть окно без сохранения.";
 constexpr const char* kNoApplication = "Редактор настроек: нет оконного приложения";
 constexpr const char* kTipColor = "#0000ff";
 const QColor kHighlightColor(0, 0, 128);
@@ -584,14 +588,22 @@ void TSelvoPaymentsForm::btnImportClick() {
 }
 
 void TSelvoPaymentsForm::BitBtn1Click() {
-  TSaveResult result = TSaveResult::Saved;
+  std::optional<TSaveResult> result;
   Guarded([&result] { result = SaveEditorChanges(Module().TransactionFunc); });
-  // A save the host could not start or could not commit would lose the
-  // operator's work without a word: tell it and keep the window with the
-  // changes, still pending, for another try.
-  if (result == TSaveResult::Refused || result == TSaveResult::CommitRefused) {
-    ShowMessageBox(result == TSaveResult::Refused ? kStartRefused : kCommitRefused, kErrorCaption,
-                   TMsgIcon::Exclamation);
+  // A save that did not happen whole would lose the operator's work without
+  // a word: tell it and keep the window with the changes, still pending, for
+  // another try. An error has been shown already.
+  if (!result) return;
+  const char* notSaved = nullptr;
+  switch (*result) {
+    case TSaveResult::Refused: notSaved = kStartRefused; break;
+    case TSaveResult::EntriesRefused: notSaved = kEntriesRefused; break;
+    case TSaveResult::CommitRefused: notSaved = kCommitRefused; break;
+    case TSaveResult::NothingToSave:
+    case TSaveResult::Saved: break;
+  }
+  if (notSaved) {
+    ShowMessageBox(notSaved, kErrorCaption, TMsgIcon::Exclamation);
     return;
   }
   accept();

@@ -129,26 +129,29 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
   if (!HasPendingChanges()) return TSaveResult::NothingToSave;
   if (!transaction) throw ENotAvailable(kNoTransaction);
   if (!transaction("START")) return TSaveResult::Refused;
+  std::vector<std::string> failures;
   bool committed = false;
   try {
     for (int i = 0; i < 4; ++i) {
       TDataSet& ds = SavedDataSet(i);
       if (ds.ChangeCount() <= 0) continue;
       const int failed = ds.ApplyUpdates(-1);
-      if (failed > 0)
-        ShowMessageBox(Fill(kSavedDataSets[i].failureMessage, "%d", std::to_string(failed)), kSaveCaption,
-                       TMsgIcon::Exclamation, TMsgButtons::OK);
+      if (failed > 0) failures.push_back(Fill(kSavedDataSets[i].failureMessage, "%d", std::to_string(failed)));
     }
-    committed = transaction("COMMIT");
+    // A save is whole: with one entry refused nothing of it is kept, so that
+    // no card is left without its targets, nor targets without their card.
+    if (failures.empty()) committed = transaction("COMMIT");
   } catch (...) {
     transaction("ROLLBACK");
     throw;
   }
-  if (!committed) {
-    transaction("ROLLBACK");  // answer ignored: the host may have ended it already
-    return TSaveResult::CommitRefused;
-  }
-  return TSaveResult::Saved;
+  if (!committed) transaction("ROLLBACK");  // answer ignored: the host may have ended it already
+  // Told once the transaction has ended, so that no box waits on screen while
+  // the database holds the save's lock.
+  for (const std::string& failure : failures)
+    ShowMessageBox(failure, kSaveCaption, TMsgIcon::Exclamation, TMsgButtons::OK);
+  if (!failures.empty()) return TSaveResult::EntriesRefused;
+  return committed ? TSaveResult::Saved : TSaveResult::CommitRefused;
 }
 
 bool ToggleEnabled(TDataSet& ds, const char* keyField, std::int32_t id, const char* enabledField) {

@@ -75,18 +75,21 @@ inline constexpr TSavedDataSet kSavedDataSets[4] = {
 // saving order, stopping at the first that has).
 bool HasPendingChanges();
 
-// Refused: the host did not start a transaction; CommitRefused: it did not
-// commit one. Neither saved anything, and the changes are still pending.
-enum class TSaveResult { NothingToSave, Refused, CommitRefused, Saved };
+// Refused: the host did not start a transaction; EntriesRefused: the
+// database refused entries of a dataset; CommitRefused: the host did not
+// commit. None of them saved anything, and the changes are still pending.
+enum class TSaveResult { NothingToSave, Refused, EntriesRefused, CommitRefused, Saved };
 // The save: nothing without pending changes; "START" through transaction
 // (an answer false: nothing applied, nothing more sent); each dataset's
-// change log applied in order, its message shown (caption "Сообщение") for
-// failed entries; "COMMIT". An answer false to "COMMIT" (the connection
-// dropped, the file stayed busy) is no save: "ROLLBACK" follows, so that
-// the host ends what is left of the transaction and its datasets take the
-// applied entries back into their logs for the next try. An error while
-// applying or committing sends "ROLLBACK" and is raised again. A missing
-// callback raises ENotAvailable before anything is applied.
+// change log applied in order; "COMMIT" when every entry was written. A
+// save is whole: when entries were refused, "ROLLBACK" instead, and each
+// dataset's count of failed entries is told (caption "Сообщение") once the
+// transaction has ended. An answer false to "COMMIT" (the connection
+// dropped, the file stayed busy) is no save either: "ROLLBACK" follows, so
+// that the host ends what is left of the transaction. After a "ROLLBACK" the
+// host's datasets hold the applied entries in their logs again, for the next
+// try. An error while applying or committing sends "ROLLBACK" and is raised
+// again. A missing callback raises ENotAvailable before anything is applied.
 TSaveResult SaveEditorChanges(TTransactionFunc transaction);
 
 // Switches the row whose keyField equals id: enabledField 1 becomes 0,

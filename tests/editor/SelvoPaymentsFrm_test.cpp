@@ -13,8 +13,13 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/shopdb/SampleShop.h"
+#include "host/shopdb/ShopConnection.h"
 #include "host/shopdb/ShopDataModule.h"
 #include "payments/EditPaymentFrm.h"
 #include "state/SelvoModuleU.h"
@@ -91,45 +96,76 @@ TEST_F(SelvoPaymentsFormTest, ARefusedStartIsToldAndKeepsTheWindowWithItsChanges
   EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
 }
 
-TEST_F(SelvoPaymentsFormTest, ARefusedCommitIsToldAndKeepsTheWindowWithItsChangesForAnotherTry) {
-  const std::string before = test::ReadFileBytes(path);
-  Payments()->setCurrentItem(Payments()->topLevelItem(7));
-  QTest::keyClick(Payments(), Qt::Key_Space);
-  Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
-  Click("btnAdd1");
-  ASSERT_EQ(PaymentDataSet().ChangeCount(), 1);
-  ASSERT_EQ(SelvoDiscountDataSet().ChangeCount(), 1);
+// A save that is not whole is no save: the operator is told, the window stays
+// with every change pending, and the next OK saves them all.
+TEST_F(SelvoPaymentsFormTest, ASaveThatIsNotWholeIsToldAndKeepsEveryChangeForAnotherTry) {
+  const struct {
+    const char* rule;
+    std::function<void(host::TShopConnection&)> refuse, allow;
+    std::vector<std::string> commands;
+    std::vector<std::string> told;
+  } cases[] = {
+      {"a commit the host refuses (it leaves its transaction open)",
+       [](host::TShopConnection&) { gRefuseCommit = true; },
+       [](host::TShopConnection&) { gRefuseCommit = false; },
+       {"START", "COMMIT", "ROLLBACK"},
+       {"Изменения не сохранены: не удалось завершить транзакцию базы данных.\r\n"
+        "Повторите сохранение позже или закройте окно без сохранения."}},
+      {"the new card's row refused after the payment type was written",
+       [](host::TShopConnection& db) {
+         db.Execute("CREATE TRIGGER refuse_cards BEFORE INSERT ON SelvoDiscountDS BEGIN SELECT RAISE(ABORT, 'x'); END");
+       },
+       [](host::TShopConnection& db) { db.Execute("DROP TRIGGER refuse_cards"); },
+       {"START", "ROLLBACK"},
+       {"При сохранении таблицы SelvoDiscount произошло \"1\" ошибок",
+        "Изменения не сохранены: база данных не приняла часть записей, и сохранение отменено целиком.\r\n"
+        "Обновите данные или повторите сохранение позже; можно и закрыть окно без сохранения."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    Close();
+    test::TempDir shop;
+    const std::string file = shop.file("shop.db");
+    gCommands.clear();
+    Open(file, Transaction);
+    const std::size_t toldBefore = messages.messages().size();
+    Payments()->setCurrentItem(Payments()->topLevelItem(7));
+    QTest::keyClick(Payments(), Qt::Key_Space);
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    Click("btnAdd1");
+    ASSERT_EQ(PaymentDataSet().ChangeCount(), 1);
+    ASSERT_EQ(SelvoDiscountDataSet().ChangeCount(), 1);
+    c.refuse(dm->Connection());
+    const std::string before = test::ReadFileBytes(file);
 
-  gRefuseCommit = true;
-  Click("BitBtn1");
-  EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT", "ROLLBACK"))
-      << "the transaction the host left open is ended";
-  EXPECT_TRUE(form->isVisible()) << "a save that was not committed must not close the window";
-  ASSERT_FALSE(messages.messages().empty());
-  EXPECT_EQ(messages.messages().back().text,
-            "Изменения не сохранены: не удалось завершить транзакцию базы данных.\r\n"
-            "Повторите сохранение позже или закройте окно без сохранения.");
-  EXPECT_EQ(messages.messages().back().caption, "Ошибка");
-  EXPECT_EQ(messages.messages().back().icon, TMsgIcon::Exclamation);
-  EXPECT_EQ(test::ReadFileBytes(path), before) << "nothing reached the file";
-  EXPECT_EQ(PaymentDataSet().ChangeCount(), 1) << "the changes are still pending";
-  EXPECT_EQ(SelvoDiscountDataSet().ChangeCount(), 1);
-  EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
-  EXPECT_EQ(Find<QTreeWidget>("lvDiscounts")->topLevelItemCount(), 11);
+    Click("BitBtn1");
+    EXPECT_THAT(gCommands, ::testing::ElementsAreArray(c.commands));
+    EXPECT_TRUE(form->isVisible()) << "a save that did not happen whole must not close the window";
+    std::vector<std::string> told;
+    for (std::size_t i = toldBefore; i < messages.messages().size(); ++i) told.push_back(messages.messages()[i].text);
+    EXPECT_THAT(told, ::testing::ElementsAreArray(c.told));
+    EXPECT_EQ(messages.messages().back().caption, "Ошибка");
+    EXPECT_EQ(messages.messages().back().icon, TMsgIcon::Exclamation);
+    EXPECT_EQ(test::ReadFileBytes(file), before) << "nothing of either dataset reached the file";
+    EXPECT_EQ(PaymentDataSet().ChangeCount(), 1) << "the changes are still pending";
+    EXPECT_EQ(SelvoDiscountDataSet().ChangeCount(), 1);
+    EXPECT_EQ(Payments()->topLevelItem(7)->text(5).toStdString(), "выкл");
+    EXPECT_EQ(Find<QTreeWidget>("lvDiscounts")->topLevelItemCount(), 11);
 
-  // The second try commits: everything of the first is saved.
-  gRefuseCommit = false;
-  gCommands.clear();
-  Click("BitBtn1");
-  EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
-  EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(form->result(), QDialog::Accepted);
-  host::TShopDataModule reread(path);
-  TDataSet& payments = reread.DataSet("Payment");
-  ASSERT_TRUE(payments.Locate("ID", {TVariant(std::int64_t{8})}, loNone));
-  EXPECT_EQ(payments.FieldByName("Enabled").AsInteger(), 0);
-  EXPECT_EQ(reread.DataSet("SelvoDiscountDS").RecordCount(), 11);
-  EXPECT_TRUE(reread.DataSet("SelvoDiscountDS").Locate("td_ID", {TVariant(std::int64_t{11})}, loNone));
+    // The second try saves everything of the first.
+    c.allow(dm->Connection());
+    gCommands.clear();
+    Click("BitBtn1");
+    EXPECT_THAT(gCommands, ::testing::ElementsAre("START", "COMMIT"));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    host::TShopDataModule reread(file);
+    TDataSet& payments = reread.DataSet("Payment");
+    ASSERT_TRUE(payments.Locate("ID", {TVariant(std::int64_t{8})}, loNone));
+    EXPECT_EQ(payments.FieldByName("Enabled").AsInteger(), 0);
+    EXPECT_EQ(reread.DataSet("SelvoDiscountDS").RecordCount(), 11);
+    EXPECT_TRUE(reread.DataSet("SelvoDiscountDS").Locate("td_ID", {TVariant(std::int64_t{11})}, loNone));
+  }
 }
 
 TEST_F(SelvoPaymentsFormTest, CancelWithPendingChangesAsksAndKeepsTheDatabase) {

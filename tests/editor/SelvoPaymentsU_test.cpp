@@ -3,8 +3,10 @@
 #include "editor/SelvoPaymentsU.h"
 
 #include <gmock/gmock.h>
+
 #include <sqlite3.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -64,9 +66,11 @@ TEST(EditorCells, PaymentRowFollowsTheFormatSettings) {
 std::vector<std::string>* gLog = nullptr;
 bool gStartAnswer = true;
 bool gCommitAnswer = true;
+std::function<void(const char*)> gOnCommand;  // runs as each command reaches the host
 
 bool RecordTransaction(const char* command) {
   gLog->push_back(command);
+  if (gOnCommand) gOnCommand(command);
   if (std::string(command) == "START") return gStartAnswer;
   if (std::string(command) == "COMMIT") return gCommitAnswer;
   return true;
@@ -135,6 +139,7 @@ class EditorSaveTest : public ::testing::Test {
     gLog = &log;
     gStartAnswer = true;
     gCommitAnswer = true;
+    gOnCommand = nullptr;
     Module().DataModule = &module;
   }
   ~EditorSaveTest() override {
@@ -164,26 +169,29 @@ TEST_F(EditorSaveTest, ARefusedStartAppliesNothing) {
 
 TEST_F(EditorSaveTest, ARefusedCommitIsNoSaveAndEndsTheTransaction) {
   module["Payment"].changes = 2;
-  module["Payment"].failures = 1;
   module["ExclusionsDS"].changes = 1;
   gCommitAnswer = false;
   EXPECT_EQ(SaveEditorChanges(RecordTransaction), TSaveResult::CommitRefused);
   EXPECT_THAT(log, ElementsAre("START", "apply Payment", "apply ExclusionsDS", "COMMIT", "ROLLBACK"));
-  ASSERT_EQ(messages.messages().size(), 1u) << "the failed entries are still told; the window tells the rest";
-  EXPECT_EQ(messages.messages()[0].text, "При сохранении видов оплаты произошло \"1\" ошибок");
+  EXPECT_TRUE(messages.messages().empty()) << "the window tells it";
 }
 
-TEST_F(EditorSaveTest, FailedEntriesAreToldAndTheOtherDataSetsStillApplied) {
+TEST_F(EditorSaveTest, FailedEntriesRollTheWholeSaveBackAndAreToldAfterIt) {
   module["Payment"].changes = 5;
   module["Payment"].failures = 3;
   module["SelvoDiscountDS"].changes = 1;
   module["ExclusionsDS"].changes = 2;
-  EXPECT_EQ(SaveEditorChanges(RecordTransaction), TSaveResult::Saved);
-  EXPECT_THAT(log, ElementsAre("START", "apply Payment", "apply SelvoDiscountDS", "apply ExclusionsDS", "COMMIT"));
-  ASSERT_EQ(messages.messages().size(), 1u);
+  module["ExclusionsDS"].failures = 1;
+  std::size_t toldDuringTheSave = 0;
+  gOnCommand = [&](const char*) { toldDuringTheSave += messages.messages().size(); };
+  EXPECT_EQ(SaveEditorChanges(RecordTransaction), TSaveResult::EntriesRefused);
+  EXPECT_THAT(log, ElementsAre("START", "apply Payment", "apply SelvoDiscountDS", "apply ExclusionsDS", "ROLLBACK"));
+  EXPECT_EQ(toldDuringTheSave, 0u) << "no box may wait on screen while the transaction is open";
+  ASSERT_EQ(messages.messages().size(), 2u);
   EXPECT_EQ(messages.messages()[0].text, "При сохранении видов оплаты произошло \"3\" ошибок");
   EXPECT_EQ(messages.messages()[0].caption, "Сообщение");
   EXPECT_EQ(messages.messages()[0].icon, TMsgIcon::Exclamation);
+  EXPECT_EQ(messages.messages()[1].text, "При сохранении таблицы Exclusions произошло \"1\" ошибок");
 }
 
 TEST_F(EditorSaveTest, AnErrorRollsBackAndLeavesTheRestUnapplied) {

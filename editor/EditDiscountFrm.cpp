@@ -20,6 +20,7 @@
 #include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "platform/QtDateTimePickers.h"
 #include "platform/QtFormKit.h"
@@ -60,10 +61,6 @@ constexpr const char* kPeriodGroup = "Промежутки времени, в к
 constexpr const char* kPeriodNote = "(если нет ни одного интервала, то скидка действует постоянно)";
 constexpr const char* kAddHolidays = "Добавить праздники";
 constexpr const char* kEnabled = "Скидка включена";
-constexpr const char* kOk = "OK";
-constexpr const char* kOkHint = "Сохраняет изменения в базе данных и закрывает окно";
-constexpr const char* kCancel = "Отмена";
-constexpr const char* kCancelHint = "Закрывает окно без сохранения изменений";
 
 constexpr int kNameMaxLength = 100;
 
@@ -106,48 +103,37 @@ void TEditDiscountForm::FormCreate() {
 }
 
 void TEditDiscountForm::BuildControls() {
+  const QMargins groupMargins(6, 2, 6, 4);
+  const QMargins listMargins(4, 2, 4, 4);
+
   // The card's head: payment type, name, target.
-  cbPayments = new QComboBox(this);
-  cbPayments->setObjectName("cbPayments");
-  edComment = new QLineEdit(this);
-  edComment->setObjectName("edComment");
+  cbPayments = MakeNamed<QComboBox>(this, "cbPayments");
+  edComment = MakeNamed<QLineEdit>(this, "edComment");
   edComment->setMaxLength(kNameMaxLength);
-  cbDscTarget = new QComboBox(this);
-  cbDscTarget->setObjectName("cbDscTarget");
+  cbDscTarget = MakeNamed<QComboBox>(this, "cbDscTarget");
   for (const char* item : kTargetItems) cbDscTarget->addItem(QString::fromUtf8(item));
   cbDscTarget->setCurrentIndex(kTargetReceipt);
   connect(cbDscTarget, &QComboBox::activated, this, [this] { cbDscTargetSelect(); });
-  btnChooseTarget = new QPushButton(QString::fromUtf8(kChooseTarget), this);
-  btnChooseTarget->setObjectName("btnChooseTarget");
+  btnChooseTarget = MakeNamed<QPushButton>(this, "btnChooseTarget", kChooseTarget);
   btnChooseTarget->setEnabled(false);
   connect(btnChooseTarget, &QPushButton::clicked, this, [this] { btnChooseTargetClick(); });
 
-  auto* head = new QGridLayout;
-  head->setHorizontalSpacing(6);
-  head->setVerticalSpacing(3);
-  head->addWidget(MakeLabel(this, kPaymentLabel), 0, 0);
-  head->addWidget(cbPayments, 0, 1, 1, 2);
-  head->addWidget(MakeLabel(this, kNameLabel), 1, 0);
-  head->addWidget(edComment, 1, 1, 1, 2);
-  head->addWidget(MakeLabel(this, kTargetLabel), 2, 0);
-  head->addWidget(cbDscTarget, 2, 1);
+  QGridLayout* head = MakeGrid(6, 3);
+  AddLabelledRow(head, 0, kPaymentLabel, cbPayments, 2);
+  AddLabelledRow(head, 1, kNameLabel, edComment, 2);
+  AddLabelledRow(head, 2, kTargetLabel, cbDscTarget);
   head->addWidget(btnChooseTarget, 2, 2);
   head->setColumnStretch(1, 1);
 
   // Week days.
-  gbWeekDays = new QGroupBox(QString::fromUtf8(kWeekGroup), this);
-  gbWeekDays->setObjectName("gbWeekDays");
-  SetHint(gbWeekDays, kWeekGroupHint);
-  rbAllWeek = new QRadioButton(QString::fromUtf8(kAllWeek), gbWeekDays);
-  rbAllWeek->setObjectName("rbAllWeek");
-  rbChooseDays = new QRadioButton(QString::fromUtf8(kChooseDays), gbWeekDays);
-  rbChooseDays->setObjectName("rbChooseDays");
+  gbWeekDays = MakeNamed<QGroupBox>(this, "gbWeekDays", kWeekGroup, kWeekGroupHint);
+  rbAllWeek = MakeNamed<QRadioButton>(gbWeekDays, "rbAllWeek", kAllWeek);
+  rbChooseDays = MakeNamed<QRadioButton>(gbWeekDays, "rbChooseDays", kChooseDays);
   auto* weekButtons = new QButtonGroup(gbWeekDays);
   weekButtons->addButton(rbAllWeek);
   weekButtons->addButton(rbChooseDays);
   rbAllWeek->setChecked(true);
-  clbWeekDays = new QListWidget(gbWeekDays);
-  clbWeekDays->setObjectName("clbWeekDays");
+  clbWeekDays = MakeNamed<QListWidget>(gbWeekDays, "clbWeekDays");
   for (const char* day : kWeekDays) {
     auto* item = new QListWidgetItem(QString::fromUtf8(day), clbWeekDays);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
@@ -157,9 +143,7 @@ void TEditDiscountForm::BuildControls() {
   clbWeekDays->setFixedHeight(clbWeekDays->sizeHintForRow(0) * 7 + 2 * clbWeekDays->frameWidth());
   connect(rbAllWeek, &QRadioButton::clicked, this, [this] { rbAllWeekClick(); });
   connect(rbChooseDays, &QRadioButton::clicked, this, [this] { rbAllWeekClick(); });
-  auto* week = new QGridLayout(gbWeekDays);
-  week->setContentsMargins(6, 2, 6, 4);
-  week->setVerticalSpacing(2);
+  QGridLayout* week = MakeGrid(gbWeekDays, groupMargins, -1, 2);
   week->addWidget(rbAllWeek, 0, 0);
   week->addWidget(rbChooseDays, 1, 0);
   week->addWidget(clbWeekDays, 0, 1, 3, 1);
@@ -167,29 +151,22 @@ void TEditDiscountForm::BuildControls() {
   week->setColumnStretch(1, 1);
 
   // The daily window.
-  auto* dayGroup = new QGroupBox(QString::fromUtf8(kDayGroup), this);
-  dayGroup->setObjectName("gbDayPeriod");
-  rbAllDay = new QRadioButton(QString::fromUtf8(kAllDay), dayGroup);
-  rbAllDay->setObjectName("rbAllDay");
-  rbTimePeriod = new QRadioButton(QString::fromUtf8(kTimePeriod), dayGroup);
-  rbTimePeriod->setObjectName("rbTimePeriod");
+  auto* dayGroup = MakeNamed<QGroupBox>(this, "gbDayPeriod", kDayGroup);
+  rbAllDay = MakeNamed<QRadioButton>(dayGroup, "rbAllDay", kAllDay);
+  rbTimePeriod = MakeNamed<QRadioButton>(dayGroup, "rbTimePeriod", kTimePeriod);
   auto* dayButtons = new QButtonGroup(dayGroup);
   dayButtons->addButton(rbAllDay);
   dayButtons->addButton(rbTimePeriod);
   rbAllDay->setChecked(true);
-  dtpBeginTime = new TTimePicker(dayGroup);
-  dtpBeginTime->setObjectName("dtpBeginTime");
+  dtpBeginTime = MakeNamed<TTimePicker>(dayGroup, "dtpBeginTime");
   dtpBeginTime->SetTime(0);
-  dtpEndTime = new TTimePicker(dayGroup);
-  dtpEndTime->setObjectName("dtpEndTime");
+  dtpEndTime = MakeNamed<TTimePicker>(dayGroup, "dtpEndTime");
   dtpEndTime->SetTime(kLastSecondOfDay);
   dtpBeginTime->setEnabled(false);
   dtpEndTime->setEnabled(false);
   connect(rbAllDay, &QRadioButton::clicked, this, [this] { rbAllDayClick(); });
   connect(rbTimePeriod, &QRadioButton::clicked, this, [this] { rbAllDayClick(); });
-  auto* day = new QGridLayout(dayGroup);
-  day->setContentsMargins(6, 2, 6, 4);
-  day->setVerticalSpacing(4);
+  QGridLayout* day = MakeGrid(dayGroup, groupMargins, -1, 4);
   day->addWidget(rbAllDay, 0, 0, 1, 4);
   day->addWidget(rbTimePeriod, 1, 0, 1, 4);
   day->addWidget(MakeLabel(dayGroup, kFrom), 2, 0, Qt::AlignRight);
@@ -200,23 +177,15 @@ void TEditDiscountForm::BuildControls() {
   day->setColumnStretch(1, 1);
   day->setColumnStretch(3, 1);
 
-  auto* windows = new QHBoxLayout;
-  windows->setSpacing(6);
-  windows->addWidget(gbWeekDays, 1);
-  windows->addWidget(dayGroup, 1);
-
   // The information panel.
-  auto* info = new QFrame(this);
-  info->setObjectName("pnlInfo");
+  auto* info = MakeNamed<QFrame>(this, "pnlInfo");
   info->setFrameShape(QFrame::StyledPanel);
   info->setAutoFillBackground(true);
   QPalette infoPalette = info->palette();
   infoPalette.setColor(QPalette::Window, infoPalette.color(QPalette::ToolTipBase));
   infoPalette.setColor(QPalette::WindowText, infoPalette.color(QPalette::ToolTipText));
   info->setPalette(infoPalette);
-  auto* infoLayout = new QVBoxLayout(info);
-  infoLayout->setContentsMargins(4, 2, 4, 2);
-  infoLayout->setSpacing(0);
+  auto* infoLayout = MakeBox<QVBoxLayout>(info, QMargins(4, 2, 4, 2), 0, {});
   for (const char* line : {kInfoLine1, kInfoLine2}) {
     QLabel* label = MakeLabel(info, line);
     label->setAlignment(Qt::AlignHCenter);
@@ -224,98 +193,56 @@ void TEditDiscountForm::BuildControls() {
   }
 
   // Time discounts and thresholds.
-  auto* timeGroup = new QGroupBox(QString::fromUtf8(kTimeGroup), this);
-  timeGroup->setObjectName("gbTimeDiscounts");
-  btnSaleDenyDsc = new QPushButton(QString::fromUtf8(kSaleDeny), timeGroup);
-  btnSaleDenyDsc->setObjectName("btnSaleDenyDsc");
+  auto* timeGroup = MakeNamed<QGroupBox>(this, "gbTimeDiscounts", kTimeGroup);
+  btnSaleDenyDsc = MakeNamed<QPushButton>(timeGroup, "btnSaleDenyDsc", kSaleDeny);
   btnSaleDenyDsc->setFlat(true);
   connect(btnSaleDenyDsc, &QPushButton::clicked, this, [this] { btnSaleDenyDscClick(); });
-  TimeDscListFrame = new TTimeThresholdFrame(timeGroup);
-  TimeDscListFrame->setObjectName("TimeDscListFrame");
-  auto* time = new QVBoxLayout(timeGroup);
-  time->setContentsMargins(4, 2, 4, 4);
-  time->setSpacing(2);
-  time->addWidget(btnSaleDenyDsc);
-  time->addWidget(TimeDscListFrame, 1);
+  TimeDscListFrame = MakeNamed<TTimeThresholdFrame>(timeGroup, "TimeDscListFrame");
+  MakeBox<QVBoxLayout>(timeGroup, listMargins, 2, {btnSaleDenyDsc, {TimeDscListFrame, 1}});
 
-  auto* thresholdGroup = new QGroupBox(QString::fromUtf8(kThresholdGroup), this);
-  thresholdGroup->setObjectName("gbThresholds");
-  ThresholdDscListFrame = new TTimeThresholdFrame(thresholdGroup);
-  ThresholdDscListFrame->setObjectName("ThresholdDscListFrame");
+  auto* thresholdGroup = MakeNamed<QGroupBox>(this, "gbThresholds", kThresholdGroup);
+  ThresholdDscListFrame = MakeNamed<TTimeThresholdFrame>(thresholdGroup, "ThresholdDscListFrame");
   ThresholdDscListFrame->SetMode(lmThresholds);
-  auto* threshold = new QVBoxLayout(thresholdGroup);
-  threshold->setContentsMargins(4, 2, 4, 4);
-  threshold->addWidget(ThresholdDscListFrame, 1);
-
-  auto* lists = new QHBoxLayout;
-  lists->setSpacing(6);
-  lists->addWidget(timeGroup, 3);
-  lists->addWidget(thresholdGroup, 2);
+  MakeBox<QVBoxLayout>(thresholdGroup, listMargins, -1, {{ThresholdDscListFrame, 1}});
 
   // Periods, growing with the window.
-  auto* periodGroup = new QGroupBox(QString::fromUtf8(kPeriodGroup), this);
-  periodGroup->setObjectName("gbPeriods");
-  btnAddHolidays = new QPushButton(QString::fromUtf8(kAddHolidays), periodGroup);
-  btnAddHolidays->setObjectName("btnAddHolidays");
+  auto* periodGroup = MakeNamed<QGroupBox>(this, "gbPeriods", kPeriodGroup);
+  btnAddHolidays = MakeNamed<QPushButton>(periodGroup, "btnAddHolidays", kAddHolidays);
   connect(btnAddHolidays, &QPushButton::clicked, this, [this] { btnAddHolidaysClick(); });
-  ExclusionsFrame = new TTimeThresholdFrame(periodGroup);
-  ExclusionsFrame->setObjectName("ExclusionsFrame");
+  ExclusionsFrame = MakeNamed<TTimeThresholdFrame>(periodGroup, "ExclusionsFrame");
   ExclusionsFrame->SetMode(lmPeriods);
-  auto* periodHead = new QHBoxLayout;
-  periodHead->addWidget(MakeLabel(periodGroup, kPeriodNote), 1);
-  periodHead->addWidget(btnAddHolidays);
-  auto* period = new QVBoxLayout(periodGroup);
-  period->setContentsMargins(4, 2, 4, 4);
-  period->setSpacing(2);
-  period->addLayout(periodHead);
-  period->addWidget(ExclusionsFrame, 1);
+  auto* periodHead = MakeBox<QHBoxLayout>(-1, {{MakeLabel(periodGroup, kPeriodNote), 1}, btnAddHolidays});
+  MakeBox<QVBoxLayout>(periodGroup, listMargins, 2, {periodHead, {ExclusionsFrame, 1}});
 
   // The bottom panel.
-  cbDscEnabled = new QCheckBox(QString::fromUtf8(kEnabled), this);
-  cbDscEnabled->setObjectName("cbDscEnabled");
+  cbDscEnabled = MakeNamed<QCheckBox>(this, "cbDscEnabled", kEnabled);
   QFont bold = cbDscEnabled->font();
   bold.setBold(true);
   cbDscEnabled->setFont(bold);
   cbDscEnabled->setChecked(true);
-  btnOk = new QPushButton(QString::fromUtf8(kOk), this);
-  btnOk->setObjectName("btnOk");
-  SetHint(btnOk, kOkHint);
+  const TOkCancelButtons buttons = MakeOkCancel(this, "btnOk", "btnCancel");
+  btnOk = buttons.ok;
+  btnCancel = buttons.cancel;
   btnOk->setAutoDefault(false);
-  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
-  btnCancel = new QPushButton(QString::fromUtf8(kCancel), this);
-  btnCancel->setObjectName("btnCancel");
-  SetHint(btnCancel, kCancelHint);
   btnCancel->setAutoDefault(false);
+  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
   connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(cbDscEnabled);
-  bottom->addStretch(1);
-  bottom->addWidget(btnOk);
-  bottom->addWidget(btnCancel);
+  AddOkCancelRow(bottom, {cbDscEnabled}, buttons);
 
   // Keyboard actions; they come before the controls' own keys.
-  actnOk = new QAction(this);
-  actnOk->setObjectName("actnOk");
-  actnOk->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
-  actnOk->setShortcutContext(Qt::WindowShortcut);
-  connect(actnOk, &QAction::triggered, this, [this] { actnOkExecute(); });
-  addAction(actnOk);
-  actnCancel = new QAction(this);
-  actnCancel->setObjectName("actnCancel");
-  actnCancel->setShortcut(QKeySequence(Qt::Key_Escape));
-  actnCancel->setShortcutContext(Qt::WindowShortcut);
-  connect(actnCancel, &QAction::triggered, this, [this] { actnCancelExecute(); });
-  addAction(actnCancel);
+  actnOk = AddWindowShortcut(this, "actnOk",
+                             {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+                             [this] { actnOkExecute(); });
+  actnCancel = AddWindowShortcut(this, "actnCancel", {QKeySequence(Qt::Key_Escape)}, [this] { actnCancelExecute(); });
 
-  auto* window = new QVBoxLayout(this);
-  window->setContentsMargins(6, 6, 6, 6);
-  window->setSpacing(4);
-  window->addLayout(head);
-  window->addLayout(windows);
-  window->addWidget(info);
-  window->addLayout(lists);
-  window->addWidget(periodGroup, 1);
-  window->addLayout(bottom);
+  MakeBox<QVBoxLayout>(this, QMargins(6, 6, 6, 6), 4,
+                       {head,
+                        MakeBox<QHBoxLayout>(6, {{gbWeekDays, 1}, {dayGroup, 1}}),
+                        info,
+                        MakeBox<QHBoxLayout>(6, {{timeGroup, 3}, {thresholdGroup, 2}}),
+                        {periodGroup, 1},
+                        bottom});
 
   // The designed client area, unless this machine's fonts need more room;
   // the width stays within a few pixels, the height may grow.

@@ -15,6 +15,7 @@
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "editor/TimeThresholdListsU.h"
+#include "platform/FormTexts.h"
 
 namespace selvo {
 
@@ -43,7 +44,6 @@ inline constexpr const char* kPeriodFaults[4] = {
 inline constexpr const char* kNoPaymentSelected = "Не выбран вид оплаты карты скидок";
 
 inline constexpr const char* kCheckCaption = "Ошибка при проверке целостности карты скидок";
-inline constexpr const char* kErrorCaption = "Ошибка";
 inline constexpr const char* kCardNotFound = "Не удалось найти карту скидок в таблице базы данных SelvoDiscount";
 inline constexpr const char* kNoGoodsSelectCallback = "CallBack функция GoodsSelectFormShow не задана";
 inline constexpr const char* kSaleBanOnlyForGoods =

@@ -30,6 +30,7 @@
 #include "payments/EditPaymentFrm.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/Clock.h"
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
@@ -58,10 +59,6 @@ constexpr const char* kAddHint = "Выполняет добавление нов
 constexpr const char* kEditHint = "Изменение выбранного вида оплаты (Ctrl + E)";
 constexpr const char* kDeleteHint = "Удаление выбранного вида оплаты (Ctrl + Del)";
 constexpr const char* kRSumOption = "Не разрешать продажную стоимость ниже закупочной";
-constexpr const char* kOk = "OK";
-constexpr const char* kOkHint = "Сохраняет изменения в базе данных и закрывает окно";
-constexpr const char* kCancel = "Отмена";
-constexpr const char* kCancelHint = "Закрывает окно без сохранения изменений";
 constexpr const char* kFileFilter = "Файл экспорта (*.exp)|*.exp|Все файлы (*.*)|*.*";
 constexpr const char* kFileName = "SelvoPayments.exp";
 constexpr const char* kFileExt = "exp";
@@ -71,7 +68,6 @@ constexpr const char* kFileMissing = "Файл \"%s\" не найден!";
 constexpr const char* kCloseQuestion =
     "Были внесены изменения. При закрытии окна они будут потеряны.\r\n"
     "Вы действительно хотите закрыть данное окно?";
-constexpr const char* kCloseCaption = "Подтверждение";
 constexpr const char* kStartRefused =
     "Изменения не сохранены: не удалось начать транзакцию базы данных.\r\n"
     "Повторите сохранение позже или закройте окно без сохранения.";
@@ -142,13 +138,11 @@ QTreeWidget* MakeList(QWidget* parent, const char* name, const TColumn (&columns
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const char* hint = nullptr) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(name);
+  auto* button = MakeNamed<QPushButton>(parent, name, caption, hint);
   button->setAutoDefault(false);
   QFont font = button->font();
   font.setBold(true);
   button->setFont(font);
-  if (hint) SetHint(button, hint);
   return button;
 }
 
@@ -214,12 +208,10 @@ TSelvoPaymentsForm::~TSelvoPaymentsForm() {
 }
 
 void TSelvoPaymentsForm::BuildControls() {
-  PageControl1 = new QTabWidget(this);
-  PageControl1->setObjectName("PageControl1");
+  PageControl1 = MakeNamed<QTabWidget>(this, "PageControl1");
 
   // Payment types.
-  TabSheet1 = new QWidget;
-  TabSheet1->setObjectName("TabSheet1");
+  TabSheet1 = MakeNamed<QWidget>(nullptr, "TabSheet1");
   ListView = MakeList(TabSheet1, "ListView", kPaymentColumns);
   ListView->setFont(FormFont(13));
   ListView->setItemDelegate(new TMarkedRowDelegate(
@@ -228,8 +220,7 @@ void TSelvoPaymentsForm::BuildControls() {
         return item && IsBuiltInPaymentName(item->text(1).toStdString());
       },
       ListView));
-  Panel2 = new QWidget(TabSheet1);
-  Panel2->setObjectName("Panel2");
+  Panel2 = MakeNamed<QWidget>(TabSheet1, "Panel2");
   Panel2->setFixedHeight(60);
   Panel2->setMinimumWidth(446);
   Label1 = MakeLabel(Panel2, kTip, kTipColor);
@@ -242,27 +233,14 @@ void TSelvoPaymentsForm::BuildControls() {
   btnDelete = MakeButton(Panel2, "btnDelete", kDelete, kDeleteHint);
   btnEdit->setEnabled(false);
   btnDelete->setEnabled(false);
-  auto* panel2Layout = new QVBoxLayout(Panel2);
-  panel2Layout->setContentsMargins(4, 2, 4, 4);
-  panel2Layout->addWidget(Label1);
-  auto* panel2Buttons = new QHBoxLayout;
-  panel2Buttons->addWidget(btnExport);
-  panel2Buttons->addWidget(btnImport);
-  panel2Buttons->addStretch(1);
-  panel2Buttons->addWidget(btnAdd);
-  panel2Buttons->addWidget(btnEdit);
-  panel2Buttons->addWidget(btnDelete);
-  panel2Layout->addLayout(panel2Buttons);
-  auto* tab1Layout = new QVBoxLayout(TabSheet1);
-  tab1Layout->setContentsMargins(0, 0, 0, 0);
-  tab1Layout->setSpacing(0);
-  tab1Layout->addWidget(ListView, 1);
-  tab1Layout->addWidget(Panel2);
+  MakeBox<QVBoxLayout>(
+      Panel2, QMargins(4, 2, 4, 4), -1,
+      {Label1, MakeBox<QHBoxLayout>(-1, {btnExport, btnImport, TBoxItem::Stretch(), btnAdd, btnEdit, btnDelete})});
+  MakeBox<QVBoxLayout>(TabSheet1, QMargins(), 0, {{ListView, 1}, Panel2});
   PageControl1->addTab(TabSheet1, QString::fromUtf8(kPaymentsTab));
 
   // Discount cards.
-  TabSheet2 = new QWidget;
-  TabSheet2->setObjectName("TabSheet2");
+  TabSheet2 = MakeNamed<QWidget>(nullptr, "TabSheet2");
   lvDiscounts = MakeList(TabSheet2, "lvDiscounts", kDiscountColumns);
   lvDiscounts->setItemDelegate(new TMarkedRowDelegate(
       [](int row) {
@@ -270,8 +248,7 @@ void TSelvoPaymentsForm::BuildControls() {
         return row >= 0 && row < cards.Count() && cards.GetItem(row)->IsActive(Now());
       },
       lvDiscounts));
-  Panel3 = new QWidget(TabSheet2);
-  Panel3->setObjectName("Panel3");
+  Panel3 = MakeNamed<QWidget>(TabSheet2, "Panel3");
   Panel3->setFixedHeight(40);
   Panel3->setMinimumWidth(446);
   btnAdd1 = MakeButton(Panel3, "btnAdd1", kAdd, kAddHint);
@@ -279,65 +256,35 @@ void TSelvoPaymentsForm::BuildControls() {
   btnDelete1 = MakeButton(Panel3, "btnDelete1", kDelete, kDeleteHint);
   btnEdit1->setEnabled(false);
   btnDelete1->setEnabled(false);
-  auto* panel3Layout = new QHBoxLayout(Panel3);
-  panel3Layout->setContentsMargins(4, 4, 4, 4);
-  panel3Layout->addStretch(1);
-  panel3Layout->addWidget(btnAdd1);
-  panel3Layout->addWidget(btnEdit1);
-  panel3Layout->addWidget(btnDelete1);
-  auto* tab2Layout = new QVBoxLayout(TabSheet2);
-  tab2Layout->setContentsMargins(0, 0, 0, 0);
-  tab2Layout->setSpacing(0);
-  tab2Layout->addWidget(lvDiscounts, 1);
-  tab2Layout->addWidget(Panel3);
+  MakeBox<QHBoxLayout>(Panel3, QMargins(4, 4, 4, 4), -1, {TBoxItem::Stretch(), btnAdd1, btnEdit1, btnDelete1});
+  MakeBox<QVBoxLayout>(TabSheet2, QMargins(), 0, {{lvDiscounts, 1}, Panel3});
   PageControl1->addTab(TabSheet2, QString::fromUtf8(kDiscountsTab));
 
   // The bottom bar.
-  Panel1 = new QWidget(this);
-  Panel1->setObjectName("Panel1");
+  Panel1 = MakeNamed<QWidget>(this, "Panel1");
   Panel1->setFixedHeight(41);
-  CheckBox1 = new QCheckBox(QString::fromUtf8(kRSumOption), Panel1);
-  CheckBox1->setObjectName("CheckBox1");
+  CheckBox1 = MakeNamed<QCheckBox>(Panel1, "CheckBox1", kRSumOption);
   QFont bold = CheckBox1->font();
   bold.setBold(true);
   CheckBox1->setFont(bold);
-  BitBtn1 = new QPushButton(QString::fromUtf8(kOk), Panel1);
-  BitBtn1->setObjectName("BitBtn1");
+  const TOkCancelButtons buttons = MakeOkCancel(Panel1, "BitBtn1", "BitBtn2");
+  BitBtn1 = buttons.ok;
+  BitBtn2 = buttons.cancel;
   BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
   BitBtn1->setDefault(true);
-  SetHint(BitBtn1, kOkHint);
-  BitBtn2 = new QPushButton(QString::fromUtf8(kCancel), Panel1);
-  BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
   BitBtn2->setAutoDefault(false);
-  SetHint(BitBtn2, kCancelHint);
-  auto* panel1Layout = new QHBoxLayout(Panel1);
-  panel1Layout->setContentsMargins(8, 4, 8, 4);
-  panel1Layout->addWidget(CheckBox1);
-  panel1Layout->addStretch(1);
-  panel1Layout->addWidget(BitBtn1);
-  panel1Layout->addWidget(BitBtn2);
+  AddOkCancelRow(MakeBox<QHBoxLayout>(Panel1, QMargins(8, 4, 8, 4), -1, {}), {CheckBox1}, buttons);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(0);
-  layout->addWidget(PageControl1, 1);
-  layout->addWidget(Panel1);
+  MakeBox<QVBoxLayout>(this, QMargins(), 0, {{PageControl1, 1}, Panel1});
 
   // The payment type shortcuts act wherever the focus is in the window.
-  auto shortcut = [this](const char* name, const QKeySequence& keys, void (TSelvoPaymentsForm::*handler)()) {
-    auto* action = new QAction(this);
-    action->setObjectName(name);
-    action->setShortcut(keys);
-    action->setShortcutContext(Qt::WindowShortcut);
-    addAction(action);
-    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
-    return action;
-  };
-  acPayInsert = shortcut("acPayInsert", QKeySequence(Qt::CTRL | Qt::Key_I), &TSelvoPaymentsForm::acPayInsertExecute);
-  acPayEdit = shortcut("acPayEdit", QKeySequence(Qt::CTRL | Qt::Key_E), &TSelvoPaymentsForm::acPayEditExecute);
-  acPayDelete =
-      shortcut("acPayDelete", QKeySequence(Qt::CTRL | Qt::Key_Delete), &TSelvoPaymentsForm::acPayDeleteExecute);
+  acPayInsert =
+      AddWindowShortcut(this, "acPayInsert", {QKeySequence(Qt::CTRL | Qt::Key_I)}, [this] { acPayInsertExecute(); });
+  acPayEdit =
+      AddWindowShortcut(this, "acPayEdit", {QKeySequence(Qt::CTRL | Qt::Key_E)}, [this] { acPayEditExecute(); });
+  acPayDelete = AddWindowShortcut(this, "acPayDelete", {QKeySequence(Qt::CTRL | Qt::Key_Delete)},
+                                  [this] { acPayDeleteExecute(); });
 
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
     if (index == 0) TabSheet1Show();
@@ -613,7 +560,8 @@ bool TSelvoPaymentsForm::FormCloseQuery() {
   bool pending = false;
   Guarded([&pending] { pending = HasPendingChanges(); });
   if (!pending) return true;
-  return ShowMessageBox(kCloseQuestion, kCloseCaption, TMsgIcon::Question, TMsgButtons::OKCancel) == TModalResult::mrOk;
+  return ShowMessageBox(kCloseQuestion, kConfirmCaption, TMsgIcon::Question, TMsgButtons::OKCancel) ==
+         TModalResult::mrOk;
 }
 
 void TSelvoPaymentsForm::reject() {

@@ -7,6 +7,7 @@
 #include "discounts/SelvoDiscountItemsU.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "selvo/Errors.h"
 #include "state/SelvoModuleU.h"
@@ -21,7 +22,6 @@ constexpr const char* kTargetReceipt = "Сумму чека";
 constexpr const char* kTargetGoods = "Выбр. товары";
 constexpr const char* kEnabledOn = "вкл";
 constexpr const char* kEnabledOff = "выкл";
-constexpr const char* kSaveCaption = "Сообщение";
 constexpr const char* kNoTransaction = "Сохранение: хост не передал функцию транзакций";
 
 // The text with the first occurrence of `mark` replaced by `value`; the
@@ -149,7 +149,7 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
   // Told once the transaction has ended, so that no box waits on screen while
   // the database holds the save's lock.
   for (const std::string& failure : failures)
-    ShowMessageBox(failure, kSaveCaption, TMsgIcon::Exclamation, TMsgButtons::OK);
+    ShowMessageBox(failure, kMessageCaption, TMsgIcon::Exclamation, TMsgButtons::OK);
   if (!failures.empty()) return TSaveResult::EntriesRefused;
   return committed ? TSaveResult::Saved : TSaveResult::CommitRefused;
 }
@@ -169,7 +169,7 @@ bool DeleteEditorRow(const TDeleteTexts& what, std::int32_t id, const std::strin
     return false;
   TDataSet* ds = &what.lookup();
   if (!ds->Locate(what.keyField, {TVariant(std::int64_t{id})}, loNone)) {
-    ShowMessageBox(what.notFound, "Ошибка", TMsgIcon::Exclamation, TMsgButtons::OK);
+    ShowMessageBox(what.notFound, kErrorCaption, TMsgIcon::Exclamation, TMsgButtons::OK);
     return false;
   }
   try {

@@ -13,6 +13,7 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "platform/QtCalcEdit.h"
 #include "platform/QtDateTimePickers.h"
@@ -24,7 +25,6 @@ namespace {
 
 constexpr const char* kSaleBanText = "запрет";
 constexpr const char* kDeleteQuestion = "Вы действительно хотите удалить данную запись?";
-constexpr const char* kConfirmCaption = "Подтверждение";
 constexpr const char* kTagProperty = "tag";
 
 // Text offsets of the cells that the frame draws itself.

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtFormKit.h"
@@ -51,7 +52,6 @@ constexpr const char* kIntro =
 constexpr const char* kVariablesTitle = "Перечень допустимых переменных:";
 constexpr const char* kBoldMarker = "    @    ";
 constexpr const char* kBoldMarkerText = "- выделяет стоку чека жирным шрифтом";
-constexpr const char* kAttention = "Внимание!";
 constexpr const char* kFormatting = "При печати текста и чисел вы можете управлять форматированием.";
 constexpr const char* kExamples = "Примеры:";
 constexpr const char* kClickToAdd = "Для добавления к чеку щелкните мышкой на имени переменной";
@@ -64,17 +64,12 @@ constexpr const char* kCursorCountHint = "Кол-во символов в тек
 constexpr const char* kCursorChar = "Текущий:";
 constexpr const char* kSave = "Сохранить в файл...";
 constexpr const char* kLoad = "Загрузить из файла...";
-constexpr const char* kOk = "OK";
-constexpr const char* kOkHint = "Сохраняет изменения в базе данных и закрывает окно";
-constexpr const char* kCancel = "Отмена";
-constexpr const char* kCancelHint = "Закрывает окно без сохранения изменений";
 constexpr const char* kFileFilter = "Текстовый файл (*.txt)|*.txt|Все файлы (*.*)|*.*";
 constexpr const char* kFileName = "CustomCheck.txt";
 constexpr const char* kOpenTitle = "Выберите файл с шаблоном произвольного чека";
 constexpr const char* kSaveTitle = "Введите имя файла";
 constexpr const char* kSaved = "Шаблон произвольного чека сохранен в файле:\r\n\r\n";
 constexpr const char* kSavedCaption = "Информация";
-constexpr const char* kErrorCaption = "Ошибка";
 
 struct TFormatExample {
   const char* objectName;
@@ -338,21 +333,17 @@ void TCustomCheckForm::BuildControls() {
   reCheckRepeat = MakePartEditor("reCheckRepeat");
   reCheckFooter = MakePartEditor("reCheckFooter");
 
-  RichEdit2 = new QTextEdit(this);
-  RichEdit2->setObjectName("RichEdit2");
+  RichEdit2 = MakeNamed<QTextEdit>(this, "RichEdit2");
   RichEdit2->setFont(CourierFont(13));
   RichEdit2->setLineWrapMode(QTextEdit::NoWrap);
   RichEdit2->hide();
 
   // Left: the four part editors under their captions, the cursor indicator.
-  auto* parts = new QVBoxLayout;
-  parts->setSpacing(2);
+  auto* parts = MakeBox<QVBoxLayout>(2, {});
   auto addPart = [&](const char* caption, const char* objectName, QTextEdit* editor, int stretch) {
     QLabel* label = MakeLabel(this, caption);
     label->setObjectName(objectName);
-    parts->addWidget(label);
-    parts->addWidget(editor, stretch);
-    parts->addSpacing(4);
+    AddItems(parts, {label, {editor, stretch}, TBoxItem::Spacing(4)});
     return label;
   };
   QLabel* lbKlishe = addPart(kKlisheCaption, "lbCaptionKlishe", reCheckKlishe, 3);
@@ -363,8 +354,6 @@ void TCustomCheckForm::BuildControls() {
   addPart(kRepeatCaption, "lbCaptionRepeat", reCheckRepeat, 3);
   addPart(kFooterCaption, "lbCaptionFooter", reCheckFooter, 6);
 
-  auto* cursorRow = new QHBoxLayout;
-  cursorRow->setSpacing(4);
   auto counter = [&](const char* objectName) {
     QLabel* label = MakeLabel(this, "0", "", true);
     label->setObjectName(objectName);
@@ -377,43 +366,22 @@ void TCustomCheckForm::BuildControls() {
   QLabel* countCaption = MakeLabel(this, kCursorCount);
   SetHint(countCaption, kCursorCountHint);
   SetHint(lbCharCount, kCursorCountHint);
-  cursorRow->addWidget(MakeLabel(this, kCursor));
-  cursorRow->addWidget(MakeLabel(this, kCursorLine));
-  cursorRow->addWidget(lbCurLine);
-  cursorRow->addWidget(countCaption);
-  cursorRow->addWidget(lbCharCount);
-  cursorRow->addWidget(MakeLabel(this, kCursorChar));
-  cursorRow->addWidget(lbCurChar);
-  cursorRow->addStretch(1);
-  parts->addLayout(cursorRow);
+  parts->addLayout(
+      MakeBox<QHBoxLayout>(4, {MakeLabel(this, kCursor), MakeLabel(this, kCursorLine), lbCurLine, countCaption,
+                               lbCharCount, MakeLabel(this, kCursorChar), lbCurChar, TBoxItem::Stretch()}));
 
   // Right: how to write a template, then the variables to click.
-  auto* help = new QVBoxLayout;
-  help->setSpacing(1);
-  help->addWidget(MakeLabel(this, kIntro));
-  help->addSpacing(3);
-  help->addWidget(MakeLabel(this, kVariablesTitle, "", true));
+  auto* help = MakeBox<QVBoxLayout>(
+      1, {MakeLabel(this, kIntro), TBoxItem::Spacing(3), MakeLabel(this, kVariablesTitle, "", true)});
 
-  auto* boldRow = new QHBoxLayout;
-  boldRow->setSpacing(6);
   QLabel* lbBoldLine = MakeLabel(this, kBoldMarker, kVariableColor, true);
   lbBoldLine->setObjectName("lbBoldLine");
   OnLabelClick(lbBoldLine, [this] { lbBoldLineClick(); });
-  boldRow->addWidget(lbBoldLine);
-  boldRow->addWidget(MakeLabel(this, kBoldMarkerText));
-  boldRow->addStretch(1);
-  help->addLayout(boldRow);
+  help->addLayout(MakeBox<QHBoxLayout>(6, {lbBoldLine, MakeLabel(this, kBoldMarkerText), TBoxItem::Stretch()}));
 
-  auto* formatRow = new QHBoxLayout;
-  formatRow->setSpacing(6);
-  formatRow->addWidget(MakeLabel(this, kAttention, "", true), 0, Qt::AlignTop);
-  auto* formatText = new QVBoxLayout;
-  formatText->setSpacing(1);
-  formatText->addWidget(MakeLabel(this, kFormatting));
-  formatText->addWidget(MakeLabel(this, kExamples));
-  auto* examples = new QGridLayout;
-  examples->setHorizontalSpacing(6);
-  examples->setVerticalSpacing(1);
+  QLabel* formatAttention = MakeLabel(this, kAttentionText, "", true);
+  auto* formatText = MakeBox<QVBoxLayout>(1, {MakeLabel(this, kFormatting), MakeLabel(this, kExamples)});
+  QGridLayout* examples = MakeGrid(6, 1);
   int row = 0;
   for (const TFormatExample& example : kFormatExamples) {
     QLabel* label = MakeLabel(this, example.text, kVariableColor, true);
@@ -428,23 +396,14 @@ void TCustomCheckForm::BuildControls() {
   }
   examples->setColumnStretch(1, 1);
   formatText->addLayout(examples);
-  formatRow->addLayout(formatText, 1);
-  help->addLayout(formatRow);
-
-  auto* clickRow = new QHBoxLayout;
-  clickRow->setSpacing(6);
-  clickRow->addWidget(MakeLabel(this, kAttention, "", true));
-  clickRow->addWidget(MakeLabel(this, kClickToAdd), 1);
-  help->addLayout(clickRow);
+  help->addLayout(MakeBox<QHBoxLayout>(6, {{formatAttention, 0, Qt::AlignTop}, {formatText, 1}}));
+  help->addLayout(
+      MakeBox<QHBoxLayout>(6, {MakeLabel(this, kAttentionText, "", true), {MakeLabel(this, kClickToAdd), 1}}));
 
   auto makeGroup = [&](const char* title, const char* objectName, const std::vector<TTemplateVariable>& variables,
                        bool repeatPart) {
-    auto* group = new QGroupBox(QString::fromUtf8(title), this);
-    group->setObjectName(objectName);
-    auto* grid = new QGridLayout(group);
-    grid->setContentsMargins(8, 2, 8, 3);
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(0);
+    auto* group = MakeNamed<QGroupBox>(this, objectName, title);
+    QGridLayout* grid = MakeGrid(group, QMargins(8, 2, 8, 3), 6, 0);
     int line = 0;
     for (const TTemplateVariable& variable : variables) {
       QLabel* label = MakeVariableLabel(variable.name, repeatPart);
@@ -456,27 +415,17 @@ void TCustomCheckForm::BuildControls() {
     grid->setColumnStretch(1, 1);
     return group;
   };
-  help->addWidget(makeGroup(kRepeatGroup, "gbRepeatVariables", kRepeatVariables, true));
-  help->addWidget(makeGroup(kHeadFooterGroup, "gbHeadFooterVariables", kHeadFooterVariables, false));
-  help->addStretch(1);
-
-  auto* columns = new QHBoxLayout;
-  columns->setSpacing(10);
-  columns->addLayout(parts, 1);
-  columns->addLayout(help, 0);
+  AddItems(help,
+           {makeGroup(kRepeatGroup, "gbRepeatVariables", kRepeatVariables, true),
+            makeGroup(kHeadFooterGroup, "gbHeadFooterVariables", kHeadFooterVariables, false), TBoxItem::Stretch()});
 
   // Bottom bar.
-  btnSave = new QPushButton(QString::fromUtf8(kSave), this);
-  btnSave->setObjectName("btnSave");
-  btnLoad = new QPushButton(QString::fromUtf8(kLoad), this);
-  btnLoad->setObjectName("btnLoad");
-  BitBtn3 = new QPushButton(QString::fromUtf8(kOk), this);
-  BitBtn3->setObjectName("BitBtn3");
-  SetHint(BitBtn3, kOkHint);
+  btnSave = MakeNamed<QPushButton>(this, "btnSave", kSave);
+  btnLoad = MakeNamed<QPushButton>(this, "btnLoad", kLoad);
+  const TOkCancelButtons buttons = MakeOkCancel(this, "BitBtn3", "btnCancel");
+  BitBtn3 = buttons.ok;
+  btnCancel = buttons.cancel;
   BitBtn3->setDefault(true);
-  btnCancel = new QPushButton(QString::fromUtf8(kCancel), this);
-  btnCancel->setObjectName("btnCancel");
-  SetHint(btnCancel, kCancelHint);
   for (QPushButton* button : {btnSave, btnLoad, BitBtn3, btnCancel}) button->setMinimumHeight(25);
   BitBtn3->setMinimumWidth(90);
   btnCancel->setMinimumWidth(90);
@@ -484,19 +433,11 @@ void TCustomCheckForm::BuildControls() {
   connect(btnLoad, &QPushButton::clicked, this, &TCustomCheckForm::btnLoadClick);
   connect(BitBtn3, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(btnSave);
-  bottom->addWidget(btnLoad);
-  bottom->addStretch(1);
-  bottom->addWidget(BitBtn3);
-  bottom->addWidget(btnCancel);
+  AddOkCancelRow(bottom, {btnSave, btnLoad}, buttons);
 
-  auto* window = new QVBoxLayout(this);
-  window->setContentsMargins(8, 6, 8, 6);
-  window->addLayout(columns, 1);
-  window->addSpacing(4);
-  window->addLayout(bottom);
+  MakeBox<QVBoxLayout>(this, QMargins(8, 6, 8, 6), -1,
+                       {{MakeBox<QHBoxLayout>(10, {{parts, 1}, {help, 0}}), 1}, TBoxItem::Spacing(4), bottom});
 
   setTabOrder(reCheckHead, reCheckRepeat);
   setTabOrder(reCheckRepeat, reCheckFooter);
@@ -621,7 +562,9 @@ void TCustomCheckForm::lbBoldLineClick() {
   lineStart.endEditBlock();
 }
 
-void TCustomCheckForm::lbHintClick(QLabel* label) { ShowMessageBox(Hint(label), kAttention, TMsgIcon::Information); }
+void TCustomCheckForm::lbHintClick(QLabel* label) {
+  ShowMessageBox(Hint(label), kAttentionText, TMsgIcon::Information);
+}
 
 namespace {
 

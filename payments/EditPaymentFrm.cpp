@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "payments/CustomCheckFrm.h"
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "platform/QtFormKit.h"
 #include "platform/QtModalFocus.h"
@@ -75,12 +76,6 @@ constexpr const char* kCustomCheckGroup = "Печать товарного че�
 constexpr const char* kCustomCheck = "Настроить товарный чек...";
 constexpr const char* kEnabledOn = "Вид оплаты включен";
 constexpr const char* kEnabledOff = "Вид оплаты отключен";
-constexpr const char* kOk = "OK";
-constexpr const char* kOkHint = "Сохраняет изменения в базе данных и закрывает окно";
-constexpr const char* kCancel = "Отмена";
-constexpr const char* kCancelHint = "Закрывает окно без сохранения изменений";
-constexpr const char* kErrorCaption = "Ошибка!";
-constexpr const char* kAttentionCaption = "Внимание!";
 
 constexpr const char* kNoteColor = "#0000ff";
 const QColor kEnabledColor(0x00, 0x80, 0x00);
@@ -165,105 +160,71 @@ void TEditPaymentForm::FormCreate() { baseKinds_.assign(std::begin(kGsmBaseKinds
 void TEditPaymentForm::FormDestroy() { baseKinds_.clear(); }
 
 void TEditPaymentForm::BuildControls() {
-  // Left column: name, kind, receipt, discounts, rounding.
-  edName = new QLineEdit(QString::fromUtf8(kNewPaymentName), this);
-  edName->setObjectName("edName");
-  edName->setMaxLength(kTypedNameMaxLength);
+  const QMargins groupMargins(8, 2, 8, 4);
 
+  // Left column: name, kind, receipt, discounts, rounding.
+  edName = MakeNamed<QLineEdit>(this, "edName", kNewPaymentName);
+  edName->setMaxLength(kTypedNameMaxLength);
   rgType = new TRadioGroup(QString::fromUtf8(kTypeGroup), {kTypeCash, kTypeCashless}, 2, this);
   rgType->setObjectName("rgType");
   rgType->SetItemIndex(0);
-
-  cbCheck = new QComboBox(this);
-  cbCheck->setObjectName("cbCheck");
+  cbCheck = MakeNamed<QComboBox>(this, "cbCheck");
   for (const char* text : kCheckKindLongTexts) cbCheck->addItem(QString::fromUtf8(text));
   cbCheck->setCurrentIndex(0);
   connect(cbCheck, &QComboBox::activated, this, [this] { cbCheckSelect(); });
+  cbPrintSumma = MakeNamed<QCheckBox>(this, "cbPrintSumma", kPrintSumma, kPrintSummaHint);
 
-  cbPrintSumma = new QCheckBox(QString::fromUtf8(kPrintSumma), this);
-  cbPrintSumma->setObjectName("cbPrintSumma");
-  SetHint(cbPrintSumma, kPrintSummaHint);
-
-  auto* head = new QGridLayout;
-  head->setHorizontalSpacing(6);
-  head->setVerticalSpacing(3);
-  head->addWidget(MakeLabel(this, kNameLabel), 0, 0);
-  head->addWidget(edName, 0, 1);
+  QGridLayout* head = MakeGrid(6, 3);
+  AddLabelledRow(head, 0, kNameLabel, edName);
   head->addWidget(rgType, 1, 0, 1, 2);
-  head->addWidget(MakeLabel(this, kCheckLabel), 2, 0);
-  head->addWidget(cbCheck, 2, 1);
+  AddLabelledRow(head, 2, kCheckLabel, cbCheck);
   head->addWidget(cbPrintSumma, 3, 1);
   head->setColumnStretch(1, 1);
 
-  auto* discounts = new QGroupBox(QString::fromUtf8(kDiscountGroup), this);
-  discounts->setObjectName("gbDiscounts");
-  edDiscount = new QDoubleSpinBox(discounts);
-  edDiscount->setObjectName("edDiscount");
+  auto* discounts = MakeNamed<QGroupBox>(this, "gbDiscounts", kDiscountGroup);
+  edDiscount = MakeNamed<QDoubleSpinBox>(discounts, "edDiscount");
   edDiscount->setRange(0, kMaxDiscount);
   edDiscount->setDecimals(kDiscountDecimals);
   edDiscount->setSingleStep(1);
   edDiscount->setValue(0);
   edDiscount->setMinimumWidth(80);
-  cbPrintSkidka = new QCheckBox(QString::fromUtf8(kPrintSkidka), discounts);
-  cbPrintSkidka->setObjectName("cbPrintSkidka");
-  cbTermUseDscCardValue = new QCheckBox(QString::fromUtf8(kUseDscCardValue), discounts);
-  cbTermUseDscCardValue->setObjectName("cbTermUseDscCardValue");
+  cbPrintSkidka = MakeNamed<QCheckBox>(discounts, "cbPrintSkidka", kPrintSkidka);
+  cbTermUseDscCardValue = MakeNamed<QCheckBox>(discounts, "cbTermUseDscCardValue", kUseDscCardValue);
   QLabel* discountNote = Note(discounts, kDiscountNote);
   discountNote->setWordWrap(true);
-  auto* discountGrid = new QGridLayout(discounts);
-  discountGrid->setContentsMargins(8, 2, 8, 4);
-  discountGrid->setVerticalSpacing(2);
-  discountGrid->addWidget(MakeLabel(discounts, kDiscountLabel), 0, 0);
-  discountGrid->addWidget(edDiscount, 0, 1);
+  QGridLayout* discountGrid = MakeGrid(discounts, groupMargins, -1, 2);
+  AddLabelledRow(discountGrid, 0, kDiscountLabel, edDiscount);
   discountGrid->addWidget(cbPrintSkidka, 1, 0, 1, 3);
   discountGrid->addWidget(cbTermUseDscCardValue, 2, 0, 1, 3);
   discountGrid->addWidget(discountNote, 3, 0, 1, 3);
   discountGrid->setColumnStretch(2, 1);
 
-  GroupBox9 = new QGroupBox(QString::fromUtf8(kItogGroup), this);
-  GroupBox9->setObjectName("GroupBox9");
-  cbItogPrec = new QComboBox(GroupBox9);
-  cbItogPrec->setObjectName("cbItogPrec");
+  GroupBox9 = MakeNamed<QGroupBox>(this, "GroupBox9", kItogGroup);
+  cbItogPrec = MakeNamed<QComboBox>(GroupBox9, "cbItogPrec");
   for (int value : kItogPrecValues) cbItogPrec->addItem(QString::number(value));
   cbItogPrec->setCurrentIndex(0);
   cbItogPrec->setMaximumWidth(80);
-  edItogPrecLimit = new QDoubleSpinBox(GroupBox9);
-  edItogPrecLimit->setObjectName("edItogPrecLimit");
+  edItogPrecLimit = MakeNamed<QDoubleSpinBox>(GroupBox9, "edItogPrecLimit");
   edItogPrecLimit->setRange(0, kMaxItogPrecLimit);
   edItogPrecLimit->setDecimals(kItogPrecLimitDecimals);
   edItogPrecLimit->setValue(5.0);
   edItogPrecLimit->setMinimumWidth(110);
   // Three lines that read as one sentence, so that the group fits the
   // narrower column: "Округлять до [1] копеек, если итог превышает [5] руб".
-  auto* itogGrid = new QGridLayout(GroupBox9);
-  itogGrid->setContentsMargins(8, 2, 8, 4);
-  itogGrid->setHorizontalSpacing(6);
-  itogGrid->setVerticalSpacing(2);
-  itogGrid->addWidget(MakeLabel(GroupBox9, kItogRoundTo), 0, 0);
-  itogGrid->addWidget(cbItogPrec, 0, 1);
+  QGridLayout* itogGrid = MakeGrid(GroupBox9, groupMargins, 6, 2);
+  AddLabelledRow(itogGrid, 0, kItogRoundTo, cbItogPrec);
   itogGrid->addWidget(MakeLabel(GroupBox9, kItogKopecks), 1, 0, 1, 3);
-  itogGrid->addWidget(MakeLabel(GroupBox9, kItogAbove), 2, 0);
-  itogGrid->addWidget(edItogPrecLimit, 2, 1);
+  AddLabelledRow(itogGrid, 2, kItogAbove, edItogPrecLimit);
   itogGrid->addWidget(MakeLabel(GroupBox9, kItogRoubles), 2, 2);
   itogGrid->setColumnStretch(3, 1);
 
-  auto* left = new QVBoxLayout;
-  left->setSpacing(4);
-  left->addLayout(head);
-  left->addWidget(discounts);
-  left->addWidget(GroupBox9);
-  left->addStretch(1);
-
   // Right column: terminal parameters, the receipt template.
-  gbTerminalProp = new QGroupBox(QString::fromUtf8(kTerminalGroup), this);
-  gbTerminalProp->setObjectName("gbTerminalProp");
-  cbTermNumber = new QComboBox(gbTerminalProp);
-  cbTermNumber->setObjectName("cbTermNumber");
+  gbTerminalProp = MakeNamed<QGroupBox>(this, "gbTerminalProp", kTerminalGroup);
+  cbTermNumber = MakeNamed<QComboBox>(gbTerminalProp, "cbTermNumber");
   for (int i = 1; i <= kTerminalCount; ++i) cbTermNumber->addItem(QString::number(i));
   cbTermNumber->setCurrentIndex(0);
   cbTermNumber->setMaximumWidth(64);
-  seTermKoshel = new QSpinBox(gbTerminalProp);
-  seTermKoshel->setObjectName("seTermKoshel");
+  seTermKoshel = MakeNamed<QSpinBox>(gbTerminalProp, "seTermKoshel");
   seTermKoshel->setRange(0, kMaxKoshel);
   seTermKoshel->setValue(0);
   seTermKoshel->setMinimumWidth(64);
@@ -271,110 +232,68 @@ void TEditPaymentForm::BuildControls() {
       new TRadioGroup(QString::fromUtf8(kCalcTypeGroup), {kCalcByTerminal, kCalcByProgram}, 1, gbTerminalProp);
   rgTermCalcType->setObjectName("rgTermCalcType");
   rgTermCalcType->SetItemIndex(1);
-  cbTermFixBonus = new QCheckBox(QString::fromUtf8(kFixBonus), gbTerminalProp);
-  cbTermFixBonus->setObjectName("cbTermFixBonus");
+  cbTermFixBonus = MakeNamed<QCheckBox>(gbTerminalProp, "cbTermFixBonus", kFixBonus);
   connect(cbTermFixBonus, &QCheckBox::clicked, this, [this] { cbTermFixBonusClick(); });
   QLabel* termNumberNote = Note(gbTerminalProp, kTermNumberNote);
   termNumberNote->setWordWrap(true);
-  auto* terminalGrid = new QGridLayout(gbTerminalProp);
-  terminalGrid->setContentsMargins(8, 2, 8, 4);
-  terminalGrid->setHorizontalSpacing(6);
-  terminalGrid->setVerticalSpacing(2);
-  terminalGrid->addWidget(MakeLabel(gbTerminalProp, kTermNumberLabel), 0, 0);
-  terminalGrid->addWidget(cbTermNumber, 0, 1);
+  QGridLayout* terminalGrid = MakeGrid(gbTerminalProp, groupMargins, 6, 2);
+  AddLabelledRow(terminalGrid, 0, kTermNumberLabel, cbTermNumber);
   terminalGrid->addWidget(termNumberNote, 0, 2);
-  terminalGrid->addWidget(MakeLabel(gbTerminalProp, kKoshelLabel), 1, 0);
-  terminalGrid->addWidget(seTermKoshel, 1, 1);
+  AddLabelledRow(terminalGrid, 1, kKoshelLabel, seTermKoshel);
   terminalGrid->addWidget(Note(gbTerminalProp, kKoshelNote), 1, 2);
   terminalGrid->addWidget(rgTermCalcType, 2, 0, 1, 3);
   terminalGrid->addWidget(cbTermFixBonus, 3, 0, 1, 3);
   terminalGrid->addWidget(Note(gbTerminalProp, kFixBonusNote), 4, 0, 1, 3);
   terminalGrid->setColumnStretch(2, 1);
 
-  auto* customCheckGroup = new QGroupBox(QString::fromUtf8(kCustomCheckGroup), this);
-  customCheckGroup->setObjectName("gbCustomCheck");
-  btnCustomCheck = new QPushButton(QString::fromUtf8(kCustomCheck), customCheckGroup);
-  btnCustomCheck->setObjectName("btnCustomCheck");
+  auto* customCheckGroup = MakeNamed<QGroupBox>(this, "gbCustomCheck", kCustomCheckGroup);
+  btnCustomCheck = MakeNamed<QPushButton>(customCheckGroup, "btnCustomCheck", kCustomCheck);
   connect(btnCustomCheck, &QPushButton::clicked, this, &TEditPaymentForm::btnCustomCheckClick);
-  auto* customCheckRow = new QHBoxLayout(customCheckGroup);
-  customCheckRow->setContentsMargins(8, 2, 8, 4);
-  customCheckRow->addWidget(btnCustomCheck);
-  customCheckRow->addStretch(1);
+  MakeBox<QHBoxLayout>(customCheckGroup, groupMargins, -1, {btnCustomCheck, TBoxItem::Stretch()});
 
-  auto* right = new QVBoxLayout;
-  right->setSpacing(4);
-  right->addWidget(gbTerminalProp);
-  right->addWidget(customCheckGroup);
-  right->addStretch(1);
-
-  auto* columns = new QHBoxLayout;
-  columns->setSpacing(10);
-  columns->addLayout(left, 1);
-  columns->addLayout(right, 1);
+  auto* columns =
+      MakeBox<QHBoxLayout>(10, {{MakeBox<QVBoxLayout>(4, {head, discounts, GroupBox9, TBoxItem::Stretch()}), 1},
+                                {MakeBox<QVBoxLayout>(4, {gbTerminalProp, customCheckGroup, TBoxItem::Stretch()}), 1}});
 
   // Across the window: the link with the fuel side.
-  auto* gsmGroup = new QGroupBox(QString::fromUtf8(kGsmGroup), this);
-  gsmGroup->setObjectName("gbGsm");
-  cbBaseGsmVO = new QComboBox(gsmGroup);
-  cbBaseGsmVO->setObjectName("cbBaseGsmVO");
+  auto* gsmGroup = MakeNamed<QGroupBox>(this, "gbGsm", kGsmGroup);
+  cbBaseGsmVO = MakeNamed<QComboBox>(gsmGroup, "cbBaseGsmVO");
   for (const TGsmBaseKind& kind : baseKinds_) cbBaseGsmVO->addItem(QString::fromUtf8(kind.text), kind.code);
   cbBaseGsmVO->setCurrentIndex(-1);
   connect(cbBaseGsmVO, &QComboBox::activated, this, [this] { cbBaseGsmVOSelect(); });
-  seAddVOIndex = new QSpinBox(gsmGroup);
-  seAddVOIndex->setObjectName("seAddVOIndex");
+  seAddVOIndex = MakeNamed<QSpinBox>(gsmGroup, "seAddVOIndex");
   seAddVOIndex->setRange(0, kMaxAddVOIndex);
   seAddVOIndex->setValue(0);
   seAddVOIndex->setMinimumWidth(64);
-  auto* indexRow = new QHBoxLayout;
-  indexRow->setSpacing(8);
-  indexRow->addWidget(seAddVOIndex);
-  indexRow->addWidget(Note(gsmGroup, kAddVONote), 1);
-  auto* gsmGrid = new QGridLayout(gsmGroup);
-  gsmGrid->setContentsMargins(8, 2, 8, 4);
-  gsmGrid->setHorizontalSpacing(6);
-  gsmGrid->setVerticalSpacing(2);
-  gsmGrid->addWidget(MakeLabel(gsmGroup, kBaseGsmLabel), 0, 0);
-  gsmGrid->addWidget(cbBaseGsmVO, 0, 1, Qt::AlignLeft);
+  auto* indexRow = MakeBox<QHBoxLayout>(8, {seAddVOIndex, {Note(gsmGroup, kAddVONote), 1}});
+  QGridLayout* gsmGrid = MakeGrid(gsmGroup, groupMargins, 6, 2);
+  AddLabelledRow(gsmGrid, 0, kBaseGsmLabel, cbBaseGsmVO, 1, Qt::AlignLeft);
   gsmGrid->addWidget(MakeLabel(gsmGroup, kAddVOLabel), 1, 0, Qt::AlignRight | Qt::AlignTop);
   gsmGrid->addLayout(indexRow, 1, 1);
   gsmGrid->setColumnStretch(1, 1);
 
   // Bottom bar.
-  cbEnabled = new QCheckBox(QString::fromUtf8(kEnabledOn), this);
-  cbEnabled->setObjectName("cbEnabled");
+  cbEnabled = MakeNamed<QCheckBox>(this, "cbEnabled", kEnabledOn);
   QFont enabledFont = FormFont(19);
   enabledFont.setBold(true);
   cbEnabled->setFont(enabledFont);
   cbEnabled->setChecked(true);
   SetTextColor(cbEnabled, kEnabledColor);
   connect(cbEnabled, &QCheckBox::toggled, this, [this] { cbEnabledClick(); });
-
-  BitBtn3 = new QPushButton(QString::fromUtf8(kOk), this);
-  BitBtn3->setObjectName("BitBtn3");
-  SetHint(BitBtn3, kOkHint);
+  const TOkCancelButtons buttons = MakeOkCancel(this, "BitBtn3", "BitBtn4");
+  BitBtn3 = buttons.ok;
+  BitBtn4 = buttons.cancel;
   BitBtn3->setDefault(true);
-  BitBtn4 = new QPushButton(QString::fromUtf8(kCancel), this);
-  BitBtn4->setObjectName("BitBtn4");
-  SetHint(BitBtn4, kCancelHint);
   for (QPushButton* button : {BitBtn3, BitBtn4}) {
     button->setFont(FormFont(19));
     button->setMinimumSize(110, 30);
   }
   connect(BitBtn3, &QPushButton::clicked, this, &TEditPaymentForm::BitBtn3Click);
   connect(BitBtn4, &QPushButton::clicked, this, &QDialog::reject);
-
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(cbEnabled);
-  bottom->addStretch(1);
-  bottom->addWidget(BitBtn3);
-  bottom->addWidget(BitBtn4);
+  AddOkCancelRow(bottom, {cbEnabled}, buttons);
 
-  auto* window = new QVBoxLayout(this);
-  window->setContentsMargins(8, 6, 8, 6);
-  window->setSpacing(4);
-  window->addLayout(columns, 1);
-  window->addWidget(gsmGroup);
-  window->addLayout(bottom);
+  MakeBox<QVBoxLayout>(this, QMargins(8, 6, 8, 6), 4, {{columns, 1}, gsmGroup, bottom});
 
   // The designed size, unless this machine's fonts need more room, measured
   // with every group shown.
@@ -464,7 +383,7 @@ void TEditPaymentForm::BitBtn3Click() {
   setResult(QDialog::Rejected);
   edit_ = Edited();
   if (const std::optional<std::string> message = CheckPaymentEdit(edit_)) {
-    ShowMessageBox(*message, kErrorCaption, TMsgIcon::Exclamation);
+    ShowMessageBox(*message, kErrorAlarmCaption, TMsgIcon::Exclamation);
     return;
   }
   accept();
@@ -491,7 +410,7 @@ void TEditPaymentForm::cbTermFixBonusClick() {
   const QSignalBlocker quiet(cbTermFixBonus);
   if (cbTermFixBonus->isChecked() && rgTermCalcType->ItemIndex() == 1) {
     cbTermFixBonus->setChecked(false);
-    ShowMessageBox(kFixBonusMessage, kAttentionCaption, TMsgIcon::Exclamation);
+    ShowMessageBox(kFixBonusMessage, kAttentionText, TMsgIcon::Exclamation);
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "payments/SelvoPaymentListU.h"
 #include "platform/FileIO.h"
+#include "platform/FormTexts.h"
 #include "platform/MessageService.h"
 #include "platform/TextCodec.h"
 #include "platform/TextLines.h"
@@ -21,9 +22,6 @@
 
 namespace selvo {
 namespace {
-
-const char* const kCaptionMessage = "Сообщение";
-const char* const kCaptionError = "Ошибка!";
 
 TFormatSettings FullStopSettings() {
   TFormatSettings fs;
@@ -137,10 +135,10 @@ void TSelvoPaymentList::ExportToFile(const std::string& fileName) {
     WriteExchangeFile(fileName, Utf8ToCp1251(std::string(kPaymentExchangeHeader) + "\r\n" + body));
   } catch (...) {
     TellOperator("Невозможно экспортировать виды оплаты. Причина ошибки: " + ReasonOf(std::current_exception()),
-                 kCaptionError, TMsgIcon::Exclamation);
+                 kErrorAlarmCaption, TMsgIcon::Exclamation);
     return;
   }
-  TellOperator("Виды оплаты сохранены в файле " + Quoted(fileName), kCaptionMessage, TMsgIcon::Information);
+  TellOperator("Виды оплаты сохранены в файле " + Quoted(fileName), kMessageCaption, TMsgIcon::Information);
 }
 
 void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
@@ -167,7 +165,7 @@ void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
 
       if (ds->Locate("Name", {TVariant(name)}, loCaseInsensitive)) {
         TMessage question;
-        question.caption = "Подтверждение";
+        question.caption = kConfirmCaption;
         question.text = AlreadyPresentQuestion(name);
         question.icon = TMsgIcon::Question;
         question.buttons = TMsgButtons::YesNoCancel;
@@ -217,11 +215,11 @@ void TSelvoPaymentList::ImportFromFile(const std::string& fileName) {
       if (ds && IsEditing(*ds)) ds->Cancel();
     } catch (...) {
     }
-    TellOperator("Невозможно импортировать виды оплаты. Причина ошибки: " + reason, kCaptionError,
+    TellOperator("Невозможно импортировать виды оплаты. Причина ошибки: " + reason, kErrorAlarmCaption,
                  TMsgIcon::Exclamation);
     return;
   }
-  TellOperator("Импорт видов оплат завершен!", kCaptionMessage, TMsgIcon::Information);
+  TellOperator("Импорт видов оплат завершен!", kMessageCaption, TMsgIcon::Information);
 }
 
 }  // namespace selvo

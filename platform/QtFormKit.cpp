@@ -1,16 +1,22 @@
 #include "platform/QtFormKit.h"
 
+#include <QAction>
+#include <QBoxLayout>
 #include <QColor>
 #include <QEvent>
 #include <QFont>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <utility>
+
+#include "platform/FormTexts.h"
 
 namespace selvo {
 namespace {
@@ -95,6 +101,67 @@ QLabel* MakeLabel(QWidget* parent, const std::string& text, const char* color, b
     label->setFont(font);
   }
   return label;
+}
+
+QAction* AddWindowShortcut(QWidget* window, const char* name, const QList<QKeySequence>& keys,
+                           std::function<void()> handler) {
+  auto* action = new QAction(window);
+  action->setObjectName(QString::fromUtf8(name));
+  action->setShortcuts(keys);
+  action->setShortcutContext(Qt::WindowShortcut);
+  QObject::connect(action, &QAction::triggered, window, std::move(handler));
+  window->addAction(action);
+  return action;
+}
+
+void TBoxItem::AddTo(QBoxLayout* box) const {
+  if (widget_)
+    box->addWidget(widget_, stretch_, alignment_);
+  else if (layout_)
+    box->addLayout(layout_, stretch_);
+  else if (spacing_ >= 0)
+    box->addSpacing(spacing_);
+  else
+    box->addStretch(stretch_);
+}
+
+void AddItems(QBoxLayout* box, std::initializer_list<TBoxItem> items) {
+  for (const TBoxItem& item : items) item.AddTo(box);
+}
+
+QGridLayout* MakeGrid(int horizontalSpacing, int verticalSpacing) {
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(horizontalSpacing);
+  grid->setVerticalSpacing(verticalSpacing);
+  return grid;
+}
+
+QGridLayout* MakeGrid(QWidget* owner, const QMargins& margins, int horizontalSpacing, int verticalSpacing) {
+  auto* grid = new QGridLayout(owner);
+  grid->setContentsMargins(margins);
+  grid->setHorizontalSpacing(horizontalSpacing);
+  grid->setVerticalSpacing(verticalSpacing);
+  return grid;
+}
+
+QLabel* AddLabelledRow(QGridLayout* grid, int row, const char* caption, QWidget* field, int columnSpan,
+                       Qt::Alignment fieldAlignment) {
+  QLabel* label = MakeLabel(field->parentWidget(), caption);
+  grid->addWidget(label, row, 0);
+  grid->addWidget(field, row, 1, 1, columnSpan, fieldAlignment);
+  return label;
+}
+
+TOkCancelButtons MakeOkCancel(QWidget* parent, const char* okName, const char* cancelName) {
+  return {MakeNamed<QPushButton>(parent, okName, kOkText, kOkHint),
+          MakeNamed<QPushButton>(parent, cancelName, kCancelText, kCancelHint)};
+}
+
+void AddOkCancelRow(QBoxLayout* row, std::initializer_list<TBoxItem> leading, const TOkCancelButtons& buttons) {
+  AddItems(row, leading);
+  row->addStretch(1);
+  row->addWidget(buttons.ok);
+  row->addWidget(buttons.cancel);
 }
 
 }  // namespace selvo

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "host/shopdb/ShopDataModule.h"
+#include "platform/FormTexts.h"
 #include "platform/FormatSettings.h"
 #include "platform/QtModalFocus.h"
 #include "platform/QtTranslation.h"
@@ -28,8 +29,6 @@ constexpr const char* kFilterLabel = "Поиск:";
 constexpr const char* kFilterHint = "наименование или код товара";
 constexpr const char* kGoodsLabel = "Товары:";
 constexpr const char* kColumns[] = {"Код", "Наименование", "Цена"};
-constexpr const char* kOk = "OK";
-constexpr const char* kCancel = "Отмена";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -128,11 +127,11 @@ TGoodsSelectForm::TGoodsSelectForm(TGoodsChoice& choice, QWidget* parent) : QDia
 
   lbCounts = new QLabel(this);
   lbCounts->setObjectName("lbCounts");
-  btnOk = new QPushButton(QString::fromUtf8(kOk), this);
+  btnOk = new QPushButton(QString::fromUtf8(kOkText), this);
   btnOk->setObjectName("btnOk");
   btnOk->setDefault(true);
   connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-  btnCancel = new QPushButton(QString::fromUtf8(kCancel), this);
+  btnCancel = new QPushButton(QString::fromUtf8(kCancelText), this);
   btnCancel->setObjectName("btnCancel");
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -16,6 +16,7 @@
 
 #include "editor/TimeThresholdFrameUnit.h"
 #include "platform/DateUtils.h"
+#include "tests/common/ForwardingDataSet.h"
 #include "tests/common/OpenerWindow.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"
@@ -27,38 +28,13 @@ namespace {
 using test::DiscountShop;
 
 // A data module whose "ExclusionsDS" refuses every post; the rest is the shop's.
-class TRefusingDataSet final : public TDataSet {
+class TRefusingDataSet final : public test::TForwardingDataSet {
  public:
-  explicit TRefusingDataSet(TDataSet& ds) : ds_(ds) {}
-  const std::string& Name() const override { return ds_.Name(); }
-  void Open() override { ds_.Open(); }
-  void Close() override { ds_.Close(); }
-  bool Active() const override { return ds_.Active(); }
-  void First() override { ds_.First(); }
-  void Next() override { ds_.Next(); }
-  bool Eof() const override { return ds_.Eof(); }
-  bool IsEmpty() const override { return ds_.IsEmpty(); }
-  int RecordCount() const override { return ds_.RecordCount(); }
-  int RecNo() const override { return ds_.RecNo(); }
-  void SetRecNo(int recNo) override { ds_.SetRecNo(recNo); }
-  TField& FieldByName(const std::string& name) override { return ds_.FieldByName(name); }
-  TField* FindField(const std::string& name) override { return ds_.FindField(name); }
-  bool Locate(const std::string& k, const std::vector<TVariant>& v, unsigned o) override { return ds_.Locate(k, v, o); }
-  void Edit() override { ds_.Edit(); }
-  void Append() override { ds_.Append(); }
+  using TForwardingDataSet::TForwardingDataSet;
   void Post() override {
-    ds_.Cancel();
+    Wrapped().Cancel();
     throw EDatabaseError("запись отклонена");
   }
-  void Cancel() override { ds_.Cancel(); }
-  void Delete() override { ds_.Delete(); }
-  bool Modified() const override { return ds_.Modified(); }
-  TDataSetState State() const override { return ds_.State(); }
-  int ChangeCount() const override { return ds_.ChangeCount(); }
-  int ApplyUpdates(int maxErrors) override { return ds_.ApplyUpdates(maxErrors); }
-
- private:
-  TDataSet& ds_;
 };
 
 class TRefusingModule final : public TDataModule {

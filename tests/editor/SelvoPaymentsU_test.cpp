@@ -17,6 +17,7 @@
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
 #include "state/SelvoModuleU.h"
+#include "tests/common/ForwardingDataSet.h"
 #include "tests/common/ScopedOverrides.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/TestSupport.h"
@@ -76,52 +77,37 @@ bool RecordTransaction(const char* command) {
   return true;
 }
 
-class TScriptedDataSet final : public TDataSet {
+// One of the sample shop's datasets with a scripted change log: how many
+// changes it reports, how many of them fail to apply, whether applying raises.
+class TScriptedDataSet final : public test::TForwardingDataSet {
  public:
-  TScriptedDataSet(std::string name, std::vector<std::string>& log) : name_(std::move(name)), log_(log) {}
+  TScriptedDataSet(TDataSet& shopDataSet, std::vector<std::string>& log) : TForwardingDataSet(shopDataSet), log_(log) {}
   int changes = 0;
   int failures = 0;
   bool raises = false;
 
-  const std::string& Name() const override { return name_; }
   int ChangeCount() const override { return changes; }
   int ApplyUpdates(int maxErrors) override {
-    log_.push_back("apply " + name_ + (maxErrors < 0 ? "" : " limited"));
-    if (raises) throw EDatabaseError(name_ + " refused");
+    log_.push_back("apply " + Name() + (maxErrors < 0 ? "" : " limited"));
+    if (raises) throw EDatabaseError(Name() + " refused");
     changes = failures;
     return failures;
   }
-  void Open() override {}
-  void Close() override {}
-  bool Active() const override { return true; }
-  void First() override {}
-  void Next() override {}
-  bool Eof() const override { return true; }
-  bool IsEmpty() const override { return true; }
-  int RecordCount() const override { return 0; }
-  int RecNo() const override { return 0; }
-  void SetRecNo(int) override {}
-  TField& FieldByName(const std::string& field) override { throw EDatabaseError(field); }
-  TField* FindField(const std::string&) override { return nullptr; }
-  bool Locate(const std::string&, const std::vector<TVariant>&, unsigned) override { return false; }
-  void Edit() override {}
-  void Append() override {}
-  void Post() override {}
-  void Cancel() override {}
-  void Delete() override {}
-  bool Modified() const override { return false; }
-  TDataSetState State() const override { return TDataSetState::dsBrowse; }
 
  private:
-  std::string name_;
   std::vector<std::string>& log_;
 };
 
+std::string CreateSampleShopIn(const test::TempDir& dir) {
+  host::CreateSampleShop(dir.file("shop.db"), false);
+  return dir.file("shop.db");
+}
+
 class TScriptedModule final : public TDataModule {
  public:
-  explicit TScriptedModule(std::vector<std::string>& log) {
+  explicit TScriptedModule(std::vector<std::string>& log) : shop_(CreateSampleShopIn(dir_)) {
     for (const char* name : {"Payment", "SelvoDiscountDS", "DiscountGoodsDS", "ExclusionsDS"})
-      sets_.emplace(name, std::make_unique<TScriptedDataSet>(name, log));
+      sets_.emplace(name, std::make_unique<TScriptedDataSet>(shop_.DataSet(name), log));
   }
   TDataSet* FindComponent(const std::string& name) override {
     auto it = sets_.find(name);
@@ -130,6 +116,8 @@ class TScriptedModule final : public TDataModule {
   TScriptedDataSet& operator[](const std::string& name) { return *sets_.at(name); }
 
  private:
+  test::TempDir dir_;
+  host::TShopDataModule shop_;
   std::map<std::string, std::unique_ptr<TScriptedDataSet>> sets_;
 };
 

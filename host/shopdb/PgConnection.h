@@ -32,6 +32,7 @@ class TPgConnection final : public TShopConnection {
 
   const std::string& Describe() const override { return describe_; }
   std::string Identifier(const std::string& name) const override;
+  bool FoldsNames() const override { return true; }
   void Execute(const std::string& sql) override;
   std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) override;
   std::vector<std::string> TableNames() override;

@@ -74,6 +74,9 @@ class TShopConnection {
   // server keeps names in lower case, as it folds names written without
   // quotes, so statements written without quotes work on both databases.
   virtual std::string Identifier(const std::string& name) const { return QuoteIdentifier(name); }
+  // True when the database keeps its names in lower case: its callers then
+  // name tables and columns as their own schema spells them.
+  virtual bool FoldsNames() const { return false; }
 
   // Runs statements that return no rows.
   virtual void Execute(const std::string& sql) = 0;

@@ -1,24 +1,31 @@
 #include "host/session/HostSession.h"
 
+#include <algorithm>
 #include <limits>
+#include <vector>
+
+#include "platform/TextCodec.h"
 
 namespace selvo::host {
 namespace {
 
+// The largest identifier in a column. A table the shop database lacks, or
+// one without that column, has no identifiers to follow (0); every failure
+// of reading them is raised, for a last identifier read as 0 when it is not
+// would hand out identifiers that are taken.
 std::int32_t MaxOf(TShopDataModule& dataModule, const char* table, const char* column) {
   if (!dataModule.FindComponent(table)) return 0;
-  try {
-    TShopConnection& connection = dataModule.Connection();
-    const TVariant max = connection.QueryValue("SELECT max(CAST(" + connection.Identifier(column) +
-                                               " AS BIGINT)) FROM " + connection.Identifier(table));
-    const auto* number = std::get_if<std::int64_t>(&max);
-    if (!number) return 0;
-    const std::int64_t value = *number;
-    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    return value < 0 ? 0 : static_cast<std::int32_t>(value);
-  } catch (const EDatabaseError&) {
-    return 0;  // a table without that column has no identifiers to follow
-  }
+  TShopConnection& connection = dataModule.Connection();
+  const std::vector<TColumnInfo> columns = connection.Columns(table);
+  if (std::none_of(columns.begin(), columns.end(), [&](const TColumnInfo& c) { return SameText(c.name, column); }))
+    return 0;
+  const TVariant max = connection.QueryValue("SELECT max(CAST(" + connection.Identifier(column) + " AS BIGINT)) FROM " +
+                                             connection.Identifier(table));
+  const auto* number = std::get_if<std::int64_t>(&max);
+  if (!number) return 0;
+  const std::int64_t value = *number;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  return value < 0 ? 0 : static_cast<std::int32_t>(value);
 }
 
 }  // namespace

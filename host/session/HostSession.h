@@ -12,7 +12,8 @@ namespace selvo::host {
 
 // The highest identifiers stored in the shop database ("Payment".ID,
 // "SelvoDiscountDS".td_ID, "DiscountGoodsDS".dg_ID, "ExclusionsDS".ex_ID);
-// 0 for a table that is empty or missing.
+// 0 for a table that is empty or missing, or lacks the column. Raises
+// EDatabaseError when they cannot be read (a lost connection is never 0).
 struct TLastIdentifiers {
   std::int32_t payment = 0;
   std::int32_t discount = 0;

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 
-#include "host/shopdb/ShopSchema.h"
 #include "platform/TextCodec.h"
 
 namespace selvo::host {
@@ -27,6 +26,8 @@ constexpr Oid kNumericOid = 1700;
 // the same advisory lock: "SELVOPAY" in ASCII.
 constexpr const char* kSaveLockKey = "6072119375216416601";
 
+constexpr TDatabaseErrorKind kUnreachable = TDatabaseErrorKind::Unreachable;
+
 struct TResultFree {
   void operator()(PGresult* result) const { PQclear(result); }
 };
@@ -38,6 +39,11 @@ std::string FirstLine(const char* message) {
   if (auto end = text.find('\n'); end != std::string::npos) text.resize(end);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
   return text.empty() ? "нет ответа сервера" : text;
+}
+
+std::string FieldText(const PGresult* result, int field) {
+  const char* text = PQresultErrorField(result, field);
+  return text ? text : "";
 }
 
 std::string ParamText(const TVariant& value) {
@@ -73,26 +79,41 @@ TVariant ResultValue(const PGresult* result, int row, int column) {
   }
 }
 
-// The shop's own spelling of a name the server keeps in lower case, so
-// that datasets and fields are named alike on both databases.
-std::string ShopSpelling(const std::string& name, const std::vector<std::string>& known) {
-  for (const std::string& k : known)
-    if (SameText(k, name)) return k;
-  return name;
+const char* ServerType(TFieldKind kind) {
+  switch (kind) {
+    case TFieldKind::Integer: return "BIGINT";  // SQLite's integers are 64-bit
+    case TFieldKind::Real: return "DOUBLE PRECISION";
+    case TFieldKind::Text: break;
+  }
+  return "TEXT";
 }
 
-std::vector<std::string> ShopColumnNames(const std::string& table) {
-  std::vector<std::string> names;
-  for (const TTableDef& def : ShopTables())
-    if (SameText(def.name, table))
-      for (const TColumnDef& column : def.columns) names.push_back(column.name);
-  return names;
+// The kind of a column from its type as format_type names it. Types the
+// shop does not use keep the SQL type-name rule (INT, CHAR/TEXT, else a
+// number), as SQLite reads a declared type.
+TFieldKind ServerFieldKind(const std::string& type) {
+  for (const char* whole : {"bigint", "integer", "smallint"})
+    if (type == whole) return TFieldKind::Integer;
+  for (const char* real : {"double precision", "real"})
+    if (type == real) return TFieldKind::Real;
+  if (type.rfind("numeric", 0) == 0) return TFieldKind::Real;
+  if (type == "text" || type.rfind("character", 0) == 0) return TFieldKind::Text;
+  const std::string t = UpperCase(type);
+  if (t.find("INT") != std::string::npos) return TFieldKind::Integer;
+  if (t.find("CHAR") != std::string::npos || t.find("TEXT") != std::string::npos) return TFieldKind::Text;
+  return TFieldKind::Real;
 }
 
-std::string ServerType(const std::string& type) {
-  if (type == "INTEGER") return "BIGINT";  // SQLite's integers are 64-bit
-  if (type == "REAL") return "DOUBLE PRECISION";
-  return type;
+// What a server's error code (SQLSTATE) says about the database.
+TDatabaseErrorKind SqlStateKind(const std::string& state) {
+  if (state.rfind("08", 0) == 0) return TDatabaseErrorKind::Unreachable;  // connection exceptions
+  // The server shutting down, cancelled by an administrator, or not
+  // taking connections yet.
+  if (state == "57P01" || state == "57P02" || state == "57P03") return TDatabaseErrorKind::Unreachable;
+  if (state == "40001" || state == "40P01" || state == "55P03") return TDatabaseErrorKind::Conflict;
+  if (state.rfind("23", 0) == 0) return TDatabaseErrorKind::Constraint;
+  if (state == "XX001" || state == "XX002") return TDatabaseErrorKind::Corrupt;
+  return TDatabaseErrorKind::Other;
 }
 
 void IgnoreNotice(void*, const char*) {}
@@ -126,7 +147,7 @@ TPgConnection::TPgConnection(const std::string& address) {
   const char* keys[] = {"connect_timeout", "client_encoding", "application_name", "dbname", nullptr};
   const char* values[] = {"10", "UTF8", "selvo-host", address.c_str(), nullptr};
   conn_ = PQconnectdbParams(keys, values, 1);
-  if (!conn_) throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: нет памяти");
+  if (!conn_) throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: нет памяти", kUnreachable);
   const char* host = PQhost(conn_);
   const char* port = PQport(conn_);
   const char* db = PQdb(conn_);
@@ -135,7 +156,7 @@ TPgConnection::TPgConnection(const std::string& address) {
     const std::string message = FirstLine(PQerrorMessage(conn_));
     PQfinish(conn_);
     conn_ = nullptr;
-    throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: " + message);
+    throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: " + message, kUnreachable);
   }
   PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
 }
@@ -151,8 +172,12 @@ void TPgConnection::Check(pg_result* result) const {
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
   std::string message = result ? FirstLine(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) : std::string();
   if (!result || message == "нет ответа сервера") message = FirstLine(PQerrorMessage(conn_));
-  if (PQstatus(conn_) != CONNECTION_OK) message = "соединение с сервером потеряно: " + message;
-  throw EDatabaseError(message);
+  TDatabaseErrorKind kind = SqlStateKind(result ? FieldText(result, PG_DIAG_SQLSTATE) : std::string());
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    message = "соединение с сервером потеряно: " + message;
+    kind = kUnreachable;
+  }
+  throw EDatabaseError(message, kind);
 }
 
 void TPgConnection::Execute(const std::string& sql) {
@@ -195,12 +220,10 @@ void TPgConnection::ReadCatalog() {
       "WHERE c.relnamespace = to_regnamespace(current_schema())::oid AND c.relkind IN ('r', 'p') "
       "ORDER BY c.relname, a.attnum",
       {}, [&](std::vector<TVariant>& row) {
-        const std::string table = ShopSpelling(std::get<std::string>(row[0]), ShopTableNames());
-        std::vector<TColumnInfo>& columns = catalog[table];
-        const std::string& column = std::get<std::string>(row[1]);
+        std::vector<TColumnInfo>& columns = catalog[std::get<std::string>(row[0])];
+        std::string& column = std::get<std::string>(row[1]);
         if (column == "rowid") return;
-        columns.push_back(
-            {ShopSpelling(column, ShopColumnNames(table)), KindOfDeclaredType(std::get<std::string>(row[2]))});
+        columns.push_back({std::move(column), ServerFieldKind(std::get<std::string>(row[2]))});
       });
   catalog_ = std::move(catalog);
   catalogRead_ = true;
@@ -223,21 +246,23 @@ std::vector<TColumnInfo> TPgConnection::Columns(const std::string& table) {
 void TPgConnection::CreateTable(const TTableDef& table) {
   std::string sql = "CREATE TABLE " + Identifier(table.name) + " (";
   for (const TColumnDef& c : table.columns) {
-    sql += Identifier(c.name) + " " + ServerType(c.type);
-    if (!c.constraints.empty()) sql += " " + c.constraints;
+    sql += Identifier(c.name) + " " + ServerType(c.kind);
+    if (const std::string constraints = ColumnConstraintSql(c); !constraints.empty()) sql += " " + constraints;
     sql += ", ";
   }
   // The row key comes last, so that an INSERT without column names fills
   // the shop's columns in their order, as on SQLite.
   Execute(sql + "rowid BIGSERIAL PRIMARY KEY)");
-  for (const std::string& index : CreateIndexSql(table, *this)) Execute(index);
+  for (const std::string& column : table.indexed)
+    Execute("CREATE INDEX " + Identifier(table.name + "_" + column) + " ON " + Identifier(table.name) + " (" +
+            Identifier(column) + ")");
 }
 
 void TPgConnection::Reconnect() {
   if (PQstatus(conn_) == CONNECTION_OK) return;
   PQreset(conn_);
   if (PQstatus(conn_) != CONNECTION_OK)
-    throw EDatabaseError("соединение с сервером потеряно: " + FirstLine(PQerrorMessage(conn_)));
+    throw EDatabaseError("соединение с сервером потеряно: " + FirstLine(PQerrorMessage(conn_)), kUnreachable);
 }
 
 void TPgConnection::Begin() {
@@ -278,5 +303,25 @@ bool TPgConnection::InTransaction() {
 
 void TPgConnection::BeginSnapshot() { Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
 void TPgConnection::EndSnapshot() { Execute("COMMIT"); }
+
+void BuildPgDatabase(const std::string& address, bool overwrite, const std::vector<std::string>& tables,
+                     const TDatabaseFill& fill) {
+  TPgConnection connection(address);
+  try {
+    connection.Begin();
+    for (const std::string& table : connection.TableNames()) {
+      for (const std::string& name : tables) {
+        if (!SameText(table, name)) continue;
+        if (!overwrite) throw EDatabaseError("таблицы магазина уже есть (" + name + ")");
+        connection.Execute("DROP TABLE " + connection.Identifier(table));
+      }
+    }
+    fill(connection);
+    connection.Commit();
+  } catch (EDatabaseError& e) {
+    e.SetMessage("Не удалось создать базу данных магазина (" + connection.Describe() + "): " + e.Message());
+    throw;
+  }
+}
 
 }  // namespace selvo::host

@@ -32,12 +32,13 @@ class TPgConnection final : public TShopConnection {
 
   const std::string& Describe() const override { return describe_; }
   std::string Identifier(const std::string& name) const override;
+  bool FoldsNames() const override { return true; }
   void Execute(const std::string& sql) override;
   std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) override;
   std::vector<std::string> TableNames() override;
   std::vector<TColumnInfo> Columns(const std::string& table) override;
   // Types as the server names them (BIGINT, DOUBLE PRECISION, TEXT) and a
-  // BIGSERIAL row key "rowid" after the shop's columns.
+  // BIGSERIAL row key "rowid" after the table's columns.
   void CreateTable(const TTableDef& table) override;
 
   // First opens anew a connection the server dropped; nothing else
@@ -66,8 +67,13 @@ class TPgConnection final : public TShopConnection {
 
   pg_conn* conn_ = nullptr;
   std::string describe_;
-  std::map<std::string, std::vector<TColumnInfo>> catalog_;  // by the shop's spelling
+  std::map<std::string, std::vector<TColumnInfo>> catalog_;  // by the server's spelling
   bool catalogRead_ = false;
 };
+
+// Makes the tables of a database on a server whole or not at all (see
+// BuildDatabase).
+void BuildPgDatabase(const std::string& address, bool overwrite, const std::vector<std::string>& tables,
+                     const TDatabaseFill& fill);
 
 }  // namespace selvo::host

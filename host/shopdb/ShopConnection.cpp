@@ -8,15 +8,6 @@
 
 namespace selvo::host {
 
-TFieldKind KindOfDeclaredType(const std::string& declared) {
-  const std::string t = UpperCase(declared);
-  if (t.find("INT") != std::string::npos) return TFieldKind::Integer;
-  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos ||
-      t.find("TEXT") != std::string::npos || t.find("BLOB") != std::string::npos || t.empty())
-    return TFieldKind::Text;
-  return TFieldKind::Real;  // REAL, FLOAT, DOUBLE (PRECISION) and NUMERIC
-}
-
 std::string QuoteIdentifier(const std::string& name) {
   std::string quoted = "\"";
   for (char c : name) {
@@ -24,6 +15,15 @@ std::string QuoteIdentifier(const std::string& name) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+std::string ColumnConstraintSql(const TColumnDef& column) {
+  std::string sql;
+  const auto add = [&sql](const std::string& word) { sql += (sql.empty() ? "" : " ") + word; };
+  if (column.notNull) add("NOT NULL");
+  if (column.unique) add("UNIQUE");
+  if (!column.defaultValue.empty()) add("DEFAULT " + column.defaultValue);
+  return sql;
 }
 
 void TShopConnection::Isolated(const std::function<void()>& work) {
@@ -90,13 +90,44 @@ bool IsServerAddress(const std::string& database) {
   return false;
 }
 
-std::string DescribeDatabase(const std::string& database) {
-  return IsServerAddress(database) ? DescribeServerAddress(database) : database;
+namespace {
+
+// What the host needs of one kind of database before it has a connection.
+struct TShopDriver {
+  std::unique_ptr<TShopConnection> (*open)(const std::string& database);
+  void (*build)(const std::string& database, bool overwrite, const std::vector<std::string>& tables,
+                const TDatabaseFill& fill);
+  std::string (*describe)(const std::string& database);
+};
+
+std::unique_ptr<TShopConnection> OpenFile(const std::string& path) { return std::make_unique<TSqliteConnection>(path); }
+void BuildFile(const std::string& path, bool overwrite, const std::vector<std::string>&, const TDatabaseFill& fill) {
+  BuildSqliteDatabase(path, overwrite, fill);
+}
+std::string DescribeFile(const std::string& path) { return path; }
+
+std::unique_ptr<TShopConnection> OpenServer(const std::string& address) {
+  return std::make_unique<TPgConnection>(address);
 }
 
+// The one place that tells the databases apart.
+const TShopDriver& DriverOf(const std::string& database) {
+  static const TShopDriver file{&OpenFile, &BuildFile, &DescribeFile};
+  static const TShopDriver server{&OpenServer, &BuildPgDatabase, &DescribeServerAddress};
+  return IsServerAddress(database) ? server : file;
+}
+
+}  // namespace
+
+std::string DescribeDatabase(const std::string& database) { return DriverOf(database).describe(database); }
+
 std::unique_ptr<TShopConnection> OpenShopConnection(const std::string& database) {
-  if (IsServerAddress(database)) return std::make_unique<TPgConnection>(database);
-  return std::make_unique<TSqliteConnection>(database);
+  return DriverOf(database).open(database);
+}
+
+void BuildDatabase(const std::string& database, bool overwrite, const std::vector<std::string>& tables,
+                   const TDatabaseFill& fill) {
+  DriverOf(database).build(database, overwrite, tables, fill);
 }
 
 }  // namespace selvo::host

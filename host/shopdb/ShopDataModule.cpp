@@ -16,7 +16,7 @@ TShopDataModule::TShopDataModule(const std::string& database) : connection_(Open
   for (const std::string& name : ShopTableNames()) {
     for (const std::string& table : tables) {
       if (SameText(table, name)) {
-        dataSets_.push_back(std::make_unique<TShopDataSet>(*this, name, table));
+        dataSets_.push_back(std::make_unique<TShopDataSet>(*this, name, connection.FoldsNames() ? name : table));
         break;
       }
     }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopSchema.h"
 #include "platform/FormatSettings.h"
 #include "platform/TextCodec.h"
 
@@ -264,6 +265,9 @@ void TShopField::SetNull() { dataSet_.SetCurrentValue(index_, TVariant()); }
 TShopDataSet::TShopDataSet(TShopDataModule& module, std::string name, std::string table)
     : module_(module), name_(std::move(name)), table_(std::move(table)) {
   for (TColumnInfo& column : module_.Connection().Columns(table_)) {
+    // Fields are named as the shop spells them on a database that keeps
+    // its names in lower case.
+    if (module_.Connection().FoldsNames()) column.name = ShopColumnSpelling(name_, column.name);
     const int index = static_cast<int>(fields_.size());
     fieldIndex_.emplace(LowerCase(column.name), index);
     exactIndex_.emplace(column.name, index);

@@ -1,21 +1,48 @@
 #include "host/shopdb/SqliteConnection.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "host/shopdb/ShopSchema.h"
 #include "host/shopdb/SqliteStatement.h"
+#include "platform/TextCodec.h"
 
 namespace selvo::host {
+namespace {
+
+constexpr TDatabaseErrorKind kUnreachable = TDatabaseErrorKind::Unreachable;
+
+// SQLite's rule for a declared type: the column's affinity.
+TFieldKind SqliteFieldKind(const std::string& declared) {
+  const std::string t = UpperCase(declared);
+  if (t.find("INT") != std::string::npos) return TFieldKind::Integer;
+  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos ||
+      t.find("TEXT") != std::string::npos || t.find("BLOB") != std::string::npos || t.empty())
+    return TFieldKind::Text;
+  return TFieldKind::Real;  // REAL, FLOAT, DOUBLE (PRECISION) and NUMERIC
+}
+
+const char* SqliteType(TFieldKind kind) {
+  switch (kind) {
+    case TFieldKind::Integer: return "INTEGER";
+    case TFieldKind::Real: return "REAL";
+    case TFieldKind::Text: break;
+  }
+  return "TEXT";
+}
+
+}  // namespace
 
 TSqliteConnection::TSqliteConnection(const std::string& path) : path_(path) {
   struct stat st;
   if (stat(path_.c_str(), &st) != 0) {
-    if (errno == ENOENT) throw EDatabaseError("Файл базы данных магазина \"" + path_ + "\" не найден");
-    throw EDatabaseError("Нет доступа к файлу базы данных магазина \"" + path_ + "\": " + std::strerror(errno));
+    if (errno == ENOENT) throw EDatabaseError("Файл базы данных магазина \"" + path_ + "\" не найден", kUnreachable);
+    throw EDatabaseError("Нет доступа к файлу базы данных магазина \"" + path_ + "\": " + std::strerror(errno),
+                         kUnreachable);
   }
   if (!S_ISREG(st.st_mode)) throw EDatabaseError("\"" + path_ + "\" не является файлом базы данных магазина");
 
@@ -29,7 +56,7 @@ TSqliteConnection::TSqliteConnection(const std::string& path) : path_(path) {
     std::string message = db_ ? sqlite3_errmsg(db_) : "нет памяти";
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    throw EDatabaseError("Не удалось открыть базу данных магазина \"" + path_ + "\": " + message);
+    throw EDatabaseError("Не удалось открыть базу данных магазина \"" + path_ + "\": " + message, SqliteErrorKind(rc));
   }
   sqlite3_busy_timeout(db_, 5000);  // another till may hold the file for a moment
 }
@@ -94,14 +121,22 @@ std::vector<TColumnInfo> TSqliteConnection::Columns(const std::string& table) {
     const TVariant type = info.Column(2);
     const auto* typeText = std::get_if<std::string>(&type);
     columns.push_back({std::get_if<std::string>(&name) ? std::get<std::string>(name) : std::string(),
-                       KindOfDeclaredType(typeText ? *typeText : std::string())});
+                       SqliteFieldKind(typeText ? *typeText : std::string())});
   }
   return columns;
 }
 
 void TSqliteConnection::CreateTable(const TTableDef& table) {
-  ExecSql(db_, CreateTableSql(table));
-  for (const std::string& sql : CreateIndexSql(table, *this)) ExecSql(db_, sql);
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(table.name) + " (";
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    const TColumnDef& c = table.columns[i];
+    sql += (i ? ", " : "") + QuoteIdentifier(c.name) + " " + SqliteType(c.kind);
+    if (const std::string constraints = ColumnConstraintSql(c); !constraints.empty()) sql += " " + constraints;
+  }
+  ExecSql(db_, sql + ")");
+  for (const std::string& column : table.indexed)
+    ExecSql(db_, "CREATE INDEX " + QuoteIdentifier(table.name + "_" + column) + " ON " + QuoteIdentifier(table.name) +
+                     " (" + QuoteIdentifier(column) + ")");
 }
 
 void TSqliteConnection::Begin() { ExecSql(db_, "BEGIN IMMEDIATE"); }
@@ -110,5 +145,88 @@ void TSqliteConnection::Rollback() { ExecSql(db_, "ROLLBACK"); }
 bool TSqliteConnection::InTransaction() { return sqlite3_get_autocommit(db_) == 0; }
 void TSqliteConnection::BeginSnapshot() { ExecSql(db_, "BEGIN"); }
 void TSqliteConnection::EndSnapshot() { ExecSql(db_, "COMMIT"); }
+
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string SystemError(int error) { return std::strerror(error); }
+
+[[noreturn]] void RefuseExisting(const std::string& path) {
+  throw EDatabaseError("Файл базы данных \"" + path + "\" уже существует");
+}
+
+}  // namespace
+
+void BuildSqliteDatabase(const std::string& path, bool overwrite, const TDatabaseFill& fill) {
+  if (!overwrite && FileExists(path)) RefuseExisting(path);
+
+  std::string temp = path + ".new-XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0)
+    throw EDatabaseError("Не удалось создать файл базы данных \"" + path + "\": " + SystemError(errno), kUnreachable);
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);  // as a file SQLite creates itself
+  close(fd);
+
+  sqlite3* db = nullptr;
+  try {
+    if (const int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr); rc != SQLITE_OK)
+      throw EDatabaseError(db ? sqlite3_errmsg(db) : "нет памяти", SqliteErrorKind(rc));
+    ExecSql(db, "BEGIN");
+    {
+      TSqliteConnection connection(db, temp);
+      fill(connection);
+    }
+    ExecSql(db, "COMMIT");
+    if (const int rc = sqlite3_close(db); rc != SQLITE_OK) ThrowSqliteError(db, rc);
+    db = nullptr;
+  } catch (EDatabaseError& e) {
+    sqlite3_close_v2(db);
+    unlink(temp.c_str());
+    e.SetMessage("Не удалось создать базу данных \"" + path + "\": " + e.Message());
+    throw;
+  } catch (...) {
+    sqlite3_close_v2(db);
+    unlink(temp.c_str());
+    throw;
+  }
+
+  if (overwrite) {
+    // A journal left by the old file would be played back into the new one.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) unlink((path + suffix).c_str());
+    if (rename(temp.c_str(), path.c_str()) != 0) {
+      const int error = errno;
+      unlink(temp.c_str());
+      throw EDatabaseError("Не удалось записать файл базы данных \"" + path + "\": " + SystemError(error),
+                           kUnreachable);
+    }
+    return;
+  }
+  // link() gives the name only when nobody took it meanwhile.
+  if (link(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    if (error == EEXIST) {
+      unlink(temp.c_str());
+      RefuseExisting(path);
+    }
+    if (FileExists(path)) {
+      unlink(temp.c_str());
+      RefuseExisting(path);
+    }
+    if (rename(temp.c_str(), path.c_str()) != 0) {  // a file system without hard links
+      const int renameError = errno;
+      unlink(temp.c_str());
+      throw EDatabaseError("Не удалось записать файл базы данных \"" + path + "\": " + SystemError(renameError),
+                           kUnreachable);
+    }
+    return;
+  }
+  unlink(temp.c_str());
+}
 
 }  // namespace selvo::host

@@ -50,4 +50,7 @@ class TSqliteConnection final : public TShopConnection {
   bool owned_ = true;
 };
 
+// Makes a database file whole or not at all (see BuildDatabase).
+void BuildSqliteDatabase(const std::string& path, bool overwrite, const TDatabaseFill& fill);
+
 }  // namespace selvo::host

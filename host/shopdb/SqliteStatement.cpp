@@ -4,21 +4,40 @@
 
 namespace selvo::host {
 
+TDatabaseErrorKind SqliteErrorKind(int resultCode) {
+  switch (resultCode & 0xff) {  // the primary code of an extended one
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+    case SQLITE_NOLFS: return TDatabaseErrorKind::Unreachable;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return TDatabaseErrorKind::Conflict;
+    case SQLITE_CONSTRAINT: return TDatabaseErrorKind::Constraint;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return TDatabaseErrorKind::Corrupt;
+    default: return TDatabaseErrorKind::Other;
+  }
+}
+
+void ThrowSqliteError(sqlite3* db, int resultCode) {
+  throw EDatabaseError(db ? sqlite3_errmsg(db) : sqlite3_errstr(resultCode), SqliteErrorKind(resultCode));
+}
+
 void ExecSql(sqlite3* db, const std::string& sql) {
   char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  if (rc != SQLITE_OK) {
     std::string message = error ? error : sqlite3_errmsg(db);
     sqlite3_free(error);
-    throw EDatabaseError(message);
+    throw EDatabaseError(message, SqliteErrorKind(rc));
   }
 }
 
 TSqliteStatement::TSqliteStatement(sqlite3* db, const std::string& sql) : db_(db) {
-  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
-    std::string message = sqlite3_errmsg(db);
+  const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  if (rc != SQLITE_OK) {
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
-    throw EDatabaseError(message);
+    ThrowSqliteError(db, rc);
   }
 }
 
@@ -35,7 +54,7 @@ void TSqliteStatement::Bind(int index, const TVariant& value) {
   } else {
     rc = sqlite3_bind_null(stmt_, index);
   }
-  if (rc != SQLITE_OK) throw EDatabaseError(sqlite3_errmsg(db_));
+  if (rc != SQLITE_OK) ThrowSqliteError(db_, rc);
 }
 
 void TSqliteStatement::BindInt(int index, std::int64_t value) { Bind(index, TVariant(value)); }
@@ -46,7 +65,7 @@ bool TSqliteStatement::Step() {
   if (rc == SQLITE_DONE) return false;
   std::string message = sqlite3_errmsg(db_);
   sqlite3_reset(stmt_);  // leaves the statement reusable after a failure
-  throw EDatabaseError(message);
+  throw EDatabaseError(message, SqliteErrorKind(rc));
 }
 
 void TSqliteStatement::Reset() {

@@ -7,12 +7,21 @@
 #include <string>
 
 #include "host/shopdb/ShopConnection.h"
+#include "selvo/Errors.h"
 #include "selvo/SelvoPaymentsTypes.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace selvo::host {
+
+// What an SQLite result code says about the file: one that cannot be
+// opened or read is Unreachable, a lock another connection holds a
+// Conflict, a broken table rule a Constraint, a damaged file or one that is
+// no database Corrupt.
+TDatabaseErrorKind SqliteErrorKind(int resultCode);
+// EDatabaseError with SQLite's message of db's last failure and its kind.
+[[noreturn]] void ThrowSqliteError(sqlite3* db, int resultCode);
 
 // Runs one or more SQL statements that return no rows.
 void ExecSql(sqlite3* db, const std::string& sql);

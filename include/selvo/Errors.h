@@ -25,9 +25,26 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-// A dataset failure: a field that is not there, an operation in the wrong state.
+// What a database failure says about the database, for callers that must act
+// on it rather than show it: Unreachable - the file or server cannot be
+// reached or the connection was lost (trying again later may work);
+// Conflict - another user holds what was needed (a lock, a serialization
+// failure); Constraint - the data broke a rule of the table (a unique key, a
+// NOT NULL column); Corrupt - the database is damaged or not a database;
+// Other - anything else (a statement the database refused, a missing field,
+// an operation in the wrong state).
+enum class TDatabaseErrorKind : unsigned char { Other, Unreachable, Conflict, Constraint, Corrupt };
+
+// A dataset or database failure. Its kind stays when the message gets
+// words put in front of it (SetMessage, PrefixOperation).
 class EDatabaseError : public Exception {
-  using Exception::Exception;
+ public:
+  explicit EDatabaseError(std::string message, TDatabaseErrorKind kind = TDatabaseErrorKind::Other)
+      : Exception(std::move(message)), kind_(kind) {}
+  TDatabaseErrorKind Kind() const noexcept { return kind_; }
+
+ private:
+  TDatabaseErrorKind kind_;
 };
 // A text or value that does not convert to the type asked for.
 class EConvertError : public Exception {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <set>
 
 #include "host/shopdb/ShopDataModule.h"
 #include "host/shopdb/ShopSchema.h"
@@ -38,6 +39,13 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
 std::int64_t RowKey(const TVariant& key, const std::string& table) {
   if (const auto* number = std::get_if<std::int64_t>(&key)) return *number;
   throw EDatabaseError("таблица " + table + ": столбец rowid должен быть целым числом, а хранит другой тип");
+}
+
+std::string VariantText(const TVariant& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  if (const auto* real = std::get_if<double>(&value)) return FloatToStr(*real, ModuleFormatSettings());
+  if (const auto* text = std::get_if<std::string>(&value)) return "\"" + *text + "\"";
+  return "NULL";
 }
 
 bool FitsInt32(std::int64_t v) {
@@ -355,11 +363,33 @@ void TShopDataSet::LoadRows() {
       row->values.assign(std::make_move_iterator(values.begin() + 1), std::make_move_iterator(values.end()));
       rows.push_back(std::move(row));
     });
+    RefuseRepeatedKeys(rows);
   } catch (EDatabaseError& e) {
     e.SetMessage(name_ + ": не удалось прочитать таблицу " + table_ + ": " + e.Message());
     throw;
   }
   rows_ = std::move(rows);
+}
+
+void TShopDataSet::RefuseRepeatedKeys(const std::vector<TRowPtr>& rows) const {
+  // A table made elsewhere may lack the shop's unique keys: two rows of one
+  // identifier would make one card of two, and an edit of the second would
+  // overwrite the first.
+  const TTableDef* shopTable = FindShopTable(table_);
+  if (!shopTable) return;
+  for (const TColumnDef& column : shopTable->columns) {
+    if (!column.unique) continue;
+    std::size_t index = 0;
+    while (index < fields_.size() && !SameText(fields_[index]->FieldName(), column.name)) ++index;
+    if (index == fields_.size()) continue;
+    std::set<TVariant> seen;
+    for (const TRowPtr& row : rows) {
+      const TVariant& key = row->values[index];
+      if (std::holds_alternative<std::monostate>(key) || seen.insert(key).second) continue;
+      throw EDatabaseError("идентификатор " + VariantText(key) + " записан в столбце " + column.name + " дважды",
+                           TDatabaseErrorKind::Corrupt);
+    }
+  }
 }
 
 void TShopDataSet::Open() {

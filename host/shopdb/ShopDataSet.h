@@ -159,6 +159,9 @@ class TShopDataSet final : public TDataSet {
   TShopField* Lookup(const std::string& name) const;
   [[noreturn]] void FieldNotFound(const std::string& name) const;
 
+  // EDatabaseError (Corrupt) when a column that the shop keeps unique holds
+  // one value in two rows.
+  void RefuseRepeatedKeys(const std::vector<TRowPtr>& rows) const;
   void LoadRows();
   void RebuildView();
   void RebuildLinkIndex();

@@ -225,6 +225,20 @@ TEST_F(SelvoHostTest, EditorOnADisplayThatDoesNotAnswerSaysSoInOneLine) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
 }
 
+TEST_F(SelvoHostTest, AnIdentifierHeldTwiceIsRefusedByTableAndValue) {
+  ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
+  {
+    // A table made elsewhere, without the shop's unique key.
+    TShopDataModule dm(dir_.file("shop.db"));
+    dm.Connection().Execute(
+        "ALTER TABLE Payment RENAME TO Kept; CREATE TABLE Payment AS SELECT * FROM Kept; DROP TABLE Kept; "
+        "INSERT INTO Payment SELECT * FROM Payment WHERE ID = 5");
+  }
+  TRun run = Run("payments " + Db("shop.db"));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("таблицу Payment: идентификатор 5 записан в столбце ID дважды"), std::string::npos) << run.err;
+}
+
 TEST_F(SelvoHostTest, LockedDatabaseIsReportedAsLocked) {
   ASSERT_EQ(Run("init " + Db("shop.db")).code, 0);
   TShopDataModule holder(dir_.file("shop.db"));

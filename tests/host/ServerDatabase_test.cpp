@@ -498,6 +498,9 @@ TEST_F(ServerDatabaseTest, ServerThatCannotBeReachedGivesOneLineAndExitCodeOne) 
       {"no such database", PgWithConnOption(PgTestConnInfo(), "dbname", "no_such_shop"), "no_such_shop"},
       {"a wrong password", PgWithConnOption(pw, "password", secret), ConnOption(pw, "user")},
       {"a wrong password in the URI", uriWithPassword, ConnOption(pw, "user")},
+      {"a password in the URI that is not valid percent-encoding",
+       "postgresql://" + ConnOption(pw, "user") + ":" + secret + "%zz@/x", "percent-encoded"},
+      {"the same in a key word", "host=/tmp dbname=x password='" + secret + "%zz", "unterminated"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.what) + ": " + c.address);

@@ -27,6 +27,11 @@ constexpr Oid kNumericOid = 1700;
 // the same advisory lock: "SELVOPAY" in ASCII.
 constexpr const char* kSaveLockKey = "6072119375216416601";
 
+// How long a save waits for another computer's save to end (SQLite's busy
+// wait on one file is as long).
+constexpr const char* kSaveLockWait = "5s";
+constexpr const char* kSaveLockWaitText = "5 с";
+
 constexpr TDatabaseErrorKind kUnreachable = TDatabaseErrorKind::Unreachable;
 
 struct TResultFree {
@@ -315,10 +320,17 @@ void TPgConnection::Begin() {
   Execute("BEGIN");
   try {
     // Saves from several computers wait for each other here, as SQLite's
-    // BEGIN IMMEDIATE makes them do on one file.
+    // BEGIN IMMEDIATE makes them do on one file, and as long as its busy
+    // wait: one computer's open save must not freeze another's window.
+    Execute(std::string("SET LOCAL lock_timeout = '") + kSaveLockWait + "'");
     Execute(std::string("SELECT pg_advisory_xact_lock(") + kSaveLockKey + ")");
-  } catch (const EDatabaseError&) {
+    Execute("SET LOCAL lock_timeout = DEFAULT");
+  } catch (const EDatabaseError& e) {
     RollbackIfOpen();
+    if (e.Kind() == TDatabaseErrorKind::Conflict)
+      throw EDatabaseError(std::string("другой компьютер сохраняет данные магазина дольше ") + kSaveLockWaitText +
+                               ": сохранение не начато, повторите его позже",
+                           TDatabaseErrorKind::Conflict);
     throw;
   }
 }

@@ -143,7 +143,7 @@ TEST_F(CalcSnapshotTest, ReadsAndChangesNothingButItsArguments) {
   EXPECT_TRUE(messages.messages().empty()) << "the warning is the caller's to show";
   EXPECT_FALSE(Module().RSumCanNotBeLowThenZSum);
   EXPECT_EQ(PaymentList().Count(), 1);
-  EXPECT_EQ(PaymentList().GetItem(0)->Discount, 30);
+  EXPECT_EQ(+PaymentList().GetItem(0)->Discount, 30);
   EXPECT_EQ(DiscountList().Count(), 1);
 }
 

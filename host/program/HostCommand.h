@@ -28,7 +28,7 @@ struct TCommandContext {
 using TRunCommand = int (*)(const TParsedCommand& command, const TCommandContext& context);
 
 struct THostCommand {
-  TCommandSpec spec;
+  TCommandSpec usage;  // how it reads on the command line
   TRunCommand run;
 };
 

@@ -31,7 +31,7 @@ std::string DatabaseOf(const TParsedCommand& command) { return command.Value("--
 int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& location, std::istream& in,
                    std::ostream& out, std::ostream& err) {
   std::vector<TCommandSpec> specs;
-  for (const THostCommand& command : HostCommands()) specs.push_back(command.spec);
+  for (const THostCommand& command : HostCommands()) specs.push_back(command.usage);
   try {
     const TParsedCommand parsed = ParseCommandLine(args, specs);
     if (parsed.help) {
@@ -39,7 +39,7 @@ int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& 
       return 0;
     }
     for (const THostCommand& command : HostCommands())
-      if (command.spec.name == parsed.command) return command.run(parsed, TCommandContext{location, in, out, err});
+      if (command.usage.name == parsed.command) return command.run(parsed, TCommandContext{location, in, out, err});
     throw EUsageError("неизвестная команда \"" + parsed.command + "\"");
   } catch (const EUsageError& e) {
     err << kHostProgram << ": " << e.Message() << "\n" << UsageText(kHostProgram, specs);

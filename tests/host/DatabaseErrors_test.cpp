@@ -65,6 +65,15 @@ struct TErrorCase {
 
 void PrintTo(const TErrorCase& c, std::ostream* os) { *os << c.name; }
 
+// A build whose fill writes one payment type twice.
+void BuildBreakingAKey(const std::string& address, const std::string&) {
+  BuildShopDatabase(address, true, [](TShopConnection& db) {
+    CreateShopSchema(db);
+    InsertPayment(db, 5);
+    InsertPayment(db, 5);
+  });
+}
+
 const TErrorCase kErrorCases[] = {
     {"FileDuplicateKey", TShopDbKind::File,
      [](const std::string& address, const std::string&) {
@@ -79,24 +88,8 @@ const TErrorCase kErrorCases[] = {
      },
      Kind::Constraint},
     // The message gets the build's words in front; the kind stays.
-    {"FileBuildBreakingAKey", TShopDbKind::File,
-     [](const std::string& address, const std::string&) {
-       BuildShopDatabase(address, true, [](TShopConnection& db) {
-         CreateShopSchema(db);
-         InsertPayment(db, 5);
-         InsertPayment(db, 5);
-       });
-     },
-     Kind::Constraint},
-    {"ServerBuildBreakingAKey", TShopDbKind::Server,
-     [](const std::string& address, const std::string&) {
-       BuildShopDatabase(address, true, [](TShopConnection& db) {
-         CreateShopSchema(db);
-         InsertPayment(db, 5);
-         InsertPayment(db, 5);
-       });
-     },
-     Kind::Constraint},
+    {"FileBuildBreakingAKey", TShopDbKind::File, BuildBreakingAKey, Kind::Constraint},
+    {"ServerBuildBreakingAKey", TShopDbKind::Server, BuildBreakingAKey, Kind::Constraint},
     // Another till writing: a connection that does not wait is refused.
     {"FileHeldByAnotherTill", TShopDbKind::File,
      [](const std::string& address, const std::string&) {

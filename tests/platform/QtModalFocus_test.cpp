@@ -121,25 +121,5 @@ TEST_F(OpenerTest, AGoneOpenerIsLeftAlone) {
   keep.Restore();
 }
 
-// So is an opener that was hidden meanwhile: it is not shown again.
-TEST_F(OpenerTest, AHiddenOpenerIsLeftHidden) {
-  {
-    const TOpenerFocus keep;
-    opener.hide();
-  }
-  EXPECT_FALSE(opener.isVisible());
-}
-
-// A focus widget that was hidden meanwhile leaves the focus to the window.
-TEST_F(OpenerTest, AHiddenFocusWidgetLeavesTheFocusToTheWindow) {
-  TOpenerFocus keep;
-  opener.second->hide();
-  opener.first->setFocus();
-  ASSERT_EQ(QApplication::focusWidget(), opener.first);
-  keep.Restore();
-  EXPECT_EQ(keep.Opener(), nullptr);  // once
-  EXPECT_EQ(QApplication::focusWidget(), opener.first);
-}
-
 }  // namespace
 }  // namespace selvo

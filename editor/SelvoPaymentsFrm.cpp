@@ -77,6 +77,10 @@ constexpr const char* kCommitRefused =
 constexpr const char* kEntriesRefused =
     "Изменения не сохранены: база данных не приняла часть записей, и сохранение отменено целиком.\r\n"
     "Обновите данные или повторите сохранение позже; можно и закрыть окно без сохранения.";
+constexpr const char* kChangedElsewhere =
+    "Изменения не сохранены: другой компьютер изменил те же данные после того, как это окно их загрузило, "
+    "и сохранение отменено целиком.\r\n"
+    "Закройте окно без сохранения и откройте его снова, чтобы увидеть данные магазина такими, какие они есть.";
 constexpr const char* kNoApplication = "Редактор настроек: нет оконного приложения";
 constexpr const char* kTipColor = "#0000ff";
 const QColor kHighlightColor(0, 0, 128);
@@ -545,6 +549,7 @@ void TSelvoPaymentsForm::BitBtn1Click() {
   switch (*result) {
     case TSaveResult::Refused: notSaved = kStartRefused; break;
     case TSaveResult::EntriesRefused: notSaved = kEntriesRefused; break;
+    case TSaveResult::ChangedElsewhere: notSaved = kChangedElsewhere; break;
     case TSaveResult::CommitRefused: notSaved = kCommitRefused; break;
     case TSaveResult::NothingToSave:
     case TSaveResult::Saved: break;

@@ -131,6 +131,7 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
   if (!transaction("START")) return TSaveResult::Refused;
   std::vector<std::string> failures;
   bool committed = false;
+  bool changedElsewhere = false;
   try {
     for (int i = 0; i < 4; ++i) {
       TDataSet& ds = SavedDataSet(i);
@@ -141,6 +142,15 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
     // A save is whole: with one entry refused nothing of it is kept, so that
     // no card is left without its targets, nor targets without their card.
     if (failures.empty()) committed = transaction("COMMIT");
+  } catch (const EDatabaseError& e) {
+    if (e.Kind() != TDatabaseErrorKind::Conflict) {
+      transaction("ROLLBACK");
+      throw;
+    }
+    // Another computer's save is never overwritten unseen: this one is out
+    // of date as a whole.
+    changedElsewhere = true;
+    failures = {e.Message()};
   } catch (...) {
     transaction("ROLLBACK");
     throw;
@@ -150,6 +160,7 @@ TSaveResult SaveEditorChanges(TTransactionFunc transaction) {
   // the database holds the save's lock.
   for (const std::string& failure : failures)
     ShowMessageBox(failure, kMessageCaption, TMsgIcon::Exclamation, TMsgButtons::OK);
+  if (changedElsewhere) return TSaveResult::ChangedElsewhere;
   if (!failures.empty()) return TSaveResult::EntriesRefused;
   return committed ? TSaveResult::Saved : TSaveResult::CommitRefused;
 }

@@ -76,9 +76,11 @@ inline constexpr TSavedDataSet kSavedDataSets[4] = {
 bool HasPendingChanges();
 
 // Refused: the host did not start a transaction; EntriesRefused: the
-// database refused entries of a dataset; CommitRefused: the host did not
-// commit. None of them saved anything, and the changes are still pending.
-enum class TSaveResult { NothingToSave, Refused, EntriesRefused, CommitRefused, Saved };
+// database refused entries of a dataset; ChangedElsewhere: another computer
+// changed or deleted a row this save changes or deletes, after it was
+// loaded; CommitRefused: the host did not commit. None of them saved
+// anything, and the changes are still pending.
+enum class TSaveResult { NothingToSave, Refused, EntriesRefused, ChangedElsewhere, CommitRefused, Saved };
 // The save: nothing without pending changes; "START" through transaction
 // (an answer false: nothing applied, nothing more sent); each dataset's
 // change log applied in order; "COMMIT" when every entry was written. A
@@ -88,8 +90,10 @@ enum class TSaveResult { NothingToSave, Refused, EntriesRefused, CommitRefused, 
 // dropped, the file stayed busy) is no save either: "ROLLBACK" follows, so
 // that the host ends what is left of the transaction. After a "ROLLBACK" the
 // host's datasets hold the applied entries in their logs again, for the next
-// try. An error while applying or committing sends "ROLLBACK" and is raised
-// again. A missing callback raises ENotAvailable before anything is applied.
+// try. A row changed elsewhere (the host's EDatabaseError of kind Conflict)
+// sends "ROLLBACK" and is told (caption "Сообщение") once the transaction
+// has ended. Any other error while applying or committing sends "ROLLBACK"
+// and is raised again. A missing callback raises ENotAvailable before anything is applied.
 TSaveResult SaveEditorChanges(TTransactionFunc transaction);
 
 // Switches the row whose keyField equals id: enabledField 1 becomes 0,

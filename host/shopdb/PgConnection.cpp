@@ -1,9 +1,13 @@
 #include "host/shopdb/PgConnection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -33,6 +37,12 @@ constexpr const char* kSaveLockWait = "5s";
 constexpr const char* kSaveLockWaitText = "5 с";
 
 constexpr TDatabaseErrorKind kUnreachable = TDatabaseErrorKind::Unreachable;
+
+// How long any statement may take before the connection is given up: a
+// server that stops answering (frozen, not gone) must not hold a till's
+// sale or the editor's window. Saves wait for each other for less.
+constexpr std::chrono::seconds kStatementWait{10};
+constexpr const char* kStatementWaitText = "10 с";
 
 struct TResultFree {
   void operator()(PGresult* result) const { PQclear(result); }
@@ -206,11 +216,22 @@ TPgConnection::TPgConnection(const std::string& address) {
     throw EDatabaseError("Не удалось подключиться к серверу базы данных магазина: " + message, kUnreachable);
   }
   PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
+  // A save writes a change only where the row still holds the values it
+  // read: older servers must give doubles back exactly for that.
+  if (PQserverVersion(conn_) < 120000) Execute("SET extra_float_digits = 3");
 }
 
 TPgConnection::~TPgConnection() { PQfinish(conn_); }  // an open transaction is rolled back
 
 std::string TPgConnection::Identifier(const std::string& name) const { return QuoteIdentifier(LowerCase(name)); }
+
+std::string TPgConnection::TableList(std::vector<std::string> tables) const {
+  for (std::string& table : tables) table = LowerCase(table);
+  std::sort(tables.begin(), tables.end());
+  std::string list;
+  for (const std::string& table : tables) list += (list.empty() ? "" : ", ") + QuoteIdentifier(table);
+  return list;
+}
 
 int TPgConnection::BackendPid() const { return PQbackendPID(conn_); }
 
@@ -227,9 +248,52 @@ void TPgConnection::Check(pg_result* result) const {
   throw EDatabaseError(message, kind);
 }
 
+pg_result* TPgConnection::AwaitResult(int sent) {
+  if (!sent) return nullptr;  // Check reports the connection's message
+  const auto deadline = std::chrono::steady_clock::now() + kStatementWait;
+  PGresult* last = nullptr;
+  for (;;) {
+    while (PQisBusy(conn_)) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        PQclear(last);
+        AbandonConnection();
+      }
+      pollfd wait{PQsocket(conn_), POLLIN, 0};
+      const int ready = poll(&wait, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno != EINTR) break;
+      if (ready > 0 && !PQconsumeInput(conn_)) break;  // the connection is gone: the result says so
+    }
+    PGresult* next = PQgetResult(conn_);
+    if (!next) break;
+    // As PQexec answers: the last result, which is the error when there is
+    // one (the server runs nothing after a failed statement).
+    PQclear(last);
+    last = next;
+    if (PQstatus(conn_) != CONNECTION_OK) break;
+  }
+  return last;
+}
+
+void TPgConnection::AbandonConnection() {
+  // No cancel request: a server that does not answer would not answer it
+  // either. Closing the socket makes the connection bad; the next save
+  // opens it anew.
+  shutdown(PQsocket(conn_), SHUT_RDWR);
+  PQconsumeInput(conn_);
+  while (PGresult* rest = PQgetResult(conn_)) {
+    PQclear(rest);
+    if (PQstatus(conn_) != CONNECTION_OK) break;
+  }
+  throw EDatabaseError(
+      std::string("сервер базы данных магазина не ответил за ") + kStatementWaitText + ": соединение закрыто",
+      kUnreachable);
+}
+
 void TPgConnection::Execute(const std::string& sql) {
   catalogRead_ = false;  // the statement may have changed the tables
-  const TResult result(PQexec(conn_, sql.c_str()));
+  const TResult result(AwaitResult(PQsendQuery(conn_, sql.c_str())));
   Check(result.get());
 }
 
@@ -240,8 +304,8 @@ std::int64_t TPgConnection::Query(const std::string& sql, const std::vector<TVar
   for (const TVariant& value : params) texts.push_back(ParamText(value));
   for (std::size_t i = 0; i < params.size(); ++i)
     pointers.push_back(std::holds_alternative<std::monostate>(params[i]) ? nullptr : texts[i].c_str());
-  PGresult* raw =
-      PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, pointers.data(), nullptr, nullptr, 0);
+  PGresult* raw = AwaitResult(PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                                                pointers.data(), nullptr, nullptr, 0));
   const TResult result(raw);
   Check(raw);
   const int rows = PQntuples(raw);
@@ -336,7 +400,7 @@ void TPgConnection::Begin() {
 }
 
 void TPgConnection::Commit() {
-  const TResult result(PQexec(conn_, "COMMIT"));
+  const TResult result(AwaitResult(PQsendQuery(conn_, "COMMIT")));
   Check(result.get());
   const std::string status = PQcmdStatus(result.get());
   // A transaction that a failed statement spoilt is "committed" as a
@@ -355,7 +419,11 @@ bool TPgConnection::InTransaction() {
   }
 }
 
-void TPgConnection::BeginSnapshot() { Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
+void TPgConnection::BeginSnapshot(const std::vector<std::string>& tables) {
+  std::string sql = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+  if (!tables.empty()) sql += "; LOCK TABLE " + TableList(tables) + " IN ACCESS SHARE MODE";
+  Execute(sql);
+}
 void TPgConnection::EndSnapshot() { Execute("COMMIT"); }
 
 void BuildPgDatabase(const std::string& address, bool overwrite, const std::vector<std::string>& tables,
@@ -363,13 +431,15 @@ void BuildPgDatabase(const std::string& address, bool overwrite, const std::vect
   TPgConnection connection(address);
   try {
     connection.Begin();
+    std::vector<std::string> dropped;
     for (const std::string& table : connection.TableNames()) {
       for (const std::string& name : tables) {
         if (!SameText(table, name)) continue;
         if (!overwrite) throw EDatabaseError("таблицы магазина уже есть (" + name + ")");
-        connection.Execute("DROP TABLE " + connection.Identifier(table));
+        dropped.push_back(table);
       }
     }
+    if (!dropped.empty()) connection.Execute("DROP TABLE " + connection.TableList(dropped));
     fill(connection);
     connection.Commit();
   } catch (EDatabaseError& e) {

@@ -48,9 +48,18 @@ class TPgConnection final : public TShopConnection {
   void Commit() override;
   void Rollback() override;
   bool InTransaction() override;
-  // A read-only REPEATABLE READ transaction.
-  void BeginSnapshot() override;
+  // A read-only REPEATABLE READ transaction that first takes a share lock
+  // on the tables: the server's catalogue is not versioned as its rows are,
+  // so a snapshot taken before a new shop replaced the tables would find
+  // them empty. The lock waits for such a replacement to end, and the
+  // snapshot is taken after it (in one round trip with the BEGIN).
+  void BeginSnapshot(const std::vector<std::string>& tables) override;
   void EndSnapshot() override;
+
+  // The tables, quoted and in one order (that of their names in lower
+  // case): a load's share lock and a new shop's drop take their locks in
+  // the same order, so that they wait for each other and never deadlock.
+  std::string TableList(std::vector<std::string> tables) const;
 
   // The server process serving this connection.
   int BackendPid() const;
@@ -62,6 +71,13 @@ class TPgConnection final : public TShopConnection {
   // Opens the connection anew when the server dropped it (EDatabaseError
   // when it cannot be reached).
   void Reconnect();
+  // Waits for the results of a statement sent (`sent` is what the send
+  // answered) and answers the last one, or null when the send failed.
+  // Raises EDatabaseError (Unreachable) when the server has not answered
+  // within the statement wait.
+  pg_result* AwaitResult(int sent);
+  // Closes a connection whose server stopped answering, and raises.
+  [[noreturn]] void AbandonConnection();
   // Raises EDatabaseError for a result that is not a success.
   void Check(pg_result* result) const;
 

@@ -104,8 +104,9 @@ class TShopConnection {
   // Rolls an open transaction back where that is still possible; false
   // when the database refused (a lost connection ends it anyway).
   bool RollbackIfOpen();
-  // A read of several tables that sees one committed state of them all.
-  virtual void BeginSnapshot() = 0;
+  // A read of the tables named that sees one committed state of them all,
+  // and tables that are not dropped or made anew while they are read.
+  virtual void BeginSnapshot(const std::vector<std::string>& tables) = 0;
   virtual void EndSnapshot() = 0;
 
   // Runs `work` so that, inside a transaction, its failure undoes only what

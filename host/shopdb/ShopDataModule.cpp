@@ -1,5 +1,7 @@
 #include "host/shopdb/ShopDataModule.h"
 
+#include <map>
+
 #include "host/shopdb/ShopSchema.h"
 #include "platform/TextCodec.h"
 
@@ -33,8 +35,11 @@ TShopDataModule::TShopDataModule(const std::string& database) : connection_(Open
       detail->SetMaster(master, link.field);
   }
   // The module reads payment types and cards from these rows: all of them
-  // come from one committed state, never half of a save.
-  connection.BeginSnapshot();
+  // come from one committed state, never half of a save, nor tables that a
+  // new shop replaces while they are read.
+  std::vector<std::string> read;
+  for (const auto& dataSet : dataSets_) read.push_back(dataSet->TableName());
+  connection.BeginSnapshot(read);
   try {
     for (auto& dataSet : dataSets_) dataSet->Open();
     connection.EndSnapshot();
@@ -66,6 +71,16 @@ std::vector<TShopDataSet*> TShopDataModule::DataSets() const {
   return all;
 }
 
+void TShopDataModule::MoveTakenIdentifiers() {
+  std::map<std::string, std::map<std::int64_t, std::int64_t>> moved;
+  for (auto& dataSet : dataSets_) moved[LowerCase(dataSet->Name())] = dataSet->MoveTakenIdentifiers();
+  for (const TReference& reference : ShopReferences()) {
+    auto* dataSet = static_cast<TShopDataSet*>(FindComponent(reference.table));
+    const auto target = moved.find(LowerCase(reference.target));
+    if (dataSet && target != moved.end()) dataSet->FollowMovedIdentifiers(reference.column, target->second);
+  }
+}
+
 void TShopDataModule::NotifyTransactionEnd(bool committed) {
   for (auto& dataSet : dataSets_) {
     if (committed)
@@ -83,6 +98,13 @@ bool TShopDataModule::Transaction(const char* command) {
     if (what == "START") {
       if (connection.InTransaction()) return false;  // one at a time
       connection.Begin();
+      try {
+        MoveTakenIdentifiers();
+      } catch (const EDatabaseError&) {
+        connection.RollbackIfOpen();
+        NotifyTransactionEnd(false);
+        return false;
+      }
       return true;
     }
     if (what == "COMMIT") {

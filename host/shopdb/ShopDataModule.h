@@ -33,7 +33,10 @@ class TShopDataModule : public TDataModule {
   TShopDataSet& DataSet(const std::string& name);
 
   // The host's transaction callback on this connection: "START", "COMMIT",
-  // "ROLLBACK". Answers false when the database refuses.
+  // "ROLLBACK". Answers false when the database refuses. START takes the
+  // save's lock and then gives new rows whose identifiers another computer
+  // stored meanwhile new ones (their targets and periods follow), so that
+  // two computers adding at once both keep their own rows.
   bool Transaction(const char* command);
   // Entries that datasets wrote inside the transaction leave their logs for
   // good on commit and come back into them on rollback. Transaction calls
@@ -47,6 +50,8 @@ class TShopDataModule : public TDataModule {
   const std::string& Describe() const { return connection_->Describe(); }
 
  private:
+  void MoveTakenIdentifiers();
+
   std::unique_ptr<TShopConnection> connection_;
   std::vector<std::unique_ptr<TShopDataSet>> dataSets_;
 };

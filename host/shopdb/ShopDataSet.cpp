@@ -282,6 +282,13 @@ TShopDataSet::TShopDataSet(TShopDataModule& module, std::string name, std::strin
     fields_.push_back(std::make_unique<TShopField>(*this, index, std::move(column.name), column.kind));
   }
   if (fields_.empty()) throw EDatabaseError(name_ + ": в базе данных нет таблицы " + table_);
+  if (const TTableDef* shopTable = FindShopTable(table_)) {
+    for (const TColumnDef& column : shopTable->columns) {
+      if (!column.unique) continue;
+      if (const TShopField* field = Lookup(column.name)) keyField_ = field->Index();
+      break;
+    }
+  }
 }
 
 TShopDataSet::~TShopDataSet() {
@@ -375,20 +382,15 @@ void TShopDataSet::RefuseRepeatedKeys(const std::vector<TRowPtr>& rows) const {
   // A table made elsewhere may lack the shop's unique keys: two rows of one
   // identifier would make one card of two, and an edit of the second would
   // overwrite the first.
-  const TTableDef* shopTable = FindShopTable(table_);
-  if (!shopTable) return;
-  for (const TColumnDef& column : shopTable->columns) {
-    if (!column.unique) continue;
-    std::size_t index = 0;
-    while (index < fields_.size() && !SameText(fields_[index]->FieldName(), column.name)) ++index;
-    if (index == fields_.size()) continue;
-    std::set<TVariant> seen;
-    for (const TRowPtr& row : rows) {
-      const TVariant& key = row->values[index];
-      if (std::holds_alternative<std::monostate>(key) || seen.insert(key).second) continue;
-      throw EDatabaseError("идентификатор " + VariantText(key) + " записан в столбце " + column.name + " дважды",
-                           TDatabaseErrorKind::Corrupt);
-    }
+  if (keyField_ < 0) return;
+  const auto index = static_cast<std::size_t>(keyField_);
+  std::set<TVariant> seen;
+  for (const TRowPtr& row : rows) {
+    const TVariant& key = row->values[index];
+    if (std::holds_alternative<std::monostate>(key) || seen.insert(key).second) continue;
+    throw EDatabaseError(
+        "идентификатор " + VariantText(key) + " записан в столбце " + fields_[index]->FieldName() + " дважды",
+        TDatabaseErrorKind::Corrupt);
   }
 }
 
@@ -412,6 +414,7 @@ void TShopDataSet::Close() {
   modified_ = false;
   log_.clear();
   applied_.clear();
+  renumbered_.clear();
   linkIndex_.clear();
   linkIndexValid_ = false;
   NotifyDetails();
@@ -668,6 +671,8 @@ void TShopDataSet::Delete() {
     row->status = TRowStatus::Deleted;
   } else {
     const bool logged = row->status == TRowStatus::Modified;
+    // The delete is written only where the row still holds what was loaded.
+    if (logged) row->values = std::move(row->original);
     row->status = TRowStatus::Deleted;
     row->original.clear();
     if (!logged) AddToLog(row);
@@ -704,8 +709,47 @@ void TShopDataSet::RefreshRow(TRow& row, bool mustSucceed) {
   row.values = std::move(values);
 }
 
+std::string TShopDataSet::RowName(const TRow& row, const std::vector<TVariant>& loaded) const {
+  if (keyField_ < 0) return "rowid = " + std::to_string(row.rowid);
+  return fields_[static_cast<std::size_t>(keyField_)]->FieldName() + " = " +
+         VariantText(loaded[static_cast<std::size_t>(keyField_)]);
+}
+
+std::string TShopDataSet::StillLoadedCondition(const TRow& row, const std::vector<TVariant>& loaded,
+                                               std::vector<TVariant>& params) const {
+  TShopConnection& connection = module_.Connection();
+  params.emplace_back(row.rowid);
+  std::string condition = "rowid = $" + std::to_string(params.size());
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    params.push_back(loaded[i]);
+    condition += " AND " + connection.Identifier(fields_[i]->FieldName()) + " IS NOT DISTINCT FROM $" +
+                 std::to_string(params.size());
+  }
+  return condition;
+}
+
+void TShopDataSet::WriteUnlessChangedElsewhere(const TRow& row, const std::string& sql, std::vector<TVariant> params,
+                                               const std::vector<TVariant>& loaded) {
+  TShopConnection& connection = module_.Connection();
+  const std::string table = connection.Identifier(table_);
+  const std::string where = StillLoadedCondition(row, loaded, params);
+  if (connection.Query(sql + " WHERE " + where, params, nullptr) > 0) return;
+  // Nothing written: the row is gone or holds another computer's values,
+  // unless a trigger of the table skipped the write.
+  std::vector<TVariant> check;
+  const std::string stillThere = StillLoadedCondition(row, loaded, check);
+  if (std::holds_alternative<std::monostate>(
+          connection.QueryValue("SELECT 1 FROM " + table + " WHERE " + stillThere, check)))
+    throw EDatabaseError(
+        name_ + ": строку " + RowName(row, loaded) + " после загрузки изменил или удалил другой компьютер",
+        TDatabaseErrorKind::Conflict);
+  throw EDatabaseError("строка не записана в таблицу " + table_);
+}
+
 // Writes one log entry and reads a written row back; raises EDatabaseError
 // when the database refuses it, or, with mustReread, when the re-read fails.
+// A change or delete is written only where the row still holds the values
+// this computer loaded: another computer's save is never overwritten unseen.
 void TShopDataSet::WriteEntry(TRow& row, bool mustReread) {
   TShopConnection& connection = module_.Connection();
   const std::string table = connection.Identifier(table_);
@@ -740,17 +784,11 @@ void TShopDataSet::WriteEntry(TRow& row, bool mustReread) {
         params.push_back(row.values[i]);
       }
       if (params.empty()) break;
-      const std::string sql =
-          "UPDATE " + table + " SET " + assignments + " WHERE rowid = " + placeholder(params.size());
-      params.emplace_back(row.rowid);
-      if (connection.Query(sql, params, nullptr) == 0) throw EDatabaseError("строка не найдена в таблице " + table_);
+      WriteUnlessChangedElsewhere(row, "UPDATE " + table + " SET " + assignments, std::move(params), row.original);
       RefreshRow(row, mustReread);
       break;
     }
-    case TRowStatus::Deleted:
-      if (connection.Query("DELETE FROM " + table + " WHERE rowid = $1", {TVariant(row.rowid)}, nullptr) == 0)
-        throw EDatabaseError("строка не найдена в таблице " + table_);
-      break;
+    case TRowStatus::Deleted: WriteUnlessChangedElsewhere(row, "DELETE FROM " + table, {}, row.values); break;
     case TRowStatus::Unchanged: break;
   }
 }
@@ -766,6 +804,9 @@ bool TShopDataSet::ApplyEntry(TRow& row, std::string& error) {
     connection.Isolated([&] { WriteEntry(row, inTransaction); });
   } catch (const EDatabaseError& e) {
     row.rowid = rowid;  // an insert that was undone has no key
+    // A row another computer changed is not this entry's fault: the save
+    // as a whole is out of date.
+    if (e.Kind() == TDatabaseErrorKind::Conflict) throw;
     error = e.Message();
     return false;
   }
@@ -807,7 +848,72 @@ int TShopDataSet::ApplyUpdates(int maxErrors) {
   return failures;
 }
 
-void TShopDataSet::TransactionCommitted() { applied_.clear(); }
+// ---------------------------------------------------------------------------
+// Identifiers of new rows
+
+std::map<std::int64_t, std::int64_t> TShopDataSet::MoveTakenIdentifiers() {
+  std::map<std::int64_t, std::int64_t> moved;
+  if (!Active() || keyField_ < 0) return moved;
+  CheckBrowseMode();
+  TShopConnection& connection = module_.Connection();
+  const std::string table = connection.Identifier(table_);
+  const std::string column = connection.Identifier(fields_[static_cast<std::size_t>(keyField_)]->FieldName());
+  const auto key = static_cast<std::size_t>(keyField_);
+  std::optional<std::int64_t> next;
+  for (const auto& [seq, row] : log_) {
+    if (row->status != TRowStatus::Inserted) continue;
+    const std::optional<std::int64_t> id = LinkKey(row->values[key]);
+    if (!id) continue;
+    if (std::holds_alternative<std::monostate>(
+            connection.QueryValue("SELECT 1 FROM " + table + " WHERE " + column + " = $1", {TVariant(*id)})))
+      continue;
+    if (!next) {
+      // Above every identifier stored and every one this computer holds.
+      const std::optional<std::int64_t> stored =
+          LinkKey(connection.QueryValue("SELECT MAX(" + column + ") FROM " + table));
+      std::int64_t highest = stored.value_or(0);
+      for (const TRowPtr& held : rows_) highest = std::max(highest, LinkKey(held->values[key]).value_or(0));
+      next = highest + 1;
+    }
+    if (*next > std::numeric_limits<std::int32_t>::max())
+      throw EDatabaseError(name_ + ": нет свободного идентификатора для новой строки (" + column + ")");
+    renumbered_.push_back({row, keyField_, row->values[key]});
+    row->values[key] = TVariant(*next);
+    moved[*id] = (*next)++;
+  }
+  if (!moved.empty()) IdentifiersMoved();
+  return moved;
+}
+
+void TShopDataSet::FollowMovedIdentifiers(const std::string& field, const std::map<std::int64_t, std::int64_t>& moved) {
+  const TShopField* shopField = Lookup(field);
+  if (!Active() || !shopField || moved.empty()) return;
+  CheckBrowseMode();
+  const auto index = static_cast<std::size_t>(shopField->Index());
+  bool followed = false;
+  for (const auto& [seq, row] : log_) {
+    if (row->status == TRowStatus::Deleted) continue;
+    const std::optional<std::int64_t> id = LinkKey(row->values[index]);
+    if (!id) continue;
+    const auto to = moved.find(*id);
+    if (to == moved.end()) continue;
+    renumbered_.push_back({row, shopField->Index(), row->values[index]});
+    row->values[index] = TVariant(to->second);
+    followed = true;
+  }
+  if (followed) IdentifiersMoved();
+}
+
+void TShopDataSet::IdentifiersMoved() {
+  linkIndexValid_ = false;
+  if (master_) RebuildView();  // this dataset's link values moved
+  NotifyDetails();
+}
+
+void TShopDataSet::TransactionCommitted() {
+  applied_.clear();
+  renumbered_.clear();
+}
 
 void TShopDataSet::TransactionRolledBack() {
   for (auto it = applied_.rbegin(); it != applied_.rend(); ++it) {
@@ -837,6 +943,13 @@ void TShopDataSet::TransactionRolledBack() {
     log_[row.seq] = it->row;
   }
   applied_.clear();
+  // Identifiers moved for this save go back: the module holds its new rows
+  // under the numbers it gave them, and the next save checks them anew.
+  if (renumbered_.empty()) return;
+  for (auto it = renumbered_.rbegin(); it != renumbered_.rend(); ++it)
+    it->row->values[static_cast<std::size_t>(it->field)] = it->before;
+  renumbered_.clear();
+  IdentifiersMoved();
 }
 
 }  // namespace selvo::host

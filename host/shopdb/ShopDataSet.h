@@ -109,11 +109,15 @@ class TShopDataSet final : public TDataSet {
 
   int ChangeCount() const override { return static_cast<int>(log_.size()); }
   // Completes a row being edited first. A failing entry (a constraint, a
-  // trigger that refuses, a row that is no longer in the table, and inside
-  // a transaction a written row that cannot be read back) is counted, its
-  // writes are undone and it stays in the log; with maxErrors >= 0 the apply stops once more
-  // than maxErrors entries failed. Raises EDatabaseError when the database
-  // rolled the host's whole transaction back (or the connection was lost).
+  // trigger that refuses, and inside a transaction a written row that
+  // cannot be read back) is counted, its writes are undone and it stays in
+  // the log; with maxErrors >= 0 the apply stops once more than maxErrors
+  // entries failed. A change or delete is written only where the row still
+  // holds what was loaded: a row that another computer changed or deleted
+  // meanwhile raises EDatabaseError of kind Conflict naming the dataset and
+  // the row, and the entry stays in the log. Raises EDatabaseError also when
+  // the database rolled the host's whole transaction back (or the
+  // connection was lost).
   int ApplyUpdates(int maxErrors) override;
   // The database's messages for the entries that failed in the last
   // ApplyUpdates.
@@ -124,9 +128,19 @@ class TShopDataSet final : public TDataSet {
   void SetMaster(TShopDataSet* master, const std::string& linkField);
   TShopDataSet* Master() const { return master_; }
 
+  // For a save, under its lock: a new row whose identifier (the table's
+  // unique key column) another computer has stored meanwhile takes the next
+  // one above every identifier stored or held here. Answers old -> new for
+  // the rows moved.
+  std::map<std::int64_t, std::int64_t> MoveTakenIdentifiers();
+  // Pending rows (new or changed) whose `field` holds a moved identifier
+  // take its new one: a card's targets follow their card.
+  void FollowMovedIdentifiers(const std::string& field, const std::map<std::int64_t, std::int64_t>& moved);
+
   // Called by the data module when the host's transaction ends: entries
   // written inside it leave for good on commit, and come back into the log
-  // on rollback, so that nothing the operator changed is lost.
+  // on rollback, so that nothing the operator changed is lost. Identifiers
+  // moved for the save move back on rollback.
   void TransactionCommitted();
   void TransactionRolledBack();
 
@@ -172,6 +186,17 @@ class TShopDataSet final : public TDataSet {
 
   bool ApplyEntry(TRow& row, std::string& error);
   void WriteEntry(TRow& row, bool mustReread);
+  // The row as messages name it: its identifier, or its row key.
+  std::string RowName(const TRow& row, const std::vector<TVariant>& loaded) const;
+  // "rowid = $k AND <each column> IS NOT DISTINCT FROM $k+1 ...", its
+  // values appended to params.
+  std::string StillLoadedCondition(const TRow& row, const std::vector<TVariant>& loaded,
+                                   std::vector<TVariant>& params) const;
+  // Runs an UPDATE or DELETE (without WHERE) on the row as it was loaded;
+  // Conflict when another computer changed or deleted it since.
+  void WriteUnlessChangedElsewhere(const TRow& row, const std::string& sql, std::vector<TVariant> params,
+                                   const std::vector<TVariant>& loaded);
+  void IdentifiersMoved();
   // Reads a written row back into row.values (the table's defaults and
   // triggers may have changed it). With mustSucceed a failed query or a row
   // that is not found raises EDatabaseError; without, it leaves the row.
@@ -200,6 +225,15 @@ class TShopDataSet final : public TDataSet {
   std::uint64_t nextSeq_ = 1;
   std::vector<TAppliedEntry> applied_;
   std::vector<std::string> applyErrors_;
+  // The shop's identifier column of the table, -1 for none.
+  int keyField_ = -1;
+  // Values an open save moved, as they were before.
+  struct TMovedValue {
+    TRowPtr row;
+    int field;
+    TVariant before;
+  };
+  std::vector<TMovedValue> renumbered_;
 
   TShopDataSet* master_ = nullptr;
   int linkField_ = -1;        // in this dataset

@@ -92,6 +92,13 @@ const std::vector<TDetailLink>& ShopDetailLinks() {
   return links;
 }
 
+const std::vector<TReference>& ShopReferences() {
+  static const std::vector<TReference> references = {{"SelvoDiscountDS", "PayID", "Payment"},
+                                                     {"DiscountGoodsDS", "td_ID", "SelvoDiscountDS"},
+                                                     {"ExclusionsDS", "td_ID", "SelvoDiscountDS"}};
+  return references;
+}
+
 void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options) {
   for (const TTableDef& table : ShopTables(options)) {
     try {

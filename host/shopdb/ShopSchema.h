@@ -26,12 +26,23 @@ struct TDetailLink {
   std::string field;
 };
 
+// A column that holds identifiers of another table's rows (its unique key
+// column).
+struct TReference {
+  std::string table;
+  std::string column;
+  std::string target;
+};
+
 // The six tables in order: "Payment", "SelvoDiscountDS", "DiscountGoodsDS",
 // "ExclusionsDS", "KeyTovar", "Goods".
 std::vector<TTableDef> ShopTables(const TSchemaOptions& options = {});
 const std::vector<std::string>& ShopTableNames();
 // "DiscountGoodsDS" and "ExclusionsDS" follow "SelvoDiscountDS" by td_ID.
 const std::vector<TDetailLink>& ShopDetailLinks();
+// The identifiers the editor writes that name rows of other tables: a
+// card's payment type, a target's or a period's card.
+const std::vector<TReference>& ShopReferences();
 
 // The table of that name (compared without regard to case) with all its
 // optional columns; null when the shop has none of that name.

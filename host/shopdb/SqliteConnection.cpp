@@ -143,7 +143,7 @@ void TSqliteConnection::Begin() { ExecSql(db_, "BEGIN IMMEDIATE"); }
 void TSqliteConnection::Commit() { ExecSql(db_, "COMMIT"); }
 void TSqliteConnection::Rollback() { ExecSql(db_, "ROLLBACK"); }
 bool TSqliteConnection::InTransaction() { return sqlite3_get_autocommit(db_) == 0; }
-void TSqliteConnection::BeginSnapshot() { ExecSql(db_, "BEGIN"); }
+void TSqliteConnection::BeginSnapshot(const std::vector<std::string>&) { ExecSql(db_, "BEGIN"); }
 void TSqliteConnection::EndSnapshot() { ExecSql(db_, "COMMIT"); }
 
 namespace {

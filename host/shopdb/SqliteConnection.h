@@ -39,7 +39,9 @@ class TSqliteConnection final : public TShopConnection {
   bool InTransaction() override;
   // A deferred transaction: the read lock taken by the first read is kept
   // until the end, so no save commits in between.
-  void BeginSnapshot() override;
+  // A new shop takes the file's name as a whole file: this connection
+  // keeps reading the one it opened.
+  void BeginSnapshot(const std::vector<std::string>& tables) override;
   void EndSnapshot() override;
 
   sqlite3* Handle() const { return db_; }

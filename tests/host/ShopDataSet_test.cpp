@@ -406,13 +406,20 @@ TEST_P(ShopDataSetTest, ApplyFindsRowsByTheirOriginalKey) {
   EXPECT_EQ(Scalar("SELECT \"check\" FROM Payment WHERE ID = 30 AND Name = 'Бонусы'"), 0);
   EXPECT_EQ(Scalar("SELECT count(*) FROM Payment"), 3);
 
-  // A row that another program removed meanwhile is a failed entry.
+  // A row that another program removed meanwhile is out of date, named by
+  // its identifier; the change stays pending.
   module_->Connection().Execute("DELETE FROM Payment WHERE ID = 1");
   ds.First();
   ds.Edit();
   ds.FieldByName("Enabled").SetAsInteger(0);
   ds.Post();
-  EXPECT_EQ(ds.ApplyUpdates(-1), 1);
+  try {
+    ds.ApplyUpdates(-1);
+    ADD_FAILURE() << "a change of a removed row was applied";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Kind(), TDatabaseErrorKind::Conflict);
+    EXPECT_EQ(e.Message(), "Payment: строку ID = 1 после загрузки изменил или удалил другой компьютер");
+  }
   EXPECT_EQ(ds.ChangeCount(), 1);
 }
 

@@ -35,6 +35,7 @@
 #include "host/shopdb/PgConnection.h"
 #include "host/shopdb/SampleShop.h"
 #include "host/shopdb/ShopDataModule.h"
+#include "tests/common/BackOffice.h"
 #include "tests/common/PgTestServer.h"
 #include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
@@ -151,26 +152,13 @@ void EditCard(TShopDataModule& dm, const TCardSetting& setting) {
   targets.Post();
 }
 
-// Edits card 4 and saves it as the host does: START, ApplyUpdates of each
-// changed dataset, COMMIT. False when the database refused the save (the
-// changes then stay in the logs).
-bool SaveCard(TShopDataModule& dm, const TCardSetting& setting) {
-  EditCard(dm, setting);
-  TShopDataSet& cards = dm.DataSet("SelvoDiscountDS");
-  TShopDataSet& targets = dm.DataSet("DiscountGoodsDS");
-  if (!dm.Transaction("START")) return false;
-  int failures = 0;
-  try {
-    failures = cards.ApplyUpdates(-1) + targets.ApplyUpdates(-1);
-  } catch (const EDatabaseError&) {
-    dm.Transaction("ROLLBACK");
-    return false;
-  }
-  if (failures != 0) {
-    dm.Transaction("ROLLBACK");
-    return false;
-  }
-  return dm.Transaction("COMMIT");
+// Edits card 4 and saves it with the editor's own save. False when the
+// database refused the save (the changes then stay pending).
+bool SaveCard(selvo::test::TBackOffice& office, const TCardSetting& setting) {
+  EditCard(office.dm, setting);
+  const TSaveResult result = office.Save();
+  if (result != TSaveResult::Saved) std::cerr << "save: " << selvo::test::SaveResultName(result) << "\n";
+  return result == TSaveResult::Saved;
 }
 
 // What the processes share: written by the tills and the saver, read by the
@@ -250,13 +238,13 @@ bool AwaitSales(int ticks, int count, Clock::duration limit) {
 // save after the tills finished some sales under the previous one.
 [[noreturn]] void RunSaver(const std::string& database, bool refusalAllowed, TShared& shared, int ticks) {
   try {
-    TShopDataModule dm(database);
+    selvo::test::TBackOffice office(database);
     for (int save = 1; save <= kSaves; ++save) {
       if (!AwaitSales(ticks, kSalesBetweenSaves, std::chrono::seconds(30)))
         throw std::runtime_error("the tills stopped computing sales");
       const TCardSetting& setting = save % 2 ? kSettingB : kSettingA;
       int tries = 0;
-      while (!SaveCard(dm, setting)) {
+      while (!SaveCard(office, setting)) {
         ++shared.refusedSaves;
         if (!refusalAllowed || ++tries == 3) throw std::runtime_error("save " + std::to_string(save) + " was refused");
       }
@@ -295,16 +283,17 @@ TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
   const TCardSetting states[] = {
       kSettingA, kSettingB, {kSettingA.threshold, kSettingB.article}, {kSettingB.threshold, kSettingA.article}};
   std::vector<std::string> results;
+  selvo::test::ModuleScope scope;  // the saving module, in this process and the saver's
   {
-    TShopDataModule dm(database);
+    selvo::test::TBackOffice office(database);
     for (const TCardSetting& state : states) {
-      ASSERT_TRUE(SaveCard(dm, state));
+      ASSERT_TRUE(SaveCard(office, state));
       const TRun run = Calc(database, saleFile, {"--json"});
       ASSERT_EQ(run.code, 0) << run.err;
       for (const std::string& earlier : results) ASSERT_NE(run.out, earlier) << "a mix could not be told apart";
       results.push_back(run.out);
     }
-    ASSERT_TRUE(SaveCard(dm, kSettingA));
+    ASSERT_TRUE(SaveCard(office, kSettingA));
   }
   ASSERT_EQ(Calc(database, saleFile, {"--json"}).out, results[0]);
 
@@ -387,6 +376,67 @@ TEST_P(SeveralTillsTest, TillsSeeEverySaveWholeWhileTheBackOfficeSaves) {
 }
 
 SELVO_ON_BOTH_DATABASES(SeveralTillsTest);
+
+// Tills computing while the shop is made anew (init --force): each sale sees
+// the whole old shop or the whole new one, or fails with a clear error;
+// never a shop with its tables found empty.
+class NewShopWhileTillsComputeTest : public ServerDatabaseTest, public ::testing::WithParamInterface<TDatabaseKind> {};
+
+TEST_P(NewShopWhileTillsComputeTest, EverySaleSeesAWholeShopOrFails) {
+  const TDatabaseKind kind = GetParam();
+  const std::string database = SampleShop(kind, "new_shop_while_tills");
+  const std::string saleFile = dir_.file("sale.json");
+  WriteFileBytes(saleFile, test::kSampleGroupSale);
+  const TRun expected = Calc(database, saleFile, {"--json"});
+  ASSERT_EQ(expected.code, 0) << expected.err;
+
+  void* memory = mmap(nullptr, sizeof(TShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(memory, MAP_FAILED);
+  TShared& shared = *new (memory) TShared;
+  int ticks[2];
+  ASSERT_EQ(pipe2(ticks, O_CLOEXEC | O_NONBLOCK), 0);
+  std::cout.flush();
+  std::cerr.flush();
+  std::vector<pid_t> tills;
+  for (int i = 0; i < 2; ++i) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) RunTill(database, saleFile, expected.out, expected.out, true, shared, shared.tills[i], ticks[1]);
+    tills.push_back(pid);
+  }
+  constexpr int kNewShops = 40;
+  int made = 0;
+  for (int i = 0; i < kNewShops; ++i) {
+    std::ostringstream out, err;
+    const int code = RunHostProgram({"init", "--db", database, "--force"},
+                                    TModuleLocation{"libselvopayments.so", "/nonexistent"}, out, err);
+    EXPECT_EQ(code, 0) << err.str();
+    made += code == 0;
+  }
+  shared.stop = 1;
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  for (pid_t pid : tills) {
+    int status = 0;
+    if (!WaitUntil(pid, deadline, &status)) {
+      ADD_FAILURE() << "a till hung; killed";
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  close(ticks[0]);
+  close(ticks[1]);
+  long long sales = 0;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(shared.tills[i].wrong.load(), 0) << shared.tills[i].firstWrong;
+    sales += shared.tills[i].sales;
+  }
+  EXPECT_GT(sales, 0);
+  std::cout << KindName(kind) << ": " << made << " new shops while the tills computed " << sales << " sales\n";
+  shared.~TShared();
+  munmap(memory, sizeof(TShared));
+}
+
+SELVO_ON_BOTH_DATABASES(NewShopWhileTillsComputeTest);
 
 // ---------------------------------------------------------------------------
 // A save whose connection to the server is lost.
@@ -512,6 +562,39 @@ TEST_F(ServerDatabaseTest, ServerThatCannotBeReachedGivesOneLineAndExitCodeOne) 
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line:\n" << run.err;
     EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
   }
+}
+
+// A server that stops answering: the process serving the connection frozen,
+// or a table held by another session. Neither a read of the data module nor
+// a till's sale waits longer than the statement bound.
+TEST_F(ServerDatabaseTest, AServerThatStopsAnsweringIsGivenUpAfterTheStatementBound) {
+  const std::string database = SampleShop(TDatabaseKind::Server, "stops_answering");
+  const std::string bound = "сервер базы данных магазина не ответил за 10 с";
+  {
+    TShopDataModule dm(database);
+    const int backend = dynamic_cast<TPgConnection&>(dm.Connection()).BackendPid();
+    ASSERT_EQ(kill(backend, SIGSTOP), 0) << std::strerror(errno);
+    std::string error;
+    try {
+      dm.Connection().QueryValue("SELECT count(*) FROM payment");
+    } catch (const EDatabaseError& e) {
+      error = e.Message();
+      EXPECT_EQ(e.Kind(), TDatabaseErrorKind::Unreachable);
+    }
+    kill(backend, SIGCONT);
+    EXPECT_EQ(error.rfind(bound, 0), 0u) << error;
+  }
+
+  const std::string saleFile = dir_.file("sale.json");
+  WriteFileBytes(saleFile, test::kSampleGroupSale);
+  PGconn* holder = PQconnectdb(database.c_str());
+  ASSERT_EQ(PQstatus(holder), CONNECTION_OK);
+  PQclear(PQexec(holder, "BEGIN; LOCK TABLE selvodiscountds IN ACCESS EXCLUSIVE MODE"));
+  const TRun run = RunProgram({"calc", "--db", database, saleFile});
+  PQfinish(holder);
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find(bound), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line:\n" << run.err;
 }
 
 TEST_F(ServerDatabaseTest, AKeyColumnOfAnotherTypeIsNamedWithItsTable) {

@@ -56,6 +56,25 @@ TEST_P(SharedSaveTest, TwoComputersAddingACardAtOnceBothKeepTheirOwnWithItsTarge
   TBackOffice mine(address);
   mine.AddCard("Карта этого компьютера", 304);  // numbered as the other's: both loaded ten cards
   ASSERT_EQ(other.Next(), "saved");
+
+  // A save the database refuses (card 5 given card 4's number) gives the
+  // moved numbers back: the module still knows the new card as 11.
+  TDataSet& cards = SelvoDiscountDataSet();
+  auto renumberCard = [&cards](const char* field, TVariant key, std::int32_t to) {
+    ASSERT_TRUE(cards.Locate(field, {std::move(key)}, loNone));
+    cards.Edit();
+    cards.FieldByName("td_ID").SetAsInteger(to);
+    cards.Post();
+  };
+  ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{5})}, loNone));
+  const std::string card5 = cards.FieldByName("td_DiscountName").AsString();
+  renumberCard("td_ID", TVariant(std::int64_t{5}), 4);
+  EXPECT_EQ(mine.Save(), TSaveResult::EntriesRefused);
+  ASSERT_TRUE(cards.Locate("td_DiscountName", {TVariant(std::string("Карта этого компьютера"))}, loNone));
+  EXPECT_EQ(cards.FieldByName("td_ID").AsInteger(), 11);
+  EXPECT_EQ(DiscountGoodsDataSet().FieldByName("td_ID").AsInteger(), 11) << "its target follows it back";
+  renumberCard("td_DiscountName", TVariant(card5), 5);
+
   EXPECT_EQ(mine.Save(), TSaveResult::Saved);
 
   EXPECT_EQ(Rows("SELECT c.td_DiscountName, g.ID_Target, count(e.ex_ID) FROM SelvoDiscountDS c "

@@ -49,7 +49,7 @@ int RunCalc(const TParsedCommand& command, const TCommandContext& context) {
 
     module.FillPaymentsList();
     module.FillDiscountList();
-    const TSaleAnswer answer = CalculateSale(module, dataModule, sale, command.Has("--explain"));
+    const TSaleAnswer answer = CalculateSale(module, LoadCalcSettings(dataModule), sale, command.Has("--explain"));
     if (!answer.warning.empty()) err << kHostProgram << ": предупреждение: " << answer.warning << "\n";
 
     if (command.Has("--json")) {

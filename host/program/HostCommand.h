@@ -7,14 +7,9 @@
 #include <string>
 
 #include "host/program/CommandLine.h"
+#include "host/session/ModuleLoader.h"
 
 namespace selvo::host {
-
-// Where the module's shared library is looked for (see FindModuleFile).
-struct TModuleLocation {
-  std::string fileName;
-  std::string buildDir;
-};
 
 // What a command works with besides its command line.
 struct TCommandContext {

@@ -21,14 +21,6 @@ std::string CardText(const TCalcTrace::TCardRef& card) {
 
 }  // namespace
 
-TCalcTrace RunTracedCalculation(TDataModule& dataModule, const TDiscountInData& sale) {
-  const TCalcSnapshot snapshot =
-      LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings());
-  TCalcTrace trace;
-  CalculateDiscount(snapshot, sale, Now(), &trace);
-  return trace;
-}
-
 std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std::int32_t payID) {
   std::ostringstream s;
   s << "Сумма чека: " << Money(t.total) << ", по закупочным ценам: " << Money(t.zTotal) << "\n";

@@ -32,6 +32,12 @@ struct TModuleExports {
   decltype(&::ShowSelvoPaymentsForm) ShowSelvoPaymentsForm = nullptr;
 };
 
+// Where the module's shared library is looked for (see FindModuleFile).
+struct TModuleLocation {
+  std::string fileName;
+  std::string buildDir;
+};
+
 // Where the module is: the file named by $SELVO_MODULE when that is set;
 // else `fileName` next to the running program when it is there; else
 // `fileName` in `buildDir`. Only the choice is made here; loading tells

@@ -1,5 +1,6 @@
 #include "host/session/SaleCalculation.h"
 
+#include <algorithm>
 #include <sstream>
 #include <tuple>
 #include <utility>
@@ -7,6 +8,8 @@
 #include "host/session/HostSession.h"
 #include "host/session/InProcessCalculation.h"
 #include "platform/Clock.h"
+#include "platform/FormatSettings.h"
+#include "state/SelvoModuleU.h"
 #include "platform/TextCodec.h"
 
 namespace selvo::host {
@@ -16,18 +19,15 @@ namespace {
 // characters of a name, so the name is looked up among the database's full
 // names: an exact match first (letter case ignored), else the one name that
 // begins with it; a beginning that several names share is refused.
-std::pair<std::int32_t, std::string> FindPaymentByName(TShopDataModule& dataModule, const std::string& wanted) {
+std::pair<std::int32_t, std::string> FindPaymentByName(const TCalcSettings& settings, const std::string& wanted) {
   std::vector<std::pair<std::int32_t, std::string>> exact, begins;
   const std::size_t wantedLength = Utf8Length(wanted);
-  dataModule.Connection().Query("SELECT ID, Name FROM Payment ORDER BY ID", {}, [&](std::vector<TVariant>& row) {
-    const auto* name = std::get_if<std::string>(&row[1]);
-    const auto* id = std::get_if<std::int64_t>(&row[0]);
-    if (!name || !id) return;
-    if (SameText(*name, wanted))
-      exact.emplace_back(static_cast<std::int32_t>(*id), *name);
-    else if (!wanted.empty() && SameText(Utf8Left(*name, wantedLength), wanted))
-      begins.emplace_back(static_cast<std::int32_t>(*id), *name);
-  });
+  for (const auto& [id, name] : settings.paymentNames) {
+    if (SameText(name, wanted))
+      exact.emplace_back(id, name);
+    else if (!wanted.empty() && SameText(Utf8Left(name, wantedLength), wanted))
+      begins.emplace_back(id, name);
+  }
   const auto& found = exact.empty() ? begins : exact;
   if (found.empty()) throw ESaleFormat("payment: вид оплаты " + InputExcerpt(wanted) + " не найден в базе данных");
   if (found.size() > 1) {
@@ -47,12 +47,24 @@ std::string PaymentRecordName(const TPaymentRec& rec) {
   return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
 }
 
-TSaleAnswer CalculateSale(const TModuleExports& module, TShopDataModule& dataModule, const TSale& sale, bool explain) {
+TCalcSettings LoadCalcSettings(TShopDataModule& dataModule) {
+  TCalcSettings settings{{}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings())};
+  TShopDataSet& payments = dataModule.DataSet("Payment");
+  TField& id = payments.FieldByName("ID");
+  TField& name = payments.FieldByName("Name");
+  for (payments.First(); !payments.Eof(); payments.Next())
+    if (!id.IsNull() && !name.IsNull()) settings.paymentNames.emplace_back(id.AsInteger(), name.AsString());
+  std::sort(settings.paymentNames.begin(), settings.paymentNames.end());
+  return settings;
+}
+
+TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& settings, const TSale& sale,
+                          bool explain) {
   TPaymentList& list = *module.GetPaymentList();
   std::int32_t payID = 0;
   std::string paymentName;
   if (sale.paymentName) {
-    std::tie(payID, paymentName) = FindPaymentByName(dataModule, *sale.paymentName);
+    std::tie(payID, paymentName) = FindPaymentByName(settings, *sale.paymentName);
   } else {
     payID = *sale.paymentID;
     for (std::int32_t i = 0; i < list.Count(); ++i)
@@ -66,7 +78,8 @@ TSaleAnswer CalculateSale(const TModuleExports& module, TShopDataModule& dataMod
   answer.sum = module.CalcDiscount(&record.data(), result.get());
   answer.discountPercent = result.get()->DiscountPercent;
 
-  const TCalcTrace trace = RunTracedCalculation(dataModule, record.data());
+  TCalcTrace trace;
+  CalculateDiscount(settings.snapshot, record.data(), Now(), &trace);
   if (trace.result != answer.sum) {
     std::ostringstream warning;
     warning << "объяснение рассчитано на " << trace.result << ", модуль вернул " << answer.sum

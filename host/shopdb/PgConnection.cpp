@@ -410,6 +410,8 @@ void TPgConnection::Commit() {
 
 void TPgConnection::Rollback() { Execute("ROLLBACK"); }
 
+void TPgConnection::AnnounceSave() { Execute(std::string("NOTIFY ") + kSaveChannel); }
+
 bool TPgConnection::InTransaction() {
   switch (PQtransactionStatus(conn_)) {
     case PQTRANS_INTRANS:

@@ -15,6 +15,10 @@ struct pg_result;
 
 namespace selvo::host {
 
+// The channel on which every save on the server announces itself, inside
+// its transaction, so that the tills listening hear of it when it commits.
+inline constexpr const char* kSaveChannel = "selvo_shop_saved";
+
 // How messages name the database of an address, e.g. «"shop" на сервере
 // host:5432», never with its password; "сервер PostgreSQL" when the
 // address does not parse.
@@ -44,6 +48,8 @@ class TPgConnection final : public TShopConnection {
   // First opens anew a connection the server dropped; nothing else
   // reconnects, so no statement of a lost transaction runs outside it.
   void Begin() override;
+  // NOTIFY on kSaveChannel.
+  void AnnounceSave() override;
   // Raises also when the server answered the COMMIT with a rollback.
   void Commit() override;
   void Rollback() override;

@@ -99,6 +99,11 @@ class TShopConnection {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // Inside the host's transaction, before its commit: tells the tills that
+  // listen for it that the shop was saved (delivered only if the commit
+  // succeeds). Nothing on a database without notifications: its tills ask
+  // the file whether it changed.
+  virtual void AnnounceSave() {}
   // True while a transaction is open (also one a failed statement spoilt).
   virtual bool InTransaction() = 0;
   // Rolls an open transaction back where that is still possible; false

@@ -110,6 +110,7 @@ bool TShopDataModule::Transaction(const char* command) {
     if (what == "COMMIT") {
       if (!connection.InTransaction()) return false;  // none is open
       try {
+        connection.AnnounceSave();
         connection.Commit();
       } catch (const EDatabaseError&) {
         // A transaction that cannot be committed must not stay open and

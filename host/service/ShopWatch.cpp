@@ -1,0 +1,166 @@
+#include "host/service/ShopWatch.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "host/service/TillService.h"
+#include "host/shopdb/PgConnection.h"
+
+namespace selvo::host {
+namespace {
+
+// How often the file's data version is asked between sales, and how the
+// pause between two tries to reach the server grows.
+constexpr int kFileRoundMs = 100;
+constexpr int kFirstRetryMs = 250;
+constexpr int kLongestRetryMs = 5000;
+constexpr int kFailedLoadRetryMs = 2000;
+
+long long DataVersion(sqlite3* db) {
+  sqlite3_stmt* statement = nullptr;
+  long long version = -1;
+  if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW)
+    version = sqlite3_column_int64(statement, 0);
+  sqlite3_finalize(statement);
+  return version;
+}
+
+}  // namespace
+
+TShopWatch::TShopWatch(const std::string& database) : database_(database), server_(IsServerAddress(database)) {
+  if (server_) {
+    std::string why;
+    ConnectListener(why);
+    return;
+  }
+  if (sqlite3_open_v2(database_.c_str(), &file_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(file_);
+    file_ = nullptr;
+    return;
+  }
+  dataVersion_ = DataVersion(file_);
+}
+
+TShopWatch::~TShopWatch() {
+  Stop();
+  if (listener_) PQfinish(listener_);
+  if (file_) sqlite3_close(file_);
+}
+
+bool TShopWatch::ConnectListener(std::string& why) {
+  if (listener_) PQfinish(listener_);
+  // Keepalives find a server whose machine went away; a short connect wait
+  // keeps the pauses between tries short.
+  const char* keys[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                        "keepalives_count", "application_name", "dbname", nullptr};
+  const char* values[] = {"3", "1", "5", "2", "2", "selvo-host serve", database_.c_str(), nullptr};
+  listener_ = PQconnectdbParams(keys, values, 1);
+  if (PQstatus(listener_) == CONNECTION_OK) {
+    PGresult* listen = PQexec(listener_, (std::string("LISTEN ") + kSaveChannel).c_str());
+    const bool listening = PQresultStatus(listen) == PGRES_COMMAND_OK;
+    PQclear(listen);
+    if (listening) return true;
+  }
+  why = PQerrorMessage(listener_);
+  why.erase(std::min(why.find('\n'), why.size()));
+  PQfinish(listener_);
+  listener_ = nullptr;
+  return false;
+}
+
+void TShopWatch::Start(TTillService& service) {
+  service_ = &service;
+  if (!server_) service.SetChangeCheck([this] { return ChangedSinceLastAsk(); });
+  thread_ = std::thread([this] { Run(); });
+}
+
+void TShopWatch::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool TShopWatch::Pause(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+bool TShopWatch::ChangedSinceLastAsk() {
+  if (server_ || !file_) return false;
+  std::lock_guard<std::mutex> lock(fileMutex_);
+  const long long now = DataVersion(file_);
+  if (now == dataVersion_) return false;
+  dataVersion_ = now;
+  return true;
+}
+
+void TShopWatch::Run() {
+  if (server_)
+    RunServer();
+  else
+    RunFile();
+}
+
+void TShopWatch::RunFile() {
+  for (int round = 1; Pause(kFileRoundMs); ++round) {
+    if (ChangedSinceLastAsk() ||
+        (round % (kFailedLoadRetryMs / kFileRoundMs) == 0 && !service_->Health().lastReloadError.empty()))
+      service_->RequestReload();
+  }
+}
+
+void TShopWatch::RunServer() {
+  int retryMs = kFirstRetryMs;
+  auto sinceFailedLoadMs = 0;
+  while (true) {
+    if (!listener_) {
+      std::string why;
+      if (!ConnectListener(why)) {
+        service_->SetReachable(false, why);
+        if (!Pause(retryMs)) return;
+        retryMs = std::min(retryMs * 2, kLongestRetryMs);
+        continue;
+      }
+      // Back: what was saved meanwhile was never announced here.
+      retryMs = kFirstRetryMs;
+      service_->SetReachable(true, "");
+      service_->RequestReload();
+    }
+    pollfd wait{PQsocket(listener_), POLLIN, 0};
+    const int ready = poll(&wait, 1, kFileRoundMs);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+    }
+    if (ready > 0) {
+      if (!PQconsumeInput(listener_) || PQstatus(listener_) != CONNECTION_OK) {
+        std::string why = PQerrorMessage(listener_);
+        why.erase(std::min(why.find('\n'), why.size()));
+        PQfinish(listener_);
+        listener_ = nullptr;
+        service_->SetReachable(false, why.empty() ? "соединение с сервером потеряно" : why);
+        continue;
+      }
+      bool saved = false;
+      while (PGnotify* notice = PQnotifies(listener_)) {
+        saved = true;
+        PQfreemem(notice);
+      }
+      if (saved) service_->RequestReload();
+    }
+    sinceFailedLoadMs += kFileRoundMs;
+    if (sinceFailedLoadMs >= kFailedLoadRetryMs) {
+      sinceFailedLoadMs = 0;
+      if (!service_->Health().lastReloadError.empty()) service_->RequestReload();
+    }
+  }
+}
+
+}  // namespace selvo::host

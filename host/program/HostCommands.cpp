@@ -13,8 +13,8 @@
 namespace selvo::host {
 
 const std::vector<THostCommand>& HostCommands() {
-  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand,
-                                                      kServeCommand, kEditorCommand};
+  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand, kServeCommand,
+                                                     kEditorCommand};
   return commands;
 }
 

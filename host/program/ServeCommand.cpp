@@ -43,8 +43,8 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
   std::string host;
   int port = 0;
   try {
-    ParseListen(command.Value("--listen", std::string(kDefaultHost) + ":" + std::to_string(kDefaultServicePort)),
-                host, port);
+    ParseListen(command.Value("--listen", std::string(kDefaultHost) + ":" + std::to_string(kDefaultServicePort)), host,
+                port);
   } catch (const EUsageError& e) {
     return FailCommand(context.err, e.Message());
   }

@@ -20,7 +20,10 @@ constexpr const char* kJson = "application/json; charset=utf-8";
 
 // How long an accepted connection that has sent nothing waits in the
 // kernel before it reaches a thread: idle connections hold no thread.
-constexpr int kDeferAcceptSeconds = 10;
+constexpr int kDeferAcceptSeconds = 30;
+// Connections the kernel keeps waiting for the service (those that have
+// not sent anything yet among them); the library itself asks for 5.
+constexpr int kListenBacklog = 1024;
 
 void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
   response.status = status;
@@ -31,20 +34,13 @@ void Refuse(httplib::Response& response, int status, const std::string& error) {
   Answer(response, status, {{"error", error}});
 }
 
-void SocketOptions(int sock) {
-  httplib::default_socket_options(sock);
-  const int defer = kDeferAcceptSeconds;
-  setsockopt(sock, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer, sizeof defer);
-}
-
 }  // namespace
 
 std::string MomentText(double moment) {
   const TDateParts d = DecodeDate(moment);
   const TTimeParts t = DecodeTime(moment);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", d.year, d.month, d.day, t.hour, t.minute,
-                t.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", d.year, d.month, d.day, t.hour, t.minute, t.second);
   return text;
 }
 
@@ -60,7 +56,12 @@ std::string UtcText(TWallClock::time_point at) {
 THttpFront::THttpFront(TTillService& service, TServiceMetrics& metrics, TSaleJournal* journal)
     : service_(service), metrics_(metrics), journal_(journal), server_(std::make_unique<httplib::Server>()) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
-  server_->set_socket_options(&SocketOptions);
+  server_->set_socket_options([this](int sock) {
+    httplib::default_socket_options(sock);
+    const int defer = kDeferAcceptSeconds;
+    setsockopt(sock, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer, sizeof defer);
+    listener_ = sock;
+  });
   server_->set_payload_max_length(kMaxBodyBytes);
   server_->set_read_timeout(kReadTimeoutSeconds, 0);
   server_->set_write_timeout(kReadTimeoutSeconds, 0);
@@ -73,7 +74,8 @@ THttpFront::~THttpFront() = default;
 
 bool THttpFront::Bind(const std::string& host, int port, std::string& why) {
   port_ = port == 0 ? server_->bind_to_any_port(host.c_str()) : (server_->bind_to_port(host.c_str(), port) ? port : -1);
-  if (port_ > 0) return true;
+  // Listening again on a listening socket sets its backlog anew.
+  if (port_ > 0 && listen(listener_, kListenBacklog) == 0) return true;
   why = "не удалось занять адрес " + host + ":" + std::to_string(port);
   return false;
 }

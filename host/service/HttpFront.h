@@ -55,6 +55,7 @@ class THttpFront {
   TSaleJournal* journal_;
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
+  int listener_ = -1;  // the listening socket, once bound
 };
 
 // A moment as sales write it: "2026-12-08T12:30:00" (local, day-based).

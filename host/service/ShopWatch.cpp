@@ -55,8 +55,8 @@ bool TShopWatch::ConnectListener(std::string& why) {
   if (listener_) PQfinish(listener_);
   // Keepalives find a server whose machine went away; a short connect wait
   // keeps the pauses between tries short.
-  const char* keys[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                        "keepalives_count", "application_name", "dbname", nullptr};
+  const char* keys[] = {"connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
+                        "keepalives_count", "application_name", "dbname",          nullptr};
   const char* values[] = {"3", "1", "5", "2", "2", "selvo-host serve", database_.c_str(), nullptr};
   listener_ = PQconnectdbParams(keys, values, 1);
   if (PQstatus(listener_) == CONNECTION_OK) {

@@ -72,15 +72,18 @@ auto TTillService::OnModuleThread(Work&& work) -> decltype(work()) {
 }
 
 void TTillService::ModuleThread() {
+  bool reloadedLast = false;
   for (;;) {
     std::function<void()> call;
     bool reload = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return stopping_ || reloadWanted_ || !calls_.empty(); });
-      // A load comes before the next sale: a save known to have committed is
-      // never answered from the settings before it.
-      if (reloadWanted_) {
+      // A load comes before the next sale, so that a save known to have
+      // committed is not answered from the settings before it; but one sale
+      // goes between two loads, so that saves in quick succession never
+      // hold the tills up.
+      if (reloadWanted_ && (!reloadedLast || calls_.empty())) {
         reloadWanted_ = false;
         reload = true;
       } else if (!calls_.empty()) {
@@ -90,6 +93,7 @@ void TTillService::ModuleThread() {
         return;  // stopping, and nothing is left to answer
       }
     }
+    reloadedLast = reload;
     if (reload)
       Reload();
     else
@@ -185,7 +189,8 @@ void TTillService::SetReachable(bool reachable, const std::string& why) {
     health_.reachable = reachable;
     health_.reachableSince = TWallClock::now();
   }
-  Log(reachable ? "база данных снова доступна" : "база данных недоступна, продажи идут по загруженным настройкам: " + why);
+  Log(reachable ? "база данных снова доступна"
+                : "база данных недоступна, продажи идут по загруженным настройкам: " + why);
 }
 
 void TTillService::SetChangeCheck(std::function<bool()> changed) {

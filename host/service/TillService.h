@@ -44,10 +44,10 @@ struct TServicePayment {
 struct TServiceHealth {
   std::uint64_t version = 0;  // of the settings held
   TWallClock::time_point loadedAt;
-  bool reachable = true;  // the database, as last seen
+  bool reachable = true;                  // the database, as last seen
   TWallClock::time_point reachableSince;  // or unreachable since
-  std::string lastReloadError;  // empty when the last load succeeded
-  std::uint64_t reloads = 0;    // loads after the first one that succeeded
+  std::string lastReloadError;            // empty when the last load succeeded
+  std::uint64_t reloads = 0;              // loads after the first one that succeeded
   std::uint64_t failedReloads = 0;
 };
 

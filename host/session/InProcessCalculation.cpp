@@ -1,5 +1,6 @@
 #include "host/session/InProcessCalculation.h"
 
+#include <algorithm>
 #include <sstream>
 #include <utility>
 
@@ -20,6 +21,23 @@ std::string CardText(const TCalcTrace::TCardRef& card) {
 }
 
 }  // namespace
+
+TCalcSettings LoadCalcSettings(TShopDataModule& dataModule) {
+  TCalcSettings settings{{}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings())};
+  TShopDataSet& payments = dataModule.DataSet("Payment");
+  TField& id = payments.FieldByName("ID");
+  TField& name = payments.FieldByName("Name");
+  for (payments.First(); !payments.Eof(); payments.Next())
+    if (!id.IsNull() && !name.IsNull()) settings.paymentNames.emplace_back(id.AsInteger(), name.AsString());
+  std::sort(settings.paymentNames.begin(), settings.paymentNames.end());
+  return settings;
+}
+
+TCalcTrace TraceCalculation(const TCalcSettings& settings, const TDiscountInData& sale) {
+  TCalcTrace trace;
+  CalculateDiscount(settings.snapshot, sale, Now(), &trace);
+  return trace;
+}
 
 std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std::int32_t payID) {
   std::ostringstream s;

@@ -14,11 +14,31 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "discounts/CalcSnapshot.h"
 #include "discounts/SelvoCalcDiscountUnit.h"
+#include "host/shopdb/ShopDataModule.h"
 #include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo::host {
+
+// What a calculation needs of the shop besides the module's own lists, read
+// from a data module's rows once: the payment types' full names (a sale may
+// name its payment type, the module's records hold only 20 characters), and
+// the host's copy of the lists for the trace, with the options of Selvo.ini
+// as they are now.
+struct TCalcSettings {
+  std::vector<std::pair<std::int32_t, std::string>> paymentNames;  // ID, name, in ID order
+  TCalcSnapshot snapshot;
+};
+TCalcSettings LoadCalcSettings(TShopDataModule& dataModule);
+
+// The sale computed once more over the settings' lists, with a trace, at
+// this process's clock. Shows nothing: the module has already shown its
+// messages.
+TCalcTrace TraceCalculation(const TCalcSettings& settings, const TDiscountInData& sale);
 
 // The explanation of one calculation, as text lines for a person.
 std::string ExplainText(const TCalcTrace& trace, const std::string& paymentName, std::int32_t payID);

@@ -1,15 +1,11 @@
 #include "host/session/SaleCalculation.h"
 
-#include <algorithm>
 #include <sstream>
 #include <tuple>
 #include <utility>
 
 #include "host/session/HostSession.h"
-#include "host/session/InProcessCalculation.h"
 #include "platform/Clock.h"
-#include "platform/FormatSettings.h"
-#include "state/SelvoModuleU.h"
 #include "platform/TextCodec.h"
 
 namespace selvo::host {
@@ -47,17 +43,6 @@ std::string PaymentRecordName(const TPaymentRec& rec) {
   return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
 }
 
-TCalcSettings LoadCalcSettings(TShopDataModule& dataModule) {
-  TCalcSettings settings{{}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings())};
-  TShopDataSet& payments = dataModule.DataSet("Payment");
-  TField& id = payments.FieldByName("ID");
-  TField& name = payments.FieldByName("Name");
-  for (payments.First(); !payments.Eof(); payments.Next())
-    if (!id.IsNull() && !name.IsNull()) settings.paymentNames.emplace_back(id.AsInteger(), name.AsString());
-  std::sort(settings.paymentNames.begin(), settings.paymentNames.end());
-  return settings;
-}
-
 TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& settings, const TSale& sale,
                           bool explain) {
   TPaymentList& list = *module.GetPaymentList();
@@ -78,8 +63,7 @@ TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& set
   answer.sum = module.CalcDiscount(&record.data(), result.get());
   answer.discountPercent = result.get()->DiscountPercent;
 
-  TCalcTrace trace;
-  CalculateDiscount(settings.snapshot, record.data(), Now(), &trace);
+  const TCalcTrace trace = TraceCalculation(settings, record.data());
   if (trace.result != answer.sum) {
     std::ostringstream warning;
     warning << "объяснение рассчитано на " << trace.result << ", модуль вернул " << answer.sum

@@ -7,6 +7,9 @@
 #                            the database selvo_test, whose superuser "selvo"
 #                            logs in without a password.
 #   pg_server.sh stop DIR    stops that server at once and removes DIR.
+#   pg_server.sh crash DIR   stops it at once (as a power cut would), keeping
+#                            its data.
+#   pg_server.sh restart DIR starts a crashed one again, on the same socket.
 #
 # A second role, selvo_pw, must give its password (DIR/pw_password), so that
 # tests can check a refused login. When run as root the server runs as the
@@ -198,6 +201,7 @@ EOF
   echo "postgresql://$SUPERUSER@$(uri_encode "$run"):$port/$DB_NAME" >"$dir/uri"
   echo "host=$run port=$port dbname=$DB_NAME user=$PW_ROLE" >"$dir/pw_conninfo"
   echo "$PW_PASSWORD" >"$dir/pw_password"
+  echo "$port" >"$dir/port"
   # conninfo last: its presence means the server is ready.
   mv -- "$dir/conninfo.tmp" "$dir/conninfo"
 }
@@ -210,9 +214,27 @@ stop() {
   cleanup "$dir" "$bindir"
 }
 
-[ $# -eq 2 ] || die "usage: pg_server.sh start|stop DIR"
+crash() {
+  local dir=$1 bindir run
+  bindir=$(find_bindir)
+  run=$(rundir_of "$dir")
+  as_server_user "$bindir/pg_ctl" stop -D "$run/data" -m immediate -w -t 30 >/dev/null
+}
+
+restart() {
+  local dir=$1 bindir run
+  bindir=$(find_bindir)
+  run=$(rundir_of "$dir")
+  as_server_user "$bindir/pg_ctl" start -D "$run/data" -l "$run/server.log" -w -t 60 \
+    -o "-p $(cat "$dir/port")" >/dev/null
+}
+
+usage="usage: pg_server.sh start|stop|crash|restart DIR"
+[ $# -eq 2 ] || die "$usage"
 case "$1" in
   start) start "$2" ;;
   stop) stop "$2" ;;
-  *) die "usage: pg_server.sh start|stop DIR" ;;
+  crash) crash "$2" ;;
+  restart) restart "$2" ;;
+  *) die "$usage" ;;
 esac

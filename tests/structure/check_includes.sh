@@ -57,13 +57,16 @@ done
 host_files=$(ls host/*/*.h host/*/*.cpp 2>/dev/null | grep -v '^host/session/InProcessCalculation\.' | tr '\n' ' ')
 forbid "$host_files" "$module_internal" \
   "the host uses the module through its exports (the calculation trace lives in host/session/InProcessCalculation)"
-forbid "$(files_of host/shopdb)" "host/session/|host/windows/|host/program/" \
+forbid "$(files_of host/shopdb)" "host/session/|host/windows/|host/service/|host/program/" \
   "host/shopdb/ (the shop database) is used by the rest of the host and uses none of it"
-forbid "$(files_of host/session)" "host/windows/|host/program/" "host/session/ does not depend on windows or commands"
+forbid "$(files_of host/session)" "host/windows/|host/service/|host/program/" \
+  "host/session/ does not depend on windows, the service or commands"
+forbid "$(files_of host/service)" "host/windows/|host/program/" "host/service/ does not depend on windows or commands"
 forbid "$(files_of host/windows)" "host/program/" "host/windows/ does not depend on the commands"
-hits=$(grep -HnE '^[[:space:]]*#[[:space:]]*include[[:space:]]+<Q' $(files_of host/shopdb) $(files_of host/session) 2>/dev/null)
+hits=$(grep -HnE '^[[:space:]]*#[[:space:]]*include[[:space:]]+<Q' $(files_of host/shopdb) $(files_of host/session) \
+  $(files_of host/service) 2>/dev/null)
 if [ -n "$hits" ]; then
-  echo "host/shopdb/ and host/session/ run without Qt:"
+  echo "host/shopdb/, host/session/ and host/service/ run without Qt:"
   echo "$hits" | sed 's/^/  /'
   status=1
 fi

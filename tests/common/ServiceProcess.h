@@ -1,0 +1,61 @@
+// `selvo-host serve` as a process of its own for the tests: started on an
+// address it chooses, asked over HTTP, stopped with a signal.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Client;
+}
+
+namespace selvo::test {
+
+class TServiceProcess {
+ public:
+  // Starts the service on `database` with WINDIR = windowsDir and the
+  // further arguments; returns once it listens (raises when it ends first
+  // or does not listen within 60 s).
+  TServiceProcess(const std::string& database, const std::string& windowsDir,
+                  const std::vector<std::string>& extra = {});
+  // Stops it with SIGTERM when it still runs.
+  ~TServiceProcess();
+  TServiceProcess(const TServiceProcess&) = delete;
+  TServiceProcess& operator=(const TServiceProcess&) = delete;
+
+  int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
+  // A client of its own (one per thread).
+  std::unique_ptr<httplib::Client> Client() const;
+  // GET of a JSON answer; raises when there is none.
+  nlohmann::json Get(const std::string& path) const;
+  // Sends `signal` and waits for the end: the exit code, or -signal.
+  int Stop(int signal = SIGTERM);
+  // What the service wrote on its standard error so far.
+  std::string Log() const;
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int exitCode_ = 0;
+  bool ended_ = false;
+  mutable std::mutex mutex_;
+  std::condition_variable grew_;
+  std::string log_;
+  bool logClosed_ = false;
+  std::thread reader_;
+};
+
+// The sale's answer without the settings version, for comparing answers of
+// several services and of `calc --json`.
+std::string AnswerWithoutVersion(const std::string& body);
+
+}  // namespace selvo::test

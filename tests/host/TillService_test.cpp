@@ -1,0 +1,299 @@
+// The till service as real processes asked over HTTP: four services while
+// the editor's own save commits twenty changes, a server that crashes and
+// comes back in the middle of a run, bad input and idle connections, and
+// the journal after SIGKILL and SIGHUP.
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "host/service/SaleJournal.h"
+#include "host/shopdb/SampleShop.h"
+#include "tests/common/BackOffice.h"
+#include "tests/common/PgTestServer.h"
+#include "tests/common/ServiceProcess.h"
+#include "tests/common/ShopDatabases.h"
+
+namespace selvo::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Card 4's thresholds: the sample sale reaches 10 % under the one, 20 %
+// under the other.
+constexpr const char* kSettingA = "300=10%;";
+constexpr const char* kSettingB = "200=20%;";
+
+// Waits until the service holds a version above `above`; false after 20 s.
+bool AwaitVersionAbove(const TServiceProcess& service, std::uint64_t above) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < deadline) {
+    if (service.Get("/health")["settings_version"].get<std::uint64_t>() > above) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// The sample sale asked of a service; its answer's body.
+std::string Calc(httplib::Client& client, int* status = nullptr) {
+  const httplib::Result result = client.Post("/calc", kSampleGroupSale, "application/json");
+  if (status) *status = result ? result->status : -1;
+  return result ? result->body : std::string("(no answer)");
+}
+
+class TillServiceTest : public ::testing::TestWithParam<TShopDbKind> {
+ protected:
+  TillServiceTest() : db(GetParam()), address(db.Address()) { host::CreateSampleShop(address, false); }
+
+  ModuleScope scope;  // the editor's save runs in this process
+  TempDir windows;    // the services' settings folder
+  TTestShopDatabase db;
+  std::string address;
+};
+
+TEST_P(TillServiceTest, FourServicesFollowTwentySavesWholeAndSoon) {
+  TBackOffice office(address);
+  office.SetThreshold(4, kSettingA);
+  ASSERT_EQ(office.Save(), TSaveResult::Saved);
+  std::vector<std::unique_ptr<TServiceProcess>> services;
+  for (int i = 0; i < 4; ++i) services.push_back(std::make_unique<TServiceProcess>(address, windows.path()));
+
+  // What each setting answers, and that the service answers as calc does.
+  auto first = services[0]->Client();
+  const std::string answerA = AnswerWithoutVersion(Calc(*first));
+  FILE* calc = popen(("WINDIR='" + windows.path() + "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH
+                      "' calc --json --db '" + address + "' - <<'EOF'\n" + kSampleGroupSale + "\nEOF")
+                         .c_str(),
+                     "r");
+  char line[4096] = {};
+  ASSERT_NE(fgets(line, sizeof line, calc), nullptr);
+  pclose(calc);
+  EXPECT_EQ(answerA, AnswerWithoutVersion(line)) << "the service answers as calc --json does";
+
+  std::atomic<bool> stop{false};
+  struct TSeen {
+    std::map<std::uint64_t, std::set<std::string>> answersByVersion;
+    int failures = 0;
+    std::string firstFailure;
+  };
+  std::vector<TSeen> seen(services.size());
+  std::vector<std::thread> tills;
+  for (std::size_t i = 0; i < services.size(); ++i) {
+    tills.emplace_back([&, i] {
+      auto client = services[i]->Client();
+      while (!stop) {
+        int status = 0;
+        const std::string body = Calc(*client, &status);
+        const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+        if (status != 200 || answer.is_discarded()) {
+          if (seen[i].failures++ == 0) seen[i].firstFailure = std::to_string(status) + " " + body;
+          continue;
+        }
+        seen[i].answersByVersion[answer["settings_version"].get<std::uint64_t>()].insert(AnswerWithoutVersion(body));
+      }
+    });
+  }
+
+  std::string answerB;
+  double slowest = 0;
+  for (int save = 1; save <= 20; ++save) {
+    std::vector<std::uint64_t> before;
+    for (const auto& service : services) before.push_back(service->Get("/health")["settings_version"]);
+    office.SetThreshold(4, save % 2 ? kSettingB : kSettingA);
+    ASSERT_EQ(office.Save(), TSaveResult::Saved);
+    const auto committed = Clock::now();
+    for (std::size_t i = 0; i < services.size(); ++i)
+      ASSERT_TRUE(AwaitVersionAbove(*services[i], before[i])) << "service " << i << " missed save " << save;
+    slowest = std::max(slowest, std::chrono::duration<double>(Clock::now() - committed).count());
+    if (save == 1) answerB = AnswerWithoutVersion(Calc(*first));
+  }
+  stop = true;
+  for (std::thread& till : tills) till.join();
+
+  ASSERT_NE(answerA, answerB);
+  for (std::size_t i = 0; i < services.size(); ++i) {
+    SCOPED_TRACE("service " + std::to_string(i));
+    EXPECT_EQ(seen[i].failures, 0) << seen[i].firstFailure;
+    std::set<std::string> both;
+    for (const auto& [version, answers] : seen[i].answersByVersion) both.insert(answers.begin(), answers.end());
+    EXPECT_EQ(both.size(), 2u) << "the tills saw both settings (" << seen[i].answersByVersion.size()
+                               << " versions)";
+    for (const auto& [version, answers] : seen[i].answersByVersion) {
+      ASSERT_EQ(answers.size(), 1u) << "version " << version << " answered in two ways";
+      EXPECT_TRUE(*answers.begin() == answerA || *answers.begin() == answerB) << *answers.begin();
+    }
+    EXPECT_EQ(AnswerWithoutVersion(Calc(*services[i]->Client())), answerA) << "twenty saves end on the first";
+    EXPECT_EQ(services[i]->Stop(), 0) << services[i]->Log();
+  }
+  RecordProperty("slowest_new_version_seconds", std::to_string(slowest));
+}
+
+TEST_P(TillServiceTest, BadInputIsRefusedClearlyAndIdleConnectionsHoldNothing) {
+  TServiceProcess service(address, windows.path());
+  auto client = service.Client();
+  const struct {
+    const char* what;
+    std::string body;
+    int status;
+    const char* names;
+  } cases[] = {
+      {"not JSON", "{\"payment\": 1, \"lines\": [", 400, "not valid JSON"},
+      {"a line without its price", R"({"payment": 1, "lines": [{"goods": 1, "category": 1}]})", 400, "lines[0]"},
+      {"an unknown payment type", R"({"payment": "нет такого", "lines": []})", 422, "не найден"},
+      {"a body over the limit", std::string(300 * 1024, ' '), 413, "256"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const httplib::Result result = client->Post("/calc", c.body, "application/json");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, c.status);
+    const nlohmann::json answer = nlohmann::json::parse(result->body, nullptr, false);
+    ASSERT_FALSE(answer.is_discarded()) << result->body;
+    EXPECT_NE(answer.value("error", "").find(c.names), std::string::npos) << result->body;
+  }
+  EXPECT_EQ(client->Get("/nowhere")->status, 404);
+
+  auto rss = [&] {
+    std::ifstream status("/proc/" + std::to_string(service.Pid()) + "/status");
+    std::string key;
+    long kb = 0;
+    while (status >> key)
+      if (key == "VmRSS:" && status >> kb) break;
+    return kb;
+  };
+  const long before = rss();
+  auto connect = [&] {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(service.Port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    return fd;
+  };
+  // A client that starts a request and stops sending is cut.
+  const int slow = connect();
+  const std::string start = "POST /calc HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{\"pay";
+  ASSERT_EQ(write(slow, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+  // A thousand connections that send nothing.
+  std::vector<int> idle;
+  for (int i = 0; i < 1000; ++i) idle.push_back(connect());
+  int status = 0;
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(AnswerWithoutVersion(Calc(*client, &status)).empty(), false);
+  EXPECT_EQ(status, 200) << "the service answers the others";
+  pollfd cut{slow, POLLIN, 0};
+  ASSERT_EQ(poll(&cut, 1, 30000), 1) << "the slow client is still connected after 30 s";
+  char rest[512] = {};
+  const ssize_t got = read(slow, rest, sizeof rest - 1);
+  if (got > 0) {
+    EXPECT_EQ(std::string(rest).rfind("HTTP/1.1 4", 0), 0u) << "cut, or answered with a 4xx: " << rest;
+  }
+  close(slow);
+  const long during = rss();
+  for (int fd : idle) close(fd);
+  EXPECT_LT(during - before, 64 * 1024) << "kB more with a thousand connections open";
+  EXPECT_EQ(service.Stop(SIGTERM), 0) << service.Log();
+}
+
+TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSighup) {
+  const std::string journal = windows.file("sales.jsonl");
+  std::string answer;
+  {
+    TServiceProcess service(address, windows.path(), {"--journal", journal});
+    auto client = service.Client();
+    for (int i = 0; i < 20; ++i) answer = Calc(*client);
+    std::filesystem::rename(journal, journal + ".1");
+    kill(service.Pid(), SIGHUP);
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!std::filesystem::exists(journal) && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 5; ++i) Calc(*client);
+    EXPECT_EQ(service.Stop(SIGKILL), -SIGKILL);
+  }
+  const host::TJournalRead old = host::ReadSaleJournal(journal + ".1");
+  EXPECT_FALSE(old.tornLastLine);
+  ASSERT_EQ(old.entries.size(), 20u);
+  EXPECT_EQ(host::ReadSaleJournal(journal).entries.size(), 5u);
+  const nlohmann::json& entry = old.entries.front();
+  EXPECT_EQ(entry["moment"], "2026-12-08T12:30:00");
+  EXPECT_EQ(entry["settings_version"], 1);
+  EXPECT_EQ(entry["sale"], nlohmann::json::parse(kSampleGroupSale));
+  EXPECT_EQ(entry["answer"], nlohmann::json::parse(answer));
+
+  // A line cut short by a kill is skipped and reported.
+  {
+    std::ofstream torn(journal, std::ios::app | std::ios::binary);
+    torn << R"({"sale": {"payment": 1, "li)";
+  }
+  const host::TJournalRead read = host::ReadSaleJournal(journal);
+  EXPECT_TRUE(read.tornLastLine);
+  EXPECT_EQ(read.entries.size(), 5u);
+}
+
+SELVO_ON_BOTH_DATABASES(TillServiceTest);
+
+// The server stopped at once (as a power cut would) in the middle of a run,
+// on a server of this test's own: answers go on from the settings held, the
+// health says degraded, and after the server is back the service loads
+// anew and says it is fine again.
+TEST(TillServiceOutageTest, SalesGoOnThroughAServerCrash) {
+  ModuleScope scope;
+  TempDir windows, serverDir;
+  const std::string script = SELVO_SOURCE_DIR "/tests/pg/pg_server.sh";
+  const std::string dir = serverDir.file("server");
+  ASSERT_EQ(std::system(("bash '" + script + "' start '" + dir + "' >/dev/null").c_str()), 0);
+  std::ifstream conninfoFile(dir + "/conninfo");
+  std::string address;
+  std::getline(conninfoFile, address);
+  host::CreateSampleShop(address, false);
+
+  {
+    TServiceProcess service(address, windows.path());
+    auto client = service.Client();
+    const std::string before = AnswerWithoutVersion(Calc(*client));
+    ASSERT_EQ(service.Get("/health")["status"], "ok");
+
+    // The test server does not wait for its disk; what it has committed is
+    // made safe before the power cut.
+    PgExec(address, "CHECKPOINT");
+    ASSERT_EQ(std::system(("bash '" + script + "' crash '" + dir + "'").c_str()), 0);
+    int failed = 0;
+    bool degraded = false;
+    for (int i = 0; i < 200; ++i) {
+      int status = 0;
+      if (Calc(*client, &status), status != 200) ++failed;
+      if (!degraded) degraded = service.Get("/health")["status"] == "degraded";
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!degraded && Clock::now() < deadline) degraded = service.Get("/health")["status"] == "degraded";
+    EXPECT_TRUE(degraded) << service.Get("/health").dump();
+    EXPECT_EQ(failed, 0) << "no sale fails because of the outage";
+    EXPECT_EQ(AnswerWithoutVersion(Calc(*client)), before);
+    const std::uint64_t heldVersion = service.Get("/health")["settings_version"];
+
+    ASSERT_EQ(std::system(("bash '" + script + "' restart '" + dir + "'").c_str()), 0);
+    EXPECT_TRUE(AwaitVersionAbove(service, heldVersion)) << service.Log();
+    const nlohmann::json health = service.Get("/health");
+    EXPECT_EQ(health["status"], "ok") << health.dump();
+    EXPECT_EQ(AnswerWithoutVersion(Calc(*client)), before);
+    EXPECT_NE(service.Log().find("база данных снова доступна"), std::string::npos) << service.Log();
+    EXPECT_EQ(service.Stop(), 0) << service.Log();
+  }
+  std::system(("bash '" + script + "' stop '" + dir + "'").c_str());
+}
+
+}  // namespace
+}  // namespace selvo::test

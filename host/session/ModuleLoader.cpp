@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "host/session/HostPaths.h"
 
@@ -11,8 +12,14 @@ namespace selvo::host {
 
 std::string FindModuleFile(const std::string& fileName, const std::string& buildDir) {
   if (const char* forced = std::getenv("SELVO_MODULE"); forced && *forced) return forced;
-  const std::string beside = ExecutableDirectory() + fileName;
+  const std::string programDir = ExecutableDirectory();
+  const std::string beside = programDir + fileName;
   if (access(beside.c_str(), F_OK) == 0) return beside;
+  // The program's folder is its real path (/proc/self/exe), so the ".." of
+  // the way to the library folder can be resolved in writing.
+  const std::string installed =
+      (std::filesystem::path(programDir) / SELVO_MODULE_INSTALL_DIR_FROM_PROGRAM / fileName).lexically_normal();
+  if (access(installed.c_str(), F_OK) == 0) return installed;
   return buildDir.empty() ? fileName : buildDir + "/" + fileName;
 }
 

@@ -40,8 +40,10 @@ struct TModuleLocation {
 
 // Where the module is: the file named by $SELVO_MODULE when that is set;
 // else `fileName` next to the running program when it is there; else
-// `fileName` in `buildDir`. Only the choice is made here; loading tells
-// whether the file is usable.
+// `fileName` in the library folder an install puts beside the program's
+// (bin/../lib, as configured) when it is there; else `fileName` in
+// `buildDir`. Only the choice is made here; loading tells whether the file
+// is usable.
 std::string FindModuleFile(const std::string& fileName, const std::string& buildDir);
 
 // The loaded module. It stays in the process until the program ends; the

@@ -8,8 +8,8 @@
 #include <ostream>
 #include <thread>
 
+#include "host/journal/SaleJournal.h"
 #include "host/service/HttpFront.h"
-#include "host/service/SaleJournal.h"
 #include "host/service/ServiceMetrics.h"
 #include "host/service/ShopWatch.h"
 #include "host/service/TillService.h"

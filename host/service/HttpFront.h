@@ -16,7 +16,7 @@
 #include <ostream>
 #include <string>
 
-#include "host/service/SaleJournal.h"
+#include "host/journal/SaleJournal.h"
 #include "host/service/ServiceMetrics.h"
 #include "host/service/TillService.h"
 

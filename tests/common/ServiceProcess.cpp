@@ -62,9 +62,8 @@ TServiceProcess::TServiceProcess(const std::string& database, const std::string&
   static const std::regex listening("слушает http://127\\.0\\.0\\.1:([0-9]+)");
   std::unique_lock<std::mutex> lock(mutex_);
   std::smatch found;
-  const bool started = grew_.wait_for(lock, std::chrono::seconds(60), [&] {
-    return std::regex_search(log_, found, listening) || logClosed_;
-  });
+  const bool started = grew_.wait_for(lock, std::chrono::seconds(60),
+                                      [&] { return std::regex_search(log_, found, listening) || logClosed_; });
   if (!started || found.empty()) {
     const std::string log = log_;
     lock.unlock();

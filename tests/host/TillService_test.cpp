@@ -20,7 +20,7 @@
 #include <set>
 #include <thread>
 
-#include "host/service/SaleJournal.h"
+#include "host/journal/SaleJournal.h"
 #include "host/shopdb/SampleShop.h"
 #include "tests/common/BackOffice.h"
 #include "tests/common/PgTestServer.h"
@@ -74,10 +74,11 @@ TEST_P(TillServiceTest, FourServicesFollowTwentySavesWholeAndSoon) {
   // What each setting answers, and that the service answers as calc does.
   auto first = services[0]->Client();
   const std::string answerA = AnswerWithoutVersion(Calc(*first));
-  FILE* calc = popen(("WINDIR='" + windows.path() + "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH
-                      "' calc --json --db '" + address + "' - <<'EOF'\n" + kSampleGroupSale + "\nEOF")
-                         .c_str(),
-                     "r");
+  FILE* calc = popen(
+      ("WINDIR='" + windows.path() + "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH "' calc --json --db '" +
+       address + "' - <<'EOF'\n" + kSampleGroupSale + "\nEOF")
+          .c_str(),
+      "r");
   char line[4096] = {};
   ASSERT_NE(fgets(line, sizeof line, calc), nullptr);
   pclose(calc);
@@ -129,8 +130,7 @@ TEST_P(TillServiceTest, FourServicesFollowTwentySavesWholeAndSoon) {
     EXPECT_EQ(seen[i].failures, 0) << seen[i].firstFailure;
     std::set<std::string> both;
     for (const auto& [version, answers] : seen[i].answersByVersion) both.insert(answers.begin(), answers.end());
-    EXPECT_EQ(both.size(), 2u) << "the tills saw both settings (" << seen[i].answersByVersion.size()
-                               << " versions)";
+    EXPECT_EQ(both.size(), 2u) << "the tills saw both settings (" << seen[i].answersByVersion.size() << " versions)";
     for (const auto& [version, answers] : seen[i].answersByVersion) {
       ASSERT_EQ(answers.size(), 1u) << "version " << version << " answered in two ways";
       EXPECT_TRUE(*answers.begin() == answerA || *answers.begin() == answerB) << *answers.begin();

@@ -1,4 +1,4 @@
-#include "host/service/SaleJournal.h"
+#include "host/journal/SaleJournal.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -52,18 +52,19 @@ TJournalRead ReadSaleJournal(const std::string& path) {
   const std::string text = whole.str();
   TJournalRead read;
   std::size_t start = 0;
-  for (int number = 1; start < text.size(); ++number) {
+  while (start < text.size()) {
     const std::size_t end = text.find('\n', start);
     const bool last = end == std::string::npos;
     const std::string line = text.substr(start, last ? std::string::npos : end - start);
     start = last ? text.size() : end + 1;
     nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
-    if (last || entry.is_discarded()) {
-      if (last || start >= text.size()) {
-        read.tornLastLine = true;
-        break;
-      }
-      throw Exception("журнал продаж \"" + path + "\": строка " + std::to_string(number) + " повреждена");
+    if (last || ((entry.is_discarded() || !entry.is_object()) && start >= text.size())) {
+      read.tornLastLine = true;
+      break;
+    }
+    if (entry.is_discarded() || !entry.is_object()) {
+      ++read.badLines;
+      continue;
     }
     read.entries.push_back(std::move(entry));
   }

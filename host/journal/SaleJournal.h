@@ -40,10 +40,13 @@ struct TJournalRead {
   std::vector<nlohmann::json> entries;
   // The last line had no line break or did not parse: a write cut short.
   bool tornLastLine = false;
+  // Lines before the last that are not a JSON object, skipped.
+  int badLines = 0;
 };
 
-// Reads a journal whole. A torn last line is skipped (and reported); a line
-// before it that does not parse raises Exception naming its number.
+// Reads a journal whole; a file that cannot be opened raises Exception
+// naming it. A torn last line and lines that do not parse are skipped and
+// counted.
 TJournalRead ReadSaleJournal(const std::string& path);
 
 }  // namespace selvo::host

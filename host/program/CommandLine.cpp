@@ -48,7 +48,10 @@ TParsedCommand ParseCommandLine(const std::vector<std::string>& args, const std:
     const TOptionSpec* option = nullptr;
     for (const TOptionSpec& o : command->options)
       if (o.name == name) option = &o;
-    if (!option && !command->argument.empty() && parsed.arguments.empty() && (arg == "-" || arg.rfind("-", 0) != 0)) {
+    const bool several =
+        command->argument.size() >= 3 && command->argument.compare(command->argument.size() - 3, 3, "...") == 0;
+    if (!option && !command->argument.empty() && (parsed.arguments.empty() || several) &&
+        (arg == "-" || arg.rfind("-", 0) != 0)) {
       parsed.arguments.push_back(arg);
       continue;
     }

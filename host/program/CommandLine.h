@@ -26,7 +26,8 @@ struct TCommandSpec {
   std::string summary;
   std::vector<TOptionSpec> options;
   // The one positional argument the command takes ("[SALE.json | -]"), or
-  // empty when it takes none.
+  // empty when it takes none; ending in "..." ("JOURNAL...") it takes any
+  // number of them.
   std::string argument;
 };
 
@@ -34,7 +35,7 @@ struct TParsedCommand {
   std::string command;  // empty when only help was asked for
   bool help = false;
   std::map<std::string, std::string> options;  // a flag maps to ""
-  std::vector<std::string> arguments;          // positional, at most one
+  std::vector<std::string> arguments;          // positional
 
   bool Has(const std::string& option) const { return options.count(option) != 0; }
   // The option's value, or fallback when it was not given.

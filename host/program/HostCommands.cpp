@@ -7,14 +7,15 @@
 #include "host/program/EditorCommand.h"
 #include "host/program/InitCommand.h"
 #include "host/program/PaymentsCommand.h"
+#include "host/program/ReplayCommand.h"
 #include "host/program/ServeCommand.h"
 #include "host/session/HostPaths.h"
 
 namespace selvo::host {
 
 const std::vector<THostCommand>& HostCommands() {
-  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand, kServeCommand,
-                                                     kEditorCommand};
+  static const std::vector<THostCommand> commands = {kInitCommand,  kPaymentsCommand, kCalcCommand,
+                                                     kServeCommand, kReplayCommand,   kEditorCommand};
   return commands;
 }
 

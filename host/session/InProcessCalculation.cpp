@@ -34,8 +34,12 @@ TCalcSettings LoadCalcSettings(TShopDataModule& dataModule) {
 }
 
 TCalcTrace TraceCalculation(const TCalcSettings& settings, const TDiscountInData& sale) {
+  return TraceCalculationAt(settings, sale, Now());
+}
+
+TCalcTrace TraceCalculationAt(const TCalcSettings& settings, const TDiscountInData& sale, double now) {
   TCalcTrace trace;
-  CalculateDiscount(settings.snapshot, sale, Now(), &trace);
+  CalculateDiscount(settings.snapshot, sale, now, &trace);
   return trace;
 }
 

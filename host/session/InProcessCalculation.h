@@ -35,10 +35,11 @@ struct TCalcSettings {
 };
 TCalcSettings LoadCalcSettings(TShopDataModule& dataModule);
 
-// The sale computed once more over the settings' lists, with a trace, at
-// this process's clock. Shows nothing: the module has already shown its
-// messages.
+// The sale computed once more over the settings' lists, with a trace, with
+// the time discounts matched at `now` (this process's clock when not
+// given). Shows nothing: the module has already shown its messages.
 TCalcTrace TraceCalculation(const TCalcSettings& settings, const TDiscountInData& sale);
+TCalcTrace TraceCalculationAt(const TCalcSettings& settings, const TDiscountInData& sale, double now);
 
 // The explanation of one calculation, as text lines for a person.
 std::string ExplainText(const TCalcTrace& trace, const std::string& paymentName, std::int32_t payID);

@@ -9,13 +9,12 @@
 #include "platform/TextCodec.h"
 
 namespace selvo::host {
-namespace {
 
 // The payment type of that name. The list's records hold only the first 20
 // characters of a name, so the name is looked up among the database's full
 // names: an exact match first (letter case ignored), else the one name that
 // begins with it; a beginning that several names share is refused.
-std::pair<std::int32_t, std::string> FindPaymentByName(const TCalcSettings& settings, const std::string& wanted) {
+std::pair<std::int32_t, std::string> PaymentByName(const TCalcSettings& settings, const std::string& wanted) {
   std::vector<std::pair<std::int32_t, std::string>> exact, begins;
   const std::size_t wantedLength = Utf8Length(wanted);
   for (const auto& [id, name] : settings.paymentNames) {
@@ -36,8 +35,6 @@ std::pair<std::int32_t, std::string> FindPaymentByName(const TCalcSettings& sett
   return found.front();
 }
 
-}  // namespace
-
 std::string PaymentRecordName(const TPaymentRec& rec) {
   const std::size_t nameLength = rec.Name[0] > 20 ? 20 : rec.Name[0];
   return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
@@ -49,7 +46,7 @@ TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& set
   std::int32_t payID = 0;
   std::string paymentName;
   if (sale.paymentName) {
-    std::tie(payID, paymentName) = FindPaymentByName(settings, *sale.paymentName);
+    std::tie(payID, paymentName) = PaymentByName(settings, *sale.paymentName);
   } else {
     payID = *sale.paymentID;
     for (std::int32_t i = 0; i < list.Count(); ++i)

@@ -35,6 +35,12 @@ struct TSaleAnswer {
 // they are. Touches no database.
 TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& settings, const TSale& sale, bool explain);
 
+// The payment type of that name among the shop's (its identifier and full
+// name): an exact match first (letter case ignored), else the one name that
+// begins with it (the module's records hold only the first 20 characters of
+// a name). ESaleFormat when none or several match.
+std::pair<std::int32_t, std::string> PaymentByName(const TCalcSettings& settings, const std::string& wanted);
+
 // The record's name as UTF-8 (the record holds up to 20 Windows-1251
 // characters behind a length byte).
 std::string PaymentRecordName(const TPaymentRec& rec);

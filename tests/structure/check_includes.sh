@@ -62,6 +62,8 @@ forbid "$(files_of host/shopdb)" "host/session/|host/windows/|host/service/|host
 forbid "$(files_of host/session)" "host/windows/|host/service/|host/program/" \
   "host/session/ does not depend on windows, the service or commands"
 forbid "$(files_of host/service)" "host/windows/|host/program/" "host/service/ does not depend on windows or commands"
+forbid "$(files_of host/insight)" "host/windows/|host/service/|host/program/" \
+  "host/insight/ does not depend on windows, the service or commands"
 forbid "$(files_of host/journal)" "host/shopdb/|host/session/|host/windows/|host/service/|host/program/" \
   "host/journal/ (the sales journal) stands on its own"
 forbid "$(files_of host/windows)" "host/program/" "host/windows/ does not depend on the commands"

@@ -26,7 +26,6 @@ TVariant ChosenVariant(const TCalcTrace& t) {
 }
 
 void Credit(TReplaySide& side, const TCalcTrace::TCardRef& card, std::int64_t discount) {
-  if (!card.found) return;
   TCardTally& tally = side.cards[card.id];
   tally.name = card.name;
   ++tally.wins;
@@ -54,19 +53,29 @@ bool Compute(const TCalcSettings& settings, const TSale& sale, TReplaySide& side
   side.toPay += toPay;
   side.discount += discount;
   side.discountByHour[static_cast<std::size_t>(DecodeTime(moment).hour) % 24] += discount;
-  switch (ChosenVariant(t)) {
-    case TVariant::Payment: break;
-    case TVariant::Receipt: Credit(side, t.checkCard, discount); break;
-    case TVariant::Lines:
-      for (const TCalcTrace::TLine& line : t.lines)
-        if (!line.banned && line.cardDiscount > 0) Credit(side, line.card, Kopecks(line.cardDiscount));
-      break;
-    case TVariant::Group: Credit(side, t.groupCard, discount); break;
-  }
+  for (const auto& [card, taken] : ChosenCards(t)) Credit(side, card, Kopecks(taken));
   return true;
 }
 
 }  // namespace
+
+std::vector<std::pair<TCalcTrace::TCardRef, double>> ChosenCards(const TCalcTrace& t) {
+  std::vector<std::pair<TCalcTrace::TCardRef, double>> chosen;
+  const double discount = t.total - t.result;
+  switch (ChosenVariant(t)) {
+    case TVariant::Payment: break;
+    case TVariant::Receipt: chosen.emplace_back(t.checkCard, discount); break;
+    case TVariant::Lines:
+      for (const TCalcTrace::TLine& line : t.lines)
+        if (!line.banned && line.cardDiscount > 0 && line.cardDiscount >= line.payDiscount)
+          chosen.emplace_back(line.card, line.cardDiscount);
+      break;
+    case TVariant::Group: chosen.emplace_back(t.groupCard, discount); break;
+  }
+  chosen.erase(std::remove_if(chosen.begin(), chosen.end(), [](const auto& c) { return !c.first.found; }),
+               chosen.end());
+  return chosen;
+}
 
 TJournaledSales ReadJournaledSales(const std::vector<std::string>& files) {
   TJournaledSales out;

@@ -30,8 +30,8 @@ TJournaledSales ReadJournaledSales(const std::vector<std::string>& files);
 // What one card did over the sales under one side's settings.
 struct TCardTally {
   std::string name;
-  int wins = 0;                 // sales whose chosen variant it gave
-  std::int64_t discount = 0;    // what it took off in them
+  int wins = 0;               // sales whose chosen variant it gave
+  std::int64_t discount = 0;  // what it took off in them
 };
 
 struct TReplaySide {
@@ -42,8 +42,8 @@ struct TReplaySide {
 };
 
 struct TReplayChange {
-  std::size_t sale = 0;        // its place among the sales, from 0
-  std::int64_t current = 0;    // to pay under each
+  std::size_t sale = 0;      // its place among the sales, from 0
+  std::int64_t current = 0;  // to pay under each
   std::int64_t proposed = 0;
 };
 
@@ -55,6 +55,12 @@ struct TReplayReport {
   std::vector<TReplayChange> largest;  // the largest changes, at most kLargestChanges
 };
 inline constexpr std::size_t kLargestChanges = 10;
+
+// The cards whose discount the calculation chose for a sale, with what each
+// took off: the receipt card or the group card when their variant won, or
+// the cards of the lines when the line by line variant did (none when the
+// payment type's own discount won).
+std::vector<std::pair<TCalcTrace::TCardRef, double>> ChosenCards(const TCalcTrace& trace);
 
 TReplayReport Replay(const TCalcSettings& current, const TCalcSettings& proposed, const TJournaledSales& sales);
 

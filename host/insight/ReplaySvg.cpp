@@ -46,8 +46,10 @@ std::string DiscountByHourSvg(const TReplayReport& report) {
   std::ostringstream s;
   s.imbue(std::locale::classic());
   s << R"(<svg xmlns="http://www.w3.org/2000/svg" width=")" << kWidth << R"(" height=")" << kHeight
-    << R"(" font-family="DejaVu Sans, Arial, sans-serif" font-size="12">)" << "\n"
-    << R"(<rect width="100%" height="100%" fill="#ffffff"/>)" << "\n"
+    << R"(" font-family="DejaVu Sans, Arial, sans-serif" font-size="12">)"
+    << "\n"
+    << R"(<rect width="100%" height="100%" fill="#ffffff"/>)"
+    << "\n"
     << R"(<text x=")" << kLeft << R"(" y="28" font-size="18" font-weight="bold">Скидка по часам дня, руб.</text>)"
     << "\n";
   // The legend with each side's total.
@@ -57,8 +59,8 @@ std::string DiscountByHourSvg(const TReplayReport& report) {
   for (int i = 0; i < 2; ++i) {
     const int x = kLeft + i * 300;
     s << R"(<rect x=")" << x << R"(" y="40" width="14" height="14" fill=")" << colours[i] << R"("/>)"
-      << R"(<text x=")" << x + 20 << R"(" y="52">)" << sides[i].first << ": "
-      << Rubles(sides[i].second->discount) << " руб. за " << report.read - report.skipped << " продаж</text>\n";
+      << R"(<text x=")" << x + 20 << R"(" y="52">)" << sides[i].first << ": " << Rubles(sides[i].second->discount)
+      << " руб. за " << report.read - report.skipped << " продаж</text>\n";
   }
   // Grid and value axis.
   for (double v = 0; v <= top + step / 2; v += step) {
@@ -73,14 +75,15 @@ std::string DiscountByHourSvg(const TReplayReport& report) {
     for (int i = 0; i < 2; ++i) {
       const double rubles = static_cast<double>(values[i]) / 100;
       s << R"(<rect x=")" << x + i * bar << R"(" y=")" << y(rubles) << R"(" width=")" << bar - 1 << R"(" height=")"
-        << y(0) - y(rubles) << R"(" fill=")" << colours[i] << R"("><title>)" << h << ":00 " << sides[i].first
-        << ": " << Rubles(values[i]) << " руб.</title></rect>\n";
+        << y(0) - y(rubles) << R"(" fill=")" << colours[i] << R"("><title>)" << h << ":00 " << sides[i].first << ": "
+        << Rubles(values[i]) << " руб.</title></rect>\n";
     }
     s << R"(<text x=")" << kLeft + (static_cast<double>(h) + 0.5) * slot << R"(" y=")" << kHeight - kBottom + 18
       << R"(" text-anchor="middle">)" << h << "</text>\n";
   }
   s << R"(<text x=")" << kLeft + plotWidth / 2 << R"(" y=")" << kHeight - 16
-    << R"(" text-anchor="middle" fill="#444444">час дня, в который была продажа</text>)" << "\n</svg>\n";
+    << R"(" text-anchor="middle" fill="#444444">час дня, в который была продажа</text>)"
+    << "\n</svg>\n";
   return s.str();
 }
 

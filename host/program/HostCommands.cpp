@@ -6,6 +6,7 @@
 #include "host/program/CalcCommand.h"
 #include "host/program/EditorCommand.h"
 #include "host/program/InitCommand.h"
+#include "host/program/LintCommand.h"
 #include "host/program/PaymentsCommand.h"
 #include "host/program/ReplayCommand.h"
 #include "host/program/ServeCommand.h"
@@ -14,8 +15,8 @@
 namespace selvo::host {
 
 const std::vector<THostCommand>& HostCommands() {
-  static const std::vector<THostCommand> commands = {kInitCommand,  kPaymentsCommand, kCalcCommand,
-                                                     kServeCommand, kReplayCommand,   kEditorCommand};
+  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand,  kServeCommand,
+                                                     kLintCommand, kReplayCommand,   kEditorCommand};
   return commands;
 }
 

@@ -29,15 +29,16 @@ nlohmann::json SideJson(const TReplaySide& side) {
     cards.push_back({{"id", id}, {"name", tally.name}, {"wins", tally.wins}, {"discount", Rubles(tally.discount)}});
   nlohmann::json hours = nlohmann::json::array();
   for (std::int64_t kopecks : side.discountByHour) hours.push_back(Rubles(kopecks));
-  return {{"to_pay", Rubles(side.toPay)}, {"discount", Rubles(side.discount)}, {"cards", cards},
+  return {{"to_pay", Rubles(side.toPay)},
+          {"discount", Rubles(side.discount)},
+          {"cards", cards},
           {"discount_by_hour", hours}};
 }
 
 void PrintText(const TReplayReport& r, std::ostream& out) {
   out << "Продаж прочитано: " << r.read << ", пропущено: " << r.skipped << "\n";
-  out << "К оплате: сейчас " << Money(r.current.toPay) << ", с новыми настройками " << Money(r.proposed.toPay)
-      << " (" << (r.proposed.toPay >= r.current.toPay ? "+" : "") << Money(r.proposed.toPay - r.current.toPay)
-      << ")\n";
+  out << "К оплате: сейчас " << Money(r.current.toPay) << ", с новыми настройками " << Money(r.proposed.toPay) << " ("
+      << (r.proposed.toPay >= r.current.toPay ? "+" : "") << Money(r.proposed.toPay - r.current.toPay) << ")\n";
   out << "Скидка: сейчас " << Money(r.current.discount) << ", с новыми настройками " << Money(r.proposed.discount)
       << "\n";
   out << "Продаж с другим результатом: " << r.changed << "\n";
@@ -59,7 +60,8 @@ void PrintText(const TReplayReport& r, std::ostream& out) {
 
 int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
   try {
-    if (!command.Has("--against")) return FailCommand(context.err, "replay: не указаны новые настройки (--against БАЗА)");
+    if (!command.Has("--against"))
+      return FailCommand(context.err, "replay: не указаны новые настройки (--against БАЗА)");
     if (command.arguments.empty()) return FailCommand(context.err, "replay: не указан ни один журнал продаж");
     const TCalcSettings current = LoadSettings(DatabaseOf(command));
     const TCalcSettings proposed = LoadSettings(command.Value("--against", ""));
@@ -74,9 +76,9 @@ int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
       nlohmann::json largest = nlohmann::json::array();
       for (const TReplayChange& c : report.largest)
         largest.push_back({{"sale", c.sale + 1}, {"current", Rubles(c.current)}, {"proposed", Rubles(c.proposed)}});
-      const nlohmann::json doc = {{"read", report.read},        {"skipped", report.skipped},
-                                  {"changed", report.changed},  {"largest_changes", largest},
-                                  {"current", SideJson(report.current)}, {"proposed", SideJson(report.proposed)}};
+      const nlohmann::json doc = {
+          {"read", report.read},        {"skipped", report.skipped},           {"changed", report.changed},
+          {"largest_changes", largest}, {"current", SideJson(report.current)}, {"proposed", SideJson(report.proposed)}};
       context.out << doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
       PrintText(report, context.out);

@@ -57,6 +57,29 @@ bool Digits(const std::string& text, std::size_t& pos, int least, int most, int&
   return n >= least;
 }
 
+// Appends the character at text[i] to `out`, a whole UTF-8 sequence as it is
+// and anything else (control characters, bytes that are not UTF-8, and quotes
+// and backslashes when `quoting`) as an escape; answers the bytes taken.
+// A line break passes as it is when `keepLineBreaks`.
+std::size_t AppendEscaped(std::string& out, std::string_view text, std::size_t i, bool quoting, bool keepLineBreaks) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  bool valid = length > 0 && i + length <= text.size() && !(length == 2 && c < 0xC2);
+  for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+  if (valid && length == 1 && (c < 0x20 || c == 0x7F) && !(keepLineBreaks && c == '\n')) valid = false;
+  if (valid && quoting && (c == '"' || c == '\\')) valid = false;
+  if (valid) {
+    out.append(text.substr(i, length));
+    return length;
+  }
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, c == '"' || c == '\\' ? "\\%c" : "\\x%02X", c);
+  out += escaped;
+  return 1;
+}
+
+}  // namespace
+
 // "YYYY-MM-DDTHH:MM[:SS[.fff]]" (a blank may stand for the T; month, day and
 // the time's parts may have one digit). Nothing else may stand in it.
 double ParseMoment(const std::string& text) {
@@ -87,29 +110,6 @@ double ParseMoment(const std::string& text) {
   if (!date || !time) Fail("moment", InputExcerpt(text) + " is not a real date and time");
   return ComposeDateTime(*date, *time);
 }
-
-// Appends the character at text[i] to `out`, a whole UTF-8 sequence as it is
-// and anything else (control characters, bytes that are not UTF-8, and quotes
-// and backslashes when `quoting`) as an escape; answers the bytes taken.
-// A line break passes as it is when `keepLineBreaks`.
-std::size_t AppendEscaped(std::string& out, std::string_view text, std::size_t i, bool quoting, bool keepLineBreaks) {
-  const auto c = static_cast<unsigned char>(text[i]);
-  std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  bool valid = length > 0 && i + length <= text.size() && !(length == 2 && c < 0xC2);
-  for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-  if (valid && length == 1 && (c < 0x20 || c == 0x7F) && !(keepLineBreaks && c == '\n')) valid = false;
-  if (valid && quoting && (c == '"' || c == '\\')) valid = false;
-  if (valid) {
-    out.append(text.substr(i, length));
-    return length;
-  }
-  char escaped[8];
-  std::snprintf(escaped, sizeof escaped, c == '"' || c == '\\' ? "\\%c" : "\\x%02X", c);
-  out += escaped;
-  return 1;
-}
-
-}  // namespace
 
 std::string InputExcerpt(std::string_view text, std::size_t maxCharacters) {
   std::string out = "\"";

@@ -41,6 +41,10 @@ struct TSale {
 // not fit 32 bits and moments with anything more or less than the format.
 TSale ParseSale(const std::string& jsonText);
 
+// A moment as sales write it, "YYYY-MM-DDTHH:MM[:SS[.fff]]" (local time), as
+// a day-based date-time; ESaleFormat naming "moment" for anything else.
+double ParseMoment(const std::string& text);
+
 // The longest sale text `calc` takes.
 inline constexpr std::size_t kMaxSaleBytes = 64u << 20;
 

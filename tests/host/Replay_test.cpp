@@ -64,8 +64,7 @@ TEST_F(ReplayTest, SameSettingsChangeNothingAndARaisedCardMovesTheTotalsByHand) 
   const nlohmann::json raised = Replay({journal});
   EXPECT_EQ(raised["changed"], 3);
   // 15 % of 349 is 52.35: 17.45 more a sale.
-  EXPECT_NEAR(raised["current"]["to_pay"].get<double>() - raised["proposed"]["to_pay"].get<double>(), 3 * 17.45,
-              1e-9);
+  EXPECT_NEAR(raised["current"]["to_pay"].get<double>() - raised["proposed"]["to_pay"].get<double>(), 3 * 17.45, 1e-9);
   EXPECT_EQ(raised["proposed"]["cards"][0]["id"], 4);
   EXPECT_EQ(raised["proposed"]["cards"][0]["wins"], 3);
   EXPECT_DOUBLE_EQ(raised["proposed"]["cards"][0]["discount"].get<double>(), 3 * 52.35);
@@ -73,7 +72,9 @@ TEST_F(ReplayTest, SameSettingsChangeNothingAndARaisedCardMovesTheTotalsByHand) 
 
 TEST_F(ReplayTest, TornAndBadLinesAreSkippedAndCounted) {
   const std::string first = dir.file("one.jsonl"), second = dir.file("two.jsonl");
-  test::WriteFileBytes(first, Line("10:00:00") + "not json\n" + R"({"sale": {"payment": 1}, "moment": "x"})" "\n" +
+  test::WriteFileBytes(first, Line("10:00:00") + "not json\n" +
+                                  R"({"sale": {"payment": 1}, "moment": "x"})"
+                                  "\n" +
                                   Line("11:00:00"));
   test::WriteFileBytes(second, Line("12:00:00") + R"({"sale": {"payme)");
   const nlohmann::json report = Replay({first, second});

@@ -22,13 +22,24 @@ def run(program, pattern, repetitions):
     found = {}
     for b in json.loads(out)["benchmarks"]:
         if b.get("aggregate_name") == "median" or (repetitions == 1 and b.get("run_type") == "iteration"):
-            found[b["run_name"]] = b
+            found[plain_name(b["run_name"])] = b
     return found
 
 
-def ms(b):
+def plain_name(run_name):
+    """The name without the settings the library appends (min_time:2.000, iterations:8, real_time)."""
+    return "/".join(part for part in run_name.split("/")
+                    if part not in ("real_time", "manual_time") and not part.startswith(("min_time:", "iterations:")))
+
+
+def ms(b, clock="cpu_time"):
     scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-    return b["cpu_time"] * scale
+    return b[clock] * scale
+
+
+def real_ms(b):
+    """For work done in other processes and threads (the till service)."""
+    return ms(b, "real_time")
 
 
 def main():
@@ -59,7 +70,28 @@ def main():
     h = next(iter(heap.values()))
     print(f"heap per card {h['heap_per_card']:.0f} B (index {h['index_per_card']:.0f} B), "
           f"loaded texts {h['text_per_card']:.0f} B per card (at most twice that)")
+
+    till_service(bench + "bench_TillService", args.repetitions)
     return 0
+
+
+def till_service(program, repetitions):
+    trip = run(program, "BM_ServiceCalc|BM_HttpFloor|BM_CalcProcess", repetitions)
+    service, floor, process = (real_ms(trip[n]) for n in ("BM_ServiceCalc", "BM_HttpFloor", "BM_CalcProcess"))
+    print(f"BM_ServiceCalc / BM_HttpFloor             {service / floor:6.2f}   "
+          f"(at most 2; {service * 1e3:.0f} us / {floor * 1e3:.0f} us)")
+    print(f"BM_CalcProcess / BM_ServiceCalc        {process / service:8.0f}   "
+          f"(at least 500; {process:.1f} ms / {service * 1e3:.0f} us)")
+
+    four = run(program, "BM_FourTills", repetitions)["BM_FourTills"]
+    print(f"four services, sales per second of the four: PostgreSQL {four['server_sales_per_s']:.0f}, "
+          f"SQLite {four['file_sales_per_s']:.0f}")
+
+    saves = run(program, "BM_SaveToNewSettings", repetitions)
+    for name, db in (("File", "SQLite"), ("Server", "PostgreSQL")):
+        b = saves[f"BM_SaveToNewSettings/{name}"]
+        print(f"save to the first answer with the new settings, {db:<10} "
+              f"median {b['median_ms']:6.1f} ms, p99 {b['p99_ms']:6.1f} ms (within 1 s)")
 
 
 if __name__ == "__main__":

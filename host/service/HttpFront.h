@@ -30,6 +30,9 @@ inline constexpr int kDefaultServicePort = 8750;
 inline constexpr std::size_t kMaxBodyBytes = 256 * 1024;
 inline constexpr int kReadTimeoutSeconds = 2;
 inline constexpr int kHttpThreads = 64;
+// Requests one connection may carry before it is closed (a till sends its
+// sales over one connection).
+inline constexpr int kKeepAliveRequests = 1000;
 
 class THttpFront {
  public:

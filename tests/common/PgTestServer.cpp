@@ -116,4 +116,27 @@ std::string PgCreateScratchDatabase(const std::string& name) {
   return PgWithConnOption(admin, "dbname", name);
 }
 
+TPrivatePgServer::TPrivatePgServer() {
+  if (!Run("start")) throw std::runtime_error("the private PostgreSQL server did not start");
+  std::ifstream in(dir_.file("server/conninfo"));
+  std::getline(in, conninfo_);
+  if (conninfo_.empty()) throw std::runtime_error("the private PostgreSQL server wrote no conninfo");
+}
+
+TPrivatePgServer::~TPrivatePgServer() { Run("stop"); }
+
+void TPrivatePgServer::Crash() {
+  if (!Run("crash")) throw std::runtime_error("the private PostgreSQL server did not stop");
+}
+
+void TPrivatePgServer::Restart() {
+  if (!Run("restart")) throw std::runtime_error("the private PostgreSQL server did not start again");
+}
+
+bool TPrivatePgServer::Run(const std::string& action) const {
+  const std::string command =
+      "bash '" SELVO_SOURCE_DIR "/tests/pg/pg_server.sh' " + action + " '" + dir_.file("server") + "' >/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
 }  // namespace selvo::test

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TestSupport.h"
+
 namespace selvo::test {
 
 // The server's folder (SELVO_TEST_PG_DIR).
@@ -34,5 +36,30 @@ std::string PgCreateScratchDatabase(const std::string& name);
 
 // conninfo with one keyword set to value (added or replaced).
 std::string PgWithConnOption(const std::string& conninfo, const std::string& keyword, const std::string& value);
+
+// A server of one's own, for a run that stops it or must not share it with
+// other tests: started by pg_server.sh in a temporary folder, stopped and
+// removed with this object.
+class TPrivatePgServer {
+ public:
+  // Raises when the server does not start.
+  TPrivatePgServer();
+  ~TPrivatePgServer();
+  TPrivatePgServer(const TPrivatePgServer&) = delete;
+  TPrivatePgServer& operator=(const TPrivatePgServer&) = delete;
+
+  // The database selvo_test as its superuser (libpq "key=value").
+  const std::string& ConnInfo() const { return conninfo_; }
+  // Stopped at once, its data kept (as a power cut would), and started
+  // again on the same socket; raise when the script fails.
+  void Crash();
+  void Restart();
+
+ private:
+  bool Run(const std::string& action) const;
+
+  TempDir dir_;
+  std::string conninfo_;
+};
 
 }  // namespace selvo::test

@@ -14,22 +14,25 @@
 extern char** environ;
 
 namespace selvo::test {
+namespace {
+
+// The null-terminated array posix_spawn takes; valid while `texts` is.
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
 
 TServiceProcess::TServiceProcess(const std::string& database, const std::string& windowsDir,
                                  const std::vector<std::string>& extra) {
   std::vector<std::string> args = {SELVO_HOST_PATH, "serve", "--db", database, "--listen", "127.0.0.1:0"};
   args.insert(args.end(), extra.begin(), extra.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = {"WINDIR=" + windowsDir, "SELVO_MODULE=" SELVO_MODULE_PATH};
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    if (entry.rfind("WINDIR=", 0) != 0 && entry.rfind("SELVO_MODULE=", 0) != 0) env.push_back(entry);
-  }
-  std::vector<char*> envp;
-  for (std::string& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = Pointers(args);
+  std::vector<std::string> env = HostEnvironment(windowsDir);
+  std::vector<char*> envp = Pointers(env);
 
   int err[2];
   if (pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -77,12 +80,7 @@ TServiceProcess::~TServiceProcess() {
   if (!ended_) Stop(SIGTERM);
 }
 
-std::unique_ptr<httplib::Client> TServiceProcess::Client() const {
-  auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);
-  client->set_read_timeout(60, 0);
-  client->set_keep_alive(true);
-  return client;
-}
+std::unique_ptr<httplib::Client> TServiceProcess::Client() const { return TillClient(port_); }
 
 nlohmann::json TServiceProcess::Get(const std::string& path) const {
   const auto client = Client();
@@ -112,6 +110,45 @@ std::string AnswerWithoutVersion(const std::string& body) {
   if (answer.is_discarded()) return "(not JSON) " + body;
   answer.erase("settings_version");
   return answer.dump();
+}
+
+std::unique_ptr<httplib::Client> TillClient(int port) {
+  auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  client->set_read_timeout(60, 0);
+  client->set_keep_alive(true);
+  // The library writes a request's headers and its body apart; the body
+  // goes at once rather than after the service's delayed acknowledgement.
+  client->set_tcp_nodelay(true);
+  return client;
+}
+
+std::vector<std::string> HostEnvironment(const std::string& windowsDir) {
+  std::vector<std::string> env = {"WINDIR=" + windowsDir, "SELVO_MODULE=" SELVO_MODULE_PATH};
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("WINDIR=", 0) != 0 && entry.rfind("SELVO_MODULE=", 0) != 0) env.push_back(entry);
+  }
+  return env;
+}
+
+int RunHost(const std::vector<std::string>& args, const std::string& windowsDir) {
+  std::vector<std::string> command = {SELVO_HOST_PATH};
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv = Pointers(command);
+  std::vector<std::string> env = HostEnvironment(windowsDir);
+  std::vector<char*> envp = Pointers(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, SELVO_HOST_PATH, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start selvo-host");
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 }  // namespace selvo::test

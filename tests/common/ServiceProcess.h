@@ -58,4 +58,16 @@ class TServiceProcess {
 // several services and of `calc --json`.
 std::string AnswerWithoutVersion(const std::string& body);
 
+// A client as a till holds one: the connection kept open between requests,
+// a request sent without delay, an answer waited for up to 60 s.
+std::unique_ptr<httplib::Client> TillClient(int port);
+
+// This process's environment for selvo-host, with WINDIR = windowsDir and
+// SELVO_MODULE = the built module.
+std::vector<std::string> HostEnvironment(const std::string& windowsDir);
+
+// Runs selvo-host with `args` (the command and its arguments) and waits for
+// it, its input and both outputs on /dev/null: the exit code, or -signal.
+int RunHost(const std::vector<std::string>& args, const std::string& windowsDir);
+
 }  // namespace selvo::test

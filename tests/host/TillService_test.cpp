@@ -251,13 +251,9 @@ SELVO_ON_BOTH_DATABASES(TillServiceTest);
 // anew and says it is fine again.
 TEST(TillServiceOutageTest, SalesGoOnThroughAServerCrash) {
   ModuleScope scope;
-  TempDir windows, serverDir;
-  const std::string script = SELVO_SOURCE_DIR "/tests/pg/pg_server.sh";
-  const std::string dir = serverDir.file("server");
-  ASSERT_EQ(std::system(("bash '" + script + "' start '" + dir + "' >/dev/null").c_str()), 0);
-  std::ifstream conninfoFile(dir + "/conninfo");
-  std::string address;
-  std::getline(conninfoFile, address);
+  TempDir windows;
+  TPrivatePgServer server;
+  const std::string address = server.ConnInfo();
   host::CreateSampleShop(address, false);
 
   {
@@ -269,7 +265,7 @@ TEST(TillServiceOutageTest, SalesGoOnThroughAServerCrash) {
     // The test server does not wait for its disk; what it has committed is
     // made safe before the power cut.
     PgExec(address, "CHECKPOINT");
-    ASSERT_EQ(std::system(("bash '" + script + "' crash '" + dir + "'").c_str()), 0);
+    server.Crash();
     int failed = 0;
     bool degraded = false;
     for (int i = 0; i < 200; ++i) {
@@ -284,7 +280,7 @@ TEST(TillServiceOutageTest, SalesGoOnThroughAServerCrash) {
     EXPECT_EQ(AnswerWithoutVersion(Calc(*client)), before);
     const std::uint64_t heldVersion = service.Get("/health")["settings_version"];
 
-    ASSERT_EQ(std::system(("bash '" + script + "' restart '" + dir + "'").c_str()), 0);
+    server.Restart();
     EXPECT_TRUE(AwaitVersionAbove(service, heldVersion)) << service.Log();
     const nlohmann::json health = service.Get("/health");
     EXPECT_EQ(health["status"], "ok") << health.dump();
@@ -292,7 +288,6 @@ TEST(TillServiceOutageTest, SalesGoOnThroughAServerCrash) {
     EXPECT_NE(service.Log().find("база данных снова доступна"), std::string::npos) << service.Log();
     EXPECT_EQ(service.Stop(), 0) << service.Log();
   }
-  std::system(("bash '" + script + "' stop '" + dir + "'").c_str());
 }
 
 }  // namespace

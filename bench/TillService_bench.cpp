@@ -1,0 +1,351 @@
+// The till service (`selvo-host serve`) as the tills see it, each figure
+// beside what it is compared with, in one run of this program:
+// - the sample sale's round trip to a running service over a kept-open
+//   connection, beside its floor (the same HTTP library answering a fixed
+//   body of the answer's size from a route in this process) and beside a
+//   `selvo-host calc --json` process started per sale;
+// - four services with a till each, on one PostgreSQL server and on one
+//   SQLite file: the sales per second of the four together;
+// - from the editor's commit to the first answer computed with the new
+//   settings, on both databases.
+// The work is done in other processes and threads, so the times are real
+// times. The services, shops and the PostgreSQL server (one of the run's
+// own, tests/pg/pg_server.sh) are made when a benchmark first needs them and
+// kept until the program ends.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <latch>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/service/HttpFront.h"
+#include "host/shopdb/SampleShop.h"
+#include "tests/common/BackOffice.h"
+#include "tests/common/PgTestServer.h"
+#include "tests/common/ServiceProcess.h"
+#include "tests/common/ShopDatabases.h"
+#include "tests/common/TestSupport.h"
+
+namespace {
+
+using namespace selvo;
+using test::TShopDbKind;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTills = 4;
+constexpr int kSalesPerTill = 100;  // per till and database in one iteration of BM_FourTills
+constexpr int kSaves = 20;          // per repetition of BM_SaveToNewSettings
+constexpr auto kNewSettingsWait = std::chrono::seconds(20);
+
+// The run's files: the SQLite shops and the sale file of `calc`.
+const test::TempDir& RunFolder() {
+  static const test::TempDir folder;
+  return folder;
+}
+
+// The services' settings folder (their WINDIR, where the module keeps
+// Selvo.ini), and the `calc` processes'.
+const test::TempDir& ServicesWindowsDir() {
+  static const test::TempDir folder;
+  return folder;
+}
+
+test::TPrivatePgServer& PgServer() {
+  static test::TPrivatePgServer server;
+  return server;
+}
+
+// A new sample shop called `name`: a file in the run's folder, or a
+// database of that name on the run's server.
+std::string NewSampleShop(TShopDbKind db, const std::string& name) {
+  std::string address = RunFolder().file(name + ".db");
+  if (db == TShopDbKind::Server) {
+    test::PgExec(PgServer().ConnInfo(), "CREATE DATABASE " + name);
+    address = test::PgWithConnOption(PgServer().ConnInfo(), "dbname", name);
+  }
+  host::CreateSampleShop(address, false);
+  return address;
+}
+
+// Services on one sample shop, each with a till's client.
+struct TShopServices {
+  TShopServices(TShopDbKind db, const std::string& name, int count) : address(NewSampleShop(db, name)) {
+    for (int i = 0; i < count; ++i) {
+      services.push_back(std::make_unique<test::TServiceProcess>(address, ServicesWindowsDir().path()));
+      tills.push_back(services.back()->Client());
+    }
+  }
+
+  std::string address;
+  std::vector<std::unique_ptr<test::TServiceProcess>> services;
+  std::vector<std::unique_ptr<httplib::Client>> tills;
+};
+
+// Each figure has its shop, so that the saves of one reach no service of
+// another.
+TShopServices& RoundTripShop() {
+  static TShopServices shop(TShopDbKind::File, "round_trip", 1);
+  return shop;
+}
+
+TShopServices& FourTillsShop(TShopDbKind db) {
+  if (db == TShopDbKind::File) {
+    static TShopServices file(TShopDbKind::File, "four_tills", kTills);
+    return file;
+  }
+  static TShopServices server(TShopDbKind::Server, "four_tills", kTills);
+  return server;
+}
+
+TShopServices& SavesShop(TShopDbKind db) {
+  if (db == TShopDbKind::File) {
+    static TShopServices file(TShopDbKind::File, "saves", 1);
+    return file;
+  }
+  static TShopServices server(TShopDbKind::Server, "saves", 1);
+  return server;
+}
+
+// The sample sale through a till's client; false unless answered with 200.
+bool Sell(httplib::Client& till, std::string* body = nullptr) {
+  const httplib::Result result = till.Post("/calc", test::kSampleGroupSale, "application/json");
+  if (!result || result->status != 200) return false;
+  if (body) *body = result->body;
+  return true;
+}
+
+// The floor of a round trip: the service's HTTP library answering the
+// service's own answer to the sample sale as a fixed body, from a route of
+// this process, with the service's connection settings.
+class TFixedAnswerServer {
+ public:
+  explicit TFixedAnswerServer(std::string body) : body_(std::move(body)) {
+    server_.set_tcp_nodelay(true);
+    server_.set_keep_alive_max_count(host::kKeepAliveRequests);
+    server_.set_keep_alive_timeout(host::kReadTimeoutSeconds);
+    server_.set_read_timeout(host::kReadTimeoutSeconds, 0);
+    server_.Post("/calc", [this](const httplib::Request&, httplib::Response& response) {
+      response.set_content(body_, "application/json; charset=utf-8");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("the fixed-answer server cannot bind");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~TFixedAnswerServer() {
+    server_.stop();
+    thread_.join();
+  }
+  TFixedAnswerServer(const TFixedAnswerServer&) = delete;
+  TFixedAnswerServer& operator=(const TFixedAnswerServer&) = delete;
+
+  int Port() const { return port_; }
+
+ private:
+  const std::string body_;
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TFixedAnswerServer& FloorServer() {
+  static TFixedAnswerServer server([] {
+    std::string answer;
+    if (!Sell(*RoundTripShop().tills[0], &answer)) throw std::runtime_error("the service does not answer the sale");
+    return answer;
+  }());
+  return server;
+}
+
+const std::string& SaleFile() {
+  static const std::string path = [] {
+    const std::string file = RunFolder().file("sale.json");
+    test::WriteFileBytes(file, test::kSampleGroupSale);
+    return file;
+  }();
+  return path;
+}
+
+// Runs `prepare` (which raises when a fixture cannot be made); false, with
+// the benchmark skipped, when it raised.
+template <class Prepare>
+bool Prepared(benchmark::State& state, Prepare&& prepare) {
+  try {
+    prepare();
+    return true;
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A sale's round trip
+
+void BM_ServiceCalc(benchmark::State& state) {
+  httplib::Client* till = nullptr;
+  if (!Prepared(state, [&] { till = RoundTripShop().tills[0].get(); })) return;
+  for (auto _ : state)
+    if (!Sell(*till)) {
+      state.SkipWithError("the service did not answer 200");
+      break;
+    }
+}
+BENCHMARK(BM_ServiceCalc)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+
+void BM_HttpFloor(benchmark::State& state) {
+  std::unique_ptr<httplib::Client> till;
+  if (!Prepared(state, [&] { till = test::TillClient(FloorServer().Port()); })) return;
+  for (auto _ : state)
+    if (!Sell(*till)) {
+      state.SkipWithError("the fixed-answer server did not answer 200");
+      break;
+    }
+}
+BENCHMARK(BM_HttpFloor)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+
+void BM_CalcProcess(benchmark::State& state) {
+  std::vector<std::string> command;
+  if (!Prepared(state, [&] { command = {"calc", "--json", "--db", RoundTripShop().address, SaleFile()}; })) return;
+  for (auto _ : state) {
+    const int exitCode = test::RunHost(command, ServicesWindowsDir().path());
+    if (exitCode != 0) {
+      state.SkipWithError(("selvo-host calc ended with " + std::to_string(exitCode)).c_str());
+      break;
+    }
+  }
+}
+BENCHMARK(BM_CalcProcess)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// Four tills at once
+
+// Every till of the shop sells the sample sale kSalesPerTill times from a
+// thread of its own, all starting together; the seconds until the last is
+// done. Sales not answered with 200 are added to `failures`.
+double FourTillsRound(TShopServices& shop, int& failures) {
+  std::latch start(kTills + 1);
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  for (const auto& till : shop.tills)
+    threads.emplace_back([&, client = till.get()] {
+      start.arrive_and_wait();
+      for (int i = 0; i < kSalesPerTill; ++i)
+        if (!Sell(*client)) ++failed;
+    });
+  start.arrive_and_wait();
+  const auto started = Clock::now();
+  for (std::thread& thread : threads) thread.join();
+  failures += failed;
+  return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+// Both databases in every iteration, taking turns at going first, so that
+// other work on the machine falls on both alike.
+void BM_FourTills(benchmark::State& state) {
+  TShopServices* server = nullptr;
+  TShopServices* file = nullptr;
+  if (!Prepared(state, [&] {
+        server = &FourTillsShop(TShopDbKind::Server);
+        file = &FourTillsShop(TShopDbKind::File);
+      }))
+    return;
+  double serverSeconds = 0, fileSeconds = 0;
+  int failures = 0;
+  std::int64_t rounds = 0;
+  for (auto _ : state) {
+    if (rounds++ % 2 == 0) {
+      serverSeconds += FourTillsRound(*server, failures);
+      fileSeconds += FourTillsRound(*file, failures);
+    } else {
+      fileSeconds += FourTillsRound(*file, failures);
+      serverSeconds += FourTillsRound(*server, failures);
+    }
+  }
+  if (failures > 0) state.SkipWithError((std::to_string(failures) + " sales were not answered with 200").c_str());
+  const double sales = static_cast<double>(rounds * kTills * kSalesPerTill);
+  state.counters["server_sales_per_s"] = sales / serverSeconds;
+  state.counters["file_sales_per_s"] = sales / fileSeconds;
+}
+BENCHMARK(BM_FourTills)->UseRealTime()->Iterations(12)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// From the editor's commit to the tills
+
+std::uint64_t VersionOf(const std::string& answer) {
+  return nlohmann::json::parse(answer)["settings_version"].get<std::uint64_t>();
+}
+
+// The q-quantile of the values, interpolated between the two nearest.
+double Quantile(std::vector<double> values, double q) {
+  std::sort(values.begin(), values.end());
+  const double at = q * static_cast<double>(values.size() - 1);
+  const std::size_t below = static_cast<std::size_t>(at);
+  const std::size_t above = std::min(below + 1, values.size() - 1);
+  return values[below] + (values[above] - values[below]) * (at - static_cast<double>(below));
+}
+
+// Every iteration changes card 4's percent and saves it with the editor's
+// own save in this process; from Save returning Saved, the till sells the
+// sample sale without pause until an answer carries a newer settings
+// version. The iteration's time is that wait.
+void BM_SaveToNewSettings(benchmark::State& state, TShopDbKind db) {
+  test::ModuleScope scope;  // the editor's save runs in this process
+  TShopServices* shop = nullptr;
+  std::unique_ptr<test::TBackOffice> office;
+  if (!Prepared(state, [&] {
+        shop = &SavesShop(db);
+        office = std::make_unique<test::TBackOffice>(shop->address);
+      }))
+    return;
+  httplib::Client& till = *shop->tills[0];
+  // Each save differs from the one before, in this repetition and the last.
+  static int changes[2] = {0, 0};
+  int& change = changes[db == TShopDbKind::Server];
+  std::vector<double> waits;
+  for (auto _ : state) {
+    try {
+      std::string answer;
+      if (!Sell(till, &answer)) throw std::runtime_error("the service did not answer 200");
+      const std::uint64_t before = VersionOf(answer);
+      office->SetThreshold(4, "300=" + std::to_string(10 + ++change % 10) + "%;");
+      const TSaveResult saved = office->Save();
+      const auto committed = Clock::now();
+      if (saved != TSaveResult::Saved)
+        throw std::runtime_error(std::string("the save ended ") + test::SaveResultName(saved));
+      bool seen = false;
+      while (!seen && Clock::now() - committed < kNewSettingsWait)
+        seen = Sell(till, &answer) && VersionOf(answer) > before;
+      const double waited = std::chrono::duration<double>(Clock::now() - committed).count();
+      if (!seen) throw std::runtime_error("no answer with the new settings within 20 s");
+      state.SetIterationTime(waited);
+      waits.push_back(waited);
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      break;
+    }
+  }
+  if (waits.empty()) return;
+  state.counters["median_ms"] = Quantile(waits, 0.5) * 1e3;
+  state.counters["p99_ms"] = Quantile(waits, 0.99) * 1e3;
+}
+BENCHMARK_CAPTURE(BM_SaveToNewSettings, File, TShopDbKind::File)
+    ->UseManualTime()
+    ->Iterations(kSaves)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveToNewSettings, Server, TShopDbKind::Server)
+    ->UseManualTime()
+    ->Iterations(kSaves)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

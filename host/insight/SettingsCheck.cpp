@@ -118,7 +118,8 @@ bool AlwaysBeats(const TDiscountItem& a, const TDiscountItem& b, bool purchaseFl
 bool BansAllDay(const TDiscountItem& c) {
   std::vector<std::pair<double, double>> bans;
   for (std::size_t i = 0; i < TimeDiscounts(c); ++i)
-    if (c.TimeUnit[i] != kUnitPercent && c.TimeValue[i] == SaleBanAmount) bans.emplace_back(c.TimeBegin[i], c.TimeEnd[i]);
+    if (c.TimeUnit[i] != kUnitPercent && c.TimeValue[i] == SaleBanAmount)
+      bans.emplace_back(c.TimeBegin[i], c.TimeEnd[i]);
   std::sort(bans.begin(), bans.end());
   double covered = 0;  // every time before this is banned
   constexpr double kSecond = 1.0 / 86400;
@@ -181,14 +182,15 @@ std::vector<TFinding> CheckSettings(const TCalcSettings& settings, const TShopFa
       findings.push_back({kind, c.ID, c.DiscountName, std::move(reason), winner});
     };
     std::vector<std::string> never;
-    const auto payment = std::find_if(shop.payments.begin(), shop.payments.end(),
-                                      [&](const auto& p) { return p.first == c.PayID; });
+    const auto payment =
+        std::find_if(shop.payments.begin(), shop.payments.end(), [&](const auto& p) { return p.first == c.PayID; });
     if (payment == shop.payments.end())
       never.push_back("вида оплаты с ID " + std::to_string(c.PayID) + " нет в магазине");
     else if (!payment->second)
       never.push_back("вид оплаты с ID " + std::to_string(c.PayID) + " выключен");
     if (c.DiscountTarget != 0 && c.DiscountTarget != 1) never.push_back("карта не действует ни на чек, ни на товары");
-    if (!c.AllWeek && (c.WeekDays & 0x7f) == 0) never.push_back("выбраны «Выборочно» дни недели, но ни один не отмечен");
+    if (!c.AllWeek && (c.WeekDays & 0x7f) == 0)
+      never.push_back("выбраны «Выборочно» дни недели, но ни один не отмечен");
     if (!c.AllDay && c.BTime > c.ETime)
       never.push_back("время действия в течение дня пусто (с " + TimeText(c.BTime) + " по " + TimeText(c.ETime) + ")");
     if (HasPeriods(c)) {
@@ -227,9 +229,9 @@ std::vector<TFinding> CheckSettings(const TCalcSettings& settings, const TShopFa
       const bool empty = c.TimeBegin[i] > c.TimeEnd[i];
       const bool outside = !c.AllDay && (c.TimeEnd[i] < c.BTime || c.TimeBegin[i] > c.ETime);
       if (empty || outside)
-        report(TFindingKind::PartlyDead, "скидка по времени с " + TimeText(c.TimeBegin[i]) + " по " +
-                                             TimeText(c.TimeEnd[i]) + " никогда не действует: " +
-                                             (empty ? "её начало позже конца" : "она вне времени действия карты"));
+        report(TFindingKind::PartlyDead,
+               "скидка по времени с " + TimeText(c.TimeBegin[i]) + " по " + TimeText(c.TimeEnd[i]) +
+                   " никогда не действует: " + (empty ? "её начало позже конца" : "она вне времени действия карты"));
     }
     for (std::size_t i = 0; i < Thresholds(c); ++i)
       for (std::size_t j = 0; j < i; ++j)

@@ -29,7 +29,7 @@ struct TFinding {
   TFindingKind kind;
   std::int32_t cardID = 0;
   std::string cardName;
-  std::string reason;  // for the operator, in Russian
+  std::string reason;         // for the operator, in Russian
   std::int32_t winnerID = 0;  // NeverWins: the card that wins instead
 };
 

@@ -36,14 +36,12 @@ int RunLint(const TParsedCommand& command, const TCommandContext& context) {
   if (command.Has("--json")) {
     nlohmann::json list = nlohmann::json::array();
     for (const TFinding& f : findings) {
-      nlohmann::json item = {{"kind", FindingKindName(f.kind)},
-                             {"card", {{"id", f.cardID}, {"name", f.cardName}}},
-                             {"reason", f.reason}};
+      nlohmann::json item = {
+          {"kind", FindingKindName(f.kind)}, {"card", {{"id", f.cardID}, {"name", f.cardName}}}, {"reason", f.reason}};
       if (f.winnerID) item["winner"] = f.winnerID;
       list.push_back(item);
     }
-    context.out << nlohmann::json{{"findings", list}}.dump(-1, ' ', false,
-                                                           nlohmann::json::error_handler_t::replace)
+    context.out << nlohmann::json{{"findings", list}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                 << "\n";
   } else if (findings.empty()) {
     context.out << "Замечаний нет\n";

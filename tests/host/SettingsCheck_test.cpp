@@ -59,27 +59,28 @@ TEST_F(SettingsCheckTest, EachKindIsFoundInACraftedShopAndTheSampleShopHasNone) 
   } cases[] = {
       {"every period over", "UPDATE ExclusionsDS SET ex_EDateTime = 46000 WHERE td_ID = 9", "never_applies", 9,
        "закончились"},
-      {"no day ticked", "UPDATE SelvoDiscountDS SET td_AllWeek = 0, td_WeekDays = 0 WHERE td_ID = 1",
-       "never_applies", 1, "ни один не отмечен"},
-      {"a goods card without goods", "DELETE FROM DiscountGoodsDS WHERE td_ID = 4", "never_applies", 4,
-       "не выбраны"},
-      {"goods the shop no longer has", "DELETE FROM Goods WHERE ID_Goods IN (SELECT ID_Target FROM DiscountGoodsDS "
-                                       "WHERE td_ID = 4 AND td_IsCategory = 0); DELETE FROM KeyTovar WHERE "
-                                       "ID_Category IN (SELECT ID_Target FROM DiscountGoodsDS WHERE td_ID = 4 AND "
-                                       "td_IsCategory = 1)",
+      {"no day ticked", "UPDATE SelvoDiscountDS SET td_AllWeek = 0, td_WeekDays = 0 WHERE td_ID = 1", "never_applies",
+       1, "ни один не отмечен"},
+      {"a goods card without goods", "DELETE FROM DiscountGoodsDS WHERE td_ID = 4", "never_applies", 4, "не выбраны"},
+      {"goods the shop no longer has",
+       "DELETE FROM Goods WHERE ID_Goods IN (SELECT ID_Target FROM DiscountGoodsDS "
+       "WHERE td_ID = 4 AND td_IsCategory = 0); DELETE FROM KeyTovar WHERE "
+       "ID_Category IN (SELECT ID_Target FROM DiscountGoodsDS WHERE td_ID = 4 AND "
+       "td_IsCategory = 1)",
        "never_applies", 4, "больше нет"},
-      {"its payment type switched off", "UPDATE Payment SET Enabled = 0 WHERE ID = 5", "never_applies", 4,
-       "выключен"},
-      {"a time discount outside the window", "UPDATE SelvoDiscountDS SET td_TimeDscList = '9:0:0-10:0:0=5%;' "
-                                             "WHERE td_ID = 8",
+      {"its payment type switched off", "UPDATE Payment SET Enabled = 0 WHERE ID = 5", "never_applies", 4, "выключен"},
+      {"a time discount outside the window",
+       "UPDATE SelvoDiscountDS SET td_TimeDscList = '9:0:0-10:0:0=5%;' "
+       "WHERE td_ID = 8",
        "partly_dead", 8, "вне времени"},
       {"a threshold twice", "UPDATE SelvoDiscountDS SET td_Threshold = '300=10%;300=12%;' WHERE td_ID = 4",
        "partly_dead", 4, "дважды"},
-      {"a copy that gives less", "INSERT INTO SelvoDiscountDS SELECT 20, 'Копия', PayID, td_BTime, td_ETime, "
-                                 "td_AllDay, td_Enabled, td_WeekDays, td_AllWeek, '300=5%;', td_DiscountTarget, "
-                                 "td_Rules, td_TimeDscList FROM SelvoDiscountDS WHERE td_ID = 4; "
-                                 "INSERT INTO DiscountGoodsDS SELECT dg_ID + 100, 20, td_IsCategory, ID_Target "
-                                 "FROM DiscountGoodsDS WHERE td_ID = 4",
+      {"a copy that gives less",
+       "INSERT INTO SelvoDiscountDS SELECT 20, 'Копия', PayID, td_BTime, td_ETime, "
+       "td_AllDay, td_Enabled, td_WeekDays, td_AllWeek, '300=5%;', td_DiscountTarget, "
+       "td_Rules, td_TimeDscList FROM SelvoDiscountDS WHERE td_ID = 4; "
+       "INSERT INTO DiscountGoodsDS SELECT dg_ID + 100, 20, td_IsCategory, ID_Target "
+       "FROM DiscountGoodsDS WHERE td_ID = 4",
        "never_wins", 20, "карта 4"},
       {"a ban all day", "UPDATE SelvoDiscountDS SET td_TimeDscList = '0:0:0-23:59:59=10000000р;' WHERE td_ID = 5",
        "cannot_be_sold", 5, "весь день"},
@@ -173,9 +174,8 @@ TSale RandomSale(std::mt19937& random) {
 TEST(SettingsCheckPropertyTest, ACardFoundDeadOrBeatenIsNeverChosenAndPlantedOnesAreFound) {
   test::ModuleScope scope;
   std::mt19937 random(20261209);
-  const TShopFacts facts{{{1, true}, {2, true}},
-                         {std::begin(kGoods), std::end(kGoods)},
-                         {std::begin(kCategories), std::end(kCategories)}};
+  const TShopFacts facts{
+      {{1, true}, {2, true}}, {std::begin(kGoods), std::end(kGoods)}, {std::begin(kCategories), std::end(kCategories)}};
   const double checkedAt = EncodeDate(2026, 1, 1);
   int reported = 0;
   for (int shop = 0; shop < 150; ++shop) {
@@ -218,8 +218,8 @@ TEST(SettingsCheckPropertyTest, ACardFoundDeadOrBeatenIsNeverChosenAndPlantedOne
       TSaleRecord record(sale, *sale.paymentID, *sale.moment);
       const TCalcTrace trace = TraceCalculationAt(settings, record.data(), *sale.moment);
       for (const auto& [card, taken] : ChosenCards(trace))
-        ASSERT_EQ(neverChosen.count(card.id), 0u) << "shop " << shop << ": card " << card.id << " was chosen ("
-                                                  << taken << ") though the check says it never is";
+        ASSERT_EQ(neverChosen.count(card.id), 0u) << "shop " << shop << ": card " << card.id << " was chosen (" << taken
+                                                  << ") though the check says it never is";
     }
   }
   EXPECT_GT(reported, 50) << "the check finds more than the planted cards";

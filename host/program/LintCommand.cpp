@@ -13,16 +13,6 @@ namespace {
 
 constexpr int kLintError = 2;
 
-const char* KindText(TFindingKind kind) {
-  switch (kind) {
-    case TFindingKind::NeverApplies: return "не применится";
-    case TFindingKind::PartlyDead: return "часть не действует";
-    case TFindingKind::NeverWins: return "не выигрывает";
-    case TFindingKind::CannotBeSold: return "нельзя продать";
-  }
-  return "";
-}
-
 int RunLint(const TParsedCommand& command, const TCommandContext& context) {
   std::vector<TFinding> findings;
   try {
@@ -47,8 +37,8 @@ int RunLint(const TParsedCommand& command, const TCommandContext& context) {
     context.out << "Замечаний нет\n";
   } else {
     for (const TFinding& f : findings)
-      context.out << "карта " << f.cardID << " «" << TerminalText(f.cardName) << "» — " << KindText(f.kind) << ": "
-                  << TerminalText(f.reason) << "\n";
+      context.out << "карта " << f.cardID << " «" << TerminalText(f.cardName) << "»: " << TerminalText(f.reason)
+                  << "\n";
   }
   return findings.empty() ? 0 : 1;
 }

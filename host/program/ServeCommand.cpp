@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <thread>
@@ -67,6 +69,7 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
     if (!front.Bind(host, port, why)) return FailCommand(context.err, why);
     watch.Start(service);
 
+    std::atomic<bool> ranOut{false};
     std::thread signalThread([&] {
       for (;;) {
         int received = 0;
@@ -75,12 +78,19 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
           if (journal) journal->Reopen();
           continue;
         }
-        front.Stop();  // SIGTERM, SIGINT; SIGUSR1 only wakes this thread to end
+        if (received == SIGUSR1) return;  // the answers ran out by themselves
+        // SIGTERM, SIGINT: a stop that came before the server listens finds
+        // nothing to stop, so it is asked again until the answers end.
+        while (!ranOut) {
+          front.Stop();
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         return;
       }
     });
     context.err << kHostProgram << " serve: слушает http://" << host << ":" << front.Port() << std::endl;
     front.Run();
+    ranOut = true;
     pthread_kill(signalThread.native_handle(), SIGUSR1);
     signalThread.join();
     watch.Stop();

@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 #include <poll.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -37,12 +38,25 @@ TShopWatch::TShopWatch(const std::string& database) : database_(database), serve
     ConnectListener(why);
     return;
   }
+  OpenFile();
+}
+
+void TShopWatch::OpenFile() {
+  if (file_) sqlite3_close(file_);
+  file_ = nullptr;
+  struct stat st {};
+  fileIdentity_ = stat(database_.c_str(), &st) == 0 ? std::pair{st.st_dev, st.st_ino} : std::pair<dev_t, ino_t>{};
   if (sqlite3_open_v2(database_.c_str(), &file_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
     sqlite3_close(file_);
     file_ = nullptr;
     return;
   }
   dataVersion_ = DataVersion(file_);
+}
+
+bool TShopWatch::FileReplaced() const {
+  struct stat st {};
+  return stat(database_.c_str(), &st) == 0 && std::pair{st.st_dev, st.st_ino} != fileIdentity_;
 }
 
 TShopWatch::~TShopWatch() {
@@ -93,8 +107,14 @@ bool TShopWatch::Pause(int ms) {
 }
 
 bool TShopWatch::ChangedSinceLastAsk() {
-  if (server_ || !file_) return false;
+  if (server_) return false;
   std::lock_guard<std::mutex> lock(fileMutex_);
+  // A new shop takes the file's name as a whole file (init --force): the
+  // connection to the old one would never see a change.
+  if (!file_ || FileReplaced()) {
+    OpenFile();
+    return file_ != nullptr;
+  }
   const long long now = DataVersion(file_);
   if (now == dataVersion_) return false;
   dataVersion_ = now;

@@ -8,7 +8,8 @@
 //   no sale ever waits for it; once back, the service loads anew;
 // - on an SQLite file, a connection of its own asks the file's data version
 //   (which moves when another connection commits) several times a second,
-//   and the service asks it again before each sale.
+//   and the service asks it again before each sale; a file replaced under
+//   its name (a new shop) counts as a change.
 //
 // A load that failed while the database was reachable is asked for again
 // every few seconds.
@@ -19,6 +20,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+
+#include <sys/types.h>
 
 struct pg_conn;
 struct sqlite3;
@@ -50,6 +54,9 @@ class TShopWatch {
   void RunServer();
   void RunFile();
   bool ConnectListener(std::string& why);
+  // The file's own connection, opened anew, and which file it is.
+  void OpenFile();
+  bool FileReplaced() const;
   // Waits up to `ms` or until Stop; false once stopping.
   bool Pause(int ms);
 
@@ -59,6 +66,7 @@ class TShopWatch {
 
   pg_conn* listener_ = nullptr;
   sqlite3* file_ = nullptr;
+  std::pair<dev_t, ino_t> fileIdentity_{};
   std::mutex fileMutex_;
   long long dataVersion_ = 0;
 

@@ -443,6 +443,7 @@ void BuildPgDatabase(const std::string& address, bool overwrite, const std::vect
     }
     if (!dropped.empty()) connection.Execute("DROP TABLE " + connection.TableList(dropped));
     fill(connection);
+    connection.AnnounceSave();  // running tills load the new shop
     connection.Commit();
   } catch (EDatabaseError& e) {
     e.SetMessage("Не удалось создать базу данных магазина (" + connection.Describe() + "): " + e.Message());

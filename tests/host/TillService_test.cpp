@@ -208,6 +208,14 @@ TEST_P(TillServiceTest, BadInputIsRefusedClearlyAndIdleConnectionsHoldNothing) {
   EXPECT_EQ(service.Stop(SIGTERM), 0) << service.Log();
 }
 
+TEST_P(TillServiceTest, ANewShopMadeUnderARunningServiceIsLoaded) {
+  TServiceProcess service(address, windows.path());
+  const std::uint64_t before = service.Get("/health")["settings_version"];
+  ASSERT_EQ(RunHost({"init", "--db", address, "--force"}, windows.path()), 0);
+  EXPECT_TRUE(AwaitVersionAbove(service, before)) << service.Log();
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
 TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSighup) {
   const std::string journal = windows.file("sales.jsonl");
   std::string answer;

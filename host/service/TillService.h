@@ -8,6 +8,7 @@
 // The HTTP side (host/service/HttpFront) calls in from its own threads.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -105,6 +106,7 @@ class TTillService {
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable wake_;
   std::deque<std::function<void()>> calls_;
+  std::atomic<int> queued_{0};  // calls_.size(), read without the lock
   bool reloadWanted_ = false;
   bool stopping_ = false;
   TServiceHealth health_;

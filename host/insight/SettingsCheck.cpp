@@ -86,31 +86,16 @@ bool InEffectWhenever(const TDiscountItem& a, const TDiscountItem& b) {
   return true;
 }
 
-bool TargetsAllOf(const TDiscountItem& a, const TDiscountItem& b) {
-  bool all = true;
-  b.Categories.ForEachText([&](std::string_view t) { all = all && a.Categories.Contains(t); });
-  b.Goods.ForEachText([&](std::string_view t) { all = all && a.Goods.Contains(t); });
-  return all;
-}
-
 // `a`, earlier in the list, is chosen wherever `b` could be: see the header.
-// A goods card is chosen line by line and for the group of its lines; for
-// the group `a` sums at least `b`'s lines (lines of positive amounts), so
-// its discount must also not fall as the sum grows. With the purchase floor
-// a larger discount may be refused where a smaller one passes: the two must
-// then give the same.
-bool AlwaysBeats(const TDiscountItem& a, const TDiscountItem& b, bool purchaseFloor) {
-  if (a.PayID != b.PayID || a.DiscountTarget != b.DiscountTarget) return false;
+// Only receipt cards are compared. Goods cards are chosen for the group of
+// their lines as well, and that choice compares each card's discount with
+// the best one rounded to ten-thousandths: a later card that gives a little
+// less can win it, so no goods card is certain never to win.
+bool AlwaysBeats(const TDiscountItem& a, const TDiscountItem& b) {
+  if (a.PayID != b.PayID || a.DiscountTarget != 0 || b.DiscountTarget != 0) return false;
   if (!OnlyPercentThresholds(a) || !OnlyPercentThresholds(b) || !InEffectWhenever(a, b)) return false;
-  const bool goods = a.DiscountTarget == 1;
-  if (goods && !TargetsAllOf(a, b)) return false;
-  double previous = 0;
-  for (double x : SamplePoints(a, b)) {
-    const double ra = RateAt(a, x), rb = RateAt(b, x);
-    if (ra < rb || (goods && purchaseFloor && ra != rb)) return false;
-    if (goods && ra < previous) return false;
-    previous = ra;
-  }
+  for (double x : SamplePoints(a, b))
+    if (RateAt(a, x) < RateAt(b, x)) return false;
   return true;
 }
 
@@ -245,7 +230,7 @@ std::vector<TFinding> CheckSettings(const TCalcSettings& settings, const TShopFa
                                              (c.AllWeek && !HasPeriods(c) ? "" : " (в дни действия карты)"));
     for (std::size_t earlier = 0; earlier < position; ++earlier) {
       const TDiscountItem& a = *cards[earlier];
-      if (!AlwaysBeats(a, c, settings.snapshot.Options().purchaseFloor)) continue;
+      if (!AlwaysBeats(a, c)) continue;
       report(TFindingKind::NeverWins,
              "никогда не выигрывает: карта " + std::to_string(a.ID) + " «" + a.DiscountName +
                  "» действует всегда, когда действует эта, на то же, и даёт не меньше при любой сумме",

@@ -4,12 +4,14 @@
 // calculation's own rules, and goods that may not be sold at any hour.
 //
 // "Never wins" is derived from the rules of the calculation, never from
-// sampling, and only where it is certain: a card is reported beaten by an
-// earlier card of the same payment type and target kind (the calculation
-// keeps the first of equal discounts) that is in effect whenever it is,
-// targets all it targets, and gives at least as much at every sum. The
-// comparison is made for cards whose thresholds are all percentages and that
-// have no time discounts; other cards are not reported.
+// sampling, and only where it is certain: a receipt card is reported beaten
+// by an earlier receipt card of the same payment type (the calculation keeps
+// the first of equal discounts) that is in effect whenever it is and gives
+// at least as much at every sum. The comparison is made for cards whose
+// thresholds are all percentages and that have no time discounts; other
+// cards are not reported. Goods cards are never reported: the choice among
+// them for a group of lines compares a card's discount with the best one
+// rounded to ten-thousandths, so a later card giving a little less may win.
 #pragma once
 
 #include <cstdint>

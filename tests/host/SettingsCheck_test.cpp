@@ -75,13 +75,11 @@ TEST_F(SettingsCheckTest, EachKindIsFoundInACraftedShopAndTheSampleShopHasNone) 
        "partly_dead", 8, "вне времени"},
       {"a threshold twice", "UPDATE SelvoDiscountDS SET td_Threshold = '300=10%;300=12%;' WHERE td_ID = 4",
        "partly_dead", 4, "дважды"},
-      {"a copy that gives less",
-       "INSERT INTO SelvoDiscountDS SELECT 20, 'Копия', PayID, td_BTime, td_ETime, "
-       "td_AllDay, td_Enabled, td_WeekDays, td_AllWeek, '300=5%;', td_DiscountTarget, "
-       "td_Rules, td_TimeDscList FROM SelvoDiscountDS WHERE td_ID = 4; "
-       "INSERT INTO DiscountGoodsDS SELECT dg_ID + 100, 20, td_IsCategory, ID_Target "
-       "FROM DiscountGoodsDS WHERE td_ID = 4",
-       "never_wins", 20, "карта 4"},
+      {"a receipt card after one that gives more",
+       "INSERT INTO SelvoDiscountDS SELECT 20, 'Копия', PayID, td_BTime, td_ETime, td_AllDay, td_Enabled, "
+       "td_WeekDays, td_AllWeek, '1000=2%;5000=4%;', td_DiscountTarget, td_Rules, td_TimeDscList "
+       "FROM SelvoDiscountDS WHERE td_ID = 1",
+       "never_wins", 20, "карта 1"},
       {"a ban all day", "UPDATE SelvoDiscountDS SET td_TimeDscList = '0:0:0-23:59:59=10000000р;' WHERE td_ID = 5",
        "cannot_be_sold", 5, "весь день"},
   };
@@ -165,7 +163,8 @@ TSale RandomSale(std::mt19937& random) {
   const int lines = 1 + pick(4);
   for (int i = 0; i < lines; ++i) {
     const std::int32_t goods = kGoods[pick(5)];
-    const double price = 20.0 + pick(40) * 10;
+    // Prices in kopecks, so that discounts fall between ten-thousandths.
+    const double price = 20.0 + pick(4000) * 0.1 + pick(10) * 0.01;
     sale.lines.push_back({goods, goods / 10, price * 0.6, price, 1.0 + pick(3)});
   }
   return sale;
@@ -185,6 +184,7 @@ TEST(SettingsCheckPropertyTest, ACardFoundDeadOrBeatenIsNeverChosenAndPlantedOne
     // its time discounts taken away, and a card whose only period ended long
     // before the check.
     TDiscountItem& first = *cards->GetItem(0);
+    first.DiscountTarget = 0;
     first.TimeBegin.clear(), first.TimeEnd.clear(), first.TimeValue.clear(), first.TimeUnit.clear();
     first.ThresholdSum = {0, 300}, first.ThresholdValue = {5, 10}, first.ThresholdUnit = {'%', '%'};
     first.Enabled = true;

@@ -13,15 +13,14 @@ namespace {
 // Money in whole kopecks, as the till rounds it.
 std::int64_t Kopecks(double value) { return std::llround(value * 100); }
 
-// What a variant of the calculation gave, as the explanation names it: the
-// first of the four whose sum is the result.
+// The variant that gave the result, as the explanation names it: the first
+// of the four whose sum is the result.
 enum class TVariant { Payment, Receipt, Lines, Group };
 
 TVariant ChosenVariant(const TCalcTrace& t) {
-  auto is = [&](double sum) { return std::max<std::int64_t>(Kopecks(sum), 0) == Kopecks(t.result); };
-  if (is(t.paySum)) return TVariant::Payment;
-  if (is(t.checkSum)) return TVariant::Receipt;
-  if (is(t.goodsSum)) return TVariant::Lines;
+  if (GaveTheResult(t, t.paySum)) return TVariant::Payment;
+  if (GaveTheResult(t, t.checkSum)) return TVariant::Receipt;
+  if (GaveTheResult(t, t.goodsSum)) return TVariant::Lines;
   return TVariant::Group;
 }
 

@@ -31,8 +31,7 @@ int RunLint(const TParsedCommand& command, const TCommandContext& context) {
       if (f.winnerID) item["winner"] = f.winnerID;
       list.push_back(item);
     }
-    context.out << nlohmann::json{{"findings", list}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                << "\n";
+    context.out << JsonText({{"findings", list}}) << "\n";
   } else if (findings.empty()) {
     context.out << "Замечаний нет\n";
   } else {

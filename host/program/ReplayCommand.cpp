@@ -79,7 +79,7 @@ int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
       const nlohmann::json doc = {
           {"read", report.read},        {"skipped", report.skipped},           {"changed", report.changed},
           {"largest_changes", largest}, {"current", SideJson(report.current)}, {"proposed", SideJson(report.proposed)}};
-      context.out << doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+      context.out << JsonText(doc) << "\n";
     } else {
       PrintText(report, context.out);
     }

@@ -27,7 +27,7 @@ constexpr int kListenBacklog = 1024;
 
 void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
   response.status = status;
-  response.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJson);
+  response.set_content(JsonText(body), kJson);
 }
 
 void Refuse(httplib::Response& response, int status, const std::string& error) {

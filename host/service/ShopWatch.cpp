@@ -79,11 +79,16 @@ bool TShopWatch::ConnectListener(std::string& why) {
     PQclear(listen);
     if (listening) return true;
   }
-  why = PQerrorMessage(listener_);
-  why.erase(std::min(why.find('\n'), why.size()));
+  why = ListenerMessage();
   PQfinish(listener_);
   listener_ = nullptr;
   return false;
+}
+
+std::string TShopWatch::ListenerMessage() const {
+  std::string message = PQerrorMessage(listener_);
+  message.erase(std::min(message.find('\n'), message.size()));
+  return WithoutPasswords(message, database_);  // it goes to the log
 }
 
 void TShopWatch::Start(TTillService& service) {
@@ -161,8 +166,7 @@ void TShopWatch::RunServer() {
     }
     if (ready > 0) {
       if (!PQconsumeInput(listener_) || PQstatus(listener_) != CONNECTION_OK) {
-        std::string why = PQerrorMessage(listener_);
-        why.erase(std::min(why.find('\n'), why.size()));
+        const std::string why = ListenerMessage();
         PQfinish(listener_);
         listener_ = nullptr;
         service_->SetReachable(false, why.empty() ? "соединение с сервером потеряно" : why);

@@ -54,6 +54,8 @@ class TShopWatch {
   void RunServer();
   void RunFile();
   bool ConnectListener(std::string& why);
+  // The listener's last message, first line, without passwords.
+  std::string ListenerMessage() const;
   // The file's own connection, opened anew, and which file it is.
   void OpenFile();
   bool FileReplaced() const;

@@ -26,8 +26,6 @@ void FillLists(const TModuleExports& module) {
   module.FillDiscountList();
 }
 
-std::string MessageOf(const std::exception& e) { return e.what(); }
-
 }  // namespace
 
 TTillService::TTillService(std::string database, const TModuleLocation& location, std::ostream& log)
@@ -129,13 +127,13 @@ void TTillService::Reload() {
   } catch (const std::exception& e) {
     // The settings held stay whole: the module fills its lists again from
     // the rows they came from, which are in memory.
-    const std::string why = MessageOf(e);
+    const std::string why = std::string(e.what());
     if (fresh) {
       AttachForSales(module_, *dataModule_);
       try {
         FillLists(module_);
       } catch (const std::exception& again) {
-        Log("настройки, загруженные раньше, не восстановлены: " + MessageOf(again));
+        Log("настройки, загруженные раньше, не восстановлены: " + std::string(again.what()));
       }
     }
     std::uint64_t version = 0;

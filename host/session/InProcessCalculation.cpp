@@ -43,6 +43,12 @@ TCalcTrace TraceCalculationAt(const TCalcSettings& settings, const TDiscountInDa
   return trace;
 }
 
+bool GaveTheResult(const TCalcTrace& trace, double variantSum) {
+  double rounded = RoundMoney(variantSum);
+  if (rounded < 0.01) rounded = 0;
+  return rounded == trace.result;
+}
+
 std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std::int32_t payID) {
   std::ostringstream s;
   s << "Сумма чека: " << Money(t.total) << ", по закупочным ценам: " << Money(t.zTotal) << "\n";
@@ -83,9 +89,7 @@ std::string ExplainText(const TCalcTrace& t, const std::string& paymentName, std
   s << "Выбрано:";
   bool any = false;
   for (const auto& [sum, name] : variants) {
-    double rounded = RoundMoney(sum);
-    if (rounded < 0.01) rounded = 0;
-    if (rounded == t.result) {
+    if (GaveTheResult(t, sum)) {
       s << (any ? ", " : " вариант ") << name;
       any = true;
     }

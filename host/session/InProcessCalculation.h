@@ -41,6 +41,11 @@ TCalcSettings LoadCalcSettings(TShopDataModule& dataModule);
 TCalcTrace TraceCalculation(const TCalcSettings& settings, const TDiscountInData& sale);
 TCalcTrace TraceCalculationAt(const TCalcSettings& settings, const TDiscountInData& sale, double now);
 
+// Whether a variant's sum (the trace's paySum, checkSum, goodsSum or
+// groupSum) is the result the calculation chose: rounded to kopecks as the
+// result is, a sum below a kopeck counting as nothing.
+bool GaveTheResult(const TCalcTrace& trace, double variantSum);
+
 // The explanation of one calculation, as text lines for a person.
 std::string ExplainText(const TCalcTrace& trace, const std::string& paymentName, std::int32_t payID);
 

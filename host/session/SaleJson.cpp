@@ -196,4 +196,8 @@ TResultRecord::~TResultRecord() {
   DynArrayRelease(data_.Reserved2);
 }
 
+std::string JsonText(const nlohmann::json& document) {
+  return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 }  // namespace selvo::host

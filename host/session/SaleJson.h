@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,10 @@ TSale ParseSale(const std::string& jsonText);
 // A moment as sales write it, "YYYY-MM-DDTHH:MM[:SS[.fff]]" (local time), as
 // a day-based date-time; ESaleFormat naming "moment" for anything else.
 double ParseMoment(const std::string& text);
+
+// A JSON answer as one line; bytes of its texts that are not UTF-8 (a name
+// stored so) are written as U+FFFD instead of failing the answer.
+std::string JsonText(const nlohmann::json& document);
 
 // The longest sale text `calc` takes.
 inline constexpr std::size_t kMaxSaleBytes = 64u << 20;

@@ -164,6 +164,12 @@ std::vector<std::string> WrittenPasswords(const std::string& address) {
   return found;
 }
 
+std::string Description(const std::string& db, const std::string& host, const std::string& port) {
+  return "\"" + db + "\" на сервере " + (host.empty() ? "localhost" : host) + (port.empty() ? "" : ":" + port);
+}
+
+}  // namespace
+
 // The connection library quotes what it could not read, and that may be the
 // password: every password the address holds is masked in its messages.
 std::string WithoutPasswords(std::string message, const std::string& address) {
@@ -174,12 +180,6 @@ std::string WithoutPasswords(std::string message, const std::string& address) {
   }
   return message;
 }
-
-std::string Description(const std::string& db, const std::string& host, const std::string& port) {
-  return "\"" + db + "\" на сервере " + (host.empty() ? "localhost" : host) + (port.empty() ? "" : ":" + port);
-}
-
-}  // namespace
 
 std::string DescribeServerAddress(const std::string& address) {
   char* error = nullptr;

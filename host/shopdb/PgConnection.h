@@ -19,6 +19,10 @@ namespace selvo::host {
 // its transaction, so that the tills listening hear of it when it commits.
 inline constexpr const char* kSaveChannel = "selvo_shop_saved";
 
+// A message of the connection library with every password that `address`
+// holds masked: it quotes what it could not read, and that may be one.
+std::string WithoutPasswords(std::string message, const std::string& address);
+
 // How messages name the database of an address, e.g. «"shop" на сервере
 // host:5432», never with its password; "сервер PostgreSQL" when the
 // address does not parse.

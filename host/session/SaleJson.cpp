@@ -111,6 +111,27 @@ double ParseMoment(const std::string& text) {
   return ComposeDateTime(*date, *time);
 }
 
+bool JsonDepthWithin(std::string_view text, int maxDepth) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;  // the escaped character is never a quote that ends the string
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > maxDepth) return false;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
+
 std::string InputExcerpt(std::string_view text, std::size_t maxCharacters) {
   std::string out = "\"";
   std::size_t characters = 0, i = 0;
@@ -128,6 +149,8 @@ std::string TerminalText(std::string_view text) {
 }
 
 TSale ParseSale(const std::string& jsonText) {
+  if (!JsonDepthWithin(jsonText))
+    Fail("sale", "arrays and objects nest deeper than " + std::to_string(kMaxJsonDepth) + " levels");
   json doc;
   try {
     doc = json::parse(jsonText);

@@ -50,6 +50,16 @@ double ParseMoment(const std::string& text);
 // stored so) are written as U+FFFD instead of failing the answer.
 std::string JsonText(const nlohmann::json& document);
 
+// How deep arrays and objects may nest in any JSON the host reads from
+// outside (a sale, a journal line). A sale needs 3 levels; the bound keeps
+// every parse and every dump of what was read far from the stack's end.
+inline constexpr int kMaxJsonDepth = 32;
+
+// True when no array or object in `text` nests deeper than `maxDepth`
+// (strings are skipped, whatever they hold). Reads the text once, in a
+// loop: it is safe on any input and is meant to run before a parse.
+bool JsonDepthWithin(std::string_view text, int maxDepth = kMaxJsonDepth);
+
 // The longest sale text `calc` takes.
 inline constexpr std::size_t kMaxSaleBytes = 64u << 20;
 

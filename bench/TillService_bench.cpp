@@ -130,9 +130,10 @@ class TFixedAnswerServer {
  public:
   explicit TFixedAnswerServer(std::string body) : body_(std::move(body)) {
     server_.set_tcp_nodelay(true);
-    server_.set_keep_alive_max_count(host::kKeepAliveRequests);
-    server_.set_keep_alive_timeout(host::kReadTimeoutSeconds);
-    server_.set_read_timeout(host::kReadTimeoutSeconds, 0);
+    // The service closes no kept connection after a number of requests.
+    server_.set_keep_alive_max_count(1 << 30);
+    server_.set_keep_alive_timeout(host::kRequestSeconds);
+    server_.set_read_timeout(host::kRequestSeconds, 0);
     server_.Post("/calc", [this](const httplib::Request&, httplib::Response& response) {
       response.set_content(body_, "application/json; charset=utf-8");
     });

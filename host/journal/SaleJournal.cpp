@@ -12,34 +12,75 @@
 
 namespace selvo::host {
 
-TSaleJournal::TSaleJournal(std::string path) : path_(std::move(path)) { Open(); }
+TSaleJournal::TSaleJournal(std::string path, TLog log) : path_(std::move(path)), log_(std::move(log)) {
+  fd_ = OpenFile();
+  if (fd_ < 0) throw Exception("не удалось открыть журнал продаж \"" + path_ + "\": " + std::strerror(errno));
+  health_.since = std::chrono::system_clock::now();
+}
 
 TSaleJournal::~TSaleJournal() {
   if (fd_ >= 0) close(fd_);
 }
 
-void TSaleJournal::Open() {
-  const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
-  if (fd < 0) throw Exception("не удалось открыть журнал продаж \"" + path_ + "\": " + std::strerror(errno));
-  if (fd_ >= 0) close(fd_);
+int TSaleJournal::OpenFile() const { return open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640); }
+
+std::optional<std::string> TSaleJournal::Reopen() {
+  const int fd = OpenFile();
+  if (fd < 0) {
+    const std::string why =
+        "журнал продаж \"" + path_ + "\" не открыт заново, запись идёт в прежний файл: " + std::strerror(errno);
+    log_(why);
+    return why;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  close(fd_);
   fd_ = fd;
+  breakFirst_ = false;  // a new file
+  return std::nullopt;
 }
 
-void TSaleJournal::Reopen() {
+TJournalHealth TSaleJournal::Health() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  Open();
+  return health_;
+}
+
+void TSaleJournal::Failed(const std::string& why) {
+  ++health_.failed;
+  if (!health_.writing) return;
+  health_.writing = false;
+  health_.since = std::chrono::system_clock::now();
+  health_.error = why;
+  log_("журнал продаж \"" + path_ + "\" не пишется, продажи идут без записи: " + why);
 }
 
 bool TSaleJournal::Append(const nlohmann::json& entry) {
   // Invalid UTF-8 in a sale's texts is written escaped, never refused.
   const std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   std::lock_guard<std::mutex> lock(mutex_);
+  const std::string text = breakFirst_ ? "\n" + line : line;
+  // Appends go to the end, and this is the only writer.
+  const off_t start = lseek(fd_, 0, SEEK_END);
   std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t wrote = write(fd_, line.data() + done, line.size() - done);
+  while (done < text.size()) {
+    const ssize_t wrote = write(fd_, text.data() + done, text.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
+    if (wrote <= 0) {
+      const std::string why = wrote < 0 ? std::strerror(errno) : "записано 0 байт";
+      // What was written of it is cut off again; when that fails, the torn
+      // piece must not run on into the next line.
+      if (done > 0 && (start < 0 || ftruncate(fd_, start) != 0)) breakFirst_ = true;
+      Failed(why);
+      return false;
+    }
     done += static_cast<std::size_t>(wrote);
+  }
+  breakFirst_ = false;
+  ++health_.written;
+  if (!health_.writing) {
+    health_.writing = true;
+    health_.since = std::chrono::system_clock::now();
+    health_.error.clear();
+    log_("журнал продаж \"" + path_ + "\" снова пишется");
   }
   return true;
 }

@@ -4,8 +4,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <ostream>
 #include <thread>
@@ -32,6 +35,53 @@ void ParseListen(const std::string& text, std::string& host, int& port) {
   if (port < 0 || port > 65535) throw EUsageError("--listen: ожидается АДРЕС:ПОРТ, а не \"" + text + "\"");
 }
 
+// The service's key: the file's first line, without the blanks around it.
+// EUsageError when it cannot be read, is empty, is too long to be a key or
+// holds anything but visible characters.
+std::string ReadToken(const std::string& file) {
+  constexpr std::size_t kLongestToken = 4096;
+  std::ifstream in(file, std::ios::binary);
+  std::string token;
+  if (!in || !std::getline(in, token)) throw EUsageError("--token-file: не удалось прочитать \"" + file + "\"");
+  while (!token.empty() && std::isspace(static_cast<unsigned char>(token.back()))) token.pop_back();
+  token.erase(0, std::min(token.find_first_not_of(" \t"), token.size()));
+  if (token.empty() || token.size() > kLongestToken)
+    throw EUsageError("--token-file: в \"" + file + "\" нет ключа (ожидается одна строка до 4096 символов)");
+  for (char c : token)
+    if (c <= ' ' || c == 0x7F)
+      throw EUsageError("--token-file: ключ в \"" + file + "\" может состоять только из видимых символов");
+  return token;
+}
+
+// "a,b,c" -> its non-empty parts.
+std::vector<std::string> ListOf(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t end = std::min(text.find(',', at), text.size());
+    if (end > at) parts.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return parts;
+}
+
+TFrontOptions FrontOptions(const TParsedCommand& command, const std::string& host) {
+  TFrontOptions options;
+  if (command.Has("--token-file")) options.token = ReadToken(command.Value("--token-file", ""));
+  options.allowedOrigins = ListOf(command.Value("--allow-origin", ""));
+  for (std::string name : ListOf(command.Value("--allow-host", ""))) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    options.allowedHosts.push_back(name);
+  }
+  // Other computers reach the service: a sale or a journal line must not
+  // be had for the asking.
+  const std::string bare = host.size() > 1 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
+  if (!IsLoopbackAddress(bare) && options.token.empty())
+    throw EUsageError("--listen " + host +
+                      ": служба будет доступна с других компьютеров, укажите ключ доступа (--token-file ФАЙЛ)");
+  return options;
+}
+
 // A thousand connections need more descriptors than the usual soft limit.
 void RaiseDescriptorLimit() {
   rlimit limit{};
@@ -44,9 +94,11 @@ void RaiseDescriptorLimit() {
 int RunServe(const TParsedCommand& command, const TCommandContext& context) {
   std::string host;
   int port = 0;
+  TFrontOptions frontOptions;
   try {
     ParseListen(command.Value("--listen", std::string(kDefaultHost) + ":" + std::to_string(kDefaultServicePort)), host,
                 port);
+    frontOptions = FrontOptions(command, host);
   } catch (const EUsageError& e) {
     return FailCommand(context.err, e.Message());
   }
@@ -62,9 +114,11 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
     TShopWatch watch(database);
     TTillService service(database, context.module, context.err);
     std::unique_ptr<TSaleJournal> journal;
-    if (command.Has("--journal")) journal = std::make_unique<TSaleJournal>(command.Value("--journal", ""));
+    if (command.Has("--journal"))
+      journal = std::make_unique<TSaleJournal>(command.Value("--journal", ""),
+                                               [&service](const std::string& line) { service.Log(line); });
     TServiceMetrics metrics;
-    THttpFront front(service, metrics, journal.get());
+    THttpFront front(service, metrics, journal.get(), std::move(frontOptions));
     std::string why;
     if (!front.Bind(host, port, why)) return FailCommand(context.err, why);
     watch.Start(service);
@@ -75,6 +129,8 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
         int received = 0;
         if (sigwait(&signals, &received) != 0) continue;
         if (received == SIGHUP) {
+          // A journal that cannot be opened anew goes on in the old file
+          // and says so; the service keeps selling.
           if (journal) journal->Reopen();
           continue;
         }
@@ -108,7 +164,12 @@ const THostCommand kServeCommand{
      "служба кассы: загрузить модуль и настройки один раз и отвечать на продажи по HTTP (JSON)",
      {DatabaseOption(),
       {"--listen", "АДРЕС:ПОРТ", "где отвечать (по умолчанию 127.0.0.1:8750)"},
-      {"--journal", "ФАЙЛ", "дописывать каждую рассчитанную продажу строкой JSON"}},
+      {"--journal", "ФАЙЛ", "дописывать каждую рассчитанную продажу строкой JSON"},
+      {"--token-file", "ФАЙЛ",
+       "ключ доступа (первая строка файла): каждый запрос, кроме /health, несёт Authorization: Bearer КЛЮЧ; "
+       "обязателен, когда АДРЕС не только этого компьютера"},
+      {"--allow-origin", "ИСТОЧНИК,...", "страницы (Origin), запросы которых принимаются"},
+      {"--allow-host", "ИМЯ,...", "имена узла (Host), под которыми службу спрашивают, кроме localhost и АДРЕСА"}},
      ""},
     &RunServe};
 

@@ -1,43 +1,60 @@
-// The till service's HTTP side (HTTP/1.1, JSON), on a local address:
-//   POST /calc       the sale JSON `calc` takes; the answer of `calc --json`
-//                    (with "explain" when asked with ?explain=1) and the
-//                    settings version that computed it
+// The till service's HTTP side (HTTP/1.1, JSON):
+//   POST /calc       the sale JSON `calc` takes (Content-Type
+//                    application/json); the answer of `calc --json` (with
+//                    "explain" when asked with ?explain=1) and the settings
+//                    version that computed it
 //   GET  /payments   the payment types the module holds
 //   GET  /health     the settings version and when it was loaded, whether
-//                    the database can be reached and since when
+//                    the database can be reached and the journal written,
+//                    and since when
 //   GET  /metrics    the counters in the Prometheus text format
-// A body over kMaxBodyBytes is refused (413), a body that is not a sale gets
-// 400 naming the fault, a client that stops sending is cut after the read
-// timeout, and idle connections wait in the kernel until they send.
+//
+// Connections are served by a few threads that never wait for a client:
+// a client that sends slowly or not at all costs a socket, not a thread,
+// and is closed once it has not delivered a whole request within
+// kRequestSeconds of connecting or of its previous answer, however it
+// trickles. Requests one connection sends ahead (pipelined) are answered
+// in order. A body over kMaxBodyBytes (also a chunked one) is refused with
+// 413, headers over kMaxHeaderBytes with 431.
+//
+// Browsers: a request that carries an Origin header is refused unless that
+// origin is allowed, and one whose Host is not a name of this service (the
+// loopback names, the address listened on, or a name allowed) is refused,
+// so that a web page open on the till can neither post sales nor read the
+// answers. With a token, every request but /health must carry
+// "Authorization: Bearer TOKEN".
 #pragma once
 
 #include <cstddef>
 #include <memory>
-#include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/journal/SaleJournal.h"
 #include "host/service/ServiceMetrics.h"
 #include "host/service/TillService.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace selvo::host {
 
 inline constexpr int kDefaultServicePort = 8750;
 inline constexpr std::size_t kMaxBodyBytes = 256 * 1024;
-inline constexpr int kReadTimeoutSeconds = 2;
-inline constexpr int kHttpThreads = 64;
-// Requests one connection may carry before it is closed (a till sends its
-// sales over one connection).
-inline constexpr int kKeepAliveRequests = 1000;
+inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
+inline constexpr int kRequestSeconds = 10;
+// Connections held at once; one more is closed as soon as it is accepted.
+inline constexpr int kMaxConnections = 4096;
+// Threads that read, compute and answer.
+inline constexpr int kHttpThreads = 2;
+
+struct TFrontOptions {
+  std::string token;                        // empty: no Authorization asked
+  std::vector<std::string> allowedOrigins;  // exact Origin values
+  std::vector<std::string> allowedHosts;    // further Host names (without port)
+};
 
 class THttpFront {
  public:
   // journal may be null.
-  THttpFront(TTillService& service, TServiceMetrics& metrics, TSaleJournal* journal);
+  THttpFront(TTillService& service, TServiceMetrics& metrics, TSaleJournal* journal, TFrontOptions options);
   ~THttpFront();
   THttpFront(const THttpFront&) = delete;
   THttpFront& operator=(const THttpFront&) = delete;
@@ -45,23 +62,23 @@ class THttpFront {
   // Binds the address (port 0: any free one); false when it cannot (the
   // reason in `why`).
   bool Bind(const std::string& host, int port, std::string& why);
-  int Port() const { return port_; }
+  int Port() const;
   // Answers until Stop; the answers in flight are finished before it returns.
   void Run();
+  // May be called from any thread, also before Run, and more than once.
   void Stop();
 
- private:
-  void Routes();
+  struct TImpl;
 
-  TTillService& service_;
-  TServiceMetrics& metrics_;
-  TSaleJournal* journal_;
-  std::unique_ptr<httplib::Server> server_;
-  int port_ = 0;
-  int listener_ = -1;  // the listening socket, once bound
+ private:
+  std::unique_ptr<TImpl> impl_;
 };
 
-// A moment as sales write it: "2026-12-08T12:30:00" (local, day-based).
+// True for an address only this computer reaches (127.0.0.0/8, ::1,
+// "localhost").
+bool IsLoopbackAddress(const std::string& host);
+
+// A moment as sales write it: "2026-12-08T12:30:00.250" (local, day-based).
 std::string MomentText(double moment);
 // A wall-clock time as UTC, "2026-12-08T09:30:00Z".
 std::string UtcText(TWallClock::time_point at);

@@ -17,7 +17,7 @@ void TServiceMetrics::Error(const std::string& kind) {
   ++errors_[kind];
 }
 
-std::string TServiceMetrics::Text(const TServiceHealth& health) const {
+std::string TServiceMetrics::Text(const TServiceHealth& health, const std::optional<TJournalHealth>& journal) const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::ostringstream s;
   s.imbue(std::locale::classic());
@@ -32,6 +32,17 @@ std::string TServiceMetrics::Text(const TServiceHealth& health) const {
     << "selvo_settings_version " << health.version << "\n";
   s << "# HELP selvo_database_up Whether the shop database can be reached.\n# TYPE selvo_database_up gauge\n"
     << "selvo_database_up " << (health.reachable ? 1 : 0) << "\n";
+  s << "# HELP selvo_settings_loading Whether a load of new settings waits for the database.\n"
+    << "# TYPE selvo_settings_loading gauge\n"
+    << "selvo_settings_loading " << (health.loadingSince ? 1 : 0) << "\n";
+  if (journal) {
+    s << "# HELP selvo_journal_up Whether the sales journal is written.\n# TYPE selvo_journal_up gauge\n"
+      << "selvo_journal_up " << (journal->writing ? 1 : 0) << "\n"
+      << "# HELP selvo_journal_lines_total Lines of the sales journal, by result.\n"
+      << "# TYPE selvo_journal_lines_total counter\n"
+      << "selvo_journal_lines_total{result=\"written\"} " << journal->written << "\n"
+      << "selvo_journal_lines_total{result=\"failed\"} " << journal->failed << "\n";
+  }
   s << "# HELP selvo_calc_seconds Time to compute a sale.\n# TYPE selvo_calc_seconds histogram\n";
   for (std::size_t i = 0; i < kBuckets.size(); ++i)
     s << "selvo_calc_seconds_bucket{le=\"" << kBuckets[i] << "\"} " << bucketCounts_[i] << "\n";

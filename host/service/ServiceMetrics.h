@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+
+#include "host/journal/SaleJournal.h"
 
 #include "host/service/TillService.h"
 
@@ -19,9 +22,11 @@ namespace selvo::host {
 class TServiceMetrics {
  public:
   void SaleComputed(double seconds);
-  // kind: "bad_request", "sale", "module", "database", "journal", ...
+  // kind: "bad_request", "sale", "module", "journal", "timeout",
+  // "too_large", "forbidden", "unauthorized", "too_many_connections", ...
   void Error(const std::string& kind);
-  std::string Text(const TServiceHealth& health) const;
+  // journal: when the service writes one.
+  std::string Text(const TServiceHealth& health, const std::optional<TJournalHealth>& journal) const;
 
  private:
   static constexpr std::array<double, 12> kBuckets = {0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005,

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "host/service/TillService.h"
 #include "host/shopdb/PgConnection.h"
@@ -19,6 +20,11 @@ constexpr int kFileRoundMs = 100;
 constexpr int kFirstRetryMs = 250;
 constexpr int kLongestRetryMs = 5000;
 constexpr int kFailedLoadRetryMs = 2000;
+// The listener asks the server a trivial question this often and counts it
+// unreachable when no answer comes within the wait: a server that froze
+// keeps its connections open and sends nothing.
+constexpr int kProbeEveryMs = 1000;
+constexpr int kProbeAnswerMs = 2000;
 
 long long DataVersion(sqlite3* db) {
   sqlite3_stmt* statement = nullptr;
@@ -121,7 +127,8 @@ bool TShopWatch::ChangedSinceLastAsk() {
     return file_ != nullptr;
   }
   const long long now = DataVersion(file_);
-  if (now == dataVersion_) return false;
+  // -1: the file is locked for a moment; asked again at the next round.
+  if (now < 0 || now == dataVersion_) return false;
   dataVersion_ = now;
   return true;
 }
@@ -142,8 +149,17 @@ void TShopWatch::RunFile() {
 }
 
 void TShopWatch::RunServer() {
+  using std::chrono::steady_clock;
   int retryMs = kFirstRetryMs;
   auto sinceFailedLoadMs = 0;
+  auto lastProbe = steady_clock::now();
+  bool probing = false;
+  auto lose = [&](const std::string& why) {
+    PQfinish(listener_);
+    listener_ = nullptr;
+    probing = false;
+    service_->SetReachable(false, why);
+  };
   while (true) {
     if (!listener_) {
       std::string why;
@@ -155,6 +171,7 @@ void TShopWatch::RunServer() {
       }
       // Back: what was saved meanwhile was never announced here.
       retryMs = kFirstRetryMs;
+      lastProbe = steady_clock::now();
       service_->SetReachable(true, "");
       service_->RequestReload();
     }
@@ -167,10 +184,16 @@ void TShopWatch::RunServer() {
     if (ready > 0) {
       if (!PQconsumeInput(listener_) || PQstatus(listener_) != CONNECTION_OK) {
         const std::string why = ListenerMessage();
-        PQfinish(listener_);
-        listener_ = nullptr;
-        service_->SetReachable(false, why.empty() ? "соединение с сервером потеряно" : why);
+        lose(why.empty() ? "соединение с сервером потеряно" : why);
         continue;
+      }
+      while (probing && !PQisBusy(listener_)) {
+        PGresult* answer = PQgetResult(listener_);
+        if (!answer) {
+          probing = false;  // answered whole
+          break;
+        }
+        PQclear(answer);
       }
       bool saved = false;
       while (PGnotify* notice = PQnotifies(listener_)) {
@@ -178,6 +201,19 @@ void TShopWatch::RunServer() {
         PQfreemem(notice);
       }
       if (saved) service_->RequestReload();
+    }
+    const auto now = steady_clock::now();
+    if (probing && now - lastProbe > std::chrono::milliseconds(kProbeAnswerMs)) {
+      lose("сервер базы данных магазина не ответил за " + std::to_string(kProbeAnswerMs / 1000) + " с");
+      continue;
+    }
+    if (!probing && now - lastProbe >= std::chrono::milliseconds(kProbeEveryMs)) {
+      lastProbe = now;
+      if (!PQsendQuery(listener_, "SELECT 1")) {
+        lose(ListenerMessage());
+        continue;
+      }
+      probing = true;
     }
     sinceFailedLoadMs += kFileRoundMs;
     if (sinceFailedLoadMs >= kFailedLoadRetryMs) {

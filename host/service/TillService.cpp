@@ -41,6 +41,7 @@ TTillService::TTillService(std::string database, const TModuleLocation& location
   health_.loadedAt = health_.reachableSince = TWallClock::now();
   Log("настройки загружены (версия 1) из " + dataModule_->Describe());
   thread_ = std::thread([this] { ModuleThread(); });
+  loader_ = std::thread([this] { LoaderThread(); });
 }
 
 TTillService::~TTillService() {
@@ -49,6 +50,9 @@ TTillService::~TTillService() {
     stopping_ = true;
   }
   wake_.notify_all();
+  loaderWake_.notify_all();
+  // A load under way ends within the database's own wait for an answer.
+  loader_.join();
   thread_.join();
   module_.SetDataModule(nullptr);
   SetCallbackDataModule(nullptr);
@@ -81,10 +85,8 @@ auto TTillService::OnModuleThread(Work&& work) -> decltype(work()) {
 }
 
 void TTillService::ModuleThread() {
-  bool reloadedLast = false;
   for (;;) {
     std::function<void()> call;
-    bool reload = false;
     // The next sale of a busy till comes soon: it is waited for awake a
     // little before the thread sleeps.
     const auto until = std::chrono::steady_clock::now() + kAwakeWait;
@@ -92,27 +94,28 @@ void TTillService::ModuleThread() {
     }
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || reloadWanted_ || !calls_.empty(); });
-      // A load comes before the next sale, so that a save known to have
-      // committed is not answered from the settings before it; but one sale
-      // goes between two loads, so that saves in quick succession never
-      // hold the tills up.
-      if (reloadWanted_ && (!reloadedLast || calls_.empty())) {
-        reloadWanted_ = false;
-        reload = true;
-      } else if (!calls_.empty()) {
-        call = std::move(calls_.front());
-        calls_.pop_front();
-        --queued_;
-      } else {
-        return;  // stopping, and nothing is left to answer
-      }
+      wake_.wait(lock, [this] { return stopping_ || !calls_.empty(); });
+      if (calls_.empty()) return;  // stopping, and nothing is left to answer
+      call = std::move(calls_.front());
+      calls_.pop_front();
+      --queued_;
     }
-    reloadedLast = reload;
-    if (reload)
-      Reload();
-    else
-      call();
+    call();
+  }
+}
+
+void TTillService::LoaderThread() {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      loaderWake_.wait(lock, [this] { return stopping_ || reloadWanted_; });
+      if (stopping_) return;
+      reloadWanted_ = false;
+      health_.loadingSince = TWallClock::now();
+    }
+    Reload();
+    std::lock_guard<std::mutex> lock(mutex_);
+    health_.loadingSince.reset();
   }
 }
 
@@ -121,30 +124,39 @@ void TTillService::Reload() {
   std::unique_ptr<TCalcSettings> settings;
   try {
     fresh = std::make_unique<TShopDataModule>(database_);  // every table from one snapshot
+    // The host's copy of the lists is read from the rows by the module's own
+    // loaders: rows it refuses never reach the module's lists.
     settings = std::make_unique<TCalcSettings>(LoadCalcSettings(*fresh));
+  } catch (const std::exception& e) {
+    return LoadFailed(e.what());
+  }
+  try {
+    OnModuleThread([&] { Install(std::move(fresh), std::move(settings)); });
+  } catch (const std::exception& e) {
+    LoadFailed(e.what());  // also: the service is stopping
+  }
+}
+
+void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings) {
+  try {
     AttachForSales(module_, *fresh);
     FillLists(module_);
   } catch (const std::exception& e) {
-    // The settings held stay whole: the module fills its lists again from
-    // the rows they came from, which are in memory.
-    const std::string why = std::string(e.what());
-    if (fresh) {
-      AttachForSales(module_, *dataModule_);
-      try {
-        FillLists(module_);
-      } catch (const std::exception& again) {
-        Log("настройки, загруженные раньше, не восстановлены: " + std::string(again.what()));
+    const std::string why = e.what();
+    // The lists are filled again from the rows they came from, which are
+    // in memory; a list that cannot be is never sold from.
+    AttachForSales(module_, *dataModule_);
+    try {
+      FillLists(module_);
+    } catch (const std::exception& again) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        health_.unusable = true;
       }
+      Log("настройки, загруженные раньше, не восстановлены, продажи не рассчитываются до следующей загрузки: " +
+          std::string(again.what()));
     }
-    std::uint64_t version = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      health_.lastReloadError = why;
-      ++health_.failedReloads;
-      version = health_.version;
-    }
-    Log("новые настройки не загружены, продажи идут по версии " + std::to_string(version) + ": " + why);
-    return;
+    throw EDatabaseError(why);
   }
   dataModule_ = std::move(fresh);
   settings_ = std::move(settings);
@@ -154,14 +166,35 @@ void TTillService::Reload() {
     version = ++health_.version;
     health_.loadedAt = TWallClock::now();
     health_.lastReloadError.clear();
+    health_.unusable = false;
     ++health_.reloads;
   }
   Log("настройки загружены заново (версия " + std::to_string(version) + ")");
 }
 
+void TTillService::LoadFailed(const std::string& why) {
+  std::uint64_t version = 0;
+  bool unusable = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    health_.lastReloadError = why;
+    ++health_.failedReloads;
+    version = health_.version;
+    unusable = health_.unusable;
+  }
+  if (!unusable)
+    Log("новые настройки не загружены, продажи идут по версии " + std::to_string(version) + ": " + why);
+  else
+    Log("новые настройки не загружены: " + why);
+}
+
 TTillService::TCalcReply TTillService::Calc(const TSale& sale, bool explain) {
   return OnModuleThread([&] {
-    if (changed_ && changed_()) Reload();
+    if (changed_ && changed_()) RequestReload();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (health_.unusable) throw EServiceUnusable("настройки не загружены: продажи не рассчитываются");
+    }
     TCalcReply reply;
     reply.answer = CalculateSale(module_, *settings_, sale, explain);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -194,7 +227,7 @@ void TTillService::RequestReload() {
     std::lock_guard<std::mutex> lock(mutex_);
     reloadWanted_ = true;
   }
-  wake_.notify_one();
+  loaderWake_.notify_one();
 }
 
 void TTillService::SetReachable(bool reachable, const std::string& why) {

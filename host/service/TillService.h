@@ -2,8 +2,12 @@
 // once, its lists filled from one load of the shop, and every call into it
 // made on one thread of its own (the module keeps shared state). Settings
 // are loaded anew, whole, when the shop's watch says that another computer
-// saved; a load that fails keeps the settings held, so sales go on through a
-// database outage. Every answer names the settings version that computed it.
+// saved. The database is read on a loader thread of its own, so a locked
+// table or a server that stops answering never holds a sale up; only the
+// rows already in memory are handed to the module's thread, which fills its
+// lists from them between two sales. A load that fails keeps the settings
+// held, so sales go on through a database outage. Every answer names the
+// settings version that computed it.
 //
 // The HTTP side (host/service/HttpFront) calls in from its own threads.
 #pragma once
@@ -17,6 +21,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -48,8 +53,20 @@ struct TServiceHealth {
   bool reachable = true;                  // the database, as last seen
   TWallClock::time_point reachableSince;  // or unreachable since
   std::string lastReloadError;            // empty when the last load succeeded
-  std::uint64_t reloads = 0;              // loads after the first one that succeeded
+  // A load of new settings under way since then (the database may be
+  // locked or not answering); unset when none is.
+  std::optional<TWallClock::time_point> loadingSince;
+  // The module's lists could not be filled again from the rows held either:
+  // no sale is computed until a load succeeds.
+  bool unusable = false;
+  std::uint64_t reloads = 0;  // loads after the first one that succeeded
   std::uint64_t failedReloads = 0;
+};
+
+// The module holds no settings it can sell with (its lists could not be
+// filled again after a failed load); the service answers 503.
+class EServiceUnusable : public Exception {
+  using Exception::Exception;
 };
 
 class TTillService {
@@ -67,30 +84,37 @@ class TTillService {
     TSaleAnswer answer;
     std::uint64_t version = 0;
   };
-  // Computes a sale on the module's thread with the settings held; first
-  // loads them anew when a change is known (`changed` answers true on the
-  // module's thread before each sale: the SQLite watch asks the file).
+  // Computes a sale on the module's thread with the settings held; asks for
+  // a load when the change check says the shop changed (the SQLite watch
+  // asks the file), without waiting for it. EServiceUnusable when the
+  // module holds no usable settings.
   TCalcReply Calc(const TSale& sale, bool explain);
   std::vector<TServicePayment> Payments(std::uint64_t& version);
   TServiceHealth Health() const;
 
-  // From the watch: another computer saved (the load runs on the module's
+  // From the watch: another computer saved (the load runs on the loader
   // thread, once for any number of requests before it starts).
   void RequestReload();
   // From the watch: the database can (not) be reached; `why` for the log.
   void SetReachable(bool reachable, const std::string& why);
   // Asked before each sale on the module's thread; true when the shop
-  // changed since the last load.
+  // changed since the last load. It must answer at once.
   void SetChangeCheck(std::function<bool()> changed);
+  // One line in the service's log.
+  void Log(const std::string& line);
 
  private:
   template <class Work>
   auto OnModuleThread(Work&& work) -> decltype(work());
   void ModuleThread();
-  // Loads the shop anew and fills the module's lists; keeps the settings
-  // held when that fails.
+  void LoaderThread();
+  // Reads the shop anew (on the loader thread) and hands the rows to the
+  // module's thread; keeps the settings held when either fails.
   void Reload();
-  void Log(const std::string& line);
+  // On the module's thread: the module's lists filled from `fresh`, or from
+  // the rows held when that fails.
+  void Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings);
+  void LoadFailed(const std::string& why);
 
   const std::string database_;
   TModuleLibrary library_;
@@ -98,7 +122,8 @@ class TTillService {
   std::ostream& log_;
   std::mutex logMutex_;
 
-  // Owned by the module's thread once it runs.
+  // Owned by the module's thread once it runs (the loader builds new ones
+  // and hands them over).
   std::unique_ptr<TShopDataModule> dataModule_;
   std::unique_ptr<TCalcSettings> settings_;
   std::function<bool()> changed_;
@@ -107,11 +132,13 @@ class TTillService {
   std::condition_variable wake_;
   std::deque<std::function<void()>> calls_;
   std::atomic<int> queued_{0};  // calls_.size(), read without the lock
+  std::condition_variable loaderWake_;
   bool reloadWanted_ = false;
   bool stopping_ = false;
   TServiceHealth health_;
 
   std::thread thread_;
+  std::thread loader_;
 };
 
 }  // namespace selvo::host

@@ -15,34 +15,53 @@ using nlohmann::json;
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) { throw ESaleFormat(where + ": " + what); }
 
+// The kind of a JSON value as a message names it.
+std::string KindOf(const json& value) {
+  switch (value.type()) {
+    case json::value_t::null: return "null";
+    case json::value_t::object: return "объект";
+    case json::value_t::array: return "массив";
+    case json::value_t::string: return "текст";
+    case json::value_t::boolean: return "логическое значение";
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned: return "целое число";
+    case json::value_t::number_float: return "дробное число";
+    default: return "значение";
+  }
+}
+
 const json& Member(const json& object, const std::string& where, const char* name) {
   auto it = object.find(name);
-  if (it == object.end()) Fail(where.empty() ? name : where + "." + name, "missing");
+  if (it == object.end()) Fail(where.empty() ? name : where + "." + name, "поле не указано");
   return *it;
 }
 
-double Number(const json& value, const std::string& where) {
-  if (!value.is_number()) Fail(where, std::string("a number is expected, not ") + value.type_name());
+// A number no less than 0 and no more than `most`: a negative price or
+// quantity, or one far beyond any sale, would give a meaningless sum.
+double Amount(const json& value, const std::string& where, double most) {
+  if (!value.is_number()) Fail(where, "ожидается число, а не " + KindOf(value));
   const double v = value.get<double>();
-  if (!std::isfinite(v)) Fail(where, "not a finite number");
+  char range[64];
+  std::snprintf(range, sizeof range, "от 0 до %.0f", most);
+  if (!std::isfinite(v) || v < 0 || v > most) Fail(where, "число вне допустимых пределов (" + std::string(range) + ")");
   return v;
 }
 
 std::int32_t Identifier(const json& value, const std::string& where) {
-  if (!value.is_number_integer()) Fail(where, std::string("a whole number is expected, not ") + value.type_name());
+  if (!value.is_number_integer()) Fail(where, "ожидается целое число, а не " + KindOf(value));
   // A large unsigned number read as signed would wrap into the range.
   if (value.is_number_unsigned() ? value.get<std::uint64_t>() > INT32_MAX
                                  : value.get<std::int64_t>() < INT32_MIN || value.get<std::int64_t>() > INT32_MAX)
-    Fail(where, "out of the 32-bit range");
+    Fail(where, "число вне 32-битного диапазона");
   return static_cast<std::int32_t>(value.get<std::int64_t>());
 }
 
 // A text of the sale; one with a NUL inside would be cut short where it is
 // handed on as a C string, and mean something else than it says.
 std::string Text(const json& value, const std::string& where) {
-  if (!value.is_string()) Fail(where, std::string("a text is expected, not ") + value.type_name());
+  if (!value.is_string()) Fail(where, "ожидается текст, а не " + KindOf(value));
   std::string text = value.get<std::string>();
-  if (text.find('\0') != std::string::npos) Fail(where, "a text with a NUL character inside");
+  if (text.find('\0') != std::string::npos) Fail(where, "текст содержит символ NUL");
   return text;
 }
 
@@ -78,12 +97,75 @@ std::size_t AppendEscaped(std::string& out, std::string_view text, std::size_t i
   return 1;
 }
 
+// Follows a parse through the document to name the place where it fails:
+// "lines[0].price". The parser itself tells only the byte, and for a number
+// too large for a double (1e309) not even that.
+class TPlaceOfFault : public nlohmann::json_sax<json> {
+ public:
+  std::string place;
+
+  bool null() override { return Value(); }
+  bool boolean(bool) override { return Value(); }
+  bool number_integer(number_integer_t) override { return Value(); }
+  bool number_unsigned(number_unsigned_t) override { return Value(); }
+  bool number_float(number_float_t, const string_t&) override { return Value(); }
+  bool string(string_t&) override { return Value(); }
+  bool binary(binary_t&) override { return Value(); }
+  bool start_object(std::size_t) override { return Open(false); }
+  bool key(string_t& name) override {
+    frames_.back().key = name;
+    return true;
+  }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(true); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    place = Place();
+    return false;
+  }
+
+ private:
+  struct TFrame {
+    bool array = false;
+    std::size_t values = 0;  // in an array: the elements begun
+    std::string key;         // in an object: the last key read
+  };
+  // The place of the value being read: in an array that holds the value,
+  // the element begun last, and in the innermost one the element not yet
+  // begun.
+  std::string Place() const {
+    std::string out;
+    for (std::size_t i = 0; i < frames_.size(); ++i) {
+      const TFrame& f = frames_[i];
+      if (f.array)
+        out += "[" + std::to_string(i + 1 == frames_.size() ? f.values : f.values - 1) + "]";
+      else
+        out += (out.empty() ? "" : ".") + f.key;
+    }
+    return out.empty() ? "sale" : out;
+  }
+  bool Value() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().values;
+    return true;
+  }
+  bool Open(bool array) {
+    Value();
+    frames_.push_back({array, 0, {}});
+    return true;
+  }
+  bool Close() {
+    frames_.pop_back();
+    return true;
+  }
+  std::vector<TFrame> frames_;
+};
+
 }  // namespace
 
 // "YYYY-MM-DDTHH:MM[:SS[.fff]]" (a blank may stand for the T; month, day and
 // the time's parts may have one digit). Nothing else may stand in it.
 double ParseMoment(const std::string& text) {
-  const std::string bad = InputExcerpt(text) + " is not YYYY-MM-DDTHH:MM[:SS[.fff]]";
+  const std::string bad = InputExcerpt(text) + " не в виде ГГГГ-ММ-ДДTЧЧ:ММ[:СС[.ммм]]";
   int y, mo, d, h, mi, s = 0, ms = 0;
   std::size_t p = 0;
   auto expect = [&](char c) { return p < text.size() && text[p] == c ? (++p, true) : false; };
@@ -107,7 +189,7 @@ double ParseMoment(const std::string& text) {
   if (p != text.size()) Fail("moment", bad);
   auto date = TryEncodeDate(y, mo, d);
   auto time = TryEncodeTime(h, mi, s, ms);
-  if (!date || !time) Fail("moment", InputExcerpt(text) + " is not a real date and time");
+  if (!date || !time) Fail("moment", InputExcerpt(text) + " — нет таких даты и времени");
   return ComposeDateTime(*date, *time);
 }
 
@@ -150,16 +232,21 @@ std::string TerminalText(std::string_view text) {
 
 TSale ParseSale(const std::string& jsonText) {
   if (!JsonDepthWithin(jsonText))
-    Fail("sale", "arrays and objects nest deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+    Fail("sale", "массивы и объекты вложены глубже " + std::to_string(kMaxJsonDepth) + " уровней");
   json doc;
   try {
     doc = json::parse(jsonText);
-  } catch (const json::parse_error& e) {
+  } catch (const json::out_of_range&) {
+    // A number past the range of a double.
+    TPlaceOfFault fault;
+    json::sax_parse(jsonText, &fault);
+    Fail(fault.place, "число вне допустимых пределов");
+  } catch (const json::exception& e) {
     // The parser's message quotes what it read, which may be any length and
     // hold any bytes.
-    throw ESaleFormat("the sale is not valid JSON: " + InputExcerpt(e.what(), 160));
+    throw ESaleFormat("продажа не в формате JSON: " + InputExcerpt(e.what(), 160));
   }
-  if (!doc.is_object()) Fail("sale", "a JSON object is expected");
+  if (!doc.is_object()) Fail("sale", "ожидается объект JSON, а не " + KindOf(doc));
   TSale sale;
   const json& payment = Member(doc, "", "payment");
   if (payment.is_string()) {
@@ -171,17 +258,17 @@ TSale ParseSale(const std::string& jsonText) {
     sale.moment = ParseMoment(Text(*it, "moment"));
   }
   const json& lines = Member(doc, "", "lines");
-  if (!lines.is_array()) Fail("lines", std::string("an array is expected, not ") + lines.type_name());
+  if (!lines.is_array()) Fail("lines", "ожидается массив, а не " + KindOf(lines));
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string where = "lines[" + std::to_string(i) + "]";
     const json& l = lines[i];
-    if (!l.is_object()) Fail(where, "an object is expected");
+    if (!l.is_object()) Fail(where, "ожидается объект, а не " + KindOf(l));
     TSaleLine line;
     line.goods = Identifier(Member(l, where, "goods"), where + ".goods");
     line.category = Identifier(Member(l, where, "category"), where + ".category");
-    line.zprice = Number(Member(l, where, "zprice"), where + ".zprice");
-    line.price = Number(Member(l, where, "price"), where + ".price");
-    line.quantity = Number(Member(l, where, "quantity"), where + ".quantity");
+    line.zprice = Amount(Member(l, where, "zprice"), where + ".zprice", kMaxPrice);
+    line.price = Amount(Member(l, where, "price"), where + ".price", kMaxPrice);
+    line.quantity = Amount(Member(l, where, "quantity"), where + ".quantity", kMaxQuantity);
     sale.lines.push_back(line);
   }
   return sale;

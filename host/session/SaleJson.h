@@ -38,8 +38,16 @@ struct TSale {
   std::vector<TSaleLine> lines;
 };
 
+// The largest price (and purchase price) and quantity a sale line may
+// carry: a line of the largest of both still holds its sum in kopecks
+// exactly (below 2^53).
+inline constexpr double kMaxPrice = 1e7;
+inline constexpr double kMaxQuantity = 1e5;
+
 // Refuses, by the field's name, texts with a NUL inside, identifiers that do
-// not fit 32 bits and moments with anything more or less than the format.
+// not fit 32 bits, prices and quantities below 0 or above the bounds, texts
+// nested deeper than kMaxJsonDepth and moments with anything more or less
+// than the format.
 TSale ParseSale(const std::string& jsonText);
 
 // A moment as sales write it, "YYYY-MM-DDTHH:MM[:SS[.fff]]" (local time), as

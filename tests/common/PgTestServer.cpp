@@ -1,12 +1,17 @@
 #include "tests/common/PgTestServer.h"
 
 #include <libpq-fe.h>
+#include <signal.h>
+#include <sys/types.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace selvo::test {
 
@@ -131,6 +136,43 @@ void TPrivatePgServer::Crash() {
 
 void TPrivatePgServer::Restart() {
   if (!Run("restart")) throw std::runtime_error("the private PostgreSQL server did not start again");
+}
+
+namespace {
+
+// The postmaster of the server whose socket folder (and run folder) is
+// `run`, and every process it started.
+std::vector<pid_t> ServerProcesses(const std::string& run) {
+  std::ifstream pidFile(run + "/data/postmaster.pid");
+  pid_t postmaster = 0;
+  if (!(pidFile >> postmaster) || postmaster <= 0) throw std::runtime_error("no postmaster.pid in " + run);
+  std::vector<pid_t> processes = {postmaster};
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // "pid (name) state ppid ...": the name may hold blanks and brackets.
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    char state = 0;
+    pid_t parent = 0;
+    if (rest >> state >> parent && parent == postmaster) processes.push_back(std::stoi(entry.path().filename()));
+  }
+  return processes;
+}
+
+std::string RunFolderOf(const std::string& conninfo) {
+  const std::size_t at = conninfo.find("host=") + 5;
+  return conninfo.substr(at, conninfo.find(' ', at) - at);
+}
+
+}  // namespace
+
+void TPrivatePgServer::Freeze() {
+  for (pid_t p : ServerProcesses(RunFolderOf(conninfo_))) kill(p, SIGSTOP);
+}
+
+void TPrivatePgServer::Thaw() {
+  for (pid_t p : ServerProcesses(RunFolderOf(conninfo_))) kill(p, SIGCONT);
 }
 
 bool TPrivatePgServer::Run(const std::string& action) const {

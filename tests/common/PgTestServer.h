@@ -54,6 +54,10 @@ class TPrivatePgServer {
   // again on the same socket; raise when the script fails.
   void Crash();
   void Restart();
+  // Every process of the server stopped, or let go on again: a server
+  // that keeps its connections open and answers nothing.
+  void Freeze();
+  void Thaw();
 
  private:
   bool Run(const std::string& action) const;

@@ -106,12 +106,12 @@ TEST_P(CalcCommandTest, ExplainedSumIsTheModulesOnRandomSales) {
 TEST_P(CalcCommandTest, BadSalesAreRefusedWithThePlace) {
   TRun notJson = Calc("{\"payment\": 1,");
   EXPECT_EQ(notJson.code, 1);
-  EXPECT_NE(notJson.err.find("not valid JSON"), std::string::npos) << notJson.err;
+  EXPECT_NE(notJson.err.find("не в формате JSON"), std::string::npos) << notJson.err;
 
   TRun badType =
       Calc(R"({"payment": 1, "lines": [{"goods": 1, "category": 1, "zprice": 1, "price": [], "quantity": 1}]})");
   EXPECT_EQ(badType.code, 1);
-  EXPECT_NE(badType.err.find("lines[0].price: a number is expected, not array"), std::string::npos) << badType.err;
+  EXPECT_NE(badType.err.find("lines[0].price: ожидается число, а не массив"), std::string::npos) << badType.err;
 
   TRun unknown = Calc(R"({"payment": "рубли", "lines": []})");
   EXPECT_EQ(unknown.code, 1);
@@ -141,13 +141,16 @@ TEST_P(CalcCommandTest, NumbersThatWouldMakeAWrongSaleAreRefusedByPlace) {
     const char* sale;
     const char* message;
   } cases[] = {
-      {"a line sum that overflows", "",
-       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1e308}]})",
-       "строка 1: сумма строки слишком велика"},
-      {"a total that overflows", "",
-       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1},
-                                   {"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1}]})",
-       "строка 2: сумма чека до этой строки слишком велика"},
+      {"a price beyond any sale", "",
+       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1}]})",
+       "lines[0].price: число вне допустимых пределов"},
+      {"a quantity past a double's range", "",
+       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1, "quantity": 1},
+                                   {"goods": 101, "category": 1, "zprice": 1, "price": 1, "quantity": 1e309}]})",
+       "lines[1].quantity: число вне допустимых пределов"},
+      {"a negative price", "",
+       R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": -1, "quantity": 1}]})",
+       "lines[0].price: число вне допустимых пределов (от 0 до 10000000)"},
       {"an infinite payment discount", "UPDATE Payment SET Discount = 9e999 WHERE ID = 1", kSampleGroupSale,
        "Payment: запись ID=1, поле Discount: скидка"},
       {"a payment discount above 100 %", "UPDATE Payment SET Discount = 150 WHERE ID = 1", kSampleGroupSale,

@@ -36,24 +36,24 @@ TEST(ParseSale, ReadsTheTillsSale) {
 
 TEST(ParseSale, ErrorsNameThePlace) {
   EXPECT_NE(ErrorOf("{"), "(no error)");
-  EXPECT_EQ(ErrorOf("[]"), "sale: a JSON object is expected");
-  EXPECT_EQ(ErrorOf(R"({"lines": []})"), "payment: missing");
-  EXPECT_EQ(ErrorOf(R"({"payment": 1})"), "lines: missing");
-  EXPECT_EQ(ErrorOf(R"({"payment": 1.5, "lines": []})"), "payment: a whole number is expected, not number");
-  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": {}})"), "lines: an array is expected, not object");
+  EXPECT_EQ(ErrorOf("[]"), "sale: ожидается объект JSON, а не массив");
+  EXPECT_EQ(ErrorOf(R"({"lines": []})"), "payment: поле не указано");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1})"), "lines: поле не указано");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1.5, "lines": []})"), "payment: ожидается целое число, а не дробное число");
+  EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": {}})"), "lines: ожидается массив, а не объект");
   EXPECT_EQ(
       ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "zprice": 1, "price": "5", "quantity": 1}]})"),
-      "lines[0].price: a number is expected, not string");
+      "lines[0].price: ожидается число, а не текст");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "price": 5, "quantity": 1}]})"),
-            "lines[0].zprice: missing");
+            "lines[0].zprice: поле не указано");
   EXPECT_EQ(
       ErrorOf(
           R"({"payment": 1, "lines": [{"goods": 4294967296, "category": 2, "zprice": 1, "price": 5, "quantity": 1}]})"),
-      "lines[0].goods: out of the 32-bit range");
+      "lines[0].goods: число вне 32-битного диапазона");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "2026-02-30T10:00", "lines": []})"),
-            "moment: \"2026-02-30T10:00\" is not a real date and time");
+            "moment: \"2026-02-30T10:00\" — нет таких даты и времени");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "10:00", "lines": []})"),
-            "moment: \"10:00\" is not YYYY-MM-DDTHH:MM[:SS[.fff]]");
+            "moment: \"10:00\" не в виде ГГГГ-ММ-ДДTЧЧ:ММ[:СС[.ммм]]");
 }
 
 TEST(TSaleRecord, SequencesInTheHostsArrayForm) {

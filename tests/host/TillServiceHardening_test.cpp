@@ -1,0 +1,507 @@
+// What outside the till service must not be able to do to it, tried as real
+// processes over real sockets: hostile requests, clients that trickle or
+// idle, a database that is locked or frozen while tills sell, a journal on
+// a full disk, and requests without the service's key.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "host/service/HttpFront.h"
+#include "host/shopdb/SampleShop.h"
+#include "tests/common/BackOffice.h"
+#include "tests/common/PgTestServer.h"
+#include "tests/common/ServiceProcess.h"
+#include "tests/common/ShopDatabases.h"
+
+namespace selvo::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads what arrives until the other side closes or `quiet` passes without
+// a byte.
+std::string ReadUntilQuiet(int fd, std::chrono::milliseconds quiet) {
+  std::string got;
+  char buffer[65536];
+  for (;;) {
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, static_cast<int>(quiet.count())) <= 0) break;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// One whole answer (its headers and Content-Length bytes of body), or what
+// came before the connection ended or went quiet for 5 s.
+std::string ReadAnswer(int fd) {
+  std::string got;
+  char buffer[4096];
+  for (;;) {
+    const std::size_t headerEnd = got.find("\r\n\r\n");
+    if (headerEnd != std::string::npos) {
+      const std::size_t length = got.find("Content-Length: ");
+      const std::size_t body = length == std::string::npos ? 0 : std::stoul(got.substr(length + 16));
+      if (got.size() >= headerEnd + 4 + body) return got;
+    }
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, 5000) <= 0) return got;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return got;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// True once the service has closed the connection (within `within`).
+bool ClosedByService(int fd, std::chrono::seconds within) {
+  const auto deadline = Clock::now() + within;
+  char buffer[4096];
+  while (Clock::now() < deadline) {
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, 200) <= 0) continue;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return true;
+  }
+  return false;
+}
+
+// Sends the request bytes on a connection of their own (all of them, also
+// while the service answers: a chunked flood is sent by a thread until the
+// service closes) and answers what came back.
+std::string Exchange(int port, const std::string& bytes, std::size_t floodBytes = 0) {
+  const int fd = Connect(port);
+  if (fd < 0) return "(no connection)";
+  std::thread writer([&] {
+    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+    for (std::size_t sent = 0; sent < floodBytes; sent += 0x10000)
+      if (send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) break;
+  });
+  std::string answer = ReadUntilQuiet(fd, 3000ms);
+  shutdown(fd, SHUT_RDWR);
+  writer.join();
+  close(fd);
+  return answer;
+}
+
+std::string Post(const std::string& body, const std::string& extraHeaders = "",
+                 const std::string& type = "application/json") {
+  return "POST /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
+}
+
+std::string SaleWithLine(const std::string& line) {
+  return R"({"payment": 1, "moment": "2026-12-08T12:30:00", "lines": [)" + line + "]}";
+}
+
+int StatusOf(const std::string& answer) {
+  return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.c_str() + 9) : -1;
+}
+
+std::uintmax_t SizeOf(const std::string& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  return ec ? 0 : size;
+}
+
+// Every line of the journal, checked to be a whole JSON object.
+std::vector<nlohmann::json> JournalLines(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<nlohmann::json> lines;
+  EXPECT_TRUE(whole.empty() || whole.back() == '\n') << "the journal ends inside a line";
+  std::size_t at = 0;
+  while (at < whole.size()) {
+    const std::size_t end = whole.find('\n', at);
+    const std::string line = whole.substr(at, end - at);
+    at = end == std::string::npos ? whole.size() : end + 1;
+    nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_TRUE(entry.is_object()) << "not a whole line: " << line.substr(0, 200);
+    lines.push_back(std::move(entry));
+  }
+  return lines;
+}
+
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+class TillServiceFrontTest : public ::testing::Test {
+ protected:
+  TillServiceFrontTest() : db(TShopDbKind::File), address(db.Address()) { host::CreateSampleShop(address, false); }
+
+  ModuleScope scope;
+  TempDir windows;
+  TTestShopDatabase db;
+  std::string address;
+};
+
+TEST_F(TillServiceFrontTest, HostileRequestsGetAClearRefusalAndTheServiceGoesOn) {
+  const std::string journal = windows.file("sales.jsonl");
+  TServiceProcess service(address, windows.path(), {"--journal", journal});
+  const std::string deep = std::string(50000, '[') + std::string(50000, ']');
+  const struct {
+    const char* what;
+    std::string request;
+    int status;
+    const char* names;
+    std::size_t floodBytes = 0;
+  } cases[] = {
+      {"an extra member nested 50,000 deep",
+       Post(R"({"payment": 1, "extra": )" + deep + R"(, "lines": []})"), 400, "вложены глубже 32"},
+      {"a price of 1e308", Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1})")),
+       400, "lines[0].price"},
+      {"a price of 1e309", Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 1e309, "quantity": 1})")),
+       400, "lines[0].price"},
+      {"a negative price", Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": -5, "quantity": 1})")),
+       400, "lines[0].price"},
+      {"a negative quantity",
+       Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 5, "quantity": -2})")), 400,
+       "lines[0].quantity"},
+      {"a sale sent as a form would be", Post(SaleWithLine(""), "", "text/plain"), 415, "application/json"},
+      {"a web page's request", Post(SaleWithLine(""), "Origin: http://example.org\r\n"), 403, "браузере"},
+      {"a name that leads here by DNS only", "GET /payments HTTP/1.1\r\nHost: shop.example.org\r\n\r\n", 403,
+       "shop.example.org"},
+      {"headers over 8 KB", "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " + std::string(10000, 'a') + "\r\n\r\n",
+       431, "8 КБ"},
+      {"a chunked body of 60 MB",
+       "POST /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n",
+       413, "256 КБ", 60u << 20},
+      {"a sale asked with GET", "GET /calc HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, "POST"},
+      {"no such address", "GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 404, "нет такого адреса"},
+      {"not HTTP", "HELLO\r\n\r\n", 400, "запрос не разобран"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string answer = Exchange(service.Port(), c.request, c.floodBytes);
+    EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 300);
+    EXPECT_NE(answer.find(c.names), std::string::npos) << answer.substr(0, 300);
+  }
+  EXPECT_LT(SizeOf(journal), 4096u) << "refused requests reach the journal";
+
+  // Requests sent ahead on one connection are answered, each in its turn.
+  const std::string three = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" + Post(test::kSampleGroupSale) +
+                            "GET /payments HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string answers = Exchange(service.Port(), three);
+  const std::size_t health = answers.find("\"status\""), sale = answers.find("\"sum\""),
+                    payments = answers.find("\"payments\"");
+  ASSERT_NE(payments, std::string::npos) << answers;
+  EXPECT_LT(health, sale) << answers;
+  EXPECT_LT(sale, payments) << answers;
+
+  // The sale's moment is journaled to the millisecond.
+  std::string sale250 = test::kSampleGroupSale;
+  sale250.replace(sale250.find("12:30:00"), 8, "12:30:00.250");
+  EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(sale250))), 200);
+  const std::vector<nlohmann::json> lines = JournalLines(journal);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines.back()["moment"], "2026-12-08T12:30:00.250");
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+TEST_F(TillServiceFrontTest, SlowAndIdleClientsAreCutWhileTillsAreServed) {
+  RaiseDescriptorLimit();
+  TServiceProcess service(address, windows.path());
+  // 200 clients that send their headers one byte a second, and 2,000 that
+  // send nothing.
+  std::vector<int> slow, idle;
+  for (int i = 0; i < 200; ++i) slow.push_back(Connect(service.Port()));
+  for (int i = 0; i < 2000; ++i) idle.push_back(Connect(service.Port()));
+  ASSERT_EQ(std::count(slow.begin(), slow.end(), -1) + std::count(idle.begin(), idle.end(), -1), 0);
+  std::atomic<bool> trickling{true};
+  std::thread trickle([&] {
+    const std::string header = "POST /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(200, 'a');
+    for (std::size_t at = 0; trickling && at < header.size(); ++at) {
+      for (int fd : slow) send(fd, &header[at], 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(1s);
+    }
+  });
+
+  // A till that opens a connection for each sale, and one that keeps its
+  // connection: both are answered all the while.
+  int sales = 0, failed = 0;
+  double slowest = 0;
+  const auto until = Clock::now() + std::chrono::seconds(host::kRequestSeconds + 2);
+  while (Clock::now() < until) {
+    httplib::Client till("127.0.0.1", service.Port());
+    till.set_read_timeout(5, 0);
+    till.set_connection_timeout(5, 0);
+    const auto asked = Clock::now();
+    const auto result = till.Post("/calc", kSampleGroupSale, "application/json");
+    slowest = std::max(slowest, std::chrono::duration<double>(Clock::now() - asked).count());
+    (result && result->status == 200) ? ++sales : ++failed;
+  }
+  EXPECT_EQ(failed, 0) << "of " << sales + failed << " sales, each on a new connection";
+  RecordProperty("sales_on_new_connections", sales);
+  RecordProperty("slowest_sale_seconds", std::to_string(slowest));
+
+  const int kept = Connect(service.Port());
+  const std::string request = Post(kSampleGroupSale);
+  int answered = 0;
+  for (int i = 0; i < 3000; ++i) {
+    if (send(kept, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) break;
+    const std::string answer = ReadAnswer(kept);
+    if (StatusOf(answer) != 200 || answer.find("Connection: close") != std::string::npos) break;
+    ++answered;
+  }
+  EXPECT_EQ(answered, 3000) << "a kept connection carries every request of a busy till";
+  close(kept);
+
+  // Every trickling and idle client has been cut by now, or is soon.
+  for (const std::vector<int>* group : {&slow, &idle}) {
+    int open = 0;
+    for (int fd : *group) open += ClosedByService(fd, std::chrono::seconds(host::kRequestSeconds)) ? 0 : 1;
+    EXPECT_EQ(open, 0) << (group == &slow ? "trickling" : "idle") << " clients still connected";
+  }
+  trickling = false;
+  trickle.join();
+  for (int fd : slow) close(fd);
+  for (int fd : idle) close(fd);
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
+  const std::string tokenFile = windows.file("token");
+  std::ofstream(tokenFile) << "  s3cret-key\n";
+  TServiceProcess service(address, windows.path(), {"--token-file", tokenFile});
+  const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  EXPECT_EQ(StatusOf(Exchange(service.Port(), health)), 200);
+  EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale))), 401);
+  EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale, "Authorization: Bearer s3cret-kez\r\n"))), 401);
+  EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale, "Authorization: Bearer s3cret-key\r\n"))), 200);
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+
+  // Other computers may not reach a service that asks for no key.
+  const std::string command = "WINDIR='" + windows.path() + "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH
+                              "' serve --db '" + address + "' --listen 0.0.0.0:0 2>&1";
+  FILE* serve = popen(command.c_str(), "r");
+  char line[1024] = {};
+  const bool said = fgets(line, sizeof line, serve) != nullptr;
+  const int status = pclose(serve);
+  EXPECT_TRUE(said);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << line;
+  EXPECT_NE(std::string(line).find("--token-file"), std::string::npos) << line;
+}
+
+// A full disk under the journal: the service goes on selling, says so once
+// in its log, in /health and in its counters, leaves no torn line, and
+// writes again once there is room. The file system is a small one of the
+// test's own.
+TEST_F(TillServiceFrontTest, AJournalOnAFullDiskIsToldAndNeverTorn) {
+  const std::string mountPoint = windows.file("small");
+  std::filesystem::create_directory(mountPoint);
+  if (mount("selvo-test", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0)
+    GTEST_SKIP() << "a small file system cannot be mounted here: " << std::strerror(errno);
+  struct TUnmount {
+    std::string at;
+    ~TUnmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
+  // What is left of the room holds a few dozen lines.
+  const std::string filler = mountPoint + "/filler";
+  {
+    std::ofstream fill(filler, std::ios::binary);
+    fill << std::string(256 * 1024 - 24 * 1024, 'f');
+  }
+  const std::string journal = mountPoint + "/sales.jsonl";
+  TServiceProcess service(address, windows.path(), {"--journal", journal});
+  auto till = service.Client();
+  int sold = 0;
+  for (int i = 0; i < 200; ++i) {
+    const auto result = till->Post("/calc", kSampleGroupSale, "application/json");
+    sold += result && result->status == 200;
+  }
+  EXPECT_EQ(sold, 200) << "sales go on without the journal";
+  const nlohmann::json health = service.Get("/health");
+  EXPECT_EQ(health["status"], "degraded") << health.dump();
+  EXPECT_EQ(health["journal"]["writing"], false) << health.dump();
+  EXPECT_NE(health["journal"].value("error", "").find("No space"), std::string::npos) << health.dump();
+  const std::string metrics = till->Get("/metrics")->body;
+  EXPECT_NE(metrics.find("selvo_journal_up 0"), std::string::npos) << metrics;
+  const std::size_t written = JournalLines(journal).size();
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, 200u);
+
+  std::filesystem::remove(filler);
+  for (int i = 0; i < 5; ++i) till->Post("/calc", kSampleGroupSale, "application/json");
+  EXPECT_EQ(JournalLines(journal).size(), written + 5) << "whole lines once there is room again";
+  EXPECT_EQ(service.Get("/health")["status"], "ok");
+  const std::string log = service.Log();
+  const std::size_t told = log.find("не пишется");
+  ASSERT_NE(told, std::string::npos) << log;
+  EXPECT_EQ(log.find("не пишется", told + 1), std::string::npos) << "told more than once:\n" << log;
+  EXPECT_NE(log.find("снова пишется"), std::string::npos) << log;
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+TEST_F(TillServiceFrontTest, AJournalThatCannotBeOpenedAnewKeepsTheServiceRunning) {
+  const std::string folder = windows.file("journal");
+  std::filesystem::create_directory(folder);
+  TServiceProcess service(address, windows.path(), {"--journal", folder + "/sales.jsonl"});
+  auto till = service.Client();
+  ASSERT_EQ(till->Post("/calc", kSampleGroupSale, "application/json")->status, 200);
+  std::filesystem::rename(folder, folder + ".moved");
+  kill(service.Pid(), SIGHUP);
+  const auto deadline = Clock::now() + 20s;
+  while (service.Log().find("не открыт заново") == std::string::npos && Clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_NE(service.Log().find("не открыт заново"), std::string::npos) << service.Log();
+  ASSERT_EQ(till->Post("/calc", kSampleGroupSale, "application/json")->status, 200);
+  EXPECT_EQ(JournalLines(folder + ".moved/sales.jsonl").size(), 2u) << "the old file goes on";
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+// Sales while the database cannot be read: answered at once from the
+// settings held, the whole time.
+struct TSalesDuring {
+  int sales = 0;
+  int failed = 0;
+  std::set<std::uint64_t> versions;
+  double slowest = 0;
+  bool degraded = false;
+};
+TSalesDuring SellFor(const TServiceProcess& service, std::chrono::seconds during) {
+  TSalesDuring seen;
+  auto till = service.Client();
+  const auto until = Clock::now() + during;
+  while (Clock::now() < until) {
+    const auto asked = Clock::now();
+    const auto result = till->Post("/calc", kSampleGroupSale, "application/json");
+    seen.slowest = std::max(seen.slowest, std::chrono::duration<double>(Clock::now() - asked).count());
+    if (!result || result->status != 200) {
+      ++seen.failed;
+      continue;
+    }
+    ++seen.sales;
+    seen.versions.insert(nlohmann::json::parse(result->body)["settings_version"].get<std::uint64_t>());
+    if (seen.sales % 50 == 0) seen.degraded = seen.degraded || service.Get("/health")["status"] == "degraded";
+  }
+  return seen;
+}
+
+bool AwaitHealth(const TServiceProcess& service, const std::function<bool(const nlohmann::json&)>& wanted) {
+  const auto deadline = Clock::now() + 30s;
+  while (Clock::now() < deadline) {
+    if (wanted(service.Get("/health"))) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+class TillServiceStallTest : public ::testing::TestWithParam<TShopDbKind> {
+ protected:
+  TillServiceStallTest() : db(GetParam()), address(db.Address()) { host::CreateSampleShop(address, false); }
+
+  ModuleScope scope;
+  TempDir windows;
+  TTestShopDatabase db;
+  std::string address;
+};
+
+TEST_P(TillServiceStallTest, ALockedDatabaseNeverHoldsASaleUp) {
+  TServiceProcess service(address, windows.path());
+  const std::uint64_t before = service.Get("/health")["settings_version"];
+  TBackOffice office(address);
+  office.SetThreshold(4, "200=20%;");
+  ASSERT_EQ(office.Save(), TSaveResult::Saved);
+  ASSERT_TRUE(AwaitHealth(service, [&](const nlohmann::json& h) { return h["settings_version"] > before; }));
+  const std::uint64_t held = service.Get("/health")["settings_version"];
+
+  // Another computer holds the cards' table while a change is announced.
+  std::function<void()> release;
+  if (GetParam() == TShopDbKind::Server) {
+    PGconn* holder = PQconnectdb(address.c_str());
+    ASSERT_EQ(PQstatus(holder), CONNECTION_OK);
+    PQclear(PQexec(holder, "BEGIN; LOCK TABLE selvodiscountds IN ACCESS EXCLUSIVE MODE"));
+    PgExec(address, "NOTIFY selvo_shop_saved");
+    release = [holder] { PQfinish(holder); };
+  } else {
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(address.c_str(), &holder), SQLITE_OK);
+    office.SetThreshold(4, "300=10%;");
+    ASSERT_EQ(office.Save(), TSaveResult::Saved);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    release = [holder] {
+      sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(holder);
+    };
+  }
+  const TSalesDuring seen = SellFor(service, 6s);
+  const nlohmann::json during = service.Get("/health");
+  release();
+  EXPECT_EQ(seen.failed, 0);
+  EXPECT_EQ(seen.versions, std::set<std::uint64_t>{held}) << "answered from the settings held";
+  if (GetParam() == TShopDbKind::Server) {
+    EXPECT_TRUE(seen.degraded || during["status"] == "degraded") << "a load waiting for the lock is told";
+  }
+  RecordProperty("sales_while_locked", seen.sales);
+  RecordProperty("slowest_sale_seconds", std::to_string(seen.slowest));
+  EXPECT_TRUE(AwaitHealth(service, [&](const nlohmann::json& h) {
+    return h["settings_version"] > held && h["status"] == "ok";
+  })) << service.Log();
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+SELVO_ON_BOTH_DATABASES(TillServiceStallTest);
+
+TEST(TillServiceFrozenServerTest, AServerThatAnswersNothingIsToldAndSalesGoOn) {
+  ModuleScope scope;
+  TempDir windows;
+  TPrivatePgServer server;
+  host::CreateSampleShop(server.ConnInfo(), false);
+  TServiceProcess service(server.ConnInfo(), windows.path());
+  ASSERT_EQ(service.Get("/health")["status"], "ok");
+  const std::uint64_t held = service.Get("/health")["settings_version"];
+
+  server.Freeze();
+  const TSalesDuring seen = SellFor(service, 5s);
+  const bool degraded =
+      AwaitHealth(service, [](const nlohmann::json& h) { return h["status"] == "degraded" && !h["database"]["reachable"]; });
+  server.Thaw();
+  EXPECT_EQ(seen.failed, 0);
+  EXPECT_EQ(seen.versions, std::set<std::uint64_t>{held});
+  EXPECT_TRUE(degraded) << service.Get("/health").dump();
+  RecordProperty("slowest_sale_seconds", std::to_string(seen.slowest));
+  EXPECT_TRUE(AwaitHealth(service, [](const nlohmann::json& h) { return h["status"] == "ok"; })) << service.Log();
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+}  // namespace
+}  // namespace selvo::test

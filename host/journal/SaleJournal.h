@@ -1,14 +1,13 @@
 // The journal of sales a till service computed: one JSON object a line,
 // appended with one write each, so that a service killed at any moment
-// leaves whole lines (at most a torn last one, which a reader skips and
-// reports). Moving the file away and calling Reopen (the service does on
+// leaves whole lines (at most a torn last one, which the reader,
+// JournalReader.h, skips and reports). Moving the file away and calling Reopen (the service does on
 // SIGHUP) starts a new file under the same name.
 #pragma once
 
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 namespace selvo::host {
 
@@ -35,18 +34,5 @@ class TSaleJournal {
   std::mutex mutex_;
   int fd_ = -1;
 };
-
-struct TJournalRead {
-  std::vector<nlohmann::json> entries;
-  // The last line had no line break or did not parse: a write cut short.
-  bool tornLastLine = false;
-  // Lines before the last that are not a JSON object, skipped.
-  int badLines = 0;
-};
-
-// Reads a journal whole; a file that cannot be opened raises Exception
-// naming it. A torn last line and lines that do not parse are skipped and
-// counted.
-TJournalRead ReadSaleJournal(const std::string& path);
 
 }  // namespace selvo::host

@@ -39,8 +39,7 @@ std::string Examine(const std::string& line, bool tooLong, bool last, nlohmann::
   torn = false;
   if (tooLong) return "строка длиннее " + std::to_string(kMaxJournalLineBytes >> 20) + " МБ";
   // The depth first: the parser nests as deep as its input.
-  if (!JsonDepthWithin(line))
-    return "вложенность JSON глубже " + std::to_string(kMaxJsonDepth) + " уровней";
+  if (!JsonDepthWithin(line)) return "вложенность JSON глубже " + std::to_string(kMaxJsonDepth) + " уровней";
   entry = nlohmann::json::parse(line, nullptr, false);
   if (entry.is_discarded()) {
     torn = last;
@@ -54,8 +53,7 @@ std::string Examine(const std::string& line, bool tooLong, bool last, nlohmann::
 
 void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, const TSkippedLineFunc& onSkipped) {
   TFileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0)
-    throw Exception("не удалось открыть журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
+  if (fd.get() < 0) throw Exception("не удалось открыть журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
   struct stat info {};
   if (fstat(fd.get(), &info) != 0)
     throw Exception("не удалось прочитать журнал продаж " + Quoted(path) + ": " + std::strerror(errno));

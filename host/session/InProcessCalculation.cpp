@@ -24,7 +24,7 @@ std::string CardText(const TCalcTrace::TCardRef& card) {
 
 TCalcSettings LoadCalcSettings(TShopDataModule& dataModule) {
   TCalcSettings settings{
-      {}, {}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings())};
+      {}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings()), {}};
   TShopDataSet& payments = dataModule.DataSet("Payment");
   TField& id = payments.FieldByName("ID");
   TField& name = payments.FieldByName("Name");

@@ -33,8 +33,8 @@ namespace selvo::host {
 // now.
 struct TCalcSettings {
   std::vector<std::pair<std::int32_t, std::string>> paymentNames;  // ID, name, in ID order
-  std::map<std::int32_t, bool> paymentSwitchedOn;                  // every payment type's ID
   TCalcSnapshot snapshot;
+  std::map<std::int32_t, bool> paymentSwitchedOn;  // every payment type's ID
 };
 TCalcSettings LoadCalcSettings(TShopDataModule& dataModule);
 

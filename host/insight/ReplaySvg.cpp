@@ -65,7 +65,7 @@ std::string SalesCountText(std::int64_t count) {
   const char* word = (ones == 1 && tens != 11)                              ? "продажу"
                      : (ones >= 2 && ones <= 4 && (tens < 12 || tens > 14)) ? "продажи"
                                                                             : "продаж";
-  return std::to_string(count) + " " + word;
+  return RussianNumber(static_cast<double>(count), 0) + " " + word;
 }
 
 std::string DiscountByHourSvg(const TReplayReport& report) {
@@ -149,10 +149,12 @@ std::string DiscountByHourSvg(const TReplayReport& report) {
       << (difference[h] > 0 ? kMoreColour : kLessColour) << R"("><title>)" << h
       << ":00: " << SignedRubles(difference[h]) << " руб.</title></rect>\n";
   }
-  s << R"(<text x=")" << kLeft - 8 << R"(" y=")" << kDifferenceTop + 10 << R"(" text-anchor="end">)"
-    << SignedRubles(widest) << "</text>"
-    << R"(<text x=")" << kLeft - 8 << R"(" y=")" << kDifferenceTop + kDifferenceHeight << R"(" text-anchor="end">)"
-    << SignedRubles(-widest) << "</text>\n";
+  // The scale only when there is a difference to measure.
+  if (std::any_of(difference.begin(), difference.end(), [](std::int64_t d) { return d != 0; }))
+    s << R"(<text x=")" << kLeft - 8 << R"(" y=")" << kDifferenceTop + 10 << R"(" text-anchor="end">)"
+      << SignedRubles(widest) << "</text>"
+      << R"(<text x=")" << kLeft - 8 << R"(" y=")" << kDifferenceTop + kDifferenceHeight << R"(" text-anchor="end">)"
+      << SignedRubles(-widest) << "</text>\n";
   s << R"(<text x=")" << kLeft + plotWidth / 2 << R"(" y=")" << kHeight - 16
     << R"(" text-anchor="middle" fill="#444444">час дня, в который была продажа</text>)"
     << "\n</svg>\n";

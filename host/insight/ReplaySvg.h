@@ -14,8 +14,8 @@ namespace selvo::host {
 
 std::string DiscountByHourSvg(const TReplayReport& report);
 
-// "1 продажу", "2 продажи", "5 продаж", "21 продажу": the count with the
-// form of the word that Russian takes after it in "за ...".
+// "1 продажу", "2 продажи", "5 продаж", "21 продажу": the count (its digits
+// grouped) with the form of the word that Russian takes after it in "за ...".
 std::string SalesCountText(std::int64_t count);
 
 }  // namespace selvo::host

@@ -224,7 +224,7 @@ TEST_F(ReplayTest, ThePictureCountsInRussianAndNeverBelowNothing) {
                {12, "12 продаж"},    {14, "14 продаж"},
                {21, "21 продажу"},   {22, "22 продажи"},
                {25, "25 продаж"},    {111, "111 продаж"},
-               {101, "101 продажу"}, {1000002, "1000002 продажи"}};
+               {101, "101 продажу"}, {1000002, "1\u00a0000\u00a0002 продажи"}};
   for (const auto& f : forms) EXPECT_EQ(SalesCountText(f.count), f.text);
 }
 

@@ -60,7 +60,7 @@ TReplayBench& Bench() {
 void BM_Replay100000(benchmark::State& state) {
   TReplayBench& b = Bench();
   for (auto _ : state) {
-    const TReplayReport report = Replay(b.settings, b.settings, ReadJournaledSales({b.journal}));
+    const TReplayReport report = Replay(b.settings, b.settings, {b.journal});
     benchmark::DoNotOptimize(report.current.toPay);
   }
   state.counters["sales"] = kSales;

@@ -87,9 +87,12 @@ double GoodsSum(const TDiscountInData& sale, double p, TCardSelection& cards, bo
     const double payDisc = price * p * quantity;
     const TDiscountItem* card = cards.FindGoodsCard(sale.CategoryIDs[i], sale.GoodsIDs[i], zPrice, price, quantity);
     double cardDisc = 0, banBegin = 0, banEnd = 0;
-    if (card) cardDisc = card->GetDiscountAt(&banBegin, &banEnd, price * quantity, quantity, cards.TimeOfDay());
+    bool cardBans = false;
+    if (card)
+      cardDisc = card->GetDiscountAt(&banBegin, &banEnd, price * quantity, quantity, cards.TimeOfDay(), &cardBans);
     const double best = std::max(payDisc, cardDisc);
-    const bool banned = card && best == SaleBanAmount;
+    // The ban holds when the card's ban is what the line takes.
+    const bool banned = cardBans && best == cardDisc;
     if (banned) banLines.push_back(BanLine(quantity, price, banBegin, banEnd, fs));
     double rest = price * quantity - best;
     if (floor) rest = std::max(rest, zPrice * quantity);

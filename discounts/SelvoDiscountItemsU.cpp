@@ -347,9 +347,10 @@ double TDiscountItem::GetDiscount(double* banBegin, double* banEnd, double amoun
   return GetDiscountAt(banBegin, banEnd, amount, quantity, DiscountTimeOfDay());
 }
 
-double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amount, double quantity,
-                                    double now) const {
+double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amount, double quantity, double now,
+                                    bool* ban) const {
   double result = 0;
+  bool banned = false;
   auto report = [&](double begin, double end) {
     if (banBegin) *banBegin = begin;
     if (banEnd) *banEnd = end;
@@ -384,11 +385,13 @@ double TDiscountItem::GetDiscountAt(double* banBegin, double* banEnd, double amo
     if (!std::isfinite(v) || !(v > result)) continue;
     result = v;
     // Only the interval of the winning entry is reported.
-    if (result == SaleBanAmount)
+    banned = IsSaleBan(TimeValue[i], TimeUnit[i]);
+    if (banned)
       report(TimeBegin[i], TimeEnd[i]);
     else
       report(0, 0);
   }
+  if (ban) *ban = banned;
   return result;
 }
 
@@ -780,8 +783,9 @@ TDiscountItem* TCardSelection::FindGoodsCard(std::int32_t categoryID, std::int32
   ForEachTargeting(*group_, categoryID, goodsID, [&](std::uint32_t position) {
     if (!Active(position)) return;
     TDiscountItem* card = list_.items_[position].get();
-    double d = card->GetDiscountAt(nullptr, nullptr, price * quantity, quantity, timeOfDay_);
-    if (floorAtPurchase && d != SaleBanAmount && zPrice * quantity > price * quantity - d) d = 0;
+    bool ban = false;
+    double d = card->GetDiscountAt(nullptr, nullptr, price * quantity, quantity, timeOfDay_, &ban);
+    if (floorAtPurchase && !ban && zPrice * quantity > price * quantity - d) d = 0;
     if (d > best) {
       best = d;
       chosen = card;
@@ -922,7 +926,8 @@ void ReadMasterColumns(TMasterColumns& master, TDiscountItem& card) {
 
 // Stored values the calculation cannot take are refused at loading, naming
 // the place: an infinite time would match every moment, a percentage above
-// 100 would sell for nothing.
+// 100 would sell for nothing. Only a sale ban (IsSaleBan: SaleBanAmount in
+// roubles) is exempt; the same amount in percent is a discount like any.
 [[noreturn]] void RefuseStored(const char* table, const std::string& row, const char* column, const std::string& what) {
   throw EDatabaseError(std::string(table) + ": запись " + row + ", поле " + column + ": " + what);
 }
@@ -935,7 +940,7 @@ void CheckAmounts(const TDiscountItem& card, const char* column, const TDynDoubl
                   const TDynCharArray& units, bool banAllowed) {
   for (std::size_t i = 0; i < values.size() && i < units.size(); ++i) {
     const double v = values[i];
-    if (banAllowed && v == SaleBanAmount) continue;
+    if (banAllowed && IsSaleBan(v, units[i])) continue;
     if (!std::isfinite(v)) RefuseStored("SelvoDiscountDS", card.ID, column, "скидка не является конечным числом");
     if (units[i] == kUnitPercent && !(v >= 0 && v <= 100)) {
       RefuseStored("SelvoDiscountDS", card.ID, column,

@@ -43,6 +43,13 @@ inline constexpr double SaleBanAmount = 10000000.0;
 inline constexpr char kUnitPercent = '%';
 inline constexpr char kUnitRouble = '\xF0';
 
+// Whether a time discount's amount and unit make a sale ban: exactly
+// SaleBanAmount roubles (the editor writes bans so). Any other entry is a
+// discount, checked and computed as one. The list, its loading, the
+// calculation, the host's check of the settings and the editor all decide
+// by this.
+constexpr bool IsSaleBan(double amount, char unit) { return amount == SaleBanAmount && unit == kUnitRouble; }
+
 // What an encoding gives in place of a list text over kMaxListTextLength
 // characters.
 inline constexpr const char* kListTooLongText = "длина превышена";
@@ -193,7 +200,7 @@ class TDiscountItem {
   // (the highest threshold the amount reaches decides; an absolute amount is
   // scaled by amount / threshold when quantity > 0) and the largest time
   // discount in effect at the module clock's time of day (a tie goes to the
-  // threshold). When the result is a time discount of exactly SaleBanAmount,
+  // threshold). When the result is a sale ban's time discount (IsSaleBan),
   // its interval goes to *banBegin and *banEnd (either may be null), which
   // are 0 otherwise. Never NaN or infinite: an entry whose discount cannot be
   // computed (an infinite amount) gives nothing, and an absolute threshold
@@ -201,7 +208,9 @@ class TDiscountItem {
   double GetDiscount(double* banBegin, double* banEnd, double amount, double quantity) const;
   // The same at a given time of day (whole part 0, at most kLastSecondOfDay),
   // so that one calculation reads the clock once for all its cards.
-  double GetDiscountAt(double* banBegin, double* banEnd, double amount, double quantity, double timeOfDay) const;
+  // *ban (when given) tells whether the result is a sale ban's.
+  double GetDiscountAt(double* banBegin, double* banEnd, double amount, double quantity, double timeOfDay,
+                       bool* ban = nullptr) const;
 };
 
 // The time of day that GetDiscount matches time discounts against: the module

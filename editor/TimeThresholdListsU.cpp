@@ -70,7 +70,7 @@ double CellDateOrToday(const std::string& cell) {
 
 bool IsSaleBanCell(const std::string& amount, const std::string& unit) {
   const auto value = TryStrToFloat(amount, ModuleFormatSettings());
-  return value && *value == SaleBanAmount && unit == kRoubleText;
+  return value && unit == kRoubleText && IsSaleBan(*value, kUnitRouble);
 }
 
 // ---------------------------------------------------------------------------

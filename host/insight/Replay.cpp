@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
-#include "host/journal/SaleJournal.h"
 #include "host/session/SaleCalculation.h"
 #include "platform/DateUtils.h"
 
@@ -24,37 +24,134 @@ TVariant ChosenVariant(const TCalcTrace& t) {
   return TVariant::Group;
 }
 
-void Credit(TReplaySide& side, const TCalcTrace::TCardRef& card, std::int64_t discount) {
-  TCardTally& tally = side.cards[card.id];
-  tally.name = card.name;
-  ++tally.wins;
-  tally.discount += discount;
+// Whether every amount of the sale, and their sum, is a number the replay
+// can count in kopecks.
+bool SumsWithinBounds(const TSale& sale) {
+  double total = 0;
+  for (const TSaleLine& line : sale.lines) {
+    for (double amount : {line.price * line.quantity, line.zprice * line.quantity}) {
+      if (!(std::fabs(amount) <= kMaxReplayedSaleSum)) return false;
+    }
+    total += line.price * line.quantity;
+  }
+  return std::fabs(total) <= kMaxReplayedSaleSum;
 }
 
-// One sale under one side's settings; false when the shop lacks its payment
-// type.
-bool Compute(const TCalcSettings& settings, const TSale& sale, TReplaySide& side, std::int64_t& toPay) {
-  std::int32_t payID = 0;
-  if (sale.paymentName) {
-    try {
-      payID = PaymentByName(settings, *sale.paymentName).first;
-    } catch (const ESaleFormat&) {
-      return false;
-    }
-  } else {
-    payID = *sale.paymentID;
+// The sale of a journal entry at the moment the service computed it at
+// (also for a sale sent without one); the reason when there is none.
+std::optional<TSale> EntrySale(const nlohmann::json& entry, std::string& reason) {
+  const auto sale = entry.find("sale");
+  if (sale == entry.end() || !sale->is_object()) {
+    reason = "в записи нет продажи (\"sale\" — не объект JSON)";
+    return std::nullopt;
   }
+  const auto moment = entry.find("moment");
+  if (moment == entry.end() || !moment->is_string()) {
+    reason = "в записи нет момента продажи (\"moment\" — не текст)";
+    return std::nullopt;
+  }
+  try {
+    nlohmann::json given = *sale;
+    given.erase("moment");
+    TSale parsed = ParseSale(given.dump());
+    parsed.moment = ParseMoment(moment->get<std::string>());
+    if (!SumsWithinBounds(parsed)) {
+      reason =
+          "суммы продажи не числа или больше " + std::to_string(static_cast<long long>(kMaxReplayedSaleSum)) + " руб.";
+      return std::nullopt;
+    }
+    return parsed;
+  } catch (const ESaleFormat& e) {
+    reason = "продажа не читается: " + e.Message();
+    return std::nullopt;
+  }
+}
+
+// One sale under one side's settings.
+struct TSideResult {
+  std::int64_t toPay = 0;
+  std::int64_t total = 0;
+  bool refused = false;  // by a sale ban
+  TCalcTrace trace;
+};
+
+TSideResult Compute(const TCalcSettings& settings, const TSale& sale) {
+  const std::int32_t payID = SalePayment(settings, sale).first;
   const double moment = *sale.moment;
   TSaleRecord record(sale, payID, moment);
-  const TCalcTrace t = TraceCalculationAt(settings, record.data(), moment);
-  toPay = Kopecks(t.result);
-  const std::int64_t discount = Kopecks(t.total) - toPay;
-  side.toPay += toPay;
+  TSideResult r;
+  r.trace = TraceCalculationAt(settings, record.data(), moment);
+  r.refused = !r.trace.banLines.empty();
+  r.total = Kopecks(r.trace.total);
+  r.toPay = r.refused ? 0 : Kopecks(r.trace.result);
+  return r;
+}
+
+void Count(TReplaySide& side, const TSideResult& r, double moment) {
+  if (r.refused) {
+    ++side.refused;
+    side.refusedSum += r.total;
+    return;
+  }
+  const std::int64_t discount = r.total - r.toPay;
+  side.toPay += r.toPay;
   side.discount += discount;
   side.discountByHour[static_cast<std::size_t>(DecodeTime(moment).hour) % 24] += discount;
-  for (const auto& [card, taken] : ChosenCards(t)) Credit(side, card, Kopecks(taken));
-  return true;
+  for (const auto& [card, taken] : ChosenCards(r.trace)) {
+    TCardTally& tally = side.cards[card.id];
+    tally.name = card.name;
+    ++tally.wins;
+    tally.discount += Kopecks(taken);
+  }
 }
+
+std::int64_t ChangeSize(const TReplayChange& c) { return std::llabs(c.proposed - c.current); }
+
+class TReplayRun {
+ public:
+  TReplayRun(const TCalcSettings& current, const TCalcSettings& proposed, const std::vector<std::string>& journals)
+      : current_(current), proposed_(proposed), journals_(journals) {}
+
+  void Skip(TSkippedLine skipped) {
+    ++report_.skipped;
+    if (report_.skippedLines.size() < kListedSkippedLines) report_.skippedLines.push_back(std::move(skipped));
+  }
+
+  void Add(const TJournaledSale& s) {
+    TSideResult before, after;
+    try {
+      before = Compute(current_, s.sale);
+    } catch (const ESaleFormat& e) {
+      return Skip({journals_[s.file], s.line, "в текущих настройках: " + e.Message()});
+    }
+    try {
+      after = Compute(proposed_, s.sale);
+    } catch (const ESaleFormat& e) {
+      return Skip({journals_[s.file], s.line, "в новых настройках: " + e.Message()});
+    }
+    Count(report_.current, before, *s.sale.moment);
+    Count(report_.proposed, after, *s.sale.moment);
+    if (before.toPay == after.toPay && before.refused == after.refused) return;
+    ++report_.changed;
+    const TReplayChange change{s.file, s.line, before.toPay, after.toPay, before.refused, after.refused};
+    auto& largest = report_.largest;
+    // The list stays sorted, largest first; of equal changes the earlier sale stays.
+    const auto place =
+        std::upper_bound(largest.begin(), largest.end(), change,
+                         [](const TReplayChange& a, const TReplayChange& b) { return ChangeSize(a) > ChangeSize(b); });
+    if (place == largest.end() && largest.size() >= kLargestChanges) return;
+    largest.insert(place, change);
+    if (largest.size() > kLargestChanges) largest.pop_back();
+  }
+
+  TReplayReport& Report() { return report_; }
+
+ private:
+  const TCalcSettings& current_;
+  const TCalcSettings& proposed_;
+  const std::vector<std::string>& journals_;
+  TReplayReport report_;
+};
 
 }  // namespace
 
@@ -76,60 +173,36 @@ std::vector<std::pair<TCalcTrace::TCardRef, double>> ChosenCards(const TCalcTrac
   return chosen;
 }
 
-TJournaledSales ReadJournaledSales(const std::vector<std::string>& files) {
-  TJournaledSales out;
-  for (const std::string& file : files) {
-    const TJournalRead journal = ReadSaleJournal(file);
-    out.skipped += journal.badLines + (journal.tornLastLine ? 1 : 0);
-    for (nlohmann::json entry : journal.entries) {
-      ++out.read;
-      try {
-        nlohmann::json& sale = entry.at("sale");
-        // The moment the service computed it at, also for a sale sent
-        // without one.
-        sale["moment"] = entry.at("moment");
-        out.sales.push_back(ParseSale(sale.dump()));
-      } catch (const std::exception&) {
-        ++out.skipped;
-      }
-    }
+void ReadJournaledSales(const std::vector<std::string>& files, const std::function<void(TJournaledSale&)>& onSale,
+                        const TSkippedLineFunc& onSkipped) {
+  for (std::size_t file = 0; file < files.size(); ++file) {
+    ReadJournal(
+        files[file],
+        [&](const TJournalLineRef& where, nlohmann::json& entry) {
+          std::string reason;
+          std::optional<TSale> sale = EntrySale(entry, reason);
+          if (!sale) return onSkipped({files[file], where.line, std::move(reason)});
+          TJournaledSale journaled{std::move(*sale), file, where.line};
+          onSale(journaled);
+        },
+        onSkipped);
   }
-  return out;
 }
 
-TReplayReport Replay(const TCalcSettings& current, const TCalcSettings& proposed, const TJournaledSales& sales) {
-  TReplayReport report;
-  report.read = sales.read;
-  report.skipped = sales.skipped;
-  for (std::size_t i = 0; i < sales.sales.size(); ++i) {
-    const TSale& sale = sales.sales[i];
-    // A sale is counted on both sides or on neither.
-    TReplaySide currentSide, proposedSide;
-    std::int64_t before = 0, after = 0;
-    if (!Compute(current, sale, currentSide, before) || !Compute(proposed, sale, proposedSide, after)) {
-      ++report.skipped;
-      continue;
-    }
-    for (auto [side, into] : {std::pair{&currentSide, &report.current}, std::pair{&proposedSide, &report.proposed}}) {
-      into->toPay += side->toPay;
-      into->discount += side->discount;
-      for (std::size_t h = 0; h < 24; ++h) into->discountByHour[h] += side->discountByHour[h];
-      for (const auto& [id, tally] : side->cards) {
-        TCardTally& total = into->cards[id];
-        total.name = tally.name;
-        total.wins += tally.wins;
-        total.discount += tally.discount;
-      }
-    }
-    if (before == after) continue;
-    ++report.changed;
-    report.largest.push_back({i, before, after});
-    std::sort(report.largest.begin(), report.largest.end(), [](const TReplayChange& a, const TReplayChange& b) {
-      return std::llabs(a.proposed - a.current) > std::llabs(b.proposed - b.current);
-    });
-    if (report.largest.size() > kLargestChanges) report.largest.pop_back();
-  }
-  return report;
+TReplayReport Replay(const TCalcSettings& current, const TCalcSettings& proposed,
+                     const std::vector<std::string>& journals) {
+  TReplayRun run(current, proposed, journals);
+  ReadJournaledSales(
+      journals,
+      [&](TJournaledSale& sale) {
+        ++run.Report().read;
+        run.Add(sale);
+      },
+      [&](TSkippedLine skipped) {
+        ++run.Report().read;
+        run.Skip(std::move(skipped));
+      });
+  return std::move(run.Report());
 }
 
 }  // namespace selvo::host

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <set>
 
 #include "discounts/SelvoDiscountItemsU.h"
+#include "host/shopdb/ShopSchema.h"
 #include "platform/DateUtils.h"
 
 namespace selvo::host {
@@ -103,8 +105,7 @@ bool AlwaysBeats(const TDiscountItem& a, const TDiscountItem& b) {
 bool BansAllDay(const TDiscountItem& c) {
   std::vector<std::pair<double, double>> bans;
   for (std::size_t i = 0; i < TimeDiscounts(c); ++i)
-    if (c.TimeUnit[i] != kUnitPercent && c.TimeValue[i] == SaleBanAmount)
-      bans.emplace_back(c.TimeBegin[i], c.TimeEnd[i]);
+    if (IsSaleBan(c.TimeValue[i], c.TimeUnit[i])) bans.emplace_back(c.TimeBegin[i], c.TimeEnd[i]);
   std::sort(bans.begin(), bans.end());
   double covered = 0;  // every time before this is banned
   constexpr double kSecond = 1.0 / 86400;
@@ -135,19 +136,31 @@ const char* FindingKindName(TFindingKind kind) {
   return "?";
 }
 
+void RequireShopTables(TShopDataModule& dataModule) {
+  for (const std::string& table : ShopTableNames())
+    if (!dataModule.FindComponent(table))
+      throw Exception("в базе данных магазина \"" + dataModule.Describe() + "\" нет таблицы " + table +
+                      ": настройки проверить нельзя");
+}
+
 TShopFacts ReadShopFacts(TShopDataModule& dataModule) {
   TShopFacts facts;
-  auto read = [&](const char* table, const char* column, auto&& take) {
+  auto read = [&](const char* table, std::initializer_list<const char*> columns, auto&& take) {
     TDataSet* ds = dataModule.FindComponent(table);
-    if (!ds || !ds->FindField(column)) return;
+    if (!ds)
+      throw Exception(std::string("в базе данных магазина нет таблицы ") + table + ": настройки проверить нельзя");
+    for (const char* column : columns)
+      if (!ds->FindField(column))
+        throw Exception(std::string("в таблице ") + table + " базы данных магазина нет поля " + column +
+                        ": настройки проверить нельзя");
     for (ds->First(); !ds->Eof(); ds->Next()) take(*ds);
   };
-  read("Payment", "ID", [&](TDataSet& ds) {
-    const TField* enabled = ds.FindField("Enabled");
-    facts.payments.emplace_back(ds.FieldByName("ID").AsInteger(), !enabled || enabled->AsInteger() != 0);
+  read("Payment", {"ID", "Enabled"}, [&](TDataSet& ds) {
+    const TField& enabled = ds.FieldByName("Enabled");
+    facts.payments.emplace_back(ds.FieldByName("ID").AsInteger(), !enabled.IsNull() && enabled.AsInteger() == 1);
   });
-  read("Goods", "ID_Goods", [&](TDataSet& ds) { facts.goods.push_back(ds.FieldByName("ID_Goods").AsInteger()); });
-  read("KeyTovar", "ID_Category",
+  read("Goods", {"ID_Goods"}, [&](TDataSet& ds) { facts.goods.push_back(ds.FieldByName("ID_Goods").AsInteger()); });
+  read("KeyTovar", {"ID_Category"},
        [&](TDataSet& ds) { facts.categories.push_back(ds.FieldByName("ID_Category").AsInteger()); });
   return facts;
 }

@@ -35,8 +35,15 @@ struct TFinding {
   std::int32_t winnerID = 0;  // NeverWins: the card that wins instead
 };
 
+// Exception naming the first of the shop's six tables that the database
+// lacks: without any of them a finding could be false (a card "never
+// applies" because the goods table is gone) or missing.
+void RequireShopTables(TShopDataModule& dataModule);
+
 // What the check knows of the shop besides the loaded settings: its payment
-// types switched on, and the goods and categories it has.
+// types switched on (as the module reads them: Enabled exactly 1), and the
+// goods and categories it has. Exception naming the table and the column
+// when one it reads is missing.
 struct TShopFacts {
   std::vector<std::pair<std::int32_t, bool>> payments;  // ID, switched on
   std::vector<std::int32_t> goods;

@@ -5,8 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "selvo/Errors.h"
 
@@ -83,33 +81,6 @@ bool TSaleJournal::Append(const nlohmann::json& entry) {
     log_("журнал продаж \"" + path_ + "\" снова пишется");
   }
   return true;
-}
-
-TJournalRead ReadSaleJournal(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Exception("не удалось открыть журнал продаж \"" + path + "\"");
-  std::stringstream whole;
-  whole << in.rdbuf();
-  const std::string text = whole.str();
-  TJournalRead read;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const bool last = end == std::string::npos;
-    const std::string line = text.substr(start, last ? std::string::npos : end - start);
-    start = last ? text.size() : end + 1;
-    nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
-    if (last || ((entry.is_discarded() || !entry.is_object()) && start >= text.size())) {
-      read.tornLastLine = true;
-      break;
-    }
-    if (entry.is_discarded() || !entry.is_object()) {
-      ++read.badLines;
-      continue;
-    }
-    read.entries.push_back(std::move(entry));
-  }
-  return read;
 }
 
 }  // namespace selvo::host

@@ -1,7 +1,7 @@
 // The journal of sales a till service computed: one JSON object a line,
 // appended with one write each, so that a service killed at any moment
-// leaves whole lines (at most a torn last one, which a reader skips and
-// reports). Moving the file away and calling Reopen (the service does on
+// leaves whole lines (at most a torn last one, which the reader,
+// JournalReader.h, skips and reports). Moving the file away and calling Reopen (the service does on
 // SIGHUP) starts a new file under the same name.
 //
 // A write that fails (a full disk) is taken back whole: what it wrote of the
@@ -17,7 +17,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace selvo::host {
 
@@ -63,18 +62,5 @@ class TSaleJournal {
   bool breakFirst_ = false;
   TJournalHealth health_;
 };
-
-struct TJournalRead {
-  std::vector<nlohmann::json> entries;
-  // The last line had no line break or did not parse: a write cut short.
-  bool tornLastLine = false;
-  // Lines before the last that are not a JSON object, skipped.
-  int badLines = 0;
-};
-
-// Reads a journal whole; a file that cannot be opened raises Exception
-// naming it. A torn last line and lines that do not parse are skipped and
-// counted.
-TJournalRead ReadSaleJournal(const std::string& path);
 
 }  // namespace selvo::host

@@ -18,6 +18,7 @@ int RunLint(const TParsedCommand& command, const TCommandContext& context) {
   try {
     const double moment = command.Has("--at") ? ParseMoment(command.Value("--at", "")) : Now();
     TShopDataModule dataModule(DatabaseOf(command));
+    RequireShopTables(dataModule);
     findings = CheckSettings(LoadCalcSettings(dataModule), ReadShopFacts(dataModule), moment);
   } catch (const Exception& e) {
     FailCommand(context.err, e.Message());

@@ -14,6 +14,9 @@
 namespace selvo::host {
 namespace {
 
+// A journal or a shop that cannot be read, as lint answers it.
+constexpr int kReplayError = 2;
+
 double Rubles(std::int64_t kopecks) { return static_cast<double>(kopecks) / 100; }
 
 std::string Money(std::int64_t kopecks) { return FloatToStrFixed(Rubles(kopecks), 2, ModuleFormatSettings()); }
@@ -31,19 +34,34 @@ nlohmann::json SideJson(const TReplaySide& side) {
   for (std::int64_t kopecks : side.discountByHour) hours.push_back(Rubles(kopecks));
   return {{"to_pay", Rubles(side.toPay)},
           {"discount", Rubles(side.discount)},
+          {"refused_by_ban", {{"sales", side.refused}, {"sum", Rubles(side.refusedSum)}}},
           {"cards", cards},
           {"discount_by_hour", hours}};
 }
 
-void PrintText(const TReplayReport& r, std::ostream& out) {
-  out << "Продаж прочитано: " << r.read << ", пропущено: " << r.skipped << "\n";
+std::string Place(const std::vector<std::string>& journals, std::size_t file, std::int64_t line) {
+  return TerminalText(journals[file]) + ":" + std::to_string(line);
+}
+
+std::string ToPayText(std::int64_t kopecks, bool refused) { return refused ? "запрещена" : Money(kopecks); }
+
+void PrintText(const TReplayReport& r, const std::vector<std::string>& journals, std::ostream& out) {
+  out << "Строк прочитано: " << r.read << ", пропущено: " << r.skipped << ", продаж рассчитано: " << r.Computed()
+      << "\n";
+  for (const TSkippedLine& s : r.skippedLines)
+    out << "  пропущена строка " << TerminalText(s.file) << ":" << s.line << ": " << TerminalText(s.reason) << "\n";
+  if (r.skipped > static_cast<std::int64_t>(r.skippedLines.size()))
+    out << "  и ещё пропущено строк: " << r.skipped - static_cast<std::int64_t>(r.skippedLines.size()) << "\n";
   out << "К оплате: сейчас " << Money(r.current.toPay) << ", с новыми настройками " << Money(r.proposed.toPay) << " ("
       << (r.proposed.toPay >= r.current.toPay ? "+" : "") << Money(r.proposed.toPay - r.current.toPay) << ")\n";
   out << "Скидка: сейчас " << Money(r.current.discount) << ", с новыми настройками " << Money(r.proposed.discount)
       << "\n";
+  out << "Запрещено продаж (не скидка): сейчас " << r.current.refused << " на " << Money(r.current.refusedSum)
+      << ", с новыми настройками " << r.proposed.refused << " на " << Money(r.proposed.refusedSum) << "\n";
   out << "Продаж с другим результатом: " << r.changed << "\n";
   for (const TReplayChange& c : r.largest)
-    out << "  продажа " << c.sale + 1 << ": " << Money(c.current) << " -> " << Money(c.proposed) << "\n";
+    out << "  продажа " << Place(journals, c.file, c.line) << ": " << ToPayText(c.current, c.currentRefused) << " -> "
+        << ToPayText(c.proposed, c.proposedRefused) << "\n";
   std::set<std::int32_t> ids;
   for (const auto& [id, tally] : r.current.cards) ids.insert(id);
   for (const auto& [id, tally] : r.proposed.cards) ids.insert(id);
@@ -58,35 +76,50 @@ void PrintText(const TReplayReport& r, std::ostream& out) {
   }
 }
 
+nlohmann::json ReportJson(const TReplayReport& r, const std::vector<std::string>& journals) {
+  nlohmann::json largest = nlohmann::json::array();
+  for (const TReplayChange& c : r.largest)
+    largest.push_back({{"file", journals[c.file]},
+                       {"line", c.line},
+                       {"current", c.currentRefused ? nlohmann::json() : nlohmann::json(Rubles(c.current))},
+                       {"proposed", c.proposedRefused ? nlohmann::json() : nlohmann::json(Rubles(c.proposed))}});
+  nlohmann::json skipped = nlohmann::json::array();
+  for (const TSkippedLine& s : r.skippedLines)
+    skipped.push_back({{"file", s.file}, {"line", s.line}, {"reason", s.reason}, {"torn", s.torn}});
+  return {{"read", r.read},
+          {"skipped", r.skipped},
+          {"computed", r.Computed()},
+          {"skipped_lines", skipped},
+          {"changed", r.changed},
+          {"largest_changes", largest},
+          {"current", SideJson(r.current)},
+          {"proposed", SideJson(r.proposed)}};
+}
+
 int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
+  TReplayReport report;
   try {
     if (!command.Has("--against"))
       return FailCommand(context.err, "replay: не указаны новые настройки (--against БАЗА)");
     if (command.arguments.empty()) return FailCommand(context.err, "replay: не указан ни один журнал продаж");
     const TCalcSettings current = LoadSettings(DatabaseOf(command));
     const TCalcSettings proposed = LoadSettings(command.Value("--against", ""));
-    const TReplayReport report = Replay(current, proposed, ReadJournaledSales(command.arguments));
-    if (command.Has("--svg")) {
-      const std::string file = command.Value("--svg", "");
-      std::ofstream svg(file, std::ios::binary);
-      svg << DiscountByHourSvg(report);
-      if (!svg.flush()) return FailCommand(context.err, "не удалось записать рисунок в \"" + file + "\"");
-    }
-    if (command.Has("--json")) {
-      nlohmann::json largest = nlohmann::json::array();
-      for (const TReplayChange& c : report.largest)
-        largest.push_back({{"sale", c.sale + 1}, {"current", Rubles(c.current)}, {"proposed", Rubles(c.proposed)}});
-      const nlohmann::json doc = {
-          {"read", report.read},        {"skipped", report.skipped},           {"changed", report.changed},
-          {"largest_changes", largest}, {"current", SideJson(report.current)}, {"proposed", SideJson(report.proposed)}};
-      context.out << JsonText(doc) << "\n";
-    } else {
-      PrintText(report, context.out);
-    }
-    return 0;
+    report = Replay(current, proposed, command.arguments);
   } catch (const Exception& e) {
-    return FailCommand(context.err, e.Message());
+    FailCommand(context.err, e.Message());
+    return kReplayError;
   }
+  if (command.Has("--svg")) {
+    const std::string file = command.Value("--svg", "");
+    std::ofstream svg(file, std::ios::binary);
+    svg << DiscountByHourSvg(report);
+    if (!svg.flush()) return FailCommand(context.err, "не удалось записать рисунок в \"" + file + "\"");
+  }
+  if (command.Has("--json"))
+    context.out << JsonText(ReportJson(report, command.arguments)) << "\n";
+  else
+    PrintText(report, command.arguments, context.out);
+  return 0;
 }
 
 }  // namespace

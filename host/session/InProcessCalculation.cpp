@@ -23,12 +23,18 @@ std::string CardText(const TCalcTrace::TCardRef& card) {
 }  // namespace
 
 TCalcSettings LoadCalcSettings(TShopDataModule& dataModule) {
-  TCalcSettings settings{{}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings())};
+  TCalcSettings settings{
+      {}, LoadCalcSnapshot(dataModule, ReadCalcOptions(SettingsFileName()), ModuleFormatSettings()), {}};
   TShopDataSet& payments = dataModule.DataSet("Payment");
   TField& id = payments.FieldByName("ID");
   TField& name = payments.FieldByName("Name");
-  for (payments.First(); !payments.Eof(); payments.Next())
-    if (!id.IsNull() && !name.IsNull()) settings.paymentNames.emplace_back(id.AsInteger(), name.AsString());
+  TField& enabled = payments.FieldByName("Enabled");
+  for (payments.First(); !payments.Eof(); payments.Next()) {
+    if (id.IsNull()) continue;
+    // Switched on as the module's payment list reads it: exactly 1.
+    settings.paymentSwitchedOn[id.AsInteger()] = !enabled.IsNull() && enabled.AsInteger() == 1;
+    if (!name.IsNull()) settings.paymentNames.emplace_back(id.AsInteger(), name.AsString());
+  }
   std::sort(settings.paymentNames.begin(), settings.paymentNames.end());
   return settings;
 }

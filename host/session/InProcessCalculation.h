@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,12 +27,14 @@ namespace selvo::host {
 
 // What a calculation needs of the shop besides the module's own lists, read
 // from a data module's rows once: the payment types' full names (a sale may
-// name its payment type, the module's records hold only 20 characters), and
-// the host's copy of the lists for the trace, with the options of Selvo.ini
-// as they are now.
+// name its payment type, the module's records hold only 20 characters) and
+// which of them are switched on (a sale may be paid only so), and the host's
+// copy of the lists for the trace, with the options of Selvo.ini as they are
+// now.
 struct TCalcSettings {
   std::vector<std::pair<std::int32_t, std::string>> paymentNames;  // ID, name, in ID order
   TCalcSnapshot snapshot;
+  std::map<std::int32_t, bool> paymentSwitchedOn;  // every payment type's ID
 };
 TCalcSettings LoadCalcSettings(TShopDataModule& dataModule);
 

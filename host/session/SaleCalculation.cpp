@@ -1,7 +1,7 @@
 #include "host/session/SaleCalculation.h"
 
+#include <algorithm>
 #include <sstream>
-#include <tuple>
 #include <utility>
 
 #include "host/session/HostSession.h"
@@ -35,6 +35,24 @@ std::pair<std::int32_t, std::string> PaymentByName(const TCalcSettings& settings
   return found.front();
 }
 
+std::pair<std::int32_t, std::string> SalePayment(const TCalcSettings& settings, const TSale& sale) {
+  std::pair<std::int32_t, std::string> payment;
+  if (sale.paymentName) {
+    payment = PaymentByName(settings, *sale.paymentName);
+  } else {
+    payment.first = *sale.paymentID;
+    const auto named = std::lower_bound(settings.paymentNames.begin(), settings.paymentNames.end(),
+                                        std::pair<std::int32_t, std::string>(payment.first, {}));
+    if (named != settings.paymentNames.end() && named->first == payment.first) payment.second = named->second;
+  }
+  const std::string which = "вид оплаты с ID " + std::to_string(payment.first) +
+                            (payment.second.empty() ? "" : " (" + InputExcerpt(payment.second) + ")");
+  const auto state = settings.paymentSwitchedOn.find(payment.first);
+  if (state == settings.paymentSwitchedOn.end()) throw ESaleFormat("payment: " + which + " не найден в базе данных");
+  if (!state->second) throw ESaleFormat("payment: " + which + " выключен: им нельзя оплатить продажу");
+  return payment;
+}
+
 std::string PaymentRecordName(const TPaymentRec& rec) {
   const std::size_t nameLength = rec.Name[0] > 20 ? 20 : rec.Name[0];
   return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(rec.Name + 1), nameLength));
@@ -42,16 +60,7 @@ std::string PaymentRecordName(const TPaymentRec& rec) {
 
 TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& settings, const TSale& sale,
                           bool explain) {
-  TPaymentList& list = *module.GetPaymentList();
-  std::int32_t payID = 0;
-  std::string paymentName;
-  if (sale.paymentName) {
-    std::tie(payID, paymentName) = PaymentByName(settings, *sale.paymentName);
-  } else {
-    payID = *sale.paymentID;
-    for (std::int32_t i = 0; i < list.Count(); ++i)
-      if (list.GetItem(i)->ID == payID) paymentName = PaymentRecordName(*list.GetItem(i));
-  }
+  const auto [payID, paymentName] = SalePayment(settings, sale);
   const double moment = sale.moment ? *sale.moment : Now();
 
   TSaleRecord record(sale, payID, moment);

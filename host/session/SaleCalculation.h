@@ -30,9 +30,8 @@ struct TSaleAnswer {
 
 // Computes `sale` with the module, whose lists the caller has filled from
 // the same rows as `settings`, at the sale's moment (this process's clock
-// when it has none). ESaleFormat when the sale names a payment type the shop
-// does not have, or a beginning of several names; the module's errors as
-// they are. Touches no database.
+// when it has none). ESaleFormat when SalePayment refuses the sale's payment
+// type; the module's errors as they are. Touches no database.
 TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& settings, const TSale& sale, bool explain);
 
 // The payment type of that name among the shop's (its identifier and full
@@ -40,6 +39,12 @@ TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& set
 // begins with it (the module's records hold only the first 20 characters of
 // a name). ESaleFormat when none or several match.
 std::pair<std::int32_t, std::string> PaymentByName(const TCalcSettings& settings, const std::string& wanted);
+
+// The payment type a sale is paid with (its identifier and full name, empty
+// when the shop stores none), named by name (PaymentByName) or by
+// identifier. ESaleFormat, the same way for both, when the shop has no such
+// type or when it is switched off: no card of such a type ever applies.
+std::pair<std::int32_t, std::string> SalePayment(const TCalcSettings& settings, const TSale& sale);
 
 // The record's name as UTF-8 (the record holds up to 20 Windows-1251
 // characters behind a length byte).

@@ -106,7 +106,8 @@ std::vector<std::string> TSqliteConnection::TableNames() {
       case SQLITE_CANTOPEN:
       case SQLITE_IOERR:
       case SQLITE_AUTH: e.SetMessage("Нет доступа к базе данных магазина \"" + path_ + "\": " + e.Message()); break;
-      default: e.SetMessage("Файл \"" + path_ + "\" не является базой данных магазина: " + e.Message());
+      // SQLite's own words ("file is not a database") say no more than this.
+      default: e.SetMessage("Файл \"" + path_ + "\" не является базой данных магазина");
     }
     throw;
   }

@@ -89,7 +89,8 @@ TEST_P(CalcCommandTest, ExplainedSumIsTheModulesOnRandomSales) {
                std::to_string(pick(10, 90)) + R"(, "price": )" + std::to_string(pick(90, 600)) + R"(, "quantity": )" +
                std::to_string(pick(1, 4)) + "}";
     }
-    const std::string sale = R"({"payment": )" + std::to_string(pick(1, 9)) + R"(, "moment": "2026-12-)" +
+    // Type 9 is switched off: its sales are refused (see below).
+    const std::string sale = R"({"payment": )" + std::to_string(pick(1, 8)) + R"(, "moment": "2026-12-)" +
                              std::to_string(pick(10, 31)) + "T" + std::to_string(pick(10, 23)) +
                              R"(:15:00", "lines": [)" + lines + "]}";
     TRun run = Calc(sale, {"--json", "--explain"});
@@ -124,11 +125,33 @@ TEST_P(CalcCommandTest, BadSalesAreRefusedWithThePlace) {
   EXPECT_NE(err.str().find("none.json"), std::string::npos) << err.str();
 }
 
-TEST_P(CalcCommandTest, UnknownPaymentIdentifierStillSells) {
-  TRun run = Calc(R"({"payment": 99, "moment": "2026-12-08T12:30:00",
-      "lines": [{"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})");
-  ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(nlohmann::json::parse(run.out)["sum"].get<double>(), 90);
+// A card of a payment type that is switched off or gone never applies: a
+// sale naming such a type is refused alike by identifier and by name, and
+// the type switched on again sells.
+TEST_P(CalcCommandTest, ASwitchedOffOrMissingPaymentTypeIsRefusedByIdentifierAsByName) {
+  const auto sale = [](const std::string& payment) {
+    return R"({"payment": )" + payment + R"(, "moment": "2026-12-08T12:30:00",
+      "lines": [{"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 2}]})";
+  };
+  const struct {
+    const char* rule;
+    const char* payment;
+    int code;
+  } cases[] = {
+      {"switched off, by identifier", "9", 1}, {"switched off, by name", "\"Сертификат\"", 1},
+      {"missing, by identifier", "99", 1},     {"missing, by name", "\"Подарочная карта\"", 1},
+      {"switched on, by identifier", "1", 0},
+  };
+  for (const auto& c : cases) {
+    const TRun run = Calc(sale(c.payment));
+    EXPECT_EQ(run.code, c.code) << c.rule << ": " << run.out << run.err;
+    if (c.code != 0) {
+      EXPECT_NE(run.err.find("payment"), std::string::npos) << c.rule << ": " << run.err;
+    }
+  }
+  // Switched on again, the type sells.
+  TShopDataModule(shop_).Connection().Execute("UPDATE Payment SET Enabled = 1 WHERE ID = 9");
+  EXPECT_EQ(Calc(sale("9")).code, 0);
 }
 
 // Faults found by running the till against bad data: each must fail with a
@@ -159,6 +182,14 @@ TEST_P(CalcCommandTest, NumbersThatWouldMakeAWrongSaleAreRefusedByPlace) {
        "Payment: запись ID=1, поле Discount: скидка -5 %"},
       {"a card percentage above 100", "UPDATE SelvoDiscountDS SET td_Threshold = '300=150%;' WHERE td_ID = 4",
        kSampleGroupSale, "SelvoDiscountDS: запись td_ID=4, поле td_Threshold: скидка 150 % вне пределов от 0 до 100"},
+      // The sale-ban amount is exempt only in roubles: in percent it would
+      // make the morning coffee free.
+      {"the sale-ban amount in percent",
+       "UPDATE SelvoDiscountDS SET td_TimeDscList = '06:0:0-10:0:0=10000000%;' WHERE td_ID = 3", kSampleGroupSale,
+       "SelvoDiscountDS: запись td_ID=3, поле td_TimeDscList: скидка 10000000 % вне пределов от 0 до 100"},
+      {"a time percentage above 100",
+       "UPDATE SelvoDiscountDS SET td_TimeDscList = '06:0:0-10:0:0=101%;' WHERE td_ID = 3", kSampleGroupSale,
+       "SelvoDiscountDS: запись td_ID=3, поле td_TimeDscList: скидка 101 %"},
       {"an infinite card time", "UPDATE SelvoDiscountDS SET td_BTime = -9e999 WHERE td_ID = 3", kSampleGroupSale,
        "SelvoDiscountDS: запись td_ID=3, поле td_BTime"},
       {"an infinite period", "UPDATE ExclusionsDS SET ex_EDateTime = 9e999 WHERE ex_ID = 2", kSampleGroupSale,

@@ -1,15 +1,25 @@
 // selvo-host replay on journals written as the till service writes them:
 // against the same settings nothing changes; against a shop in which one
 // card gives more, the totals move by exactly the amount worked out by
-// hand; torn and bad lines are counted as skipped.
+// hand; hostile lines are skipped and counted one by one, sales a sale ban
+// refuses are kept apart from the discount, and a journal far larger than
+// what the replay holds is read in bounded memory.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "host/insight/ReplaySvg.h"
 #include "host/program/HostCommands.h"
 #include "host/shopdb/SampleShop.h"
 #include "host/shopdb/ShopConnection.h"
+#include "tests/common/ServiceProcess.h"
 #include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
@@ -36,8 +46,9 @@ class ReplayTest : public ::testing::Test {
   }
   ~ReplayTest() override { unsetenv("WINDIR"); }
 
-  nlohmann::json Replay(const std::vector<std::string>& journals) {
+  nlohmann::json Replay(const std::vector<std::string>& journals, std::vector<std::string> options = {}) {
     std::vector<std::string> args = {"replay", "--db", current, "--against", proposed, "--json"};
+    args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), journals.begin(), journals.end());
     std::istringstream in;
     std::ostringstream out, err;
@@ -70,17 +81,217 @@ TEST_F(ReplayTest, SameSettingsChangeNothingAndARaisedCardMovesTheTotalsByHand) 
   EXPECT_DOUBLE_EQ(raised["proposed"]["cards"][0]["discount"].get<double>(), 3 * 52.35);
 }
 
-TEST_F(ReplayTest, TornAndBadLinesAreSkippedAndCounted) {
-  const std::string first = dir.file("one.jsonl"), second = dir.file("two.jsonl");
-  test::WriteFileBytes(first, Line("10:00:00") + "not json\n" +
-                                  R"({"sale": {"payment": 1}, "moment": "x"})"
-                                  "\n" +
-                                  Line("11:00:00"));
-  test::WriteFileBytes(second, Line("12:00:00") + R"({"sale": {"payme)");
-  const nlohmann::json report = Replay({first, second});
-  EXPECT_EQ(report["read"], 4) << "three whole sales and one that is no sale";
-  EXPECT_EQ(report["skipped"], 3) << "a bad line, an entry that is no sale, a torn last line";
-  EXPECT_DOUBLE_EQ(report["current"]["discount"].get<double>(), 3 * 34.90);
+// A journal line of the sale `sale` (JSON text) at `moment` (JSON value).
+std::string Entry(const std::string& sale, const std::string& moment) {
+  return R"({"sale": )" + sale + R"(, "moment": )" + moment + R"(, "answer": {}, "settings_version": 1})";
+}
+
+TEST_F(ReplayTest, EachHostileLineIsSkippedWithItsPlaceAndTheRestIsComputed) {
+  const std::string good = Line("12:30:00");
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']') + "\n";
+  const std::string huge =
+      R"({"sale": {"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 1, "price": 1e308, "quantity": 10}]},)"
+      R"( "moment": "2026-12-08T12:30:00"})"
+      "\n";
+  const std::string sale = R"({"payment": "дисконтная карта", "lines": [{"goods": 201, "category": 2, "zprice": 40,)"
+                           R"( "price": 150, "quantity": 1}, {"goods": 304, "category": 3, "zprice": 90, "price": 199,)"
+                           R"( "quantity": 1}]})";
+  const struct {
+    const char* rule;
+    std::string journal;
+    int read;
+    std::vector<int> skippedLines;
+    bool torn;
+  } cases[] = {
+      {"a line nested 100,000 deep", good + deep + good, 3, {2}, false},
+      {"a price of 1e308", huge + good, 2, {1}, false},
+      {"a price of 1e309 is no JSON",
+       good + Entry(R"({"payment": 1, "lines": [{"price": 1e309}]})", "\"x\"") + "\n",
+       2,
+       {2},
+       false},
+      {"a null moment is not now", Entry(sale, "null") + "\n" + good, 2, {1}, false},
+      {"no moment at all",
+       R"({"sale": {"payment": 1, "lines": []}})"
+       "\n" +
+           good,
+       2,
+       {1},
+       false},
+      {"a moment that is no moment", Entry(sale, "\"завтра\"") + "\n" + good, 2, {1}, false},
+      {"a moment to the millisecond", Entry(sale, "\"2026-12-08T12:30:00.250\"") + "\n", 1, {}, false},
+      {"wrong shapes",
+       "[1, 2]\n\"text\"\n" + Entry("\"sale\"", "\"2026-12-08T12:30:00\"") + "\n" + good,
+       4,
+       {1, 2, 3},
+       false},
+      {"a valid last line without a line break", good + good.substr(0, good.size() - 1), 2, {}, false},
+      {"a torn last line", good + good.substr(0, good.size() / 2), 2, {2}, true},
+      {"blank lines are no lines", "\n" + good + "\n  \r\n\n" + good + "\n", 2, {}, false},
+      {"a line longer than the bound",
+       R"({"sale": {"payment": 1, "lines": []}, "moment": "2026-12-08T12:30:00", "pad": ")" +
+           std::string(kMaxJournalLineBytes, 'x') + "\"}\n" + good,
+       2,
+       {1},
+       false},
+      {"a payment type switched off, named by identifier",
+       Entry(R"({"payment": 9, "lines": [{"goods": 101, "category": 1, "zprice": 28, "price": 45, "quantity": 1}]})",
+             "\"2026-12-08T12:30:00\"") +
+           "\n" + good,
+       2,
+       {1},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    const std::string journal = dir.file("hostile.jsonl");
+    test::WriteFileBytes(journal, c.journal);
+    const nlohmann::json report = Replay({journal});
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["read"], c.read);
+    EXPECT_EQ(report["skipped"], c.skippedLines.size());
+    EXPECT_EQ(report["computed"], c.read - static_cast<int>(c.skippedLines.size()));
+    std::vector<int> lines;
+    bool torn = false;
+    for (const nlohmann::json& s : report["skipped_lines"]) {
+      EXPECT_EQ(s["file"], journal);
+      EXPECT_FALSE(s["reason"].get<std::string>().empty());
+      lines.push_back(s["line"].get<int>());
+      torn = torn || s["torn"].get<bool>();
+    }
+    EXPECT_EQ(lines, c.skippedLines);
+    EXPECT_EQ(torn, c.torn);
+    // Whatever was skipped, every sale computed is the sample sale's 34.90 off.
+    EXPECT_NEAR(report["current"]["discount"].get<double>(), 34.90 * report["computed"].get<int>(), 1e-9);
+  }
+}
+
+TEST_F(ReplayTest, AFolderOrAMissingJournalIsAnErrorInRussian) {
+  for (const std::string& journal : {dir.path(), dir.file("missing.jsonl")}) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    const int code = RunHostProgram({"replay", "--db", current, "--against", proposed, journal},
+                                    TModuleLocation{"libselvopayments.so", "/nonexistent"}, in, out, err);
+    EXPECT_EQ(code, 2) << out.str();
+    EXPECT_NE(err.str().find("журнал продаж"), std::string::npos) << err.str();
+  }
+}
+
+// Beer at 23:30 is refused by card 5's night ban under the current settings
+// and sold without a discount under settings that drop the ban.
+TEST_F(ReplayTest, SalesASaleBanRefusesAreCountedApartFromTheDiscount) {
+  const std::string beer =
+      Entry(R"({"payment": 1, "lines": [{"goods": 401, "category": 4, "zprice": 75, "price": 119, "quantity": 1}]})",
+            "\"2026-12-08T23:30:00\"");
+  const std::string journal = dir.file("night.jsonl");
+  test::WriteFileBytes(journal, Line("12:30:00") + beer + "\n" + beer + "\n");
+  OpenShopConnection(proposed)->Execute("UPDATE SelvoDiscountDS SET td_TimeDscList = '' WHERE td_ID IN (5, 6)");
+  const std::string svg = dir.file("night.svg");
+  const nlohmann::json report = Replay({journal}, {"--svg", svg});
+  EXPECT_EQ(report["computed"], 3);
+  EXPECT_DOUBLE_EQ(report["current"]["discount"].get<double>(), 34.90) << "a refused sale is no discount";
+  EXPECT_EQ(report["current"]["refused_by_ban"]["sales"], 2);
+  EXPECT_DOUBLE_EQ(report["current"]["refused_by_ban"]["sum"].get<double>(), 2 * 119.0);
+  EXPECT_DOUBLE_EQ(report["current"]["discount_by_hour"][23].get<double>(), 0);
+  EXPECT_EQ(report["proposed"]["refused_by_ban"]["sales"], 0);
+  EXPECT_DOUBLE_EQ(report["proposed"]["to_pay"].get<double>() - report["current"]["to_pay"].get<double>(), 2 * 119.0);
+  EXPECT_EQ(report["changed"], 2);
+  ASSERT_EQ(report["largest_changes"].size(), 2u);
+  EXPECT_TRUE(report["largest_changes"][0]["current"].is_null());
+  EXPECT_DOUBLE_EQ(report["largest_changes"][0]["proposed"].get<double>(), 119.0);
+  const std::string picture = test::ReadFileBytes(svg);
+  EXPECT_NE(picture.find("за 1 продажу"), std::string::npos) << "the current side sold one sale";
+  EXPECT_NE(picture.find("запрет продажи: 2 продажи на 238,00 руб."), std::string::npos) << picture;
+}
+
+// More bad lines than sales once made the picture say "за -980 продаж".
+TEST_F(ReplayTest, ThePictureCountsInRussianAndNeverBelowNothing) {
+  const std::string journal = dir.file("mostly-bad.jsonl");
+  test::WriteFileBytes(journal, "x\ny\nz\n" + Line("12:30:00"));
+  const std::string svg = dir.file("mostly-bad.svg");
+  Replay({journal}, {"--svg", svg});
+  const std::string picture = test::ReadFileBytes(svg);
+  EXPECT_EQ(picture.find("за -"), std::string::npos);
+  EXPECT_NE(picture.find("за 1 продажу"), std::string::npos) << picture;
+  EXPECT_NE(picture.find("34,90"), std::string::npos) << "the Russian decimal comma";
+
+  const struct {
+    std::int64_t count;
+    const char* text;
+  } forms[] = {{0, "0 продаж"},      {1, "1 продажу"},
+               {2, "2 продажи"},     {4, "4 продажи"},
+               {5, "5 продаж"},      {11, "11 продаж"},
+               {12, "12 продаж"},    {14, "14 продаж"},
+               {21, "21 продажу"},   {22, "22 продажи"},
+               {25, "25 продаж"},    {111, "111 продаж"},
+               {101, "101 продажу"}, {1000002, "1\u00a0000\u00a0002 продажи"}};
+  for (const auto& f : forms) EXPECT_EQ(SalesCountText(f.count), f.text);
+}
+
+TEST(ReplaySvgTest, LargeAndSmallSumsAreWrittenInFullWithADecimalComma) {
+  for (std::int64_t kopecks : {std::int64_t{3}, std::int64_t{123456789012}}) {
+    TReplayReport report;
+    report.read = 1;
+    report.current.discountByHour[9] = kopecks;
+    report.current.discount = kopecks;
+    const std::string svg = DiscountByHourSvg(report);
+    EXPECT_EQ(svg.find("e+"), std::string::npos) << svg;
+    EXPECT_EQ(svg.find("e-0"), std::string::npos) << svg;
+    if (kopecks > 100) {
+      EXPECT_NE(svg.find("1\u00a0234\u00a0567\u00a0890,12"), std::string::npos) << svg;
+    }
+  }
+}
+
+// selvo-host as a child process: its exit code and its peak resident memory.
+struct TMeasuredRun {
+  int code = -1;
+  long peakKilobytes = 0;
+};
+
+TMeasuredRun RunMeasured(const std::vector<std::string>& args, const std::string& windowsDir) {
+  std::vector<std::string> command = {SELVO_HOST_PATH};
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<std::string> env = test::HostEnvironment(windowsDir);
+  auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> p;
+    for (std::string& t : texts) p.push_back(t.data());
+    p.push_back(nullptr);
+    return p;
+  };
+  std::vector<char*> argv = pointers(command), envp = pointers(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, SELVO_HOST_PATH, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  TMeasuredRun run;
+  if (spawned != 0) return run;
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  run.peakKilobytes = usage.ru_maxrss;
+  return run;
+}
+
+// 200,000 journaled sales (about 70 MB of journal; read whole, they once
+// took gigabytes) are replayed in memory that does not grow with them.
+TEST_F(ReplayTest, AJournalLargerThanWhatTheReplayHoldsIsReadInBoundedMemory) {
+  constexpr int kSales = 200000;
+  const std::string journal = dir.file("large.jsonl");
+  {
+    std::ofstream out(journal, std::ios::binary);
+    const std::string line = Line("12:30:00");
+    for (int i = 0; i < kSales; ++i) out << line;
+  }
+  const TMeasuredRun run =
+      RunMeasured({"replay", "--db", current, "--against", proposed, "--json", journal}, windows.path());
+  EXPECT_EQ(run.code, 0);
+  EXPECT_GT(run.peakKilobytes, 0);
+  EXPECT_LT(run.peakKilobytes, 100 * 1024) << "peak resident memory, KB";
 }
 
 }  // namespace

@@ -103,6 +103,42 @@ TEST_F(SettingsCheckTest, EachKindIsFoundInACraftedShopAndTheSampleShopHasNone) 
   }
 }
 
+// A shop the check cannot read whole is an error naming what is missing,
+// never "nothing found" nor a finding that only the missing table makes.
+TEST_F(SettingsCheckTest, AShopWithATableOrColumnMissingOrNoShopAtAllIsAnErrorInRussian) {
+  const struct {
+    const char* what;
+    const char* sql;  // on a fresh sample shop; empty: the file is no database
+    const char* names;
+  } cases[] = {
+      {"the categories dropped", "DROP TABLE KeyTovar", "KeyTovar"},
+      {"the goods dropped", "DROP TABLE Goods", "Goods"},
+      {"the payment types dropped", "DROP TABLE Payment", "Payment"},
+      {"the cards dropped", "DROP TABLE SelvoDiscountDS", "SelvoDiscountDS"},
+      {"the goods' identifiers gone", "ALTER TABLE Goods RENAME COLUMN ID_Goods TO Code", "ID_Goods"},
+      {"a file that is no database", "", "не является базой данных магазина"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string shop = dir.file("broken-" + std::to_string(&c - cases) + ".db");
+    if (*c.sql) {
+      CreateSampleShop(shop, true);
+      OpenShopConnection(shop)->Execute(c.sql);
+    } else {
+      test::WriteFileBytes(shop, std::string(4096, 'x'));
+    }
+    std::istringstream in;
+    std::ostringstream out, err;
+    const int code =
+        RunHostProgram({"lint", "--db", shop}, TModuleLocation{"libselvopayments.so", "/nonexistent"}, in, out, err);
+    EXPECT_EQ(code, 2) << out.str();
+    EXPECT_EQ(out.str(), "");
+    EXPECT_NE(err.str().find(c.names), std::string::npos) << err.str();
+    // No English text of a driver reaches the operator.
+    EXPECT_EQ(err.str().find("database"), std::string::npos) << err.str();
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Random shops
 
@@ -152,7 +188,7 @@ TCalcSettings SettingsOf(std::shared_ptr<TDiscountList> cards, bool purchaseFloo
   for (int p = 1; p <= kPayments; ++p) payments.push_back({p, 0});
   TCalcOptions options;
   options.purchaseFloor = purchaseFloor;
-  return {{}, TCalcSnapshot(std::move(payments), std::move(cards), options, ModuleFormatSettings())};
+  return {{}, TCalcSnapshot(std::move(payments), std::move(cards), options, ModuleFormatSettings()), {}};
 }
 
 TSale RandomSale(std::mt19937& random) {

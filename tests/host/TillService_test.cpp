@@ -20,7 +20,7 @@
 #include <set>
 #include <thread>
 
-#include "host/journal/SaleJournal.h"
+#include "host/journal/JournalReader.h"
 #include "host/shopdb/SampleShop.h"
 #include "tests/common/BackOffice.h"
 #include "tests/common/PgTestServer.h"
@@ -216,6 +216,19 @@ TEST_P(TillServiceTest, ANewShopMadeUnderARunningServiceIsLoaded) {
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
+// A journal's entries, and whether its last line was torn.
+struct TJournalContents {
+  std::vector<nlohmann::json> entries;
+  bool tornLastLine = false;
+};
+TJournalContents ReadWholeJournal(const std::string& path) {
+  TJournalContents contents;
+  host::ReadJournal(
+      path, [&](const host::TJournalLineRef&, nlohmann::json& entry) { contents.entries.push_back(entry); },
+      [&](host::TSkippedLine skipped) { contents.tornLastLine = contents.tornLastLine || skipped.torn; });
+  return contents;
+}
+
 TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSighup) {
   const std::string journal = windows.file("sales.jsonl");
   std::string answer;
@@ -231,10 +244,10 @@ TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSigh
     for (int i = 0; i < 5; ++i) Calc(*client);
     EXPECT_EQ(service.Stop(SIGKILL), -SIGKILL);
   }
-  const host::TJournalRead old = host::ReadSaleJournal(journal + ".1");
+  const TJournalContents old = ReadWholeJournal(journal + ".1");
   EXPECT_FALSE(old.tornLastLine);
   ASSERT_EQ(old.entries.size(), 20u);
-  EXPECT_EQ(host::ReadSaleJournal(journal).entries.size(), 5u);
+  EXPECT_EQ(ReadWholeJournal(journal).entries.size(), 5u);
   const nlohmann::json& entry = old.entries.front();
   EXPECT_EQ(entry["moment"], "2026-12-08T12:30:00.000");
   EXPECT_EQ(entry["settings_version"], 1);
@@ -246,7 +259,7 @@ TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSigh
     std::ofstream torn(journal, std::ios::app | std::ios::binary);
     torn << R"({"sale": {"payment": 1, "li)";
   }
-  const host::TJournalRead read = host::ReadSaleJournal(journal);
+  const TJournalContents read = ReadWholeJournal(journal);
   EXPECT_TRUE(read.tornLastLine);
   EXPECT_EQ(read.entries.size(), 5u);
 }

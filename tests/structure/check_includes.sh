@@ -66,8 +66,16 @@ forbid "$(files_of host/session)" "host/windows/|host/service/|host/program/" \
 forbid "$(files_of host/service)" "host/windows/|host/program/" "host/service/ does not depend on windows or commands"
 forbid "$(files_of host/insight)" "host/windows/|host/service/|host/program/" \
   "host/insight/ does not depend on windows, the service or commands"
-forbid "$(files_of host/journal)" "host/shopdb/|host/session/|host/windows/|host/service/|host/program/" \
+forbid "$(files_of host/journal)" "host/shopdb/|host/windows/|host/service/|host/insight/|host/program/" \
   "host/journal/ (the sales journal) stands on its own"
+# ...but for the bounds of the JSON read from outside, which the journal's
+# reader applies as every reader of such JSON does.
+hits=$(grep -HnE "${include_line}host/session/" $(files_of host/journal) 2>/dev/null | grep -v '"host/session/SaleJson\.h"')
+if [ -n "$hits" ]; then
+  echo "host/journal/ uses only the sale JSON of host/session/:"
+  echo "$hits" | sed 's/^/  /'
+  status=1
+fi
 forbid "$(files_of host/windows)" "host/program/" "host/windows/ does not depend on the commands"
 hits=$(grep -HnE '^[[:space:]]*#[[:space:]]*include[[:space:]]+<Q' $(files_of host/shopdb) $(files_of host/session) \
   $(files_of host/service) 2>/dev/null)

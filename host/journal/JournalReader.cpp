@@ -1,0 +1,105 @@
+#include "host/journal/JournalReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "host/session/SaleJson.h"
+#include "selvo/Errors.h"
+
+namespace selvo::host {
+namespace {
+
+// The descriptor closed however the reading ends.
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd) : fd_(fd) {}
+  ~TFileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The reason a line holds no entry, or an empty text when it holds one
+// (then in `entry`). `last` is the final line without a line break.
+std::string Examine(const std::string& line, bool tooLong, bool last, nlohmann::json& entry, bool& torn) {
+  torn = false;
+  if (tooLong) return "строка длиннее " + std::to_string(kMaxJournalLineBytes >> 20) + " МБ";
+  // The depth first: the parser nests as deep as its input.
+  if (!JsonDepthWithin(line)) return "вложенность JSON глубже " + std::to_string(kMaxJsonDepth) + " уровней";
+  entry = nlohmann::json::parse(line, nullptr, false);
+  if (entry.is_discarded()) {
+    torn = last;
+    return last ? "последняя строка оборвана (запись прервана)" : "строка не является записью JSON";
+  }
+  if (!entry.is_object()) return "запись журнала не является объектом JSON";
+  return {};
+}
+
+}  // namespace
+
+void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, const TSkippedLineFunc& onSkipped) {
+  TFileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throw Exception("не удалось открыть журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
+  struct stat info {};
+  if (fstat(fd.get(), &info) != 0)
+    throw Exception("не удалось прочитать журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
+  if (S_ISDIR(info.st_mode)) throw Exception("журнал продаж " + Quoted(path) + " — папка, а не файл");
+
+  TJournalLineRef current{&path, 0};
+  std::string line;
+  bool tooLong = false;
+  auto finish = [&](bool last) {
+    ++current.line;
+    const bool blank = !tooLong && IsBlank(line);
+    nlohmann::json entry;
+    bool torn = false;
+    std::string reason = blank ? std::string() : Examine(line, tooLong, last, entry, torn);
+    line.clear();
+    tooLong = false;
+    if (blank) return;
+    if (reason.empty())
+      onEntry(current, entry);
+    else
+      onSkipped({path, current.line, std::move(reason), torn});
+  };
+
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw Exception("не удалось прочитать журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
+    if (got == 0) break;
+    std::string_view chunk(buffer, static_cast<std::size_t>(got));
+    while (!chunk.empty()) {
+      const std::size_t end = chunk.find('\n');
+      const std::string_view piece = chunk.substr(0, end);
+      // A line past the bound is dropped as it comes, not held.
+      if (!tooLong && line.size() + piece.size() > kMaxJournalLineBytes) {
+        tooLong = true;
+        line.clear();
+        line.shrink_to_fit();
+      }
+      if (!tooLong) line.append(piece);
+      if (end == std::string_view::npos) break;
+      finish(false);
+      chunk.remove_prefix(end + 1);
+    }
+  }
+  if (tooLong || !line.empty()) finish(true);
+}
+
+}  // namespace selvo::host

@@ -145,17 +145,22 @@ std::string DescribeServerAddress(const std::string& address) {
   PQconninfoOption* options = PQconninfoParse(LibpqAddress(address).c_str(), &error);
   PQfreemem(error);
   if (!options) return "сервер PostgreSQL";
-  std::string db, host, port, user;
-  for (PQconninfoOption* o = options; o->keyword; ++o) {
-    const std::string key = o->keyword;
-    const std::string value = o->val ? o->val : "";
-    if (key == "dbname") db = value;
-    if (key == "host") host = value;
-    if (key == "port") port = value;
-    if (key == "user") user = value;
-  }
+  std::map<std::string, std::string> given;
+  for (PQconninfoOption* o = options; o->keyword; ++o)
+    if (o->val && *o->val) given[o->keyword] = o->val;
   PQconninfoFree(options);
-  return Description(db.empty() ? user : db, host, port);
+  // What the address leaves out libpq takes from the service file's entry
+  // it names (read only when connecting), else from its environment
+  // variables (PGHOST, PGDATABASE, ...), as PQconndefaults gives them.
+  if (given.count("service") && !given.count("dbname")) return "служба PostgreSQL \"" + given["service"] + "\"";
+  if (!given.count("service")) {
+    PQconninfoOption* defaults = PQconndefaults();
+    for (PQconninfoOption* o = defaults; o && o->keyword; ++o)
+      if (o->val && *o->val) given.emplace(o->keyword, o->val);
+    PQconninfoFree(defaults);
+  }
+  const std::string db = given.count("dbname") ? given["dbname"] : given["user"];
+  return Description(db, given["host"], given["port"]);
 }
 
 TPgConnection::TPgConnection(const std::string& address) {

@@ -20,8 +20,10 @@ namespace selvo::host {
 inline constexpr const char* kSaveChannel = "selvo_shop_saved";
 
 // How messages name the database of an address, e.g. «"shop" на сервере
-// host:5432», never with its password; "сервер PostgreSQL" when the
-// address does not parse.
+// host:5432», with what the address leaves out taken from libpq's
+// environment variables, or «служба PostgreSQL "NAME"» for a service entry;
+// never with its password; "сервер PostgreSQL" when the address does not
+// parse.
 std::string DescribeServerAddress(const std::string& address);
 
 class TPgConnection final : public TShopConnection {

@@ -157,8 +157,8 @@ void AddPasswordWords(std::string_view address, bool uri, bool split, TSecrets& 
       secrets.AddValue(written, false, split);
       secrets.AddValue(value, false, split);
     } else {
-      const std::size_t end = uri ? std::min(address.find_first_of("&#", i), address.size())
-                                  : UnquotedValueEnd(address, i);
+      const std::size_t end =
+          uri ? std::min(address.find_first_of("&#", i), address.size()) : UnquotedValueEnd(address, i);
       secrets.AddValue(Trimmed(address.substr(i, end - i)), uri, split);
     }
   }

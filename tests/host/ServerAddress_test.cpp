@@ -149,9 +149,18 @@ TEST(ServerAddressTest, RecognisedAsLibpqReadsItAndNoPasswordInAnyMessage) {
     if (LibpqAddress(c.address) != c.address) {
       EXPECT_TRUE(LibpqReads(LibpqAddress(c.address)));
     }
-    for (const char* command : {"payments", "init"}) {
-      const TRun run = RunHost(dir, {command, "--db", c.address}, {});
-      EXPECT_EQ(run.code, 1) << command << ": " << run.err;
+    // Each way a command reaches the shop: reading it, making it, the till
+    // service (its listener too) and the check of the settings.
+    const struct {
+      std::vector<std::string> args;
+      int code;
+    } commands[] = {{{"payments"}, 1}, {{"init"}, 1}, {{"serve", "--listen", "127.0.0.1:0"}, 1}, {{"lint"}, 2}};
+    for (const auto& [args, code] : commands) {
+      std::vector<std::string> line = args;
+      line.insert(line.end(), {"--db", c.address});
+      const std::string& command = args[0];
+      const TRun run = RunHost(dir, line, {});
+      EXPECT_EQ(run.code, code) << command << ": " << run.err;
       EXPECT_EQ(run.err.rfind("selvo-host: ", 0), 0u) << run.err;
       EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line:\n" << run.err;
       EXPECT_NE(run.err.find(c.names), std::string::npos) << command << ": " << run.err;

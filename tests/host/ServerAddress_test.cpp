@@ -109,17 +109,15 @@ std::vector<TAddressCase> AddressCases(const std::string& dir) {
       {"spaces around '='", "  dbname = x   host=/nonexistent password =" + s, true, true, "/nonexistent"},
       {"a keyword in upper case", "Host=/nonexistent password=" + s, true, false, "\"Host\""},
       {"the scheme in mixed case", "PostgreSQL://u:" + s + "@/db?host=/nonexistent", true, false, "/nonexistent"},
-      {"the short scheme in upper case", "POSTGRES://u:" + s + "@/db?host=/nonexistent", true, false,
-       "/nonexistent"},
+      {"the short scheme in upper case", "POSTGRES://u:" + s + "@/db?host=/nonexistent", true, false, "/nonexistent"},
       {"an unquoted password with spaces", "host=/nonexistent password=" + s + " " + s2 + " dbname=x", true, false,
        "missing \"=\""},
-      {"a quoted password with a quote in it",
-       "host=/nonexistent password = '" + s + " \\' " + s2 + "' dbname=x", true, true, "/nonexistent"},
+      {"a quoted password with a quote in it", "host=/nonexistent password = '" + s + " \\' " + s2 + "' dbname=x", true,
+       true, "/nonexistent"},
       {"a quoted password left open", "host=/nonexistent password='" + s + " " + s2, true, false, "unterminated"},
       {"a password in the URI's user information", "postgresql://u:" + s + "@/db?host=/nonexistent", true, true,
        "/nonexistent"},
-      {"a password in the URI's query", "postgresql:///db?host=/nonexistent&password=" + s, true, true,
-       "/nonexistent"},
+      {"a password in the URI's query", "postgresql:///db?host=/nonexistent&password=" + s, true, true, "/nonexistent"},
       {"a URI query libpq cannot read", "postgresql:///db?password=" + s + "&host=/nonexistent&broken", true, false,
        "broken"},
       {"a bad escape in the URI's password", "postgresql://u:" + s + "%zz@/db", true, false, "percent-encoded"},
@@ -178,8 +176,8 @@ TEST(ServerAddressTest, EveryKeywordOfLibpqStartsAServerAddress) {
   for (PQconninfoOption* o = options; o->keyword; ++o, ++keywords) {
     std::string upper = o->keyword;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    for (const std::string& address : {std::string(o->keyword) + "=x", std::string(o->keyword) + " = 'x y'",
-                                       upper + "=x"})
+    for (const std::string& address :
+         {std::string(o->keyword) + "=x", std::string(o->keyword) + " = 'x y'", upper + "=x"})
       EXPECT_TRUE(IsServerAddress(address)) << address;
     EXPECT_FALSE(IsServerAddress(std::string(o->keyword) + "x=1")) << o->keyword;
   }
@@ -235,7 +233,7 @@ TEST(ServerAddressTest, ThePasswordComesFromLibpqsOwnFiles) {
     const TRun init = RunHost(dir, {"init", "--force", "--db", way.database}, way.env);
     EXPECT_EQ(init.code, 0) << init.err;
     const std::string named = way.database.rfind("service=", 0) == 0 ? "служба PostgreSQL \"selvo_shop\""
-                                                                      : "\"pgpass_shop\" на сервере " + option("host");
+                                                                     : "\"pgpass_shop\" на сервере " + option("host");
     EXPECT_NE(init.out.find(named), std::string::npos) << init.out;
     const TRun payments = RunHost(dir, {"payments", "--db", way.database}, way.env);
     EXPECT_EQ(payments.code, 0) << payments.err;

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -183,6 +185,59 @@ TEST(ServerAddressTest, EveryKeywordOfLibpqStartsAServerAddress) {
   }
   PQconninfoFree(options);
   EXPECT_GT(keywords, 30);  // libpq 15 knows 36
+}
+
+// Over texts put together from pieces of addresses and of file names, every
+// text libpq's parser reads is a server address, so no address libpq would
+// connect to is ever opened as a file. The texts recognised that libpq
+// refuses (a keyword in other letters, a broken value, a word without '=')
+// are counted: they get libpq's own message.
+TEST(ServerAddressTest, AgreesWithLibpqsParserOnGeneratedTexts) {
+  const std::vector<std::string> pieces = {"host",
+                                           "Host",
+                                           "dbname",
+                                           "password",
+                                           "service",
+                                           "options",
+                                           "hostname",
+                                           "=",
+                                           " = ",
+                                           " ",
+                                           "'a b'",
+                                           "'open",
+                                           "x",
+                                           "/tmp/shop.db",
+                                           "shop.db",
+                                           "\\'",
+                                           "postgresql://",
+                                           "PostgreSQL://",
+                                           "u:p@h/db",
+                                           "?",
+                                           "&",
+                                           "%zz"};
+  std::mt19937 random(32);
+  int read = 0, recognisedOnly = 0, files = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text;
+    const int count = 1 + static_cast<int>(random() % 6);
+    for (int k = 0; k < count; ++k) text += pieces[random() % pieces.size()];
+    if (text.find_first_not_of(" ") == std::string::npos) continue;  // libpq reads a blank text as no settings
+    const bool recognised = IsServerAddress(text);
+    if (LibpqReads(LibpqAddress(text))) {
+      ++read;
+      EXPECT_TRUE(recognised) << "libpq reads [" << text << "]";
+    } else if (recognised) {
+      ++recognisedOnly;
+    } else {
+      ++files;
+    }
+  }
+  // All three kinds occur, so the check above saw texts of each.
+  EXPECT_GT(read, 100);
+  EXPECT_GT(recognisedOnly, 100);
+  EXPECT_GT(files, 100);
+  std::cout << "libpq reads " << read << ", recognised but refused by libpq " << recognisedOnly << ", files " << files
+            << "\n";
 }
 
 // A password that is not on the command line: in the password file, in a

@@ -194,8 +194,11 @@ void Mask(std::string& message, std::vector<std::string> secrets, bool wordsOnly
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& secret : secrets) {
     if (secret.empty()) continue;
+    // A password of a letter or two would take letters out of every word:
+    // it is masked where it stands alone, as the pieces are.
+    const bool alone = wordsOnly || secret.size() < 3;
     for (std::size_t at = message.find(secret); at != std::string::npos; at = message.find(secret, at)) {
-      if (wordsOnly && !StandsAlone(message, at, secret.size())) {
+      if (alone && !StandsAlone(message, at, secret.size())) {
         ++at;
         continue;
       }

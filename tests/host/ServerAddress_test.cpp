@@ -114,6 +114,7 @@ std::vector<TAddressCase> AddressCases(const std::string& dir) {
       {"the short scheme in upper case", "POSTGRES://u:" + s + "@/db?host=/nonexistent", true, false, "/nonexistent"},
       {"an unquoted password with spaces", "host=/nonexistent password=" + s + " " + s2 + " dbname=x", true, false,
        "missing \"=\""},
+      {"a password of one letter", "host=/nonexistent password=a", true, true, "failed: No such file or directory"},
       {"a quoted password with a quote in it", "host=/nonexistent password = '" + s + " \\' " + s2 + "' dbname=x", true,
        true, "/nonexistent"},
       {"a quoted password left open", "host=/nonexistent password='" + s + " " + s2, true, false, "unterminated"},

@@ -114,6 +114,8 @@ std::vector<TAddressCase> AddressCases(const std::string& dir) {
       {"the short scheme in upper case", "POSTGRES://u:" + s + "@/db?host=/nonexistent", true, false, "/nonexistent"},
       {"an unquoted password with spaces", "host=/nonexistent password=" + s + " " + s2 + " dbname=x", true, false,
        "missing \"=\""},
+      {"an address longer than the host takes", "host=/nonexistent password=" + s + std::string(5000, 'x'), true, true,
+       "длиннее 4096 байт"},
       {"a password of one letter", "host=/nonexistent password=a", true, true, "failed: No such file or directory"},
       {"a quoted password with a quote in it", "host=/nonexistent password = '" + s + " \\' " + s2 + "' dbname=x", true,
        true, "/nonexistent"},

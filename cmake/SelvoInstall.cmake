@@ -3,8 +3,9 @@
 # when configuring, so that the folders it names are those this install
 # writes to, also after `cmake --install --prefix DIR` (with DESTDIR they stay
 # the folders of the installed system). The template sees SELVO_PREFIX,
-# SELVO_BINDIR, SELVO_LIBDIR and SELVO_INCLUDEDIR (absolute) and
-# PROJECT_NAME, PROJECT_DESCRIPTION and PROJECT_VERSION.
+# SELVO_BINDIR, SELVO_LIBDIR and SELVO_INCLUDEDIR (absolute), PROJECT_NAME,
+# PROJECT_DESCRIPTION and PROJECT_VERSION, and SELVO_MODULE_SONAME (the
+# module's file name a host loads it by).
 function(selvo_install_configured name destination)
   set(template ${PROJECT_SOURCE_DIR}/packaging/${name}.in)
   set(written ${PROJECT_BINARY_DIR}/packaging/${name})
@@ -17,7 +18,7 @@ function(selvo_install_configured name destination)
       string(APPEND code "set(SELVO_${dir} \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_${dir}}\")\n")
     endif()
   endforeach()
-  foreach(var IN ITEMS PROJECT_NAME PROJECT_DESCRIPTION PROJECT_VERSION)
+  foreach(var IN ITEMS PROJECT_NAME PROJECT_DESCRIPTION PROJECT_VERSION SELVO_MODULE_SONAME)
     string(APPEND code "set(${var} [==[${${var}}]==])\n")
   endforeach()
   string(APPEND code "configure_file([==[${template}]==] [==[${written}]==] @ONLY)\n")

@@ -11,6 +11,7 @@
 #include "host/program/ReplayCommand.h"
 #include "host/program/ServeCommand.h"
 #include "host/session/HostPaths.h"
+#include "host/shopdb/ServerAddress.h"
 
 namespace selvo::host {
 
@@ -30,7 +31,11 @@ const TOptionSpec& DatabaseOption() {
   return option;
 }
 
-std::string DatabaseOf(const TParsedCommand& command) { return command.Value("--db", DefaultDatabasePath()); }
+// A server address in the form libpq takes, so that every connection of the
+// command (the service's listener too) reads it the same way.
+std::string DatabaseOf(const TParsedCommand& command) {
+  return LibpqAddress(command.Value("--db", DefaultDatabasePath()));
+}
 
 int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& location, std::istream& in,
                    std::ostream& out, std::ostream& err) {

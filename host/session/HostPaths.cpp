@@ -9,7 +9,8 @@ namespace selvo::host {
 
 std::string DatabaseOptionHelp() {
   return "база данных магазина: файл SQLite (по умолчанию " + DefaultDatabasePath() +
-         ") или адрес сервера PostgreSQL (postgresql://... или \"host=... dbname=...\")";
+         ") или адрес сервера PostgreSQL (postgresql://..., \"host=... dbname=...\" или service=ИМЯ; "
+         "пароль libpq берёт из PGPASSFILE или ~/.pgpass)";
 }
 
 std::string DefaultDatabasePath() {

@@ -9,21 +9,22 @@
 #include "host/session/HostPaths.h"
 
 namespace selvo::host {
+namespace {
 
-std::string FindModuleFile(const std::string& fileName, const std::string& buildDir) {
-  if (const char* forced = std::getenv("SELVO_MODULE"); forced && *forced) return forced;
-  const std::string programDir = ExecutableDirectory();
-  const std::string beside = programDir + fileName;
-  if (access(beside.c_str(), F_OK) == 0) return beside;
-  // The program's folder is its real path (/proc/self/exe), so the ".." of
-  // the way to the library folder can be resolved in writing.
-  const std::string installed =
-      (std::filesystem::path(programDir) / SELVO_MODULE_INSTALL_DIR_FROM_PROGRAM / fileName).lexically_normal();
-  if (access(installed.c_str(), F_OK) == 0) return installed;
-  return buildDir.empty() ? fileName : buildDir + "/" + fileName;
+// The folder an install puts the module in, seen from the program's: the
+// program's folder is its real path (/proc/self/exe), so the ".." of the way
+// there can be resolved in writing.
+std::filesystem::path InstalledModuleDir(const std::string& programDir) {
+  return (std::filesystem::path(programDir) / SELVO_MODULE_INSTALL_DIR_FROM_PROGRAM).lexically_normal();
 }
 
-namespace {
+// An installed program: not the build folder's own, and with the library
+// folder of an install prefix beside its folder (bin/../lib, as configured).
+bool IsInstalledProgram(const std::string& programDir) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(programDir, SELVO_HOST_BUILD_PROGRAM_DIR, ec)) return false;
+  return std::filesystem::is_directory(InstalledModuleDir(programDir), ec);
+}
 
 template <class F>
 void Resolve(void* handle, const std::string& path, const char* name, F& slot) {
@@ -38,6 +39,19 @@ void Resolve(void* handle, const std::string& path, const char* name, F& slot) {
 }
 
 }  // namespace
+
+std::string FindModuleFile(const std::string& fileName, const std::string& buildDir) {
+  if (const char* forced = std::getenv("SELVO_MODULE"); forced && *forced) return forced;
+  const std::string programDir = ExecutableDirectory();
+  const std::string beside = programDir + fileName;
+  if (access(beside.c_str(), F_OK) == 0) return beside;
+  const std::string installed = InstalledModuleDir(programDir) / fileName;
+  if (access(installed.c_str(), F_OK) == 0) return installed;
+  // An installed program runs on the installed module or not at all: a
+  // build folder that happens to be left on the machine is another version.
+  if (IsInstalledProgram(programDir)) throw EModuleLoadError("Модуль не установлен: нет файла \"" + installed + "\"");
+  return buildDir.empty() ? fileName : buildDir + "/" + fileName;
+}
 
 TModuleLibrary::TModuleLibrary(const std::string& path) : path_(path) {
   // The host keeps the module until the program ends (RTLD_NODELETE), as a

@@ -41,9 +41,13 @@ struct TModuleLocation {
 // Where the module is: the file named by $SELVO_MODULE when that is set;
 // else `fileName` next to the running program when it is there; else
 // `fileName` in the library folder an install puts beside the program's
-// (bin/../lib, as configured) when it is there; else `fileName` in
-// `buildDir`. Only the choice is made here; loading tells whether the file
-// is usable.
+// (bin/../lib, as configured) when it is there; else, for a program that is
+// not installed, `fileName` in `buildDir`. An installed program (not the
+// build folder's own, and with that library folder beside its folder) whose
+// module is missing gets EModuleLoadError naming the file it expected.
+// `fileName` is the module's versioned name (its SONAME): the unversioned
+// link exists only where the development files are installed. Otherwise
+// only the choice is made here; loading tells whether the file is usable.
 std::string FindModuleFile(const std::string& fileName, const std::string& buildDir);
 
 // The loaded module. It stays in the process until the program ends; the

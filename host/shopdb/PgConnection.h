@@ -19,18 +19,18 @@ namespace selvo::host {
 // its transaction, so that the tills listening hear of it when it commits.
 inline constexpr const char* kSaveChannel = "selvo_shop_saved";
 
-// A message of the connection library with every password that `address`
-// holds masked: it quotes what it could not read, and that may be one.
-std::string WithoutPasswords(std::string message, const std::string& address);
-
 // How messages name the database of an address, e.g. «"shop" на сервере
-// host:5432», never with its password; "сервер PostgreSQL" when the
-// address does not parse.
+// host:5432», with what the address leaves out taken from libpq's
+// environment variables, or «служба PostgreSQL "NAME"» for a service entry;
+// never with its password; "сервер PostgreSQL" when the address does not
+// parse.
 std::string DescribeServerAddress(const std::string& address);
 
 class TPgConnection final : public TShopConnection {
  public:
-  // `address`: a postgresql:// URI or a "host=... dbname=..." string.
+  // `address`: a postgresql:// URI or a "host=... dbname=..." string. The
+  // password may be left out of it: libpq then takes it from PGPASSWORD,
+  // the password file (PGPASSFILE, ~/.pgpass) or a service file (service=).
   // EDatabaseError with one line when the server cannot be reached or
   // refuses the login.
   explicit TPgConnection(const std::string& address);

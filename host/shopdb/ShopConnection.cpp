@@ -1,7 +1,5 @@
 #include "host/shopdb/ShopConnection.h"
 
-#include <cctype>
-
 #include "host/shopdb/PgConnection.h"
 #include "host/shopdb/SqliteConnection.h"
 #include "platform/TextCodec.h"
@@ -71,25 +69,6 @@ TVariant TShopConnection::QueryValue(const std::string& sql, const std::vector<T
   return value;
 }
 
-bool IsServerAddress(const std::string& database) {
-  if (database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0) return true;
-  // A connection string starts with one of libpq's key words and '='; a
-  // file name that merely holds '=' does not.
-  static const char* const kKeys[] = {"host",     "hostaddr", "port",    "dbname",          "user",
-                                      "password", "service",  "sslmode", "connect_timeout", "application_name"};
-  std::size_t i = 0;
-  while (i < database.size() && std::isspace(static_cast<unsigned char>(database[i]))) ++i;
-  std::size_t end = i;
-  while (end < database.size() && (std::isalnum(static_cast<unsigned char>(database[end])) || database[end] == '_'))
-    ++end;
-  const std::string key = database.substr(i, end - i);
-  while (end < database.size() && database[end] == ' ') ++end;
-  if (end >= database.size() || database[end] != '=') return false;
-  for (const char* k : kKeys)
-    if (key == k) return true;
-  return false;
-}
-
 namespace {
 
 // What the host needs of one kind of database before it has a connection.
@@ -104,7 +83,7 @@ std::unique_ptr<TShopConnection> OpenFile(const std::string& path) { return std:
 void BuildFile(const std::string& path, bool overwrite, const std::vector<std::string>&, const TDatabaseFill& fill) {
   BuildSqliteDatabase(path, overwrite, fill);
 }
-std::string DescribeFile(const std::string& path) { return path; }
+std::string DescribeFile(const std::string& path) { return WithoutPasswords(path, path); }
 
 std::unique_ptr<TShopConnection> OpenServer(const std::string& address) {
   return std::make_unique<TPgConnection>(address);
@@ -114,20 +93,37 @@ std::unique_ptr<TShopConnection> OpenServer(const std::string& address) {
 const TShopDriver& DriverOf(const std::string& database) {
   static const TShopDriver file{&OpenFile, &BuildFile, &DescribeFile};
   static const TShopDriver server{&OpenServer, &BuildPgDatabase, &DescribeServerAddress};
+  if (database.size() > kMaxAddressLength)
+    throw EDatabaseError("адрес базы данных магазина длиннее " + std::to_string(kMaxAddressLength) + " байт");
   return IsServerAddress(database) ? server : file;
+}
+
+// Every message of opening or making a database leaves through here, so
+// whatever a driver or its library quoted of the address is masked once,
+// for files as for servers (a "file" name may be a mistyped address).
+template <class F>
+auto Masked(const std::string& database, F&& work) {
+  try {
+    return work(DriverOf(database));
+  } catch (EDatabaseError& e) {
+    e.SetMessage(WithoutPasswords(e.Message(), database));
+    throw;
+  }
 }
 
 }  // namespace
 
-std::string DescribeDatabase(const std::string& database) { return DriverOf(database).describe(database); }
+std::string DescribeDatabase(const std::string& database) {
+  return Masked(database, [&](const TShopDriver& driver) { return driver.describe(database); });
+}
 
 std::unique_ptr<TShopConnection> OpenShopConnection(const std::string& database) {
-  return DriverOf(database).open(database);
+  return Masked(database, [&](const TShopDriver& driver) { return driver.open(database); });
 }
 
 void BuildDatabase(const std::string& database, bool overwrite, const std::vector<std::string>& tables,
                    const TDatabaseFill& fill) {
-  DriverOf(database).build(database, overwrite, tables, fill);
+  Masked(database, [&](const TShopDriver& driver) { driver.build(database, overwrite, tables, fill); });
 }
 
 }  // namespace selvo::host

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "host/shopdb/ServerAddress.h"
 #include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo::host {
@@ -124,15 +125,14 @@ class TShopConnection {
   TVariant QueryValue(const std::string& sql, const std::vector<TVariant>& params = {});
 };
 
-// True for a PostgreSQL address: a postgresql:// (or postgres://) URI, or a
-// connection string of key=value words ("host=... dbname=...").
-bool IsServerAddress(const std::string& database);
-
 // The database as messages name it, without opening it (never a password).
+// Like opening and making one, EDatabaseError for an address longer than
+// kMaxAddressLength.
 std::string DescribeDatabase(const std::string& database);
 
 // Opens the shop database named by a file path (SQLite) or a server address
-// (PostgreSQL). EDatabaseError with one clear line when it cannot.
+// (PostgreSQL). EDatabaseError with one clear line when it cannot, without
+// any password the address holds.
 std::unique_ptr<TShopConnection> OpenShopConnection(const std::string& database);
 
 using TDatabaseFill = std::function<void(TShopConnection&)>;

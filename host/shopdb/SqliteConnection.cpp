@@ -37,14 +37,15 @@ const char* SqliteType(TFieldKind kind) {
 
 }  // namespace
 
-TSqliteConnection::TSqliteConnection(const std::string& path) : path_(path) {
+TSqliteConnection::TSqliteConnection(const std::string& path) : path_(path), describe_(WithoutPasswords(path, path)) {
   struct stat st;
   if (stat(path_.c_str(), &st) != 0) {
-    if (errno == ENOENT) throw EDatabaseError("Файл базы данных магазина \"" + path_ + "\" не найден", kUnreachable);
-    throw EDatabaseError("Нет доступа к файлу базы данных магазина \"" + path_ + "\": " + std::strerror(errno),
+    if (errno == ENOENT)
+      throw EDatabaseError("Файл базы данных магазина \"" + describe_ + "\" не найден", kUnreachable);
+    throw EDatabaseError("Нет доступа к файлу базы данных магазина \"" + describe_ + "\": " + std::strerror(errno),
                          kUnreachable);
   }
-  if (!S_ISREG(st.st_mode)) throw EDatabaseError("\"" + path_ + "\" не является файлом базы данных магазина");
+  if (!S_ISREG(st.st_mode)) throw EDatabaseError("\"" + describe_ + "\" не является файлом базы данных магазина");
 
   int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
   if (rc != SQLITE_OK) {
@@ -56,12 +57,14 @@ TSqliteConnection::TSqliteConnection(const std::string& path) : path_(path) {
     std::string message = db_ ? sqlite3_errmsg(db_) : "нет памяти";
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    throw EDatabaseError("Не удалось открыть базу данных магазина \"" + path_ + "\": " + message, SqliteErrorKind(rc));
+    throw EDatabaseError("Не удалось открыть базу данных магазина \"" + describe_ + "\": " + message,
+                         SqliteErrorKind(rc));
   }
   sqlite3_busy_timeout(db_, 5000);  // another till may hold the file for a moment
 }
 
-TSqliteConnection::TSqliteConnection(sqlite3* db, std::string path) : path_(std::move(path)), db_(db), owned_(false) {}
+TSqliteConnection::TSqliteConnection(sqlite3* db, std::string path)
+    : path_(std::move(path)), describe_(WithoutPasswords(path_, path_)), db_(db), owned_(false) {}
 
 TSqliteConnection::~TSqliteConnection() {
   if (owned_) sqlite3_close_v2(db_);  // an open transaction is rolled back
@@ -99,15 +102,15 @@ std::vector<std::string> TSqliteConnection::TableNames() {
     switch (sqlite3_errcode(db_)) {
       case SQLITE_BUSY:
       case SQLITE_LOCKED:
-        e.SetMessage("База данных магазина \"" + path_ + "\" занята другим процессом: " + e.Message());
+        e.SetMessage("База данных магазина \"" + describe_ + "\" занята другим процессом: " + e.Message());
         break;
       case SQLITE_READONLY:
       case SQLITE_PERM:
       case SQLITE_CANTOPEN:
       case SQLITE_IOERR:
-      case SQLITE_AUTH: e.SetMessage("Нет доступа к базе данных магазина \"" + path_ + "\": " + e.Message()); break;
+      case SQLITE_AUTH: e.SetMessage("Нет доступа к базе данных магазина \"" + describe_ + "\": " + e.Message()); break;
       // SQLite's own words ("file is not a database") say no more than this.
-      default: e.SetMessage("Файл \"" + path_ + "\" не является базой данных магазина");
+      default: e.SetMessage("Файл \"" + describe_ + "\" не является базой данных магазина");
     }
     throw;
   }

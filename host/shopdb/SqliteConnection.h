@@ -22,7 +22,8 @@ class TSqliteConnection final : public TShopConnection {
   TSqliteConnection(const TSqliteConnection&) = delete;
   TSqliteConnection& operator=(const TSqliteConnection&) = delete;
 
-  const std::string& Describe() const override { return path_; }
+  // The path, with whatever in it looks like a password masked.
+  const std::string& Describe() const override { return describe_; }
   void Execute(const std::string& sql) override;
   std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) override;
   // A file SQLite does not recognise, one another process holds and one
@@ -48,6 +49,7 @@ class TSqliteConnection final : public TShopConnection {
 
  private:
   std::string path_;
+  std::string describe_;  // after path_: made from it
   sqlite3* db_ = nullptr;
   bool owned_ = true;
 };

@@ -6,6 +6,10 @@
 // every failure of an exported function reaches it as one of them.
 #pragma once
 
+#ifndef __cplusplus
+#error "selvo/Errors.h is a C++ header (classes, namespaces): include it from C++20, not from C"
+#endif
+
 #include <exception>
 #include <new>
 #include <string>

@@ -1,6 +1,10 @@
 // The two callbacks the host hands to the module.
 #pragma once
 
+#ifndef __cplusplus
+#error "selvo/SelvoCallbacks.h is a C++ header (classes, namespaces): include it from C++20, not from C"
+#endif
+
 #include <cstdint>
 
 namespace selvo {

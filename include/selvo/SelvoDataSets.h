@@ -3,6 +3,10 @@
 // refers to them.
 #pragma once
 
+#ifndef __cplusplus
+#error "selvo/SelvoDataSets.h is a C++ header (classes, namespaces): include it from C++20, not from C"
+#endif
+
 #include <cstdint>
 #include <string>
 #include <variant>

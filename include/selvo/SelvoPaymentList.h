@@ -2,6 +2,10 @@
 // fixed order of virtual slots.
 #pragma once
 
+#ifndef __cplusplus
+#error "selvo/SelvoPaymentList.h is a C++ header (classes, namespaces): include it from C++20, not from C"
+#endif
+
 #include <cstdint>
 #include <vector>
 

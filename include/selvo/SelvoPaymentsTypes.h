@@ -10,6 +10,10 @@
 // that the host reads as 8-bit Windows-1251 (Name, CustomCheck).
 #pragma once
 
+#ifndef __cplusplus
+#error "selvo/SelvoPaymentsTypes.h is a C++ header (classes, namespaces): include it from C++20, not from C"
+#endif
+
 #include <cstdint>
 
 #include "selvo/Errors.h"

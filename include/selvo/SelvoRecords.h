@@ -2,6 +2,10 @@
 // host's reference-counted arrays and texts they are made of.
 #pragma once
 
+#ifndef __cplusplus
+#error "selvo/SelvoRecords.h is a C++ header (classes, namespaces): include it from C++20, not from C"
+#endif
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -3,11 +3,14 @@
 # system expects them, and what it installs works from there alone: a host
 # compiles against the headers pkg-config names, and the installed
 # selvo-host runs on the installed module (the dynamic loader's record shows
-# which file it opened), not on the build folder's.
-# Usage: check_install.sh CMAKE BUILD_DIR SOURCE_DIR CXX BINDIR LIBDIR INCLUDEDIR UNITDIR
-# (the install folders as configured, relative to the prefix).
+# which file it opened), not on the build folder's, and says so when the
+# installed module is missing. The module carries a versioned SONAME, and
+# the public headers refuse a C compiler with a clear line.
+# Usage: check_install.sh CMAKE BUILD_DIR SOURCE_DIR CXX CC BINDIR LIBDIR INCLUDEDIR UNITDIR SONAME
+# (the install folders as configured, relative to the prefix; SONAME the
+# module's expected one).
 set -uo pipefail
-cmake=$1 build=$2 source=$3 cxx=$4 bindir=$5 libdir=$6 includedir=$7 unitdir=$8
+cmake=$1 build=$2 source=$3 cxx=$4 cc=$5 bindir=$6 libdir=$7 includedir=$8 unitdir=$9 soname=${10}
 for dir in "$bindir" "$libdir" "$includedir" "$unitdir"; do
   if [[ $dir == /* ]]; then
     echo "install folder $dir is absolute: it cannot be moved into a temporary prefix"
@@ -31,11 +34,18 @@ if ! "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; t
 fi
 
 program=$prefix/$bindir/selvo-host
-module=$prefix/$libdir/libselvopayments.so
+module=$prefix/$libdir/$soname
+devlink=$prefix/$libdir/libselvopayments.so
 pcfile=$prefix/$libdir/pkgconfig/selvopayments.pc
 unit=$prefix/$unitdir/selvo-till.service
 [ -x "$program" ] || fail "no program at $program"
 [ -f "$module" ] || fail "no module at $module"
+# The file the host loads carries its SONAME; the link for linking against
+# it reaches the same file.
+recorded=$(readelf -d "$module" 2>/dev/null | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+[ "$recorded" = "$soname" ] || fail "the module's SONAME is '${recorded:-none}', not $soname"
+[[ $soname =~ ^libselvopayments\.so\.[0-9]+$ ]] || fail "SONAME $soname carries no version"
+[ "$(readlink -f "$devlink")" = "$(readlink -f "$module")" ] || fail "$devlink does not lead to $module"
 for header in "$source"/include/selvo/*.h; do
   cmp -s "$header" "$prefix/$includedir/selvo/${header##*/}" || fail "header ${header##*/} not installed as it is"
 done
@@ -77,6 +87,23 @@ if flags=$(pkg-config --cflags --libs selvopayments); then
   elif ! grep -qxF ". $prefix/$includedir/selvo/SelvoPaymentsTypes.h" "$work/cxx.log"; then
     fail "the compiler read SelvoPaymentsTypes.h from elsewhere: $(grep SelvoPaymentsTypes.h "$work/cxx.log")"
   fi
+  # Each header on its own: from C++ it compiles, from C it stops at once
+  # with the line that says it is C++ (and the header's name).
+  for header in "$prefix/$includedir"/selvo/*.h; do
+    name=selvo/${header##*/}
+    printf '#include "%s"\n' "$name" >"$work/one.cpp"
+    cp "$work/one.cpp" "$work/one.c"
+    "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror "${cflags[@]}" "$work/one.cpp" 2>"$work/one.log" ||
+      fail "$name does not compile on its own from C++: $(head -n 3 "$work/one.log")"
+    if "$cc" -fsyntax-only "${cflags[@]}" "$work/one.c" 2>"$work/one.log"; then
+      fail "$name compiles as C without the C++ line"
+    else
+      first=$(grep -m 1 -E 'error' "$work/one.log")
+      [[ $first == *"#error \"$name is a C++ header"* ]] || fail "C compile of $name: first error is '$first'"
+    fi
+  done
+  [ "$(pkg-config --variable=module selvopayments)" = "$module" ] ||
+    fail "pkg-config's module is '$(pkg-config --variable=module selvopayments)', not $module"
 else
   fail "pkg-config does not find selvopayments in $PKG_CONFIG_PATH"
 fi
@@ -93,8 +120,23 @@ else
     fail "selvo-host payments: $(cat "$work/payments.out")"
   grep -q 'Виды оплаты (9)' "$work/payments.out" && grep -q 'дисконтная карта' "$work/payments.out" ||
     fail "selvo-host payments lists no payment types: $(cat "$work/payments.out")"
-  loaded=$(cat "$work"/loader.* | grep -o 'file=[^ ]*libselvopayments\.so ' | sort -u)
+  loaded=$(cat "$work"/loader.* | grep -o 'file=[^ ]*libselvopayments\.so[.0-9]* ' | sort -u)
   [ "$loaded" = "file=$module " ] || fail "the installed program loaded the module from '${loaded:-nowhere}', not $module"
+
+  # Without its module the installed program says so, naming the file, and
+  # loads no other (the build folder's is still there).
+  rm -f "$prefix/$libdir"/libselvopayments.so*
+  rm -f "$work"/loader.*
+  if LD_DEBUG=files LD_DEBUG_OUTPUT=$work/loader run payments --db "$work/shop.db" >"$work/missing.out" 2>"$work/missing.err"; then
+    fail "selvo-host payments ran without its module: $(cat "$work/missing.out")"
+  fi
+  expected="selvo-host: Модуль не установлен: нет файла \"$module\""
+  [ "$(cat "$work/missing.err")" = "$expected" ] ||
+    fail "without its module selvo-host said '$(cat "$work/missing.err")', not '$expected'"
+  [ ! -s "$work/missing.out" ] || fail "without its module selvo-host wrote '$(cat "$work/missing.out")'"
+  if cat "$work"/loader.* 2>/dev/null | grep -q 'file=[^ ]*libselvopayments'; then
+    fail "without its module selvo-host loaded $(cat "$work"/loader.* | grep -o 'file=[^ ]*libselvopayments[^ ]*' | sort -u)"
+  fi
 fi
 
 if [ $failures -ne 0 ]; then

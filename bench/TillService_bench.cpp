@@ -14,6 +14,7 @@
 // kept until the program ends.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <libpq-fe.h>
 
 #include <algorithm>
 #include <atomic>
@@ -346,6 +347,57 @@ BENCHMARK_CAPTURE(BM_SaveToNewSettings, Server, TShopDbKind::Server)
     ->UseManualTime()
     ->Iterations(kSaves)
     ->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// A sale while a load of new settings waits for the database
+
+TShopServices& HangShop() {
+  static TShopServices shop(TShopDbKind::Server, "hanging_load", 1);
+  return shop;
+}
+
+// Each sale's round trip in microseconds, kSalesPerRound of them.
+std::vector<double> SaleTimes(httplib::Client& till, int& failures) {
+  constexpr int kSalesPerRound = 2000;
+  std::vector<double> micros;
+  micros.reserve(kSalesPerRound);
+  for (int i = 0; i < kSalesPerRound; ++i) {
+    const auto asked = Clock::now();
+    if (!Sell(till)) ++failures;
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - asked).count());
+  }
+  return micros;
+}
+
+// Every iteration sells a round at rest, then a round while another
+// connection holds the cards' table locked and a save has been announced,
+// so that the service's load of the new settings waits for the lock. The
+// counters are the 99th percentile of each and their ratio.
+void BM_SaleWhileALoadHangs(benchmark::State& state) {
+  TShopServices* shop = nullptr;
+  if (!Prepared(state, [&] { shop = &HangShop(); })) return;
+  httplib::Client& till = *shop->tills[0];
+  std::vector<double> rest, hung;
+  int failures = 0;
+  for (auto _ : state) {
+    const std::vector<double> calm = SaleTimes(till, failures);
+    rest.insert(rest.end(), calm.begin(), calm.end());
+    PGconn* holder = PQconnectdb(shop->address.c_str());
+    PQclear(PQexec(holder, "BEGIN; LOCK TABLE selvodiscountds IN ACCESS EXCLUSIVE MODE"));
+    test::PgExec(shop->address, "NOTIFY selvo_shop_saved");
+    // The notification reaches the service's listener at once; the load
+    // then waits for the lock.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::vector<double> locked = SaleTimes(till, failures);
+    hung.insert(hung.end(), locked.begin(), locked.end());
+    PQfinish(holder);
+  }
+  if (failures > 0) state.SkipWithError((std::to_string(failures) + " sales were not answered with 200").c_str());
+  state.counters["rest_p99_us"] = Quantile(rest, 0.99);
+  state.counters["hung_load_p99_us"] = Quantile(hung, 0.99);
+  state.counters["hung_to_rest"] = Quantile(hung, 0.99) / Quantile(rest, 0.99);
+}
+BENCHMARK(BM_SaleWhileALoadHangs)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

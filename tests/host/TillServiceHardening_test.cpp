@@ -18,11 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -185,14 +185,17 @@ TEST_F(TillServiceFrontTest, HostileRequestsGetAClearRefusalAndTheServiceGoesOn)
     const char* names;
     std::size_t floodBytes = 0;
   } cases[] = {
-      {"an extra member nested 50,000 deep",
-       Post(R"({"payment": 1, "extra": )" + deep + R"(, "lines": []})"), 400, "вложены глубже 32"},
-      {"a price of 1e308", Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1})")),
-       400, "lines[0].price"},
-      {"a price of 1e309", Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 1e309, "quantity": 1})")),
-       400, "lines[0].price"},
-      {"a negative price", Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": -5, "quantity": 1})")),
-       400, "lines[0].price"},
+      {"an extra member nested 50,000 deep", Post(R"({"payment": 1, "extra": )" + deep + R"(, "lines": []})"), 400,
+       "вложены глубже 32"},
+      {"a price of 1e308",
+       Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 1e308, "quantity": 1})")), 400,
+       "lines[0].price"},
+      {"a price of 1e309",
+       Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 1e309, "quantity": 1})")), 400,
+       "lines[0].price"},
+      {"a negative price",
+       Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": -5, "quantity": 1})")), 400,
+       "lines[0].price"},
       {"a negative quantity",
        Post(SaleWithLine(R"({"goods": 1, "category": 1, "zprice": 1, "price": 5, "quantity": -2})")), 400,
        "lines[0].quantity"},
@@ -310,8 +313,9 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 
   // Other computers may not reach a service that asks for no key.
-  const std::string command = "WINDIR='" + windows.path() + "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH
-                              "' serve --db '" + address + "' --listen 0.0.0.0:0 2>&1";
+  const std::string command = "WINDIR='" + windows.path() +
+                              "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH "' serve --db '" + address +
+                              "' --listen 0.0.0.0:0 2>&1";
   FILE* serve = popen(command.c_str(), "r");
   char line[1024] = {};
   const bool said = fgets(line, sizeof line, serve) != nullptr;
@@ -492,8 +496,8 @@ TEST(TillServiceFrozenServerTest, AServerThatAnswersNothingIsToldAndSalesGoOn) {
 
   server.Freeze();
   const TSalesDuring seen = SellFor(service, 5s);
-  const bool degraded =
-      AwaitHealth(service, [](const nlohmann::json& h) { return h["status"] == "degraded" && !h["database"]["reachable"]; });
+  const bool degraded = AwaitHealth(
+      service, [](const nlohmann::json& h) { return h["status"] == "degraded" && !h["database"]["reachable"]; });
   server.Thaw();
   EXPECT_EQ(seen.failed, 0);
   EXPECT_EQ(seen.versions, std::set<std::uint64_t>{held});

@@ -62,7 +62,7 @@ if readelf -d "$program" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
 fi
 
 # The unit starts the installed program.
-grep -qxF "ExecStart=$program serve --db \${SELVO_DB} --listen \${SELVO_LISTEN} --journal \${SELVO_JOURNAL}" "$unit" ||
+grep -qxF "ExecStart=$program serve --db \${SELVO_DB} --listen \${SELVO_LISTEN} --journal \${SELVO_JOURNAL} \$SELVO_OPTIONS" "$unit" ||
   fail "the unit's ExecStart is not the installed selvo-host serve: $(grep ExecStart= "$unit")"
 # systemd's own reading of it: a mistyped key or value is named by line.
 if command -v systemd-analyze >/dev/null; then

@@ -15,6 +15,9 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <libpq-fe.h>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -124,26 +127,24 @@ bool Sell(httplib::Client& till, std::string* body = nullptr) {
   return true;
 }
 
-// The floor of a round trip: the service's HTTP library answering the
-// service's own answer to the sample sale as a fixed body, from a route of
-// this process, with the service's connection settings.
+// The floor of a round trip: the service's HTTP library (Boost.Beast over
+// Asio) answering the service's own answer to the sample sale as a fixed
+// body, from a thread of this process, over a kept-open connection sent
+// without delay, as the service's connections are.
 class TFixedAnswerServer {
  public:
-  explicit TFixedAnswerServer(std::string body) : body_(std::move(body)) {
-    server_.set_tcp_nodelay(true);
-    // The service closes no kept connection after a number of requests.
-    server_.set_keep_alive_max_count(1 << 30);
-    server_.set_keep_alive_timeout(host::kRequestSeconds);
-    server_.set_read_timeout(host::kRequestSeconds, 0);
-    server_.Post("/calc", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content(body_, "application/json; charset=utf-8");
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) throw std::runtime_error("the fixed-answer server cannot bind");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  explicit TFixedAnswerServer(std::string body)
+      : body_(std::move(body)), acceptor_(io_, {boost::asio::ip::make_address("127.0.0.1"), 0}) {
+    port_ = acceptor_.local_endpoint().port();
+    thread_ = std::thread([this] { Serve(); });
   }
   ~TFixedAnswerServer() {
-    server_.stop();
+    stopping_ = true;
+    boost::system::error_code ignored;
+    // Wakes the accept or the read the thread waits in.
+    boost::asio::ip::tcp::socket poke(io_);
+    poke.connect(acceptor_.local_endpoint(), ignored);
+    poke.close(ignored);
     thread_.join();
   }
   TFixedAnswerServer(const TFixedAnswerServer&) = delete;
@@ -152,9 +153,36 @@ class TFixedAnswerServer {
   int Port() const { return port_; }
 
  private:
+  // One connection at a time: the benchmark's till keeps one open.
+  void Serve() {
+    namespace http = boost::beast::http;
+    while (!stopping_) {
+      boost::asio::ip::tcp::socket socket(io_);
+      boost::system::error_code ec;
+      acceptor_.accept(socket, ec);
+      if (ec) continue;
+      socket.set_option(boost::asio::ip::tcp::no_delay(true), ec);
+      boost::beast::flat_buffer buffer;
+      while (!stopping_) {
+        http::request<http::string_body> request;
+        http::read(socket, buffer, request, ec);
+        if (ec) break;
+        http::response<http::string_body> response{http::status::ok, 11};
+        response.set(http::field::content_type, "application/json; charset=utf-8");
+        response.body() = body_;
+        response.keep_alive(request.keep_alive());
+        response.prepare_payload();
+        http::write(socket, response, ec);
+        if (ec) break;
+      }
+    }
+  }
+
   const std::string body_;
-  httplib::Server server_;
+  boost::asio::io_context io_;
+  boost::asio::ip::tcp::acceptor acceptor_;
   int port_ = 0;
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
 

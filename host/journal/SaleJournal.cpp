@@ -1,6 +1,7 @@
 #include "host/journal/SaleJournal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,9 +11,22 @@
 
 namespace selvo::host {
 
+namespace {
+
+// A file whose last byte is not a line break ends in a torn line (a write
+// cut short by a kill or a power cut): the next line must start anew.
+bool EndsInsideALine(int fd) {
+  struct stat st {};
+  char last = '\n';
+  return fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+}
+
+}  // namespace
+
 TSaleJournal::TSaleJournal(std::string path, TLog log) : path_(std::move(path)), log_(std::move(log)) {
   fd_ = OpenFile();
   if (fd_ < 0) throw Exception("не удалось открыть журнал продаж \"" + path_ + "\": " + std::strerror(errno));
+  breakFirst_ = EndsInsideALine(fd_);
   health_.since = std::chrono::system_clock::now();
 }
 
@@ -20,7 +34,7 @@ TSaleJournal::~TSaleJournal() {
   if (fd_ >= 0) close(fd_);
 }
 
-int TSaleJournal::OpenFile() const { return open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640); }
+int TSaleJournal::OpenFile() const { return open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0640); }
 
 std::optional<std::string> TSaleJournal::Reopen() {
   const int fd = OpenFile();
@@ -33,7 +47,7 @@ std::optional<std::string> TSaleJournal::Reopen() {
   std::lock_guard<std::mutex> lock(mutex_);
   close(fd_);
   fd_ = fd;
-  breakFirst_ = false;  // a new file
+  breakFirst_ = EndsInsideALine(fd_);
   return std::nullopt;
 }
 

@@ -4,6 +4,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -37,6 +39,13 @@ constexpr auto kAcceptRetry = std::chrono::milliseconds(50);
 // A load of the settings that waits this long for the database makes the
 // service degraded: the database is locked or does not answer.
 constexpr auto kSlowLoad = std::chrono::seconds(2);
+// After a refusal that ends the connection: how long, and how much, of what
+// the client still sends is read and dropped before it is closed.
+constexpr auto kLinger = std::chrono::seconds(2);
+constexpr std::size_t kMostLingered = 1 << 20;
+// Descriptors kept for the service's own files and database connections
+// when the connections are bounded by the process's limit.
+constexpr rlim_t kDescriptorsKept = 64;
 
 using TRequest = http::request<http::string_body>;
 using TResponse = http::response<http::string_body>;
@@ -54,6 +63,16 @@ std::string HostName(std::string_view header) {
     return Lower(host.substr(1, close == std::string::npos ? std::string::npos : close - 1));
   }
   return Lower(host.substr(0, host.find(':')));
+}
+
+// The path of a target in origin form ("/calc?explain=1") or in absolute
+// form ("http://127.0.0.1:8750/calc").
+std::string_view PathOf(std::string_view target) {
+  if (const std::size_t scheme = target.find("://"); scheme != std::string_view::npos && target.front() != '/') {
+    const std::size_t path = target.find('/', scheme + 3);
+    target = path == std::string_view::npos ? std::string_view("/") : target.substr(path);
+  }
+  return target.substr(0, target.find('?'));
 }
 
 bool IsWildcard(const std::string& host) { return host == "0.0.0.0" || host == "::" || host.empty(); }
@@ -114,8 +133,14 @@ struct THttpFront::TImpl {
   std::optional<TResponse> Screen(const TRequest& header);
   TResponse Calc(const TRequest& request, bool explain);
   TResponse Payments();
-  TResponse Health();
+  TResponse Health(bool authorized);
+  bool AllowedOrigin(std::string_view origin) const;
+  // The request carries the key, or none is asked.
+  bool Authorized(const TRequest& header) const;
   void Accept();
+  // Closes a connection that waits for a request to make room for a new
+  // one; false when every connection is busy.
+  bool EvictOneWaiting();
   void Interrupt();
 
   TTillService& service;
@@ -125,13 +150,17 @@ struct THttpFront::TImpl {
   std::string listenHost;
   int port = 0;
 
+  // Declared before the io context, which may destroy the last sessions
+  // when it goes.
+  std::atomic<bool> stopping{false};
+  std::atomic<int> connections{0};
+  int connectionLimit = kMaxConnections;
+  std::mutex sessionsMutex;
+  std::unordered_map<TSession*, std::weak_ptr<TSession>> sessions;
+
   asio::io_context io{kHttpThreads};
   tcp::acceptor acceptor{asio::make_strand(io)};
   asio::steady_timer acceptPause{acceptor.get_executor()};
-  std::atomic<bool> stopping{false};
-  std::atomic<int> connections{0};
-  std::mutex sessionsMutex;
-  std::unordered_map<TSession*, std::weak_ptr<TSession>> sessions;
 };
 
 // One connection: requests read one after the other (a pipelined one waits
@@ -160,8 +189,21 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // On stop: a connection waiting for a request it has not begun to send
   // is closed now; one in the middle of a request is answered first.
   void Interrupt() {
-    asio::post(stream_.get_executor(), [self = shared_from_this()] {
-      if (self->waiting_ && (!self->parser_ || !self->parser_->got_some()) && self->buffer_.size() == 0) self->Close();
+    asio::post(stream_.get_executor(), [weak = weak_from_this()] {
+      const auto self = weak.lock();
+      beast::error_code ec;
+      if (self && self->waiting_ && (!self->parser_ || !self->parser_->got_some()) && self->buffer_.size() == 0 &&
+          self->stream_.socket().available(ec) == 0)
+        self->Close();
+    });
+  }
+
+  // Waiting for a request (an idle or trickling client): the first to go
+  // when the connections run out.
+  bool Waiting() const { return waitingForRequest_; }
+  void Evict() {
+    asio::post(stream_.get_executor(), [weak = weak_from_this()] {
+      if (const auto self = weak.lock(); self && self->waiting_) self->Close();
     });
   }
 
@@ -173,13 +215,13 @@ class TSession : public std::enable_shared_from_this<TSession> {
     parser_->header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
     // One deadline for the whole request: trickling does not move it.
     stream_.expires_after(std::chrono::seconds(kRequestSeconds));
-    waiting_ = true;
+    waiting_ = waitingForRequest_ = true;
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
   }
 
   void OnHeader(beast::error_code ec) {
-    waiting_ = false;
+    waiting_ = waitingForRequest_ = false;
     if (ec) return Failed(ec);
     const TRequest& header = parser_->get();
     if (std::optional<TResponse> refusal = front_.Screen(header)) return Write(std::move(*refusal), false);
@@ -211,6 +253,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
       // Nothing a request holds may end the service.
       front_.metrics.Error("internal");
       response = Refusal(http::status::internal_server_error, e.what());
+    }
+    // Screen let it pass: its origin, if any, is allowed to read it.
+    if (const auto origin = request.find(http::field::origin); origin != request.end()) {
+      response.set(http::field::access_control_allow_origin, origin->value());
+      response.set(http::field::vary, "Origin");
     }
     Write(std::move(response), kept);
   }
@@ -244,9 +291,30 @@ class TSession : public std::enable_shared_from_this<TSession> {
     response_.prepare_payload();
     stream_.expires_after(std::chrono::seconds(kRequestSeconds));
     http::async_write(stream_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-      if (ec || !self->response_.keep_alive()) return self->Close();
+      if (ec) return self->Close();
+      if (!self->response_.keep_alive()) return self->Linger();
       self->ReadNext();
     });
+  }
+
+  // After the last answer: the sending side is closed and what the client
+  // still sends (the rest of a refused body) is read and dropped for a
+  // little while, so that closing does not reset the connection before the
+  // client has read the answer.
+  void Linger() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(kLinger);
+    Drain(0);
+  }
+  void Drain(std::size_t dropped) {
+    if (dropped > kMostLingered) return Close();
+    buffer_.clear();
+    stream_.async_read_some(buffer_.prepare(16 * 1024),
+                            [self = shared_from_this(), dropped](beast::error_code ec, std::size_t got) {
+                              if (ec) return self->Close();
+                              self->Drain(dropped + got);
+                            });
   }
 
   void Close() {
@@ -257,10 +325,13 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   THttpFront::TImpl& front_;
   beast::tcp_stream stream_;
-  beast::flat_buffer buffer_;
+  // Bounded: a chunk's size line and the trailer are read whole into it,
+  // and the parser sets no limit of its own on them.
+  beast::flat_buffer buffer_{kMaxHeaderBytes + 64 * 1024};
   std::optional<http::request_parser<http::string_body>> parser_;
-  TResponse response_;    // kept until it is written
-  bool waiting_ = false;  // for the first bytes of a request
+  TResponse response_;                          // kept until it is written
+  bool waiting_ = false;                        // for the first bytes of a request
+  std::atomic<bool> waitingForRequest_{false};  // the same, for other threads
 };
 
 std::optional<TResponse> THttpFront::TImpl::Screen(const TRequest& header) {
@@ -268,12 +339,19 @@ std::optional<TResponse> THttpFront::TImpl::Screen(const TRequest& header) {
     metrics.Error(kind);
     return std::optional<TResponse>(Refusal(status, error));
   };
+  // Framing the parser would read otherwise than a proxy in front might:
+  // no Host in HTTP/1.1, two of them, or a body coded in any way but chunked.
+  if (header.version() >= 11 && header.count(http::field::host) != 1)
+    return refuse(http::status::bad_request, "в запросе HTTP/1.1 должен быть один заголовок Host", "bad_request");
+  if (header.count(http::field::transfer_encoding) > 0 &&
+      !(header.count(http::field::transfer_encoding) == 1 &&
+        beast::iequals(header[http::field::transfer_encoding], "chunked")))
+    return refuse(http::status::bad_request, "тело запроса передаётся целиком или частями (chunked)", "bad_request");
   // A web page the till's browser shows may send requests here: the
   // browser names the page's origin, and a name that leads here by DNS
   // alone is not one of the service's.
   const auto origin = header.find(http::field::origin);
-  if (origin != header.end() && std::find(options.allowedOrigins.begin(), options.allowedOrigins.end(),
-                                          origin->value()) == options.allowedOrigins.end())
+  if (origin != header.end() && !AllowedOrigin(origin->value()))
     return refuse(http::status::forbidden, "запросы со страниц в браузере не принимаются", "forbidden");
   const auto hostHeader = header.find(http::field::host);
   if (hostHeader != header.end() && !(IsWildcard(listenHost) && options.allowedHosts.empty())) {
@@ -284,38 +362,63 @@ std::optional<TResponse> THttpFront::TImpl::Screen(const TRequest& header) {
     if (!known)
       return refuse(http::status::forbidden, "имя узла " + InputExcerpt(name) + " не принадлежит службе", "forbidden");
   }
-  const std::string_view target = header.target();
-  const std::string_view path = target.substr(0, target.find('?'));
-  if (!options.token.empty() && path != "/health" &&
-      !SameSecret(header[http::field::authorization], "Bearer " + options.token)) {
+  const std::string_view path = PathOf(header.target());
+  const bool calc = path == "/calc";
+  const bool known = calc || path == "/payments" || path == "/health" || path == "/metrics";
+  // The browser asks before a page of an allowed origin may post JSON.
+  if (header.method() == http::verb::options && origin != header.end() && known) {
+    TResponse preflight{http::status::no_content, 11};
+    preflight.set(http::field::access_control_allow_methods, calc ? "POST" : "GET");
+    preflight.set(http::field::access_control_allow_headers, "Content-Type, Authorization");
+    preflight.set(http::field::access_control_max_age, "600");
+    preflight.set(http::field::access_control_allow_origin, origin->value());
+    preflight.set(http::field::vary, "Origin");
+    return preflight;
+  }
+  if (!options.token.empty() && path != "/health" && !Authorized(header)) {
     std::optional<TResponse> refusal = refuse(http::status::unauthorized, "нужен ключ доступа службы", "unauthorized");
     refusal->set(http::field::www_authenticate, "Bearer");
     return refusal;
   }
-  const bool post = header.method() == http::verb::post;
-  if (path == "/calc") {
-    if (!post) return refuse(http::status::method_not_allowed, "продажа передаётся методом POST", "bad_request");
-    const std::string type = Lower(std::string(header[http::field::content_type]));
-    const std::string media = type.substr(0, type.find(';'));
-    if (media.find_first_not_of(' ') == std::string::npos ||
-        media.substr(media.find_first_not_of(' '), media.find_last_not_of(' ') - media.find_first_not_of(' ') + 1) !=
-            "application/json")
+  if (!known) return refuse(http::status::not_found, "нет такого адреса", "not_found");
+  const http::verb wanted = calc ? http::verb::post : http::verb::get;
+  if (header.method() != wanted) {
+    std::optional<TResponse> refusal =
+        refuse(http::status::method_not_allowed,
+               calc ? "продажа передаётся методом POST" : "этот адрес отвечает на GET", "bad_request");
+    refusal->set(http::field::allow, calc ? "POST" : "GET");
+    return refusal;
+  }
+  if (calc) {
+    std::string media = Lower(std::string(header[http::field::content_type]));
+    media.erase(std::min(media.find(';'), media.size()));
+    media.erase(0, std::min(media.find_first_not_of(' '), media.size()));
+    media.erase(media.find_last_not_of(' ') + 1);
+    if (media != "application/json")
       return refuse(http::status::unsupported_media_type, "продажа передаётся как application/json", "bad_request");
-    return std::nullopt;
   }
-  if (path == "/payments" || path == "/health" || path == "/metrics") {
-    if (header.method() != http::verb::get)
-      return refuse(http::status::method_not_allowed, "этот адрес отвечает на GET", "bad_request");
-    return std::nullopt;
-  }
-  return refuse(http::status::not_found, "нет такого адреса", "not_found");
+  return std::nullopt;
+}
+
+bool THttpFront::TImpl::AllowedOrigin(std::string_view origin) const {
+  return std::find(options.allowedOrigins.begin(), options.allowedOrigins.end(), origin) !=
+         options.allowedOrigins.end();
+}
+
+bool THttpFront::TImpl::Authorized(const TRequest& header) const {
+  if (options.token.empty()) return true;
+  const std::string_view given = header[http::field::authorization];
+  constexpr std::string_view kScheme = "Bearer ";
+  return given.size() > kScheme.size() && beast::iequals(given.substr(0, kScheme.size()), kScheme) &&
+         SameSecret(given.substr(kScheme.size()), options.token);
 }
 
 TResponse THttpFront::TImpl::Answer(const TRequest& request) {
   const std::string_view target = request.target();
-  const std::string_view path = target.substr(0, target.find('?'));
+  const std::string_view path = PathOf(target);
   if (path == "/calc") {
-    const std::string_view query = target.size() > path.size() ? target.substr(path.size() + 1) : "";
+    const std::size_t mark = target.find('?');
+    const std::string_view query = mark == std::string_view::npos ? "" : target.substr(mark + 1);
     bool explain = false;
     for (std::size_t at = 0; at <= query.size();) {
       const std::size_t end = std::min(query.find('&', at), query.size());
@@ -325,7 +428,7 @@ TResponse THttpFront::TImpl::Answer(const TRequest& request) {
     return Calc(request, explain);
   }
   if (path == "/payments") return Payments();
-  if (path == "/health") return Health();
+  if (path == "/health") return Health(Authorized(request));
   TResponse response{http::status::ok, 11};
   response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
   response.body() = metrics.Text(service.Health(), journal ? std::optional(journal->Health()) : std::nullopt);
@@ -396,7 +499,7 @@ TResponse THttpFront::TImpl::Payments() {
   return Reply(http::status::ok, {{"payments", list}, {"settings_version", version}});
 }
 
-TResponse THttpFront::TImpl::Health() {
+TResponse THttpFront::TImpl::Health(bool authorized) {
   const TServiceHealth h = service.Health();
   const bool slowLoad = h.loadingSince && TWallClock::now() - *h.loadingSince >= kSlowLoad;
   bool ok = h.reachable && h.lastReloadError.empty() && !slowLoad && !h.unusable;
@@ -412,6 +515,9 @@ TResponse THttpFront::TImpl::Health() {
     if (!j.writing) body["journal"]["error"] = j.error;
     ok = ok && j.writing;
   }
+  // Without the key only whether the service is well is told: the reasons
+  // name files and servers.
+  if (!authorized) body = {{"settings_version", h.version}};
   body["status"] = ok ? "ok" : "degraded";
   return Reply(http::status::ok, body);
 }
@@ -426,7 +532,7 @@ void THttpFront::TImpl::Accept() {
       acceptPause.async_wait([this](beast::error_code) { Accept(); });
       return;
     }
-    if (connections >= kMaxConnections) {
+    if (connections >= connectionLimit && !EvictOneWaiting()) {
       metrics.Error("too_many_connections");
       beast::error_code ignored;
       socket.close(ignored);
@@ -435,6 +541,22 @@ void THttpFront::TImpl::Accept() {
     }
     Accept();
   });
+}
+
+bool THttpFront::TImpl::EvictOneWaiting() {
+  std::shared_ptr<TSession> victim;
+  {
+    std::lock_guard<std::mutex> lock(sessionsMutex);
+    for (auto& [raw, weak] : sessions)
+      if (auto session = weak.lock(); session && session->Waiting()) {
+        victim = std::move(session);
+        break;
+      }
+  }
+  if (!victim) return false;
+  metrics.Error("evicted");
+  victim->Evict();
+  return true;
 }
 
 void THttpFront::TImpl::Interrupt() {
@@ -483,10 +605,27 @@ bool THttpFront::Bind(const std::string& host, int port, std::string& why) {
 }
 
 void THttpFront::Run() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    impl_->connectionLimit = static_cast<int>(std::clamp<rlim_t>(
+        limit.rlim_cur > kDescriptorsKept ? limit.rlim_cur - kDescriptorsKept : 1, 1, kMaxConnections));
   impl_->Accept();
+  // A handler that throws (out of memory, say) ends its connection, never
+  // the service.
+  auto serve = [this] {
+    for (;;) {
+      try {
+        impl_->io.run();
+        return;
+      } catch (const std::exception& e) {
+        impl_->metrics.Error("internal");
+        impl_->service.Log(std::string("ошибка при ответе на запрос: ") + e.what());
+      }
+    }
+  };
   std::vector<std::thread> more;
-  for (int i = 1; i < kHttpThreads; ++i) more.emplace_back([this] { impl_->io.run(); });
-  impl_->io.run();
+  for (int i = 1; i < kHttpThreads; ++i) more.emplace_back(serve);
+  serve();
   for (std::thread& t : more) t.join();
 }
 

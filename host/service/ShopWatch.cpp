@@ -151,7 +151,7 @@ void TShopWatch::RunFile() {
 void TShopWatch::RunServer() {
   using std::chrono::steady_clock;
   int retryMs = kFirstRetryMs;
-  auto sinceFailedLoadMs = 0;
+  auto lastRetry = steady_clock::now();
   auto lastProbe = steady_clock::now();
   bool probing = false;
   auto lose = [&](const std::string& why) {
@@ -215,9 +215,8 @@ void TShopWatch::RunServer() {
       }
       probing = true;
     }
-    sinceFailedLoadMs += kFileRoundMs;
-    if (sinceFailedLoadMs >= kFailedLoadRetryMs) {
-      sinceFailedLoadMs = 0;
+    if (now - lastRetry >= std::chrono::milliseconds(kFailedLoadRetryMs)) {
+      lastRetry = now;
       if (!service_->Health().lastReloadError.empty()) service_->RequestReload();
     }
   }

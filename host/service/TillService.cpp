@@ -148,6 +148,8 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
     AttachForSales(module_, *dataModule_);
     try {
       FillLists(module_);
+      std::lock_guard<std::mutex> lock(mutex_);
+      health_.unusable = false;
     } catch (const std::exception& again) {
       {
         std::lock_guard<std::mutex> lock(mutex_);

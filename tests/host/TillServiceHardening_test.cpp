@@ -208,6 +208,15 @@ TEST_F(TillServiceFrontTest, HostileRequestsGetAClearRefusalAndTheServiceGoesOn)
       {"a chunked body of 60 MB",
        "POST /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n",
        413, "256 КБ", 60u << 20},
+      {"a chunk size line without end",
+       "POST /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n1;" +
+           std::string(200000, 'a'),
+       400, "запрос не разобран"},
+      {"a body coded otherwise than chunked",
+       "POST /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nTransfer-Encoding: gzip\r\n\r\n",
+       400, "chunked"},
+      {"two Host headers", "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: shop.example.org\r\n\r\n", 400, "Host"},
       {"a sale asked with GET", "GET /calc HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405, "POST"},
       {"no such address", "GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 404, "нет такого адреса"},
       {"not HTTP", "HELLO\r\n\r\n", 400, "запрос не разобран"},
@@ -265,8 +274,8 @@ TEST_F(TillServiceFrontTest, SlowAndIdleClientsAreCutWhileTillsAreServed) {
   const auto until = Clock::now() + std::chrono::seconds(host::kRequestSeconds + 2);
   while (Clock::now() < until) {
     httplib::Client till("127.0.0.1", service.Port());
-    till.set_read_timeout(5, 0);
-    till.set_connection_timeout(5, 0);
+    till.set_read_timeout(10, 0);
+    till.set_connection_timeout(10, 0);
     const auto asked = Clock::now();
     const auto result = till.Post("/calc", kSampleGroupSale, "application/json");
     slowest = std::max(slowest, std::chrono::duration<double>(Clock::now() - asked).count());
@@ -309,8 +318,24 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   EXPECT_EQ(StatusOf(Exchange(service.Port(), health)), 200);
   EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale))), 401);
   EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale, "Authorization: Bearer s3cret-kez\r\n"))), 401);
-  EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale, "Authorization: Bearer s3cret-key\r\n"))), 200);
+  EXPECT_EQ(StatusOf(Exchange(service.Port(), Post(kSampleGroupSale, "Authorization: bearer s3cret-key\r\n"))), 200);
+  const std::string told = Exchange(service.Port(), health);
+  EXPECT_EQ(told.find("database"), std::string::npos) << "without the key /health tells only how it is: " << told;
   EXPECT_EQ(service.Stop(), 0) << service.Log();
+
+  // A page of an allowed origin may ask, and read the answer.
+  TServiceProcess allowing(address, windows.path(), {"--allow-origin", "http://till.local"});
+  const std::string preflight =
+      Exchange(allowing.Port(),
+               "OPTIONS /calc HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://till.local\r\n"
+               "Access-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type\r\n\r\n");
+  EXPECT_EQ(StatusOf(preflight), 204) << preflight;
+  EXPECT_NE(preflight.find("Access-Control-Allow-Headers: Content-Type"), std::string::npos) << preflight;
+  const std::string sale = Exchange(allowing.Port(), Post(kSampleGroupSale, "Origin: http://till.local\r\n"));
+  EXPECT_EQ(StatusOf(sale), 200) << sale;
+  EXPECT_NE(sale.find("Access-Control-Allow-Origin: http://till.local"), std::string::npos) << sale;
+  EXPECT_EQ(StatusOf(Exchange(allowing.Port(), Post(kSampleGroupSale, "Origin: http://other.local\r\n"))), 403);
+  EXPECT_EQ(allowing.Stop(), 0) << allowing.Log();
 
   // Other computers may not reach a service that asks for no key.
   const std::string command = "WINDIR='" + windows.path() +
@@ -378,6 +403,9 @@ TEST_F(TillServiceFrontTest, AJournalOnAFullDiskIsToldAndNeverTorn) {
 TEST_F(TillServiceFrontTest, AJournalThatCannotBeOpenedAnewKeepsTheServiceRunning) {
   const std::string folder = windows.file("journal");
   std::filesystem::create_directory(folder);
+  // The last run was killed in the middle of a line.
+  const std::string torn = R"({"sale": {"payment": 1, "li)";
+  std::ofstream(folder + "/sales.jsonl", std::ios::binary) << torn;
   TServiceProcess service(address, windows.path(), {"--journal", folder + "/sales.jsonl"});
   auto till = service.Client();
   ASSERT_EQ(till->Post("/calc", kSampleGroupSale, "application/json")->status, 200);
@@ -388,7 +416,13 @@ TEST_F(TillServiceFrontTest, AJournalThatCannotBeOpenedAnewKeepsTheServiceRunnin
     std::this_thread::sleep_for(10ms);
   EXPECT_NE(service.Log().find("не открыт заново"), std::string::npos) << service.Log();
   ASSERT_EQ(till->Post("/calc", kSampleGroupSale, "application/json")->status, 200);
-  EXPECT_EQ(JournalLines(folder + ".moved/sales.jsonl").size(), 2u) << "the old file goes on";
+  std::ifstream in(folder + ".moved/sales.jsonl", std::ios::binary);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line, torn) << "the torn line stays a line of its own";
+  int whole = 0;
+  while (std::getline(in, line)) whole += nlohmann::json::parse(line, nullptr, false).is_object();
+  EXPECT_EQ(whole, 2) << "the old file goes on, in whole lines";
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
@@ -459,9 +493,12 @@ TEST_P(TillServiceStallTest, ALockedDatabaseNeverHoldsASaleUp) {
   } else {
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(address.c_str(), &holder), SQLITE_OK);
-    office.SetThreshold(4, "300=10%;");
-    ASSERT_EQ(office.Save(), TSaveResult::Saved);
-    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // The change and the lock one after the other, before the service's
+    // next look at the file.
+    ASSERT_EQ(
+        sqlite3_exec(holder, "UPDATE SelvoDiscountDS SET td_Threshold = '300=10%;' WHERE td_ID = 4; BEGIN EXCLUSIVE",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
     release = [holder] {
       sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
       sqlite3_close(holder);

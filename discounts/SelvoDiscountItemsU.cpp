@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "discounts/DiscountListTexts.h"
 #include "platform/Beep.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
@@ -20,79 +21,6 @@
 
 namespace selvo {
 namespace {
-
-// The rouble unit as it stands in the stored (UTF-8) texts.
-constexpr std::string_view kRoubleText = "р";
-
-std::string UnitText(char unit) { return Cp1251ToUtf8(std::string_view(&unit, 1)); }
-
-// The unit that ends an entry, and how many bytes it takes; nothing when the
-// entry does not end with "%" or "р".
-struct TTrailingUnit {
-  char unit;
-  std::size_t bytes;
-};
-std::optional<TTrailingUnit> TrailingUnit(std::string_view entry) {
-  if (!entry.empty() && entry.back() == kUnitPercent) return TTrailingUnit{kUnitPercent, 1};
-  if (entry.ends_with(kRoubleText)) return TTrailingUnit{kUnitRouble, kRoubleText.size()};
-  return std::nullopt;
-}
-
-// A number of a stored list. Lists are written in the decimal separator of
-// the till that wrote them; one written under the other separator ("10,5"
-// read where "." is in use, or the reverse) must read the same elsewhere.
-std::optional<double> ListNumber(std::string_view text, const TFormatSettings& fs) {
-  // Whole numbers of plain digits, the common case, read as they stand.
-  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc() && end == text.data() + text.size() && std::isfinite(value)) return value;
-  }
-  if (auto value = TryStrToFloat(text, fs)) return value;
-  TFormatSettings other = fs;
-  other.DecimalSeparator = fs.DecimalSeparator == '.' ? ',' : '.';
-  return TryStrToFloat(text, other);
-}
-
-// Visits the entries of a list text: ";" as well as CR and LF end an entry,
-// and empty entries are passed over. (The separators are ASCII, so no UTF-8
-// sequence is ever cut.)
-template <class Visit>
-void ForEachEntry(std::string_view text, Visit&& visit) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == ';' || text[i] == '\r' || text[i] == '\n') {
-      if (i > start) visit(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-}
-
-// Room for the entries of a list text, so that decoding fills each sequence
-// in one block: the number of entries, up to what a stored list (at most 255
-// characters) can hold. Longer texts grow their sequences as usual.
-std::size_t EntryRoom(std::string_view text) {
-  std::size_t count = 0;
-  ForEachEntry(text, [&count](std::string_view) { ++count; });
-  return std::min(count, kMaxListTextLength / 2);
-}
-
-// The time as the long time format writes it, with every "00" made "0" from
-// the left without overlap: 08:00:00 becomes 08:0:0.
-std::string ShortTimeText(double time, const TFormatSettings& fs) {
-  const std::string full = TimeToStr(time, fs);
-  std::string out;
-  out.reserve(full.size());
-  for (std::size_t i = 0; i < full.size(); ++i) {
-    out += full[i];
-    if (full[i] == '0' && i + 1 < full.size() && full[i + 1] == '0') ++i;
-  }
-  return out;
-}
-
-std::string LimitListText(std::string text) {
-  return Utf8Length(text) > kMaxListTextLength ? std::string(kListTooLongText) : text;
-}
 
 bool IsAsciiWithoutLetters(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) {
@@ -218,87 +146,18 @@ void TDiscountItem::SetDiscountName(std::string_view utf8Name) {
   DiscountName = Utf8Left(utf8Name, kMaxDiscountNameLength);
 }
 
-std::string TDiscountItem::EncodeTimeList() const {
-  const TFormatSettings& fs = ModuleFormatSettings();
-  const std::size_t count = std::min({TimeBegin.size(), TimeEnd.size(), TimeValue.size(), TimeUnit.size()});
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text += ShortTimeText(TimeBegin[i], fs);
-    text += '-';
-    text += ShortTimeText(TimeEnd[i], fs);
-    text += '=';
-    text += FloatToStr(TimeValue[i], fs);
-    text += UnitText(TimeUnit[i]);
-    text += ';';
-  }
-  return LimitListText(std::move(text));
-}
+std::string TDiscountItem::EncodeTimeList() const { return TimeListText(TimeBegin, TimeEnd, TimeValue, TimeUnit); }
 
 std::string TDiscountItem::EncodeThresholdList() const {
-  const TFormatSettings& fs = ModuleFormatSettings();
-  const std::size_t count = std::min({ThresholdSum.size(), ThresholdValue.size(), ThresholdUnit.size()});
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text += FloatToStr(ThresholdSum[i], fs);
-    text += '=';
-    text += FloatToStr(ThresholdValue[i], fs);
-    text += UnitText(ThresholdUnit[i]);
-    text += ';';
-  }
-  return LimitListText(std::move(text));
+  return ThresholdListText(ThresholdSum, ThresholdValue, ThresholdUnit);
 }
 
 void TDiscountItem::DecodeThresholdList(std::string_view text) {
-  ThresholdSum.clear();
-  ThresholdValue.clear();
-  ThresholdUnit.clear();
-  const std::size_t room = EntryRoom(text);
-  ThresholdSum.reserve(room);
-  ThresholdValue.reserve(room);
-  ThresholdUnit.reserve(room);
-  const TFormatSettings& fs = ModuleFormatSettings();
-  ForEachEntry(text, [&](std::string_view entry) {
-    // sum "=" amount unit; the unit lies after the "=", which neither unit contains.
-    const std::size_t eq = entry.find('=');
-    if (eq == std::string_view::npos || eq == 0) return;
-    const auto unit = TrailingUnit(entry);
-    if (!unit) return;
-    const auto sum = ListNumber(entry.substr(0, eq), fs);
-    const auto amount = ListNumber(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
-    if (!sum || !amount) return;
-    ThresholdSum.push_back(*sum);
-    ThresholdValue.push_back(*amount);
-    ThresholdUnit.push_back(unit->unit);
-  });
+  ReadThresholdList(text, ThresholdSum, ThresholdValue, ThresholdUnit);
 }
 
 void TDiscountItem::DecodeTimeList(std::string_view text) {
-  TimeBegin.clear();
-  TimeEnd.clear();
-  TimeValue.clear();
-  TimeUnit.clear();
-  const std::size_t room = EntryRoom(text);
-  TimeBegin.reserve(room);
-  TimeEnd.reserve(room);
-  TimeValue.reserve(room);
-  TimeUnit.reserve(room);
-  const TFormatSettings& fs = ModuleFormatSettings();
-  ForEachEntry(text, [&](std::string_view entry) {
-    // begin "-" end "=" amount unit, split at the first "-" and the first "=".
-    const std::size_t dash = entry.find('-');
-    const std::size_t eq = entry.find('=');
-    if (dash == std::string_view::npos || eq == std::string_view::npos || dash == 0 || eq < dash) return;
-    const auto unit = TrailingUnit(entry);
-    if (!unit) return;
-    const auto begin = TryStrToTime(entry.substr(0, dash), fs);
-    const auto end = TryStrToTime(entry.substr(dash + 1, eq - dash - 1), fs);
-    const auto amount = ListNumber(entry.substr(eq + 1, entry.size() - eq - 1 - unit->bytes), fs);
-    if (!begin || !end || !amount) return;
-    TimeBegin.push_back(*begin);
-    TimeEnd.push_back(*end);
-    TimeValue.push_back(*amount);
-    TimeUnit.push_back(unit->unit);
-  });
+  ReadTimeList(text, TimeBegin, TimeEnd, TimeValue, TimeUnit);
 }
 
 bool TDiscountItem::IsTarget(std::int32_t id, bool isCategory) const {

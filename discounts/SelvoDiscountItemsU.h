@@ -1,6 +1,6 @@
 // The automatic discount cards (TDiscountItem) with their in-effect and
-// discount tests and the stored text forms of their two discount lists, and
-// the one discount list (TDiscountList): its loading from the host's three
+// discount tests and the stored text forms of their two discount lists (read
+// and written by DiscountListTexts), and the one discount list (TDiscountList): its loading from the host's three
 // discount datasets and the card selection of the discount calculation.
 //
 // The module's own list is used on the host's user-interface thread. A list
@@ -174,14 +174,15 @@ class TDiscountItem {
 
   void SetDiscountName(std::string_view utf8Name);
 
-  // The stored text forms under the module's format settings: entries ended
-  // by ";", times in the long time format with every "00" shortened to "0",
-  // amounts as shortest general numbers. A text over 255 characters is
-  // replaced by kListTooLongText; the caller decides what to do with it.
+  // The stored text forms under the module's format settings
+  // (TimeListText, ThresholdListText): entries ended by ";", times in the
+  // long time format with every "00" shortened to "0", amounts as shortest
+  // general numbers. A text over 255 characters is replaced by
+  // kListTooLongText; the caller decides what to do with it.
   std::string EncodeTimeList() const;
   std::string EncodeThresholdList() const;
   // Replace the time or threshold sequences with the entries of a stored
-  // text. Malformed entries are skipped without a message; any text is safe.
+  // text (ReadTimeList, ReadThresholdList). Malformed entries are skipped without a message; any text is safe.
   void DecodeTimeList(std::string_view text);
   void DecodeThresholdList(std::string_view text);
 

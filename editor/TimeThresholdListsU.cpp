@@ -46,8 +46,8 @@ void DecodeEditorTag(int tag, int& column, int& row) {
 
 std::string TimeCellText(double time) { return TimeToStr(time, ModuleFormatSettings()); }
 std::string DateCellText(double date) { return DateToStr(date, ModuleFormatSettings()); }
-std::string NumberCellText(double value) { return FloatToStr(value, ModuleFormatSettings()); }
-std::string UnitCellText(char unit) { return Cp1251ToUtf8(std::string_view(&unit, 1)); }
+std::string NumberCellText(double value) { return ListNumberText(value); }
+std::string UnitCellText(char unit) { return UnitText(unit); }
 
 char CellUnit(const std::string& cell) {
   const std::string first = Utf8ToCp1251(Utf8Left(cell, 1));

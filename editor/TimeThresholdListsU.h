@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "discounts/DiscountListTexts.h"
 #include "discounts/SelvoDiscountItemsU.h"
 
 namespace selvo {
@@ -27,9 +28,8 @@ enum class TCellEditor { TimeEdit, Discount, Metric, Summa, DateEdit, ExclEnable
 inline constexpr int kDefaultColumnWidth = 64;
 inline constexpr int kGridRowHeight = 20;
 
-// Texts of the unit and in-effect cells.
-inline constexpr const char* kPercentText = "%";
-inline constexpr const char* kRoubleText = "р";
+// Texts of the in-effect cells; the unit cells show the units as the stored
+// lists write them (kPercentText, kRoubleText).
 inline constexpr const char* kYesText = "Да";
 inline constexpr const char* kNoText = "Нет";
 

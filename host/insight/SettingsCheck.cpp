@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <set>
 
+#include "discounts/DiscountListTexts.h"
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/shopdb/ShopSchema.h"
 #include "platform/DateUtils.h"
@@ -234,8 +235,8 @@ std::vector<TFinding> CheckSettings(const TCalcSettings& settings, const TShopFa
     for (std::size_t i = 0; i < Thresholds(c); ++i)
       for (std::size_t j = 0; j < i; ++j)
         if (c.ThresholdSum[j] == c.ThresholdSum[i]) {
-          report(TFindingKind::PartlyDead, "порог " + FloatToStr(c.ThresholdSum[i], ModuleFormatSettings()) +
-                                               " указан дважды: действует только первый");
+          report(TFindingKind::PartlyDead,
+                 "порог " + ListNumberText(c.ThresholdSum[i]) + " указан дважды: действует только первый");
           break;
         }
     if (c.DiscountTarget == 1 && c.AllDay && BansAllDay(c))

@@ -352,5 +352,54 @@ TEST_F(CellsTest, TheLastColumnFlipsBetweenItsTwoValues) {
   EXPECT_FALSE(periods.RowGreyed(2));
 }
 
+// A stored list opened in the grid and saved unchanged is written as it was
+// read (or, when another till wrote it under the other decimal separator,
+// as this till writes the same entries): the grid's cells and the stored
+// texts speak of units and numbers the same way.
+TEST_F(CellsTest, AStoredListOpenedAndSavedIsWrittenTheSame) {
+  struct TCase {
+    const char* what;
+    TFormatSettings format;
+    std::uint8_t mode;
+    const char* stored;
+    const char* written;
+  };
+  const TCase cases[] = {
+      {"thresholds", TFormatSettings::Russian(), lmThresholds, "1000=3%;5000=5,5%;7000=150р;",
+       "1000=3%;5000=5,5%;7000=150р;"},
+      {"thresholds, point", TFormatSettings::English(), lmThresholds, "1000=3%;5000=5.5%;", "1000=3%;5000=5.5%;"},
+      {"thresholds of another till", TFormatSettings::Russian(), lmThresholds, "5000=5.5%;\r\n7000=0.25р",
+       "5000=5,5%;7000=0,25р;"},
+      {"times with a ban", TFormatSettings::Russian(), lmTimeDiscounts, "08:0:0-12:0:0=5%;12:0:01-23:59:59=10000000р;",
+       "08:0:0-12:0:0=5%;12:0:01-23:59:59=10000000р;"},
+      {"times, point", TFormatSettings::English(), lmTimeDiscounts, "8:0:0 AM-12:0:0 PM=2.5р;",
+       "8:0:0 AM-12:0:0 PM=2.5р;"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    format_.Set(c.format);
+    TTimeThresholdCells grid;
+    grid.SetMode(c.mode);
+    std::string written;
+    if (c.mode == lmThresholds) {
+      TDynDoubleArray sums, amounts;
+      TDynCharArray units;
+      ReadThresholdList(c.stored, sums, amounts, units);
+      grid.LoadThresholdList(sums, amounts, units);
+      ASSERT_EQ(grid.StoreThresholdList(sums, amounts, units), 0);
+      written = ThresholdListText(sums, amounts, units);
+    } else {
+      TDynTimeArray begins, ends;
+      TDynDoubleArray amounts;
+      TDynCharArray units;
+      ReadTimeList(c.stored, begins, ends, amounts, units);
+      grid.LoadTimeList(begins, ends, units, amounts);
+      ASSERT_EQ(grid.StoreTimeList(begins, ends, units, amounts), 0);
+      written = TimeListText(begins, ends, amounts, units);
+    }
+    EXPECT_EQ(written, c.written);
+  }
+}
+
 }  // namespace
 }  // namespace selvo

@@ -17,6 +17,10 @@
 // decimal separator as well, unless the settings group thousands with it),
 // and a text that does not convert raises EConvertError naming the value and
 // the field.
+//
+// This unit holds the cursor, the editing and the master-detail view; the
+// value conversions, the change log, the SQL that writes it and the moves of
+// new rows' identifiers each have a unit of their own beside it.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +30,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/shopdb/ShopChangeLog.h"
 #include "host/shopdb/ShopConnection.h"
+#include "host/shopdb/ShopIdentifierMoves.h"
+#include "host/shopdb/ShopSqlWriter.h"
 #include "selvo/SelvoPaymentsTypes.h"
 
 namespace selvo::host {
@@ -107,7 +114,7 @@ class TShopDataSet final : public TDataSet {
   bool Modified() const override { return modified_; }
   TDataSetState State() const override { return state_; }
 
-  int ChangeCount() const override { return static_cast<int>(log_.size()); }
+  int ChangeCount() const override { return log_.Size(); }
   // Completes a row being edited first. A failing entry (a constraint, a
   // trigger that refuses, and inside a transaction a written row that
   // cannot be read back) is counted, its writes are undone and it stays in
@@ -147,23 +154,9 @@ class TShopDataSet final : public TDataSet {
  private:
   friend class TShopField;
 
-  enum class TRowStatus : std::uint8_t { Unchanged, Inserted, Modified, Deleted };
-  struct TRow {
-    std::vector<TVariant> values;
-    // The values as the database holds them, kept while the row is Modified.
-    std::vector<TVariant> original;
-    std::int64_t rowid = 0;  // the row key; 0 for a row not yet in the table
-    TRowStatus status = TRowStatus::Unchanged;
-    std::uint64_t seq = 0;  // place in the change log
-  };
-  using TRowPtr = std::shared_ptr<TRow>;
-  // An entry written inside an open transaction, as it was before.
-  struct TAppliedEntry {
-    TRowPtr row;
-    TRowStatus status;
-    std::vector<TVariant> original;
-    std::uint64_t seq;
-  };
+  using TRowStatus = TShopRowStatus;
+  using TRow = TShopRow;
+  using TRowPtr = TShopRowPtr;
 
   const TVariant& CurrentValue(int field) const;
   void SetCurrentValue(int field, TVariant value);
@@ -182,30 +175,13 @@ class TShopDataSet final : public TDataSet {
   bool LinkValue(std::int64_t& key) const;  // the master's current key
   void MasterChanged();
   void NotifyDetails();
-  void AddToLog(const TRowPtr& row);
-
-  bool ApplyEntry(TRow& row, std::string& error);
-  void WriteEntry(TRow& row, bool mustReread);
-  // The row as messages name it: its identifier, or its row key.
-  std::string RowName(const TRow& row, const std::vector<TVariant>& loaded) const;
-  // "rowid = $k AND <each column> IS NOT DISTINCT FROM $k+1 ...", its
-  // values appended to params.
-  std::string StillLoadedCondition(const TRow& row, const std::vector<TVariant>& loaded,
-                                   std::vector<TVariant>& params) const;
-  // Runs an UPDATE or DELETE (without WHERE) on the row as it was loaded;
-  // Conflict when another computer changed or deleted it since.
-  void WriteUnlessChangedElsewhere(const TRow& row, const std::string& sql, std::vector<TVariant> params,
-                                   const std::vector<TVariant>& loaded);
+  // Identifiers moved or moved back: the views over link values follow.
   void IdentifiersMoved();
-  // Reads a written row back into row.values (the table's defaults and
-  // triggers may have changed it). With mustSucceed a failed query or a row
-  // that is not found raises EDatabaseError; without, it leaves the row.
-  void RefreshRow(TRow& row, bool mustSucceed);
-  std::string ColumnList() const;
 
   TShopDataModule& module_;
   std::string name_;
   std::string table_;
+  TShopSqlWriter writer_;
   std::vector<std::unique_ptr<TShopField>> fields_;
   std::unordered_map<std::string, int> fieldIndex_;  // lower-case name -> index
   // The name as the table spells it -> index: callers mostly ask so, and
@@ -221,19 +197,11 @@ class TShopDataSet final : public TDataSet {
   int beforeAppend_ = -1;
   bool modified_ = false;
 
-  std::map<std::uint64_t, TRowPtr> log_;
-  std::uint64_t nextSeq_ = 1;
-  std::vector<TAppliedEntry> applied_;
+  TShopChangeLog log_;
   std::vector<std::string> applyErrors_;
   // The shop's identifier column of the table, -1 for none.
   int keyField_ = -1;
-  // Values an open save moved, as they were before.
-  struct TMovedValue {
-    TRowPtr row;
-    int field;
-    TVariant before;
-  };
-  std::vector<TMovedValue> renumbered_;
+  TShopIdentifierMoves identifierMoves_;
 
   TShopDataSet* master_ = nullptr;
   int linkField_ = -1;        // in this dataset

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/session/SaleJson.h"
 #include "selvo/Errors.h"
 
 namespace selvo::host {
@@ -67,7 +68,7 @@ void TSaleJournal::Failed(const std::string& why) {
 
 bool TSaleJournal::Append(const nlohmann::json& entry) {
   // Invalid UTF-8 in a sale's texts is written escaped, never refused.
-  const std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  const std::string line = JsonText(entry) + "\n";
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string text = breakFirst_ ? "\n" + line : line;
   // Appends go to the end, and this is the only writer.

@@ -41,10 +41,10 @@ const json& Member(const json& object, const std::string& where, const char* nam
 double Amount(const json& value, const std::string& where, double most) {
   if (!value.is_number()) Fail(where, "ожидается число, а не " + KindOf(value));
   const double v = value.get<double>();
+  if (std::isfinite(v) && v >= 0 && v <= most) return v;
   char range[64];
   std::snprintf(range, sizeof range, "от 0 до %.0f", most);
-  if (!std::isfinite(v) || v < 0 || v > most) Fail(where, "число вне допустимых пределов (" + std::string(range) + ")");
-  return v;
+  Fail(where, "число вне допустимых пределов (" + std::string(range) + ")");
 }
 
 std::int32_t Identifier(const json& value, const std::string& where) {

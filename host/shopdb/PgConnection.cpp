@@ -1,5 +1,7 @@
 #include "host/shopdb/PgConnection.h"
 
+#include "host/shopdb/SettingsHistory.h"
+
 #include <libpq-fe.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,10 +28,6 @@ constexpr Oid kInt4Oid = 23;
 constexpr Oid kFloat4Oid = 700;
 constexpr Oid kFloat8Oid = 701;
 constexpr Oid kNumericOid = 1700;
-
-// Any two numbers will do as long as no other program of the shop takes
-// the same advisory lock: "SELVOPAY" in ASCII.
-constexpr const char* kSaveLockKey = "6072119375216416601";
 
 // How long a save waits for another computer's save to end (SQLite's busy
 // wait on one file is as long).
@@ -376,7 +374,10 @@ void TPgConnection::Commit() {
 
 void TPgConnection::Rollback() { Execute("ROLLBACK"); }
 
-void TPgConnection::AnnounceSave() { Execute(std::string("NOTIFY ") + kSaveChannel); }
+void TPgConnection::AnnounceSave(std::int64_t version) {
+  Query("SELECT pg_notify($1, $2)", {std::string(kSaveChannel), version > 0 ? std::to_string(version) : std::string()},
+        [](std::vector<TVariant>&) {});
+}
 
 bool TPgConnection::InTransaction() {
   switch (PQtransactionStatus(conn_)) {
@@ -409,7 +410,7 @@ void BuildPgDatabase(const std::string& address, bool overwrite, const std::vect
     }
     if (!dropped.empty()) connection.Execute("DROP TABLE " + connection.TableList(dropped));
     fill(connection);
-    connection.AnnounceSave();  // running tills load the new shop
+    connection.AnnounceSave(NewestSettingsVersion(connection).number);  // running tills load the new shop
     connection.Commit();
   } catch (EDatabaseError& e) {
     e.SetMessage("Не удалось создать базу данных магазина (" + connection.Describe() + "): " + e.Message());

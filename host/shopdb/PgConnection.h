@@ -18,6 +18,9 @@ namespace selvo::host {
 // The channel on which every save on the server announces itself, inside
 // its transaction, so that the tills listening hear of it when it commits.
 inline constexpr const char* kSaveChannel = "selvo_shop_saved";
+// The advisory lock ("SELVOPAY" in ASCII) every write of the shop's settings holds to its commit:
+// saves wait for each other, and versions are numbered in commit order.
+inline constexpr const char* kSaveLockKey = "6072119375216416601";
 
 // How messages name the database of an address, e.g. «"shop" на сервере
 // host:5432», with what the address leaves out taken from libpq's
@@ -41,6 +44,7 @@ class TPgConnection final : public TShopConnection {
   const std::string& Describe() const override { return describe_; }
   std::string Identifier(const std::string& name) const override;
   bool FoldsNames() const override { return true; }
+  bool IsServer() const override { return true; }
   void Execute(const std::string& sql) override;
   std::int64_t Query(const std::string& sql, const std::vector<TVariant>& params, const TRowSink& row) override;
   std::vector<std::string> TableNames() override;
@@ -53,7 +57,7 @@ class TPgConnection final : public TShopConnection {
   // reconnects, so no statement of a lost transaction runs outside it.
   void Begin() override;
   // NOTIFY on kSaveChannel.
-  void AnnounceSave() override;
+  void AnnounceSave(std::int64_t version) override;
   // Raises also when the server answered the COMMIT with a rollback.
   void Commit() override;
   void Rollback() override;

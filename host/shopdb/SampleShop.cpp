@@ -453,8 +453,7 @@ void FillDiscounts(TShopConnection& db) {
 }  // namespace
 
 void CreateSampleShop(const std::string& database, bool overwrite) {
-  BuildShopDatabase(database, overwrite, [](TShopConnection& db) {
-    CreateShopSchema(db);
+  BuildShopDatabase(database, overwrite, {}, [](TShopConnection& db) {
     FillPayments(db);
     FillCatalogue(db);
     FillDiscounts(db);

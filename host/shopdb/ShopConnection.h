@@ -78,6 +78,9 @@ class TShopConnection {
   // True when the database keeps its names in lower case: its callers then
   // name tables and columns as their own schema spells them.
   virtual bool FoldsNames() const { return false; }
+  // True on the server (several computers, its own SQL dialect for what
+  // the two databases write differently: triggers, clocks, locks).
+  virtual bool IsServer() const { return false; }
 
   // Runs statements that return no rows.
   virtual void Execute(const std::string& sql) = 0;
@@ -101,10 +104,11 @@ class TShopConnection {
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   // Inside the host's transaction, before its commit: tells the tills that
-  // listen for it that the shop was saved (delivered only if the commit
-  // succeeds). Nothing on a database without notifications: its tills ask
-  // the file whether it changed.
-  virtual void AnnounceSave() {}
+  // listen for it that the shop was saved, with the settings version saved
+  // (0 for none), delivered only if the commit succeeds. Nothing on a
+  // database without notifications: its tills ask the file whether it
+  // changed.
+  virtual void AnnounceSave(std::int64_t /*version*/) {}
   // True while a transaction is open (also one a failed statement spoilt).
   virtual bool InTransaction() = 0;
   // Rolls an open transaction back where that is still possible; false

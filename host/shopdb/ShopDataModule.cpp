@@ -13,6 +13,15 @@ TShopDataModule* gCallbackModule = nullptr;
 }  // namespace
 
 TShopDataModule::TShopDataModule(const std::string& database) : connection_(OpenShopConnection(database)) {
+  OpenDataSets();
+}
+
+TShopDataModule::TShopDataModule(std::unique_ptr<TShopConnection> connection, std::optional<TSettingsVersion> version)
+    : connection_(std::move(connection)), fixedVersion_(std::move(version)) {
+  OpenDataSets();
+}
+
+void TShopDataModule::OpenDataSets() {
   TShopConnection& connection = *connection_;
   const std::vector<std::string> tables = connection.TableNames();
   for (const std::string& name : ShopTableNames()) {
@@ -37,11 +46,15 @@ TShopDataModule::TShopDataModule(const std::string& database) : connection_(Open
   // The module reads payment types and cards from these rows: all of them
   // come from one committed state, never half of a save, nor tables that a
   // new shop replaces while they are read.
+  // The version is read in the same snapshot: it names these rows.
   std::vector<std::string> read;
   for (const auto& dataSet : dataSets_) read.push_back(dataSet->TableName());
+  const bool history = !fixedVersion_ && HasSettingsHistory(connection);
+  if (history) read.push_back(SettingsHistoryTables().front());
   connection.BeginSnapshot(read);
   try {
     for (auto& dataSet : dataSets_) dataSet->Open();
+    version_ = fixedVersion_ ? *fixedVersion_ : history ? NewestSettingsVersion(connection) : TSettingsVersion{};
     connection.EndSnapshot();
   } catch (...) {
     connection.RollbackIfOpen();  // the connection goes with this module anyway
@@ -81,7 +94,15 @@ void TShopDataModule::MoveTakenIdentifiers() {
   }
 }
 
+void TShopDataModule::SetSaveOrigin(std::string origin, std::int64_t restored) {
+  saveOrigin_ = std::move(origin);
+  restored_ = restored;
+}
+
 void TShopDataModule::NotifyTransactionEnd(bool committed) {
+  if (committed && written_) version_ = *written_;
+  written_.reset();
+  writing_ = 0;
   for (auto& dataSet : dataSets_) {
     if (committed)
       dataSet->TransactionCommitted();
@@ -100,7 +121,11 @@ bool TShopDataModule::Transaction(const char* command) {
       connection.Begin();
       try {
         MoveTakenIdentifiers();
+        // A shop made before the history keeps one from its first save on.
+        if (!HasSettingsHistory(connection)) InstallSettingsHistory(connection);
+        writing_ = BeginSettingsVersion(connection, saveOrigin_, restored_);
       } catch (const EDatabaseError&) {
+        writing_ = 0;
         connection.RollbackIfOpen();
         NotifyTransactionEnd(false);
         return false;
@@ -110,7 +135,9 @@ bool TShopDataModule::Transaction(const char* command) {
     if (what == "COMMIT") {
       if (!connection.InTransaction()) return false;  // none is open
       try {
-        connection.AnnounceSave();
+        if (writing_ > 0) writing_ = FinishSettingsVersion(connection, writing_);
+        if (writing_ > 0) written_ = FindSettingsVersion(connection, writing_);
+        connection.AnnounceSave(writing_);
         connection.Commit();
       } catch (const EDatabaseError&) {
         // A transaction that cannot be committed must not stay open and

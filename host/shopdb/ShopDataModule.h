@@ -7,9 +7,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/shopdb/SettingsHistory.h"
 #include "host/shopdb/ShopConnection.h"
 #include "host/shopdb/ShopDataSet.h"
 #include "selvo/SelvoPaymentsTypes.h"
@@ -24,6 +26,10 @@ class TShopDataModule : public TDataModule {
   // the tables present are created and opened from one snapshot of the
   // database, so a save made meanwhile is seen whole or not at all.
   explicit TShopDataModule(const std::string& database);
+  // Over a connection opened elsewhere (settings of a past version held in
+  // memory); `version` is then the version they are, instead of the one
+  // read with the tables.
+  TShopDataModule(std::unique_ptr<TShopConnection> connection, std::optional<TSettingsVersion> version);
   ~TShopDataModule();
   TShopDataModule(const TShopDataModule&) = delete;
   TShopDataModule& operator=(const TShopDataModule&) = delete;
@@ -43,6 +49,13 @@ class TShopDataModule : public TDataModule {
   // it; a dataset calls it when the database itself ended the transaction.
   void NotifyTransactionEnd(bool committed);
 
+  // The settings version the datasets were read at (number 0 when the shop
+  // keeps no history); after a save, the version it wrote.
+  const TSettingsVersion& Version() const { return version_; }
+  // What the next saves are recorded as: origin editor unless said (init,
+  // import, restore with the version restored).
+  void SetSaveOrigin(std::string origin, std::int64_t restored = 0);
+
   // The datasets present, in the order of the tables above.
   std::vector<TShopDataSet*> DataSets() const;
 
@@ -51,8 +64,15 @@ class TShopDataModule : public TDataModule {
 
  private:
   void MoveTakenIdentifiers();
+  void OpenDataSets();
 
   std::unique_ptr<TShopConnection> connection_;
+  TSettingsVersion version_;
+  std::optional<TSettingsVersion> fixedVersion_;
+  std::string saveOrigin_ = kOriginEditor;
+  std::int64_t restored_ = 0;
+  std::int64_t writing_ = 0;                 // the version the open save writes; 0 for none
+  std::optional<TSettingsVersion> written_;  // what it wrote, once finished
   std::vector<std::unique_ptr<TShopDataSet>> dataSets_;
 };
 

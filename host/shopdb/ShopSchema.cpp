@@ -1,5 +1,10 @@
 #include "host/shopdb/ShopSchema.h"
 
+#include <unistd.h>
+
+#include <memory>
+
+#include "host/shopdb/SettingsHistory.h"
 #include "platform/TextCodec.h"
 #include "selvo/SelvoPaymentsTypes.h"
 
@@ -110,12 +115,33 @@ void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options
   }
 }
 
-void BuildShopDatabase(const std::string& database, bool overwrite, const TDatabaseFill& fill) {
-  BuildDatabase(database, overwrite, ShopTableNames(), fill);
+void BuildShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options,
+                       const TDatabaseFill& fillRows) {
+  // The file replaced, read before the new one takes its name.
+  std::unique_ptr<TShopConnection> replaced;
+  if (overwrite && !IsServerAddress(database) && access(database.c_str(), F_OK) == 0) {
+    try {
+      replaced = OpenShopConnection(database);
+    } catch (const EDatabaseError&) {
+      // Not a database one can read: there is no history to keep.
+    }
+  }
+  BuildDatabase(database, overwrite, ShopTableNames(), [&](TShopConnection& connection) {
+    CreateShopSchema(connection, options);
+    if (!HasSettingsHistory(connection)) {
+      InstallSettingsHistory(connection);
+      if (replaced) CarrySettingsHistory(*replaced, connection);
+    } else {
+      InstallSettingsHistory(connection);  // the triggers follow the new tables
+    }
+    const std::int64_t version = BeginSettingsVersion(connection, kOriginInit);
+    fillRows(connection);
+    FinishSettingsVersion(connection, version);
+  });
 }
 
 void CreateShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options) {
-  BuildShopDatabase(database, overwrite, [&](TShopConnection& connection) { CreateShopSchema(connection, options); });
+  BuildShopDatabase(database, overwrite, options, [](TShopConnection&) {});
 }
 
 }  // namespace selvo::host

@@ -59,8 +59,12 @@ void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options
 // touch an existing one unless overwrite is true.
 void CreateShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options = {});
 
-// Makes the shop database whole or not at all (see BuildDatabase); on a
-// server the shop's tables are the ones refused or dropped.
-void BuildShopDatabase(const std::string& database, bool overwrite, const TDatabaseFill& fill);
+// Makes the shop database whole or not at all (see BuildDatabase): the
+// schema, the settings' history and `fillRows` writing the rows as one
+// version of origin init. On a server the shop's tables are the ones refused
+// or dropped (the history stays); a file made anew keeps the history of the
+// file it replaces.
+void BuildShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options,
+                       const TDatabaseFill& fillRows);
 
 }  // namespace selvo::host

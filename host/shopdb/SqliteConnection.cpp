@@ -66,6 +66,17 @@ TSqliteConnection::TSqliteConnection(const std::string& path) : path_(path), des
 TSqliteConnection::TSqliteConnection(sqlite3* db, std::string path)
     : path_(std::move(path)), describe_(WithoutPasswords(path_, path_)), db_(db), owned_(false) {}
 
+std::unique_ptr<TShopConnection> OpenMemoryShopConnection(const std::string& describe) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    throw EDatabaseError("Не удалось создать базу данных в памяти для " + describe);
+  }
+  auto connection = std::make_unique<TSqliteConnection>(db, describe);
+  connection->owned_ = true;
+  return connection;
+}
+
 TSqliteConnection::~TSqliteConnection() {
   if (owned_) sqlite3_close_v2(db_);  // an open transaction is rolled back
 }

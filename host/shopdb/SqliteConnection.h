@@ -1,6 +1,7 @@
 // The connection to a shop database kept in one SQLite file.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "host/shopdb/ShopConnection.h"
@@ -48,11 +49,17 @@ class TSqliteConnection final : public TShopConnection {
   sqlite3* Handle() const { return db_; }
 
  private:
+  friend std::unique_ptr<TShopConnection> OpenMemoryShopConnection(const std::string& describe);
+
   std::string path_;
   std::string describe_;  // after path_: made from it
   sqlite3* db_ = nullptr;
   bool owned_ = true;
 };
+
+// A database of its own in memory, named `describe` in messages (settings
+// read from elsewhere, e.g. from the history, held for the module).
+std::unique_ptr<TShopConnection> OpenMemoryShopConnection(const std::string& describe);
 
 // Makes a database file whole or not at all (see BuildDatabase).
 void BuildSqliteDatabase(const std::string& path, bool overwrite, const TDatabaseFill& fill);

@@ -1,0 +1,437 @@
+#include "host/shopdb/SettingsHistory.h"
+
+#include <unistd.h>
+
+#include <pwd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <map>
+
+#include "host/shopdb/PgConnection.h"
+#include "host/shopdb/SettingsAtVersion.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/ShopValueConversion.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+namespace {
+
+constexpr const char* kVersionTable = "SettingsVersion";
+constexpr const char* kChangeTable = "SettingsChange";
+constexpr const char* kCopyTable = "SettingsCopy";
+
+// The mark of the version this program writes, on a file: the program
+// clears it before its commit, so a committed row never holds it.
+constexpr const char* kProgramMark = "program";
+
+std::vector<TTableDef> HistoryTables() {
+  const TFieldKind integer = TFieldKind::Integer;
+  const TFieldKind text = TFieldKind::Text;
+  return {
+      {kVersionTable,
+       {{"version", integer, true, true, ""},
+        {"moment", text, true, false, ""},
+        {"author", text, true, false, ""},
+        {"role", text, true, false, "''"},
+        {"origin", text, true, false, ""},
+        {"restored", integer, false, false, ""},
+        {"txn", text, false, false, ""}},
+       {"txn"}},
+      {kChangeTable,
+       {{"version", integer, true, false, ""},
+        {"table_name", text, true, false, ""},
+        {"row_key", integer, true, false, ""},
+        {"row_ident", text, false, false, ""},
+        {"card", integer, false, false, ""},
+        {"column_name", text, true, false, ""},
+        {"old_value", text, false, false, ""},
+        {"new_value", text, false, false, ""}},
+       {"version", "card"}},
+      {kCopyTable, {{"version", integer, true, true, ""}, {"body", text, true, false, ""}}, {}},
+  };
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+// The moment as both databases write it, in local time.
+std::string MomentSql(TShopConnection& c) {
+  return c.IsServer() ? "to_char(statement_timestamp(), 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')"
+                      : "strftime('%Y-%m-%dT%H:%M:%f', 'now', 'localtime')";
+}
+
+// What a trigger needs of one shop table.
+struct TTriggerTable {
+  std::string name;  // the shop's spelling
+  std::vector<std::string> columns;
+  std::string ident;  // the identifier column; empty for none
+  bool hasCard = false;
+};
+
+std::vector<TTriggerTable> TriggerTables(TShopConnection& c) {
+  std::vector<TTriggerTable> tables;
+  const std::vector<std::string> present = c.TableNames();
+  for (const std::string& name : ShopTableNames()) {
+    const bool there =
+        std::any_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); });
+    if (!there) continue;
+    TTriggerTable table{name, {}, "", false};
+    const TTableDef* def = FindShopTable(name);
+    for (const TColumnInfo& column : c.Columns(name)) {
+      const std::string spelt = ShopColumnSpelling(name, column.name);
+      table.columns.push_back(spelt);
+      if (SameText(spelt, "td_ID")) table.hasCard = true;
+    }
+    for (const TColumnDef& column : def->columns)
+      if (column.unique && table.ident.empty()) table.ident = column.name;
+    tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
+// --- SQLite: a trigger a statement, the version found by its mark.
+
+// A value as stored text: reals with every digit (SQLite's own text of a
+// real keeps 15).
+std::string SqliteText(const std::string& value) {
+  return "CASE WHEN typeof(" + value + ") = 'real' THEN printf('%!.17g', " + value + ") ELSE CAST(" + value +
+         " AS TEXT) END";
+}
+
+// A change outside the program marks its version with the statement's
+// moment, which SQLite keeps the same for the whole statement.
+const std::string kSqliteStatementMark = "'outside ' || strftime('%Y-%m-%dT%H:%M:%f', 'now')";
+
+std::string SqliteOpenVersion() {
+  return std::string("INSERT INTO \"") + kVersionTable +
+         "\" (version, moment, author, role, origin, txn) SELECT v, strftime('%Y-%m-%dT%H:%M:%f', 'now', "
+         "'localtime'), " +
+         Quoted(kOutsideAuthor) + ", '', " + Quoted(kOriginOutside) + ", " + kSqliteStatementMark +
+         " FROM (SELECT COALESCE(MAX(version), 0) + 1 AS v FROM \"" + kVersionTable +
+         "\") WHERE NOT EXISTS (SELECT 1 FROM \"" + kVersionTable + "\" WHERE txn = " + Quoted(kProgramMark) +
+         " OR txn = " + kSqliteStatementMark + ");";
+}
+
+std::string SqliteCurrentVersion() {
+  return std::string("(SELECT version FROM \"") + kVersionTable + "\" WHERE txn = " + Quoted(kProgramMark) +
+         " OR txn = " + kSqliteStatementMark + " ORDER BY version DESC LIMIT 1)";
+}
+
+void InstallSqliteTriggers(TShopConnection& c, const TTriggerTable& t) {
+  const std::string table = QuoteIdentifier(t.name);
+  auto ident = [&](const char* row) {
+    return t.ident.empty() ? std::string("NULL") : SqliteText(std::string(row) + "." + QuoteIdentifier(t.ident));
+  };
+  auto card = [&](const char* row) {
+    return t.hasCard ? std::string(row) + ".\"td_ID\"" : std::string("NULL");
+  };
+  auto insertChanges = [&](const char* row, const std::string& values, const std::string& where) {
+    return std::string("INSERT INTO \"") + kChangeTable +
+           "\" (version, table_name, row_key, row_ident, card, column_name, old_value, new_value) SELECT " +
+           SqliteCurrentVersion() + ", " + Quoted(t.name) + ", " + row + ".rowid, " + ident(row) + ", " + card(row) +
+           ", c, b, a FROM (" + values + ") WHERE " + where + ";";
+  };
+  // The rows of values: column, before, after.
+  auto values = [&](bool withOld, bool withNew) {
+    std::string sql = std::string("SELECT '*' AS c, ") + (withOld && !withNew ? "'1'" : "NULL") + " AS b, " +
+                      (withNew && !withOld ? "'1'" : "NULL") + " AS a";
+    for (const std::string& column : t.columns) {
+      const std::string q = QuoteIdentifier(column);
+      sql += " UNION ALL SELECT " + Quoted(column) + ", " + (withOld ? SqliteText("OLD." + q) : "NULL") + ", " +
+             (withNew ? SqliteText("NEW." + q) : "NULL");
+    }
+    return sql;
+  };
+  std::string changed;
+  for (const std::string& column : t.columns)
+    changed += (changed.empty() ? "" : " OR ") + ("OLD." + QuoteIdentifier(column) + " IS NOT NEW." +
+                                                  QuoteIdentifier(column));
+  if (changed.empty()) changed = "0";
+  const std::string prefix = "\"SettingsHistory_" + t.name;
+  for (const char* what : {"insert", "update", "delete"}) c.Execute("DROP TRIGGER IF EXISTS " + prefix + "_" + what + "\"");
+  c.Execute("CREATE TRIGGER " + prefix + "_insert\" AFTER INSERT ON " + table + " BEGIN " + SqliteOpenVersion() +
+            insertChanges("NEW", values(false, true), "a IS NOT NULL") + " END");
+  c.Execute("CREATE TRIGGER " + prefix + "_update\" AFTER UPDATE ON " + table + " WHEN " + changed + " BEGIN " +
+            SqliteOpenVersion() + insertChanges("NEW", values(true, true), "c <> '*' AND b IS NOT a") + " END");
+  c.Execute("CREATE TRIGGER " + prefix + "_delete\" AFTER DELETE ON " + table + " BEGIN " + SqliteOpenVersion() +
+            insertChanges("OLD", values(true, false), "b IS NOT NULL") + " END");
+}
+
+// --- The server: one function finds or opens the transaction's version,
+// one function a table writes its changes.
+
+void InstallServerVersionFunction(TShopConnection& c) {
+  const std::string versions = c.Identifier(kVersionTable);
+  c.Execute(
+      "CREATE OR REPLACE FUNCTION selvo_settings_version() RETURNS bigint LANGUAGE plpgsql AS $f$\n"
+      "DECLARE v bigint;\n"
+      "BEGIN\n"
+      "  SELECT version INTO v FROM " + versions + " WHERE txn = txid_current()::text;\n"
+      "  IF v IS NULL THEN\n"
+      "    PERFORM pg_advisory_xact_lock(" + std::string(kSaveLockKey) + ");\n"
+      "    SELECT COALESCE(MAX(version), 0) + 1 INTO v FROM " + versions + ";\n"
+      "    INSERT INTO " + versions + " (version, moment, author, role, origin, txn) VALUES (v, " + MomentSql(c) +
+      ", " + Quoted(kOutsideAuthor) + ", current_user, " + Quoted(kOriginOutside) + ", txid_current()::text);\n"
+      "    PERFORM pg_notify(" + Quoted(kSaveChannel) + ", v::text);\n"
+      "  END IF;\n"
+      "  RETURN v;\n"
+      "END $f$");
+}
+
+void InstallServerTriggers(TShopConnection& c, const TTriggerTable& t) {
+  const std::string function = "selvo_settings_history_" + LowerCase(t.name);
+  auto row = [&](const char* which) {
+    std::string sql;
+    for (const std::string& column : t.columns)
+      sql += std::string(sql.empty() ? "" : ", ") + "(" + Quoted(column) + ", " + which + "." + c.Identifier(column) +
+             "::text)";
+    return sql;
+  };
+  auto pairs = [&]() {
+    std::string sql;
+    for (const std::string& column : t.columns)
+      sql += std::string(sql.empty() ? "" : ", ") + "(" + Quoted(column) + ", OLD." + c.Identifier(column) +
+             "::text, NEW." + c.Identifier(column) + "::text)";
+    return sql;
+  };
+  auto ident = [&](const char* which) {
+    return t.ident.empty() ? std::string("NULL") : std::string(which) + "." + c.Identifier(t.ident) + "::text";
+  };
+  auto card = [&](const char* which) {
+    return t.hasCard ? std::string(which) + "." + c.Identifier("td_ID") : std::string("NULL");
+  };
+  const std::string changes = c.Identifier(kChangeTable);
+  const std::string head =
+      "INSERT INTO " + changes + " (version, table_name, row_key, row_ident, card, column_name, old_value, new_value) ";
+  c.Execute(
+      "CREATE OR REPLACE FUNCTION " + function +
+      "() RETURNS trigger LANGUAGE plpgsql SET extra_float_digits = 1 AS $f$\n"
+      "DECLARE v bigint := selvo_settings_version();\n"
+      "BEGIN\n"
+      "  IF TG_OP = 'INSERT' THEN\n"
+      "    " + head + "VALUES (v, " + Quoted(t.name) + ", NEW.rowid, " + ident("NEW") + ", " + card("NEW") +
+      ", '*', NULL, '1');\n"
+      "    " + head + "SELECT v, " + Quoted(t.name) + ", NEW.rowid, " + ident("NEW") + ", " + card("NEW") +
+      ", c, NULL, a FROM (VALUES " + row("NEW") + ") AS t(c, a) WHERE a IS NOT NULL;\n"
+      "    RETURN NULL;\n"
+      "  ELSIF TG_OP = 'UPDATE' THEN\n"
+      "    " + head + "SELECT v, " + Quoted(t.name) + ", NEW.rowid, " + ident("NEW") + ", " + card("NEW") +
+      ", c, b, a FROM (VALUES " + pairs() + ") AS t(c, b, a) WHERE b IS DISTINCT FROM a;\n"
+      "    RETURN NULL;\n"
+      "  END IF;\n"
+      "  " + head + "VALUES (v, " + Quoted(t.name) + ", OLD.rowid, " + ident("OLD") + ", " + card("OLD") +
+      ", '*', '1', NULL);\n"
+      "  " + head + "SELECT v, " + Quoted(t.name) + ", OLD.rowid, " + ident("OLD") + ", " + card("OLD") +
+      ", c, b, NULL FROM (VALUES " + row("OLD") + ") AS t(c, b) WHERE b IS NOT NULL;\n"
+      "  RETURN NULL;\n"
+      "END $f$");
+  const std::string table = c.Identifier(t.name);
+  const std::string trigger = c.Identifier("SettingsHistory_" + t.name);
+  const std::string updateTrigger = c.Identifier("SettingsHistory_" + t.name + "_update");
+  c.Execute("DROP TRIGGER IF EXISTS " + trigger + " ON " + table);
+  c.Execute("DROP TRIGGER IF EXISTS " + updateTrigger + " ON " + table);
+  c.Execute("CREATE TRIGGER " + trigger + " AFTER INSERT OR DELETE ON " + table +
+            " FOR EACH ROW EXECUTE FUNCTION " + function + "()");
+  // An UPDATE that changes nothing makes no version.
+  c.Execute("CREATE TRIGGER " + updateTrigger + " AFTER UPDATE ON " + table +
+            " FOR EACH ROW WHEN (OLD.* IS DISTINCT FROM NEW.*) EXECUTE FUNCTION " + function + "()");
+}
+
+// --- Reading.
+
+std::string VersionColumns() { return "version, moment, author, role, origin, restored"; }
+
+TSettingsVersion VersionOf(const std::vector<TVariant>& v) {
+  TSettingsVersion version;
+  version.number = LinkKey(v[0]).value_or(0);
+  version.moment = ValueText(v[1]);
+  version.author = ValueText(v[2]);
+  version.role = ValueText(v[3]);
+  version.origin = ValueText(v[4]);
+  version.restored = LinkKey(v[5]).value_or(0);
+  return version;
+}
+
+std::optional<std::string> OptionalText(const TVariant& value) {
+  if (std::holds_alternative<std::monostate>(value)) return std::nullopt;
+  return ValueText(value);
+}
+
+std::string ChangeColumns() {
+  return "version, table_name, row_key, row_ident, card, column_name, old_value, new_value";
+}
+
+TSettingsChange ChangeOf(const std::vector<TVariant>& v) {
+  TSettingsChange change;
+  change.version = LinkKey(v[0]).value_or(0);
+  change.table = ValueText(v[1]);
+  change.rowKey = LinkKey(v[2]).value_or(0);
+  change.key = ValueText(v[3]);
+  change.card = LinkKey(v[4]);
+  change.column = ValueText(v[5]);
+  change.before = OptionalText(v[6]);
+  change.after = OptionalText(v[7]);
+  return change;
+}
+
+std::string Table(TShopConnection& c, const char* name) { return c.Identifier(name); }
+
+}  // namespace
+
+const std::vector<std::string>& SettingsHistoryTables() {
+  static const std::vector<std::string> names = {kVersionTable, kChangeTable, kCopyTable};
+  return names;
+}
+
+bool HasSettingsHistory(TShopConnection& connection) {
+  const std::vector<std::string> present = connection.TableNames();
+  for (const std::string& name : SettingsHistoryTables())
+    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); }))
+      return false;
+  return true;
+}
+
+void InstallSettingsHistory(TShopConnection& connection) {
+  const std::vector<std::string> present = connection.TableNames();
+  for (const TTableDef& table : HistoryTables())
+    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, table.name); }))
+      connection.CreateTable(table);
+  if (connection.IsServer()) InstallServerVersionFunction(connection);
+  for (const TTriggerTable& table : TriggerTables(connection)) {
+    if (connection.IsServer())
+      InstallServerTriggers(connection, table);
+    else
+      InstallSqliteTriggers(connection, table);
+  }
+}
+
+void CarrySettingsHistory(TShopConnection& from, TShopConnection& to) {
+  if (!HasSettingsHistory(from)) return;
+  for (const TTableDef& table : HistoryTables()) {
+    std::string list;
+    std::string marks;
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+      list += (i ? ", " : "") + table.columns[i].name;
+      marks += (i ? ", $" : "$") + std::to_string(i + 1);
+    }
+    const std::string insert = "INSERT INTO " + to.Identifier(table.name) + " (" + list + ") VALUES (" + marks + ")";
+    from.Query("SELECT " + list + " FROM " + from.Identifier(table.name) + " ORDER BY rowid", {},
+               [&](std::vector<TVariant>& v) { to.Query(insert, v, [](std::vector<TVariant>&) {}); });
+  }
+}
+
+std::string ProgramAuthor() {
+  std::string user;
+  if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) user = pw->pw_name;
+  if (user.empty()) user = std::to_string(geteuid());
+  std::array<char, 256> host{};
+  if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
+  return user + "@" + (host[0] ? std::string(host.data()) : std::string("?"));
+}
+
+std::int64_t BeginSettingsVersion(TShopConnection& c, const std::string& origin, std::int64_t restored) {
+  const std::string versions = Table(c, kVersionTable);
+  const std::string mark = c.IsServer() ? "txid_current()::text" : Quoted(kProgramMark);
+  if (!c.IsServer()) c.Execute("UPDATE " + versions + " SET txn = NULL WHERE txn = " + mark);
+  c.Query("INSERT INTO " + versions + " (version, moment, author, role, origin, restored, txn) SELECT v, " +
+              MomentSql(c) + ", $1, " + (c.IsServer() ? "current_user" : "''") + ", $2, $3, " + mark +
+              " FROM (SELECT COALESCE(MAX(version), 0) + 1 AS v FROM " + versions + ") AS next",
+          {ProgramAuthor(), origin, restored > 0 ? TVariant(restored) : TVariant()}, [](std::vector<TVariant>&) {});
+  const TVariant number = c.QueryValue("SELECT version FROM " + versions + " WHERE txn = " + mark);
+  const auto value = LinkKey(number);
+  if (!value) throw EDatabaseError("версия настроек не записана");
+  return *value;
+}
+
+std::int64_t FinishSettingsVersion(TShopConnection& c, std::int64_t number) {
+  const std::string versions = Table(c, kVersionTable);
+  const std::optional<TSettingsVersion> version = FindSettingsVersion(c, number);
+  const TVariant changed =
+      c.QueryValue("SELECT COUNT(*) FROM " + Table(c, kChangeTable) + " WHERE version = $1", {TVariant(number)});
+  // A new shop is a version even when empty: the tables it replaced are gone.
+  if (LinkKey(changed).value_or(0) == 0 && !(version && version->origin == kOriginInit)) {
+    c.Query("DELETE FROM " + versions + " WHERE version = $1", {TVariant(number)}, [](std::vector<TVariant>&) {});
+    return 0;
+  }
+  c.Query("UPDATE " + versions + " SET txn = NULL WHERE version = $1", {TVariant(number)},
+          [](std::vector<TVariant>&) {});
+  if (version && SettingsCopyDue(c, number, version->origin)) WriteSettingsCopy(c, number);
+  return number;
+}
+
+TSettingsVersion NewestSettingsVersion(TShopConnection& c) {
+  if (!HasSettingsHistory(c)) return {};
+  TSettingsVersion newest;
+  c.Query("SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + " ORDER BY version DESC LIMIT 1", {},
+          [&](std::vector<TVariant>& v) { newest = VersionOf(v); });
+  return newest;
+}
+
+std::optional<TSettingsVersion> FindSettingsVersion(TShopConnection& c, std::int64_t number) {
+  std::optional<TSettingsVersion> found;
+  if (!HasSettingsHistory(c)) return found;
+  c.Query("SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + " WHERE version = $1",
+          {TVariant(number)}, [&](std::vector<TVariant>& v) { found = VersionOf(v); });
+  return found;
+}
+
+std::vector<TSettingsChange> ReadSettingsChanges(TShopConnection& c, std::int64_t first, std::int64_t last) {
+  std::vector<TSettingsChange> changes;
+  c.Query("SELECT " + ChangeColumns() + " FROM " + Table(c, kChangeTable) +
+              " WHERE version >= $1 AND version <= $2 ORDER BY rowid",
+          {TVariant(first), TVariant(last)}, [&](std::vector<TVariant>& v) { changes.push_back(ChangeOf(v)); });
+  return changes;
+}
+
+std::vector<TVersionWithChanges> ReadSettingsHistory(TShopConnection& c, const THistoryFilter& filter) {
+  std::vector<TVersionWithChanges> history;
+  if (!HasSettingsHistory(c)) return history;
+  // Another connection's open version is not seen; only committed ones are.
+  std::string sql = "SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + " WHERE 1 = 1";
+  std::vector<TVariant> params;
+  if (!filter.since.empty()) {
+    params.emplace_back(filter.since);
+    sql += " AND moment >= $" + std::to_string(params.size());
+  }
+  if (filter.card) {
+    params.emplace_back(*filter.card);
+    sql += " AND version IN (SELECT version FROM " + Table(c, kChangeTable) + " WHERE card = $" +
+           std::to_string(params.size()) + ")";
+  }
+  sql += " ORDER BY version DESC";
+  std::map<std::int64_t, std::size_t> place;
+  c.Query(sql, params, [&](std::vector<TVariant>& v) {
+    place[LinkKey(v[0]).value_or(0)] = history.size();
+    history.push_back({VersionOf(v), {}});
+  });
+  if (history.empty()) return history;
+  for (TSettingsChange& change : ReadSettingsChanges(c, history.back().version.number, history.front().version.number)) {
+    const auto at = place.find(change.version);
+    if (at != place.end()) history[at->second].changes.push_back(std::move(change));
+  }
+  return history;
+}
+
+TVariant StoredValue(const std::optional<std::string>& text, TFieldKind kind) {
+  if (!text) return {};
+  switch (kind) {
+    case TFieldKind::Integer:
+      if (const auto number = ParseInteger(*text)) return *number;
+      break;
+    case TFieldKind::Real: {
+      char* end = nullptr;
+      const double number = std::strtod(text->c_str(), &end);
+      if (end && *end == '\0' && !text->empty()) return number;
+      break;
+    }
+    case TFieldKind::Text: break;
+  }
+  return *text;
+}
+
+}  // namespace selvo::host

@@ -96,7 +96,8 @@ std::string CopyText(const TSettingsAt& settings) {
   json tables = json::array();
   for (const TTableAt& table : settings) {
     json columns = json::array();
-    for (const TColumnInfo& column : table.columns) columns.push_back({column.name, std::string(1, KindLetter(column.kind))});
+    for (const TColumnInfo& column : table.columns)
+      columns.push_back({column.name, std::string(1, KindLetter(column.kind))});
     json rows = json::array();
     for (const auto& [key, values] : table.rows) {
       json row = json::array({key});
@@ -147,8 +148,8 @@ TSettingsAt EmptySettings(TShopConnection& c) {
 }
 
 void Apply(TSettingsAt& settings, const TSettingsChange& change) {
-  auto table = std::find_if(settings.begin(), settings.end(),
-                            [&](const TTableAt& t) { return SameText(t.name, change.table); });
+  auto table =
+      std::find_if(settings.begin(), settings.end(), [&](const TTableAt& t) { return SameText(t.name, change.table); });
   if (table == settings.end()) {
     settings.push_back({change.table, {}, {}});
     table = settings.end() - 1;
@@ -228,8 +229,7 @@ std::unique_ptr<TShopDataModule> LoadSettingsVersion(TShopConnection& c, std::in
 
 std::unique_ptr<TShopDataModule> LoadSettingsVersion(const std::string& database, std::int64_t number) {
   std::unique_ptr<TShopConnection> c = OpenShopConnection(database);
-  if (!HasSettingsHistory(*c))
-    throw EDatabaseError("База данных \"" + c->Describe() + "\" не хранит истории настроек");
+  if (!HasSettingsHistory(*c)) throw EDatabaseError("База данных \"" + c->Describe() + "\" не хранит истории настроек");
   c->BeginSnapshot(SettingsHistoryTables());
   try {
     auto loaded = LoadSettingsVersion(*c, number);

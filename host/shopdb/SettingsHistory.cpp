@@ -127,9 +127,7 @@ void InstallSqliteTriggers(TShopConnection& c, const TTriggerTable& t) {
   auto ident = [&](const char* row) {
     return t.ident.empty() ? std::string("NULL") : SqliteText(std::string(row) + "." + QuoteIdentifier(t.ident));
   };
-  auto card = [&](const char* row) {
-    return t.hasCard ? std::string(row) + ".\"td_ID\"" : std::string("NULL");
-  };
+  auto card = [&](const char* row) { return t.hasCard ? std::string(row) + ".\"td_ID\"" : std::string("NULL"); };
   auto insertChanges = [&](const char* row, const std::string& values, const std::string& where) {
     return std::string("INSERT INTO \"") + kChangeTable +
            "\" (version, table_name, row_key, row_ident, card, column_name, old_value, new_value) SELECT " +
@@ -149,11 +147,12 @@ void InstallSqliteTriggers(TShopConnection& c, const TTriggerTable& t) {
   };
   std::string changed;
   for (const std::string& column : t.columns)
-    changed += (changed.empty() ? "" : " OR ") + ("OLD." + QuoteIdentifier(column) + " IS NOT NEW." +
-                                                  QuoteIdentifier(column));
+    changed +=
+        (changed.empty() ? "" : " OR ") + ("OLD." + QuoteIdentifier(column) + " IS NOT NEW." + QuoteIdentifier(column));
   if (changed.empty()) changed = "0";
   const std::string prefix = "\"SettingsHistory_" + t.name;
-  for (const char* what : {"insert", "update", "delete"}) c.Execute("DROP TRIGGER IF EXISTS " + prefix + "_" + what + "\"");
+  for (const char* what : {"insert", "update", "delete"})
+    c.Execute("DROP TRIGGER IF EXISTS " + prefix + "_" + what + "\"");
   c.Execute("CREATE TRIGGER " + prefix + "_insert\" AFTER INSERT ON " + table + " BEGIN " + SqliteOpenVersion() +
             insertChanges("NEW", values(false, true), "a IS NOT NULL") + " END");
   c.Execute("CREATE TRIGGER " + prefix + "_update\" AFTER UPDATE ON " + table + " WHEN " + changed + " BEGIN " +
@@ -171,72 +170,67 @@ void InstallServerVersionFunction(TShopConnection& c) {
       "CREATE OR REPLACE FUNCTION selvo_settings_version() RETURNS bigint LANGUAGE plpgsql AS $f$\n"
       "DECLARE v bigint;\n"
       "BEGIN\n"
-      "  SELECT version INTO v FROM " + versions + " WHERE txn = txid_current()::text;\n"
+      "  SELECT version INTO v FROM " +
+      versions +
+      " WHERE txn = txid_current()::text;\n"
       "  IF v IS NULL THEN\n"
-      "    PERFORM pg_advisory_xact_lock(" + std::string(kSaveLockKey) + ");\n"
-      "    SELECT COALESCE(MAX(version), 0) + 1 INTO v FROM " + versions + ";\n"
-      "    INSERT INTO " + versions + " (version, moment, author, role, origin, txn) VALUES (v, " + MomentSql(c) +
-      ", " + Quoted(kOutsideAuthor) + ", current_user, " + Quoted(kOriginOutside) + ", txid_current()::text);\n"
-      "    PERFORM pg_notify(" + Quoted(kSaveChannel) + ", v::text);\n"
+      "    PERFORM pg_advisory_xact_lock(" +
+      std::string(kSaveLockKey) +
+      ");\n"
+      "    SELECT COALESCE(MAX(version), 0) + 1 INTO v FROM " +
+      versions +
+      ";\n"
+      "    INSERT INTO " +
+      versions + " (version, moment, author, role, origin, txn) VALUES (v, " + MomentSql(c) + ", " +
+      Quoted(kOutsideAuthor) + ", current_user, " + Quoted(kOriginOutside) +
+      ", txid_current()::text);\n"
+      "    PERFORM pg_notify(" +
+      Quoted(kSaveChannel) +
+      ", v::text);\n"
       "  END IF;\n"
       "  RETURN v;\n"
       "END $f$");
 }
 
+// The row is read as JSON, so a column dropped from the table since reads as
+// null instead of failing every write of the table.
 void InstallServerTriggers(TShopConnection& c, const TTriggerTable& t) {
   const std::string function = "selvo_settings_history_" + LowerCase(t.name);
-  auto row = [&](const char* which) {
-    std::string sql;
-    for (const std::string& column : t.columns)
-      sql += std::string(sql.empty() ? "" : ", ") + "(" + Quoted(column) + ", " + which + "." + c.Identifier(column) +
-             "::text)";
-    return sql;
-  };
-  auto pairs = [&]() {
-    std::string sql;
-    for (const std::string& column : t.columns)
-      sql += std::string(sql.empty() ? "" : ", ") + "(" + Quoted(column) + ", OLD." + c.Identifier(column) +
-             "::text, NEW." + c.Identifier(column) + "::text)";
-    return sql;
-  };
-  auto ident = [&](const char* which) {
-    return t.ident.empty() ? std::string("NULL") : std::string(which) + "." + c.Identifier(t.ident) + "::text";
-  };
-  auto card = [&](const char* which) {
-    return t.hasCard ? std::string(which) + "." + c.Identifier("td_ID") : std::string("NULL");
-  };
-  const std::string changes = c.Identifier(kChangeTable);
-  const std::string head =
-      "INSERT INTO " + changes + " (version, table_name, row_key, row_ident, card, column_name, old_value, new_value) ";
-  c.Execute(
-      "CREATE OR REPLACE FUNCTION " + function +
-      "() RETURNS trigger LANGUAGE plpgsql SET extra_float_digits = 1 AS $f$\n"
-      "DECLARE v bigint := selvo_settings_version();\n"
-      "BEGIN\n"
-      "  IF TG_OP = 'INSERT' THEN\n"
-      "    " + head + "VALUES (v, " + Quoted(t.name) + ", NEW.rowid, " + ident("NEW") + ", " + card("NEW") +
-      ", '*', NULL, '1');\n"
-      "    " + head + "SELECT v, " + Quoted(t.name) + ", NEW.rowid, " + ident("NEW") + ", " + card("NEW") +
-      ", c, NULL, a FROM (VALUES " + row("NEW") + ") AS t(c, a) WHERE a IS NOT NULL;\n"
-      "    RETURN NULL;\n"
-      "  ELSIF TG_OP = 'UPDATE' THEN\n"
-      "    " + head + "SELECT v, " + Quoted(t.name) + ", NEW.rowid, " + ident("NEW") + ", " + card("NEW") +
-      ", c, b, a FROM (VALUES " + pairs() + ") AS t(c, b, a) WHERE b IS DISTINCT FROM a;\n"
-      "    RETURN NULL;\n"
-      "  END IF;\n"
-      "  " + head + "VALUES (v, " + Quoted(t.name) + ", OLD.rowid, " + ident("OLD") + ", " + card("OLD") +
-      ", '*', '1', NULL);\n"
-      "  " + head + "SELECT v, " + Quoted(t.name) + ", OLD.rowid, " + ident("OLD") + ", " + card("OLD") +
-      ", c, b, NULL FROM (VALUES " + row("OLD") + ") AS t(c, b) WHERE b IS NOT NULL;\n"
-      "  RETURN NULL;\n"
-      "END $f$");
+  std::string columns = "('*', '')";
+  for (const std::string& column : t.columns)
+    columns += ", (" + Quoted(column) + ", " + Quoted(LowerCase(column)) + ")";
+  auto field = [&](const std::string& column) { return "COALESCE(n, o) ->> " + Quoted(LowerCase(column)); };
+  c.Execute("CREATE OR REPLACE FUNCTION " + function +
+            "() RETURNS trigger LANGUAGE plpgsql SET extra_float_digits = 1 AS $f$\n"
+            "DECLARE\n"
+            "  v bigint := selvo_settings_version();\n"
+            "  o jsonb := CASE WHEN TG_OP <> 'INSERT' THEN to_jsonb(OLD) END;\n"
+            "  n jsonb := CASE WHEN TG_OP <> 'DELETE' THEN to_jsonb(NEW) END;\n"
+            "BEGIN\n"
+            "  INSERT INTO " +
+            c.Identifier(kChangeTable) +
+            " (version, table_name, row_key, row_ident, card, column_name, old_value, new_value)\n"
+            "  SELECT v, " +
+            Quoted(t.name) + ", (" + field("rowid") + ")::bigint, " +
+            (t.ident.empty() ? std::string("NULL") : field(t.ident)) + ", " +
+            (t.hasCard ? "(" + field("td_ID") + ")::bigint" : std::string("NULL")) +
+            ", c.name,\n"
+            "    CASE WHEN c.name = '*' THEN CASE WHEN n IS NULL THEN '1' END ELSE o ->> c.field END,\n"
+            "    CASE WHEN c.name = '*' THEN CASE WHEN o IS NULL THEN '1' END ELSE n ->> c.field END\n"
+            "  FROM (VALUES " +
+            columns +
+            ") AS c(name, field)\n"
+            "  WHERE CASE WHEN c.name = '*' THEN o IS NULL OR n IS NULL\n"
+            "             ELSE (o ->> c.field) IS DISTINCT FROM (n ->> c.field) END;\n"
+            "  RETURN NULL;\n"
+            "END $f$");
   const std::string table = c.Identifier(t.name);
   const std::string trigger = c.Identifier("SettingsHistory_" + t.name);
   const std::string updateTrigger = c.Identifier("SettingsHistory_" + t.name + "_update");
   c.Execute("DROP TRIGGER IF EXISTS " + trigger + " ON " + table);
   c.Execute("DROP TRIGGER IF EXISTS " + updateTrigger + " ON " + table);
-  c.Execute("CREATE TRIGGER " + trigger + " AFTER INSERT OR DELETE ON " + table +
-            " FOR EACH ROW EXECUTE FUNCTION " + function + "()");
+  c.Execute("CREATE TRIGGER " + trigger + " AFTER INSERT OR DELETE ON " + table + " FOR EACH ROW EXECUTE FUNCTION " +
+            function + "()");
   // An UPDATE that changes nothing makes no version.
   c.Execute("CREATE TRIGGER " + updateTrigger + " AFTER UPDATE ON " + table +
             " FOR EACH ROW WHEN (OLD.* IS DISTINCT FROM NEW.*) EXECUTE FUNCTION " + function + "()");
@@ -310,6 +304,20 @@ void InstallSettingsHistory(TShopConnection& connection) {
   }
 }
 
+void EnsureSettingsHistory(TShopConnection& c) {
+  if (HasSettingsHistory(c)) {
+    const std::size_t tables = TriggerTables(c).size();
+    const std::string count =
+        c.IsServer() ? "SELECT COUNT(*) FROM pg_trigger WHERE NOT tgisinternal AND tgname LIKE 'settingshistory\\_%' "
+                       "AND tgrelid IN (SELECT oid FROM pg_class WHERE relnamespace = current_schema()::regnamespace)"
+                     : "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name LIKE "
+                       "'SettingsHistory\\_%' ESCAPE '\\'";
+    const std::size_t perTable = c.IsServer() ? 2 : 3;
+    if (LinkKey(c.QueryValue(count)).value_or(0) == static_cast<std::int64_t>(tables * perTable)) return;
+  }
+  InstallSettingsHistory(c);
+}
+
 void CarrySettingsHistory(TShopConnection& from, TShopConnection& to) {
   if (!HasSettingsHistory(from)) return;
   for (const TTableDef& table : HistoryTables()) {
@@ -375,8 +383,8 @@ TSettingsVersion NewestSettingsVersion(TShopConnection& c) {
 std::optional<TSettingsVersion> FindSettingsVersion(TShopConnection& c, std::int64_t number) {
   std::optional<TSettingsVersion> found;
   if (!HasSettingsHistory(c)) return found;
-  c.Query("SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + " WHERE version = $1",
-          {TVariant(number)}, [&](std::vector<TVariant>& v) { found = VersionOf(v); });
+  c.Query("SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + " WHERE version = $1", {TVariant(number)},
+          [&](std::vector<TVariant>& v) { found = VersionOf(v); });
   return found;
 }
 
@@ -410,7 +418,8 @@ std::vector<TVersionWithChanges> ReadSettingsHistory(TShopConnection& c, const T
     history.push_back({VersionOf(v), {}});
   });
   if (history.empty()) return history;
-  for (TSettingsChange& change : ReadSettingsChanges(c, history.back().version.number, history.front().version.number)) {
+  for (TSettingsChange& change :
+       ReadSettingsChanges(c, history.back().version.number, history.front().version.number)) {
     const auto at = place.find(change.version);
     if (at != place.end()) history[at->second].changes.push_back(std::move(change));
   }

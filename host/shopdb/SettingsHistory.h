@@ -54,7 +54,7 @@ struct TSettingsChange {
   std::int64_t version = 0;
   std::string table;  // as the shop spells it
   std::int64_t rowKey = 0;
-  std::string key;     // the row's identifier (ID, td_ID, ...) as stored text; empty when null
+  std::string key;  // the row's identifier (ID, td_ID, ...) as stored text; empty when null
   // The card the row belongs to (a card's own row, its targets and periods).
   std::optional<std::int64_t> card;
   std::string column;  // as the shop spells it; "*" for the row itself
@@ -72,6 +72,10 @@ bool HasSettingsHistory(TShopConnection& connection);
 // Inside the connection's open transaction.
 void InstallSettingsHistory(TShopConnection& connection);
 
+// InstallSettingsHistory when the tables or any trigger are missing (a shop
+// made before the history, a trigger dropped to change a table by hand).
+void EnsureSettingsHistory(TShopConnection& connection);
+
 // A file made anew in place of an old one keeps the old one's history, so
 // that no version number is used twice: its rows are copied to `to` (inside
 // its open transaction), in their order.
@@ -83,8 +87,7 @@ std::string ProgramAuthor();
 // Opens this program's version inside the connection's open transaction
 // (the save's lock taken): the shop tables' changes from here on belong to
 // it. Answers its number.
-std::int64_t BeginSettingsVersion(TShopConnection& connection, const std::string& origin,
-                                  std::int64_t restored = 0);
+std::int64_t BeginSettingsVersion(TShopConnection& connection, const std::string& origin, std::int64_t restored = 0);
 // Before the commit: a version that changed nothing is removed (answers 0);
 // otherwise it is closed, a copy of the settings is written when one is
 // due, and its number is answered.
@@ -96,7 +99,7 @@ TSettingsVersion NewestSettingsVersion(TShopConnection& connection);
 std::optional<TSettingsVersion> FindSettingsVersion(TShopConnection& connection, std::int64_t number);
 
 struct THistoryFilter {
-  std::string since;                // versions at or after this moment ("2026-12-09", "2026-12-09T14:00")
+  std::string since;                 // versions at or after this moment ("2026-12-09", "2026-12-09T14:00")
   std::optional<std::int64_t> card;  // versions that changed this card (its row, targets or periods)
 };
 // The versions, newest first, with their changes.
@@ -107,8 +110,7 @@ struct TVersionWithChanges {
 std::vector<TVersionWithChanges> ReadSettingsHistory(TShopConnection& connection, const THistoryFilter& filter);
 
 // The changes of the versions first..last, in the order they were made.
-std::vector<TSettingsChange> ReadSettingsChanges(TShopConnection& connection, std::int64_t first,
-                                                 std::int64_t last);
+std::vector<TSettingsChange> ReadSettingsChanges(TShopConnection& connection, std::int64_t first, std::int64_t last);
 
 // A stored text of a column of `kind` as the value it was: an integer, a
 // real (every digit kept), a text; null for nullopt.

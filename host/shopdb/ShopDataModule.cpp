@@ -122,7 +122,7 @@ bool TShopDataModule::Transaction(const char* command) {
       try {
         MoveTakenIdentifiers();
         // A shop made before the history keeps one from its first save on.
-        if (!HasSettingsHistory(connection)) InstallSettingsHistory(connection);
+        EnsureSettingsHistory(connection);
         writing_ = BeginSettingsVersion(connection, saveOrigin_, restored_);
       } catch (const EDatabaseError&) {
         writing_ = 0;

@@ -34,4 +34,11 @@ std::string ShopDbKindName(const ::testing::TestParamInfo<TShopDbKind>& info) {
   return info.param == TShopDbKind::File ? "File" : "Server";
 }
 
+std::string DropFileHistoryTriggers(const std::string& table) {
+  std::string sql;
+  for (const char* what : {"insert", "update", "delete"})
+    sql += "DROP TRIGGER IF EXISTS \"SettingsHistory_" + table + "_" + what + "\"; ";
+  return sql;
+}
+
 }  // namespace selvo::test

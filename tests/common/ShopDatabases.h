@@ -43,6 +43,11 @@ inline constexpr const char* kSampleGroupSale =
 // when it is null or a text.
 std::int64_t ScalarOf(host::TShopConnection& connection, const std::string& sql);
 
+// The statements that drop a file's history triggers of `table`, which
+// name every column: a column is dropped by hand only after them (the
+// server's read the row whole and need not go).
+std::string DropFileHistoryTriggers(const std::string& table);
+
 // How test names and messages show the kind.
 void PrintTo(TShopDbKind kind, std::ostream* os);
 

@@ -255,6 +255,7 @@ TEST_P(FillDiscountListTest, MissingDatasetAndMissingColumnAreWrapped) {
   dataModule_.reset();
   Module().DataModule = nullptr;
   host::CreateShopDatabase(path_, true);
+  if (GetParam() == test::TShopDbKind::File) Sql(test::DropFileHistoryTriggers("SelvoDiscountDS"));
   Sql("ALTER TABLE SelvoDiscountDS DROP COLUMN td_Rules; INSERT INTO SelvoDiscountDS (td_ID) VALUES (1)");
   Open();
   const std::string message = FailureOfFill<EDatabaseError>();

@@ -67,8 +67,7 @@ void PrintTo(const TErrorCase& c, std::ostream* os) { *os << c.name; }
 
 // A build whose fill writes one payment type twice.
 void BuildBreakingAKey(const std::string& address, const std::string&) {
-  BuildShopDatabase(address, true, [](TShopConnection& db) {
-    CreateShopSchema(db);
+  BuildShopDatabase(address, true, {}, [](TShopConnection& db) {
     InsertPayment(db, 5);
     InsertPayment(db, 5);
   });
@@ -174,7 +173,7 @@ class LastIdentifiersTest : public ::testing::TestWithParam<TShopDbKind> {};
 // nothing to follow; the others are read.
 TEST_P(LastIdentifiersTest, MissingTableOrColumnAnswersZero) {
   TTestShopDatabase db(GetParam());
-  BuildShopDatabase(db.Address(), false, [](TShopConnection& connection) {
+  BuildDatabase(db.Address(), false, ShopTableNames(), [](TShopConnection& connection) {
     for (TTableDef table : ShopTables()) {
       if (table.name == "DiscountGoodsDS") continue;
       if (table.name == "ExclusionsDS") table.columns.erase(table.columns.begin());  // ex_ID

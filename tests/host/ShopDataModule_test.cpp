@@ -395,9 +395,9 @@ TEST_P(ModuleReadsShopTest, PaymentTableWithoutARequiredColumn) {
   CreateShopDatabase(path_, false);
   {
     TShopDataModule setup(path_);
-    setup.Connection().Execute(
-        "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'), (2, 'ЛБР');"
-        "ALTER TABLE Payment DROP COLUMN Enabled;");
+    setup.Connection().Execute("INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'), (2, 'ЛБР');" +
+                               (GetParam() == TShopDbKind::File ? test::DropFileHistoryTriggers("Payment") : "") +
+                               "ALTER TABLE Payment DROP COLUMN Enabled;");
   }
   Open();
   EXPECT_EQ(FillError(), "Payment: поле 'Enabled' не найдено");

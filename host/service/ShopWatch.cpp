@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 
 #include "host/service/TillService.h"
 #include "host/shopdb/ServerAddress.h"
@@ -100,12 +102,20 @@ void TShopWatch::RunServer() {
       service_->SetReachable(true, "");
       service_->RequestReload();
     }
+    // Of the saves heard in one wait the highest version is asked for
+    // (saves run one after another); any of them may announce none.
     bool saved = false;
+    std::optional<std::int64_t> announced;
     std::string why;
     const bool connected = listener_->Wait(
-        kFileRoundMs, [&](std::string_view) { saved = true; }, why);
+        kFileRoundMs,
+        [&](std::string_view payload) {
+          saved = true;
+          if (const auto version = AnnouncedVersion(payload)) announced = std::max(announced.value_or(0), *version);
+        },
+        why);
     if (Stopping()) return;
-    if (saved) service_->RequestReload();
+    if (saved) service_->RequestReload(announced);
     if (!connected) {
       service_->SetReachable(false, why);
       continue;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 
 #include "host/shopdb/PgConnection.h"
 #include "host/shopdb/ServerAddress.h"
@@ -30,6 +31,15 @@ std::pair<dev_t, ino_t> FileIdentity(const std::string& path) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> AnnouncedVersion(std::string_view payload) {
+  if (payload.empty() || payload.size() > kMaxSavePayloadBytes) return std::nullopt;
+  if (payload.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  std::int64_t version = 0;
+  const auto [end, ec] = std::from_chars(payload.data(), payload.data() + payload.size(), version);
+  if (ec != std::errc() || end != payload.data() + payload.size()) return std::nullopt;  // too large
+  return version;
+}
 
 TServerSaveFeed::TServerSaveFeed(std::string address) : address_(std::move(address)) {}
 

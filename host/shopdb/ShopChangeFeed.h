@@ -15,7 +15,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +29,15 @@ struct pg_conn;
 struct sqlite3;
 
 namespace selvo::host {
+
+// The longest save notice payload read; a longer one is no version number.
+inline constexpr std::size_t kMaxSavePayloadBytes = 32;
+
+// The settings version a save notice announces: its payload when that is a
+// decimal number (digits only) that fits; none for an empty payload (sent
+// by older programs), any other text, or one longer than
+// kMaxSavePayloadBytes, which a save is still taken for.
+std::optional<std::int64_t> AnnouncedVersion(std::string_view payload);
 
 class TServerSaveFeed {
  public:

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,13 +23,46 @@ namespace {
 using host::TFileSaveFeed;
 using host::TServerSaveFeed;
 
+TEST(AnnouncedVersionTest, OnlyADecimalNumberThatFitsIsAVersion) {
+  struct TCase {
+    const char* rule;
+    std::string payload;
+    std::optional<std::int64_t> version;
+  };
+  const TCase cases[] = {
+      {"a number", "17", 17},
+      {"zero", "0", 0},
+      {"leading zeros", "0042", 42},
+      {"the largest 64-bit number", "9223372036854775807", INT64_MAX},
+      {"one more does not fit", "9223372036854775808", std::nullopt},
+      {"32 digits are read, and do not fit", std::string(32, '9'), std::nullopt},
+      {"32 bytes that fit", std::string(31, '0') + "7", 7},
+      {"33 bytes are not read", std::string(32, '0') + "7", std::nullopt},
+      {"empty: an older program's save", "", std::nullopt},
+      {"a sign", "-5", std::nullopt},
+      {"a plus sign", "+5", std::nullopt},
+      {"spaces around", " 5", std::nullopt},
+      {"a trailing space", "5 ", std::nullopt},
+      {"a fraction", "5.0", std::nullopt},
+      {"hex", "0x10", std::nullopt},
+      {"a word", "version 5", std::nullopt},
+      {"a zero byte inside",
+       std::string("5\0"
+                   "6",
+                   3),
+       std::nullopt},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(host::AnnouncedVersion(c.payload), c.version) << c.rule;
+}
+
 // The payloads heard until `count` came or 30 s passed.
 std::vector<std::string> HearSaves(TServerSaveFeed& feed, std::size_t count) {
   std::vector<std::string> heard;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   std::string why;
   while (heard.size() < count && std::chrono::steady_clock::now() < deadline) {
-    if (!feed.Wait(100, [&](std::string_view payload) { heard.emplace_back(payload); }, why)) {
+    if (!feed.Wait(
+            100, [&](std::string_view payload) { heard.emplace_back(payload); }, why)) {
       ADD_FAILURE() << "the connection was lost: " << why;
       break;
     }
@@ -45,8 +80,9 @@ TEST(ServerSaveFeedTest, HearsEverySaveNoticeWithItsPayloadInTheOrderSent) {
   // A notice on another channel is not a save; one transaction delivers
   // its distinct notices in order when it commits.
   PgExec(address, "NOTIFY other_channel, '5'");
-  PgExec(address, "BEGIN; NOTIFY selvo_shop_saved; NOTIFY selvo_shop_saved, '17'; "
-                  "NOTIFY selvo_shop_saved, 'не число'; COMMIT");
+  PgExec(address,
+         "BEGIN; NOTIFY selvo_shop_saved; NOTIFY selvo_shop_saved, '17'; "
+         "NOTIFY selvo_shop_saved, 'не число'; COMMIT");
   PgExec(address, "NOTIFY selvo_shop_saved, '18'");
   EXPECT_EQ(HearSaves(feed, 4), (std::vector<std::string>{"", "17", "не число", "18"}));
 
@@ -66,7 +102,8 @@ TEST(ServerSaveFeedTest, AServerThatCannotBeReachedIsToldAndLeavesNothingToWaitO
   EXPECT_EQ(why.find('\n'), std::string::npos) << why;
   EXPECT_EQ(why.find("s3cret-word"), std::string::npos) << why;
   bool heard = false;
-  EXPECT_TRUE(feed.Wait(10, [&](std::string_view) { heard = true; }, why));
+  EXPECT_TRUE(feed.Wait(
+      10, [&](std::string_view) { heard = true; }, why));
   EXPECT_FALSE(heard);
 }
 

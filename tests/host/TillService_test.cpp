@@ -284,12 +284,20 @@ TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSigh
   const TJournalContents old = ReadWholeJournal(journal + ".1");
   EXPECT_FALSE(old.tornLastLine);
   ASSERT_EQ(old.entries.size(), 20u);
-  EXPECT_EQ(ReadWholeJournal(journal).entries.size(), 5u);
-  const nlohmann::json& entry = old.entries.front();
+  const TJournalContents read5 = ReadWholeJournal(journal);
+  EXPECT_EQ(read5.entries.size(), 5u);
+  const nlohmann::json& entry = old.entries.back();
   EXPECT_EQ(entry["moment"], "2026-12-08T12:30:00.000");
   EXPECT_EQ(entry["settings_version"], 1);
   EXPECT_EQ(entry["sale"], nlohmann::json::parse(kSampleGroupSale));
   EXPECT_EQ(entry["answer"], nlohmann::json::parse(answer));
+  // Each sale has its identifier, on its answer and on its line.
+  EXPECT_EQ(host::EntrySaleId(entry), nlohmann::json::parse(answer).value("sale_id", "(none)"));
+  std::set<std::string> ids;
+  for (const auto* journalRead : {&old, &read5})
+    for (const nlohmann::json& e : journalRead->entries) ids.insert(host::EntrySaleId(e));
+  EXPECT_EQ(ids.size(), 25u) << "an identifier missing or given twice";
+  EXPECT_EQ(ids.count(""), 0u);
 
   // A line cut short by a kill is skipped and reported.
   {

@@ -182,7 +182,7 @@ void ReadJournaledSales(const std::vector<std::string>& files, const std::functi
           std::string reason;
           std::optional<TSale> sale = EntrySale(entry, reason);
           if (!sale) return onSkipped({files[file], where.line, std::move(reason)});
-          TJournaledSale journaled{std::move(*sale), file, where.line};
+          TJournaledSale journaled{std::move(*sale), file, where.line, EntrySaleId(entry)};
           onSale(journaled);
         },
         onSkipped);

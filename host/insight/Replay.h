@@ -26,6 +26,7 @@ struct TJournaledSale {
   TSale sale;
   std::size_t file = 0;  // its journal's place among those read, from 0
   std::int64_t line = 0;
+  std::string saleId;  // empty on lines written before sales had one
 };
 
 // The largest sum of a sale the replay takes, in roubles: its kopecks, and

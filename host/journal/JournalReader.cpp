@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/journal/SaleId.h"
 #include "host/session/SaleJson.h"
 #include "selvo/Errors.h"
 
@@ -100,6 +101,12 @@ void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, cons
     }
   }
   if (tooLong || !line.empty()) finish(true);
+}
+
+std::string EntrySaleId(const nlohmann::json& entry) {
+  const auto id = entry.find(kSaleIdField);
+  if (id == entry.end() || !id->is_string() || !IsSaleId(id->get_ref<const std::string&>())) return {};
+  return id->get<std::string>();
 }
 
 }  // namespace selvo::host

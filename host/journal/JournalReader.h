@@ -43,4 +43,8 @@ using TSkippedLineFunc = std::function<void(TSkippedLine skipped)>;
 // a folder. Exceptions of the callbacks pass through.
 void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, const TSkippedLineFunc& onSkipped);
 
+// The sale identifier of an entry (see SaleId.h); empty for a line written
+// before sales had one, or one whose identifier is not well-formed.
+std::string EntrySaleId(const nlohmann::json& entry);
+
 }  // namespace selvo::host

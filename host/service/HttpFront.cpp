@@ -18,6 +18,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "host/journal/SaleId.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 
@@ -463,11 +464,19 @@ TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
     metrics.Error("module");
     return Refusal(http::status::internal_server_error, e.what());
   }
+  std::string saleId;
+  try {
+    saleId = NewSaleId();
+  } catch (const std::exception& e) {
+    metrics.Error("sale_id");
+    return Refusal(http::status::internal_server_error, e.what());
+  }
   metrics.SaleComputed(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   nlohmann::json body = {{"sum", reply.answer.sum},
                          {"discount_percent", reply.answer.discountPercent},
                          {"sale_bans", reply.answer.saleBans},
-                         {"settings_version", reply.version}};
+                         {"settings_version", reply.version},
+                         {kSaleIdField, saleId}};
   if (explain) body["explain"] = reply.answer.explanation;
   if (!reply.answer.warning.empty()) body["warning"] = reply.answer.warning;
   if (journal) {
@@ -475,6 +484,7 @@ TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
                                   {"moment", MomentText(*sale.moment)},
                                   {"answer", body},
                                   {"settings_version", reply.version},
+                                  {kSaleIdField, saleId},
                                   {"at", UtcText(TWallClock::now())}};
     if (!journal->Append(entry)) metrics.Error("journal");
   }

@@ -1,101 +1,38 @@
 #include "host/service/ShopWatch.h"
 
-#include <libpq-fe.h>
-#include <poll.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 
 #include "host/service/TillService.h"
-#include "host/shopdb/PgConnection.h"
+#include "host/shopdb/ServerAddress.h"
+#include "host/shopdb/ShopChangeFeed.h"
 
 namespace selvo::host {
 namespace {
 
-// How often the file's data version is asked between sales, and how the
-// pause between two tries to reach the server grows.
+// How often the file's data version is asked between sales (and the
+// listener waits for the server between two looks at the clock), and how
+// the pause between two tries to reach the server grows.
 constexpr int kFileRoundMs = 100;
 constexpr int kFirstRetryMs = 250;
 constexpr int kLongestRetryMs = 5000;
 constexpr int kFailedLoadRetryMs = 2000;
-// The listener asks the server a trivial question this often and counts it
-// unreachable when no answer comes within the wait: a server that froze
-// keeps its connections open and sends nothing.
-constexpr int kProbeEveryMs = 1000;
-constexpr int kProbeAnswerMs = 2000;
-
-long long DataVersion(sqlite3* db) {
-  sqlite3_stmt* statement = nullptr;
-  long long version = -1;
-  if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &statement, nullptr) == SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW)
-    version = sqlite3_column_int64(statement, 0);
-  sqlite3_finalize(statement);
-  return version;
-}
 
 }  // namespace
 
-TShopWatch::TShopWatch(const std::string& database) : database_(database), server_(IsServerAddress(database)) {
+TShopWatch::TShopWatch(const std::string& database) : server_(IsServerAddress(database)) {
   if (server_) {
+    listener_ = std::make_unique<TServerSaveFeed>(database);
     std::string why;
-    ConnectListener(why);
+    listener_->Connect(why);
     return;
   }
-  OpenFile();
+  file_ = std::make_unique<TFileSaveFeed>(database);
 }
 
-void TShopWatch::OpenFile() {
-  if (file_) sqlite3_close(file_);
-  file_ = nullptr;
-  struct stat st {};
-  fileIdentity_ = stat(database_.c_str(), &st) == 0 ? std::pair{st.st_dev, st.st_ino} : std::pair<dev_t, ino_t>{};
-  if (sqlite3_open_v2(database_.c_str(), &file_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(file_);
-    file_ = nullptr;
-    return;
-  }
-  dataVersion_ = DataVersion(file_);
-}
-
-bool TShopWatch::FileReplaced() const {
-  struct stat st {};
-  return stat(database_.c_str(), &st) == 0 && std::pair{st.st_dev, st.st_ino} != fileIdentity_;
-}
-
-TShopWatch::~TShopWatch() {
-  Stop();
-  if (listener_) PQfinish(listener_);
-  if (file_) sqlite3_close(file_);
-}
-
-bool TShopWatch::ConnectListener(std::string& why) {
-  if (listener_) PQfinish(listener_);
-  // Keepalives find a server whose machine went away; a short connect wait
-  // keeps the pauses between tries short.
-  const char* keys[] = {"connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
-                        "keepalives_count", "application_name", "dbname",          nullptr};
-  const char* values[] = {"3", "1", "5", "2", "2", "selvo-host serve", database_.c_str(), nullptr};
-  listener_ = PQconnectdbParams(keys, values, 1);
-  if (PQstatus(listener_) == CONNECTION_OK) {
-    PGresult* listen = PQexec(listener_, (std::string("LISTEN ") + kSaveChannel).c_str());
-    const bool listening = PQresultStatus(listen) == PGRES_COMMAND_OK;
-    PQclear(listen);
-    if (listening) return true;
-  }
-  why = ListenerMessage();
-  PQfinish(listener_);
-  listener_ = nullptr;
-  return false;
-}
-
-std::string TShopWatch::ListenerMessage() const {
-  std::string message = PQerrorMessage(listener_);
-  message.erase(std::min(message.find('\n'), message.size()));
-  return WithoutPasswords(message, database_);  // it goes to the log
-}
+TShopWatch::~TShopWatch() { Stop(); }
 
 void TShopWatch::Start(TTillService& service) {
   service_ = &service;
@@ -117,20 +54,19 @@ bool TShopWatch::Pause(int ms) {
   return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
+bool TShopWatch::Stopping() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopping_;
+}
+
 bool TShopWatch::ChangedSinceLastAsk() {
   if (server_) return false;
   std::lock_guard<std::mutex> lock(fileMutex_);
   // A new shop takes the file's name as a whole file (init --force): the
   // connection to the old one would never see a change.
-  if (!file_ || FileReplaced()) {
-    OpenFile();
-    return file_ != nullptr;
-  }
-  const long long now = DataVersion(file_);
-  // -1: the file is locked for a moment; asked again at the next round.
-  if (now < 0 || now == dataVersion_) return false;
-  dataVersion_ = now;
-  return true;
+  if (!file_->IsOpen() || file_->Replaced()) return file_->Reopen();
+  // A file locked for a moment is asked again at the next round.
+  return file_->CommittedSinceSeen();
 }
 
 void TShopWatch::Run() {
@@ -152,18 +88,10 @@ void TShopWatch::RunServer() {
   using std::chrono::steady_clock;
   int retryMs = kFirstRetryMs;
   auto lastRetry = steady_clock::now();
-  auto lastProbe = steady_clock::now();
-  bool probing = false;
-  auto lose = [&](const std::string& why) {
-    PQfinish(listener_);
-    listener_ = nullptr;
-    probing = false;
-    service_->SetReachable(false, why);
-  };
   while (true) {
-    if (!listener_) {
+    if (!listener_->Connected()) {
       std::string why;
-      if (!ConnectListener(why)) {
+      if (!listener_->Connect(why)) {
         service_->SetReachable(false, why);
         if (!Pause(retryMs)) return;
         retryMs = std::min(retryMs * 2, kLongestRetryMs);
@@ -171,50 +99,28 @@ void TShopWatch::RunServer() {
       }
       // Back: what was saved meanwhile was never announced here.
       retryMs = kFirstRetryMs;
-      lastProbe = steady_clock::now();
       service_->SetReachable(true, "");
       service_->RequestReload();
     }
-    pollfd wait{PQsocket(listener_), POLLIN, 0};
-    const int ready = poll(&wait, 1, kFileRoundMs);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-    }
-    if (ready > 0) {
-      if (!PQconsumeInput(listener_) || PQstatus(listener_) != CONNECTION_OK) {
-        const std::string why = ListenerMessage();
-        lose(why.empty() ? "соединение с сервером потеряно" : why);
-        continue;
-      }
-      while (probing && !PQisBusy(listener_)) {
-        PGresult* answer = PQgetResult(listener_);
-        if (!answer) {
-          probing = false;  // answered whole
-          break;
-        }
-        PQclear(answer);
-      }
-      bool saved = false;
-      while (PGnotify* notice = PQnotifies(listener_)) {
-        saved = true;
-        PQfreemem(notice);
-      }
-      if (saved) service_->RequestReload();
-    }
-    const auto now = steady_clock::now();
-    if (probing && now - lastProbe > std::chrono::milliseconds(kProbeAnswerMs)) {
-      lose("сервер базы данных магазина не ответил за " + std::to_string(kProbeAnswerMs / 1000) + " с");
+    // Of the saves heard in one wait the highest version is asked for
+    // (saves run one after another); any of them may announce none.
+    bool saved = false;
+    std::optional<std::int64_t> announced;
+    std::string why;
+    const bool connected = listener_->Wait(
+        kFileRoundMs,
+        [&](std::string_view payload) {
+          saved = true;
+          if (const auto version = AnnouncedVersion(payload)) announced = std::max(announced.value_or(0), *version);
+        },
+        why);
+    if (Stopping()) return;
+    if (saved) service_->RequestReload(announced);
+    if (!connected) {
+      service_->SetReachable(false, why);
       continue;
     }
-    if (!probing && now - lastProbe >= std::chrono::milliseconds(kProbeEveryMs)) {
-      lastProbe = now;
-      if (!PQsendQuery(listener_, "SELECT 1")) {
-        lose(ListenerMessage());
-        continue;
-      }
-      probing = true;
-    }
+    const auto now = steady_clock::now();
     if (now - lastRetry >= std::chrono::milliseconds(kFailedLoadRetryMs)) {
       lastRetry = now;
       if (!service_->Health().lastReloadError.empty()) service_->RequestReload();

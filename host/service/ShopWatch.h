@@ -15,20 +15,16 @@
 // every few seconds.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
-
-#include <sys/types.h>
-
-struct pg_conn;
-struct sqlite3;
 
 namespace selvo::host {
 
+class TFileSaveFeed;
+class TServerSaveFeed;
 class TTillService;
 
 class TShopWatch {
@@ -53,24 +49,17 @@ class TShopWatch {
   void Run();
   void RunServer();
   void RunFile();
-  bool ConnectListener(std::string& why);
-  // The listener's last message, first line, without passwords.
-  std::string ListenerMessage() const;
-  // The file's own connection, opened anew, and which file it is.
-  void OpenFile();
-  bool FileReplaced() const;
   // Waits up to `ms` or until Stop; false once stopping.
   bool Pause(int ms);
+  bool Stopping();
 
-  const std::string database_;
   const bool server_;
   TTillService* service_ = nullptr;
 
-  pg_conn* listener_ = nullptr;
-  sqlite3* file_ = nullptr;
-  std::pair<dev_t, ino_t> fileIdentity_{};
-  std::mutex fileMutex_;
-  long long dataVersion_ = 0;
+  // One of them, after the database's kind.
+  std::unique_ptr<TServerSaveFeed> listener_;
+  std::unique_ptr<TFileSaveFeed> file_;
+  std::mutex fileMutex_;  // the watch's rounds and the sales ask the file
 
   std::mutex mutex_;
   std::condition_variable wake_;

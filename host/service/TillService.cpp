@@ -1,5 +1,6 @@
 #include "host/service/TillService.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "host/session/HostSession.h"
@@ -106,20 +107,22 @@ void TTillService::ModuleThread() {
 
 void TTillService::LoaderThread() {
   for (;;) {
+    std::optional<std::int64_t> announced;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       loaderWake_.wait(lock, [this] { return stopping_ || reloadWanted_; });
       if (stopping_) return;
       reloadWanted_ = false;
+      announced = std::exchange(announced_, std::nullopt);
       health_.loadingSince = TWallClock::now();
     }
-    Reload();
+    Reload(announced);
     std::lock_guard<std::mutex> lock(mutex_);
     health_.loadingSince.reset();
   }
 }
 
-void TTillService::Reload() {
+void TTillService::Reload(std::optional<std::int64_t> announced) {
   std::unique_ptr<TShopDataModule> fresh;
   std::unique_ptr<TCalcSettings> settings;
   try {
@@ -131,13 +134,14 @@ void TTillService::Reload() {
     return LoadFailed(e.what());
   }
   try {
-    OnModuleThread([&] { Install(std::move(fresh), std::move(settings)); });
+    OnModuleThread([&] { Install(std::move(fresh), std::move(settings), announced); });
   } catch (const std::exception& e) {
     LoadFailed(e.what());  // also: the service is stopping
   }
 }
 
-void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings) {
+void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings,
+                           std::optional<std::int64_t> announced) {
   try {
     AttachForSales(module_, *fresh);
     FillLists(module_);
@@ -171,7 +175,8 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
     health_.unusable = false;
     ++health_.reloads;
   }
-  Log("настройки загружены заново (версия " + std::to_string(version) + ")");
+  Log("настройки загружены заново (версия " + std::to_string(version) +
+      (announced ? ", объявлена версия " + std::to_string(*announced) : std::string()) + ")");
 }
 
 void TTillService::LoadFailed(const std::string& why) {
@@ -224,10 +229,11 @@ TServiceHealth TTillService::Health() const {
   return health_;
 }
 
-void TTillService::RequestReload() {
+void TTillService::RequestReload(std::optional<std::int64_t> announced) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     reloadWanted_ = true;
+    if (announced) announced_ = std::max(announced_.value_or(0), *announced);
   }
   loaderWake_.notify_one();
 }

@@ -93,8 +93,10 @@ class TTillService {
   TServiceHealth Health() const;
 
   // From the watch: another computer saved (the load runs on the loader
-  // thread, once for any number of requests before it starts).
-  void RequestReload();
+  // thread, once for any number of requests before it starts). `announced`:
+  // the settings version the save said it wrote, for the log (the highest
+  // of the requests the load answers).
+  void RequestReload(std::optional<std::int64_t> announced = std::nullopt);
   // From the watch: the database can (not) be reached; `why` for the log.
   void SetReachable(bool reachable, const std::string& why);
   // Asked before each sale on the module's thread; true when the shop
@@ -110,10 +112,11 @@ class TTillService {
   void LoaderThread();
   // Reads the shop anew (on the loader thread) and hands the rows to the
   // module's thread; keeps the settings held when either fails.
-  void Reload();
+  void Reload(std::optional<std::int64_t> announced);
   // On the module's thread: the module's lists filled from `fresh`, or from
   // the rows held when that fails.
-  void Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings);
+  void Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings,
+               std::optional<std::int64_t> announced);
   void LoadFailed(const std::string& why);
 
   const std::string database_;
@@ -134,6 +137,7 @@ class TTillService {
   std::atomic<int> queued_{0};  // calls_.size(), read without the lock
   std::condition_variable loaderWake_;
   bool reloadWanted_ = false;
+  std::optional<std::int64_t> announced_;  // by the requests of the load wanted
   bool stopping_ = false;
   TServiceHealth health_;
 

@@ -109,6 +109,7 @@ std::string AnswerWithoutVersion(const std::string& body) {
   nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
   if (answer.is_discarded()) return "(not JSON) " + body;
   answer.erase("settings_version");
+  answer.erase("sale_id");
   return answer.dump();
 }
 

@@ -54,7 +54,8 @@ class TServiceProcess {
   std::thread reader_;
 };
 
-// The sale's answer without the settings version, for comparing answers of
+// The sale's answer without the settings version and the sale's
+// identifier, for comparing answers of
 // several services and of `calc --json`.
 std::string AnswerWithoutVersion(const std::string& body);
 

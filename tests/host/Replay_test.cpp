@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "host/insight/Replay.h"
 #include "host/insight/ReplaySvg.h"
 #include "host/program/HostCommands.h"
 #include "host/shopdb/SampleShop.h"
@@ -84,6 +85,37 @@ TEST_F(ReplayTest, SameSettingsChangeNothingAndARaisedCardMovesTheTotalsByHand) 
 // A journal line of the sale `sale` (JSON text) at `moment` (JSON value).
 std::string Entry(const std::string& sale, const std::string& moment) {
   return R"({"sale": )" + sale + R"(, "moment": )" + moment + R"(, "answer": {}, "settings_version": 1})";
+}
+
+// A journaled sale carries its line's identifier, when it has a
+// well-formed one.
+TEST(JournaledSaleTest, CarriesTheSaleIdentifierOfItsLine) {
+  const struct {
+    const char* rule;
+    nlohmann::json id;  // null: no "sale_id" on the line
+    std::string read;
+  } cases[] = {
+      {"a line written before sales had one", nullptr, ""},
+      {"a sale's identifier", "7K3M9QZX0A2B", "7K3M9QZX0A2B"},
+      {"lower case", "7k3m9qzx0a2b", ""},
+      {"too long", "7K3M9QZX0A2BC", ""},
+      {"a number", 12, ""},
+  };
+  test::TempDir dir;
+  const std::string journal = dir.file("sales.jsonl");
+  std::string text;
+  for (const auto& c : cases) {
+    nlohmann::json entry = nlohmann::json::parse(Line("12:30:00"));
+    if (!c.id.is_null()) entry["sale_id"] = c.id;
+    text += entry.dump() + "\n";
+  }
+  test::WriteFileBytes(journal, text);
+  std::vector<std::string> read;
+  ReadJournaledSales(
+      {journal}, [&](TJournaledSale& sale) { read.push_back(sale.saleId); },
+      [](TSkippedLine skipped) { ADD_FAILURE() << skipped.line << ": " << skipped.reason; });
+  ASSERT_EQ(read.size(), std::size(cases));
+  for (std::size_t i = 0; i < read.size(); ++i) EXPECT_EQ(read[i], cases[i].read) << cases[i].rule;
 }
 
 TEST_F(ReplayTest, EachHostileLineIsSkippedWithItsPlaceAndTheRestIsComputed) {

@@ -216,6 +216,43 @@ TEST_P(TillServiceTest, ANewShopMadeUnderARunningServiceIsLoaded) {
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
+// Waits until the service's log holds `text`; false after 20 s.
+bool AwaitLog(const TServiceProcess& service, const std::string& text) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < deadline) {
+    if (service.Log().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+// A save notice that names the version saved has it in the load's line;
+// any other payload still has the settings loaded.
+TEST(TillServiceAnnouncementTest, TheVersionASaveAnnouncesIsLoggedWithTheLoad) {
+  ModuleScope scope;
+  TempDir windows;
+  TTestShopDatabase db(TShopDbKind::Server);
+  host::CreateSampleShop(db.Address(), false);
+  TServiceProcess service(db.Address(), windows.path());
+  struct TCase {
+    const char* payload;
+    const char* logged;  // after the version the service gives it
+  };
+  const TCase cases[] = {{"42", ", объявлена версия 42)"},
+                         {"", ")"},
+                         {"не число", ")"},
+                         {"123456789012345678901234567890123", ")"},
+                         {"43", ", объявлена версия 43)"}};
+  for (const TCase& c : cases) {
+    const std::uint64_t before = service.Get("/health")["settings_version"];
+    PgExec(db.Address(), std::string("NOTIFY selvo_shop_saved, '") + c.payload + "'");
+    const std::string line = "настройки загружены заново (версия " + std::to_string(before + 1) + c.logged;
+    EXPECT_TRUE(AwaitLog(service, line)) << c.payload << "\n" << service.Log();
+    ASSERT_TRUE(AwaitVersionAbove(service, before));
+  }
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
 // A journal's entries, and whether its last line was torn.
 struct TJournalContents {
   std::vector<nlohmann::json> entries;
@@ -247,12 +284,20 @@ TEST_P(TillServiceTest, TheJournalKeepsWholeLinesAfterSigkillAndStartsAnewOnSigh
   const TJournalContents old = ReadWholeJournal(journal + ".1");
   EXPECT_FALSE(old.tornLastLine);
   ASSERT_EQ(old.entries.size(), 20u);
-  EXPECT_EQ(ReadWholeJournal(journal).entries.size(), 5u);
-  const nlohmann::json& entry = old.entries.front();
+  const TJournalContents read5 = ReadWholeJournal(journal);
+  EXPECT_EQ(read5.entries.size(), 5u);
+  const nlohmann::json& entry = old.entries.back();
   EXPECT_EQ(entry["moment"], "2026-12-08T12:30:00.000");
   EXPECT_EQ(entry["settings_version"], 1);
   EXPECT_EQ(entry["sale"], nlohmann::json::parse(kSampleGroupSale));
   EXPECT_EQ(entry["answer"], nlohmann::json::parse(answer));
+  // Each sale has its identifier, on its answer and on its line.
+  EXPECT_EQ(host::EntrySaleId(entry), nlohmann::json::parse(answer).value("sale_id", "(none)"));
+  std::set<std::string> ids;
+  for (const auto* journalRead : {&old, &read5})
+    for (const nlohmann::json& e : journalRead->entries) ids.insert(host::EntrySaleId(e));
+  EXPECT_EQ(ids.size(), 25u) << "an identifier missing or given twice";
+  EXPECT_EQ(ids.count(""), 0u);
 
   // A line cut short by a kill is skipped and reported.
   {

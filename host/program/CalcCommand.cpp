@@ -40,9 +40,11 @@ int RunCalc(const TParsedCommand& command, const TCommandContext& context) {
   std::ostream& out = context.out;
   std::ostream& err = context.err;
   const std::string path = DatabaseOf(command);
+  const std::optional<std::int64_t> version = VersionOf(command);
   try {
     const TSale sale = ParseSale(ReadSaleText(command, context.in));
-    TShopDataModule dataModule(path);
+    const std::unique_ptr<TShopDataModule> settings = OpenSettings(path, version);
+    TShopDataModule& dataModule = *settings;
     TModuleLibrary library(FindModuleFile(location.fileName, location.buildDir));
     const TModuleExports& module = library.Exports();
     TConnectedModule connection(module, dataModule);
@@ -79,6 +81,7 @@ const THostCommand kCalcCommand{
     {"calc",
      "рассчитать скидку продажи из файла JSON (или стандартного ввода) и показать сумму к оплате",
      {DatabaseOption(),
+      VersionOption(),
       {"--json", "", "вывести результат одним объектом JSON"},
       {"--explain", "", "показать все варианты скидки, которые рассматривал расчёт"}},
      "[SALE.json | -]"},

@@ -3,11 +3,15 @@
 // listed once, in HostCommands() (host/program/HostCommands.cpp).
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "host/program/CommandLine.h"
 #include "host/session/ModuleLoader.h"
+#include "host/shopdb/ShopDataModule.h"
 
 namespace selvo::host {
 
@@ -37,5 +41,13 @@ int FailCommand(std::ostream& err, const std::string& message);
 // (DefaultDatabasePath() when it was not given).
 const TOptionSpec& DatabaseOption();
 std::string DatabaseOf(const TParsedCommand& command);
+
+// The --version option of the commands that read the settings, and the
+// version a version option names (EUsageError for anything but a number
+// from 1); nullopt when it was not given.
+const TOptionSpec& VersionOption();
+std::optional<std::int64_t> VersionOf(const TParsedCommand& command, const std::string& option = "--version");
+// The shop's settings as they are now, or as they stood at `version`.
+std::unique_ptr<TShopDataModule> OpenSettings(const std::string& database, std::optional<std::int64_t> version);
 
 }  // namespace selvo::host

@@ -11,7 +11,10 @@
 #include "host/program/ReplayCommand.h"
 #include "host/program/ServeCommand.h"
 #include "host/session/HostPaths.h"
+#include "host/session/SaleJson.h"
 #include "host/shopdb/ServerAddress.h"
+#include "host/shopdb/SettingsAtVersion.h"
+#include "host/shopdb/ShopValueConversion.h"
 
 namespace selvo::host {
 
@@ -35,6 +38,26 @@ const TOptionSpec& DatabaseOption() {
 // command (the service's listener too) reads it the same way.
 std::string DatabaseOf(const TParsedCommand& command) {
   return LibpqAddress(command.Value("--db", DefaultDatabasePath()));
+}
+
+const TOptionSpec& VersionOption() {
+  static const TOptionSpec option{"--version", "N", "настройки версии N из истории, а не текущие"};
+  return option;
+}
+
+std::optional<std::int64_t> VersionOf(const TParsedCommand& command, const std::string& option) {
+  if (!command.Has(option)) return std::nullopt;
+  const std::string text = command.Value(option, "");
+  const std::optional<std::int64_t> number = ParseInteger(text);
+  if (!number || *number < 1 || text.find_first_not_of("0123456789") != std::string::npos)
+    throw EUsageError("после " + option + " нужно указать номер версии (целое число от 1), а не " +
+                      InputExcerpt(text, 40));
+  return number;
+}
+
+std::unique_ptr<TShopDataModule> OpenSettings(const std::string& database, std::optional<std::int64_t> version) {
+  if (version) return LoadSettingsVersion(database, *version);
+  return std::make_unique<TShopDataModule>(database);
 }
 
 int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& location, std::istream& in,

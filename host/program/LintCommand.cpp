@@ -15,9 +15,11 @@ constexpr int kLintError = 2;
 
 int RunLint(const TParsedCommand& command, const TCommandContext& context) {
   std::vector<TFinding> findings;
+  const std::optional<std::int64_t> version = VersionOf(command);
   try {
     const double moment = command.Has("--at") ? ParseMoment(command.Value("--at", "")) : Now();
-    TShopDataModule dataModule(DatabaseOf(command));
+    const std::unique_ptr<TShopDataModule> settings = OpenSettings(DatabaseOf(command), version);
+    TShopDataModule& dataModule = *settings;
     RequireShopTables(dataModule);
     findings = CheckSettings(LoadCalcSettings(dataModule), ReadShopFacts(dataModule), moment);
   } catch (const Exception& e) {
@@ -49,6 +51,7 @@ const THostCommand kLintCommand{
     {"lint",
      "проверить настройки: карты, которые не применятся или никогда не выиграют, и товары, которые нельзя продать",
      {DatabaseOption(),
+      VersionOption(),
       {"--json", "", "вывести замечания одним объектом JSON"},
       {"--at", "МОМЕНТ", "проверить на этот момент (ГГГГ-ММ-ДДTЧЧ:ММ), а не на сейчас"}},
      ""},

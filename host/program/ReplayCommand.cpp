@@ -1,5 +1,7 @@
 #include "host/program/ReplayCommand.h"
 
+#include "host/shopdb/ServerAddress.h"
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -21,9 +23,8 @@ double Rubles(std::int64_t kopecks) { return static_cast<double>(kopecks) / 100;
 
 std::string Money(std::int64_t kopecks) { return FloatToStrFixed(Rubles(kopecks), 2, ModuleFormatSettings()); }
 
-TCalcSettings LoadSettings(const std::string& database) {
-  TShopDataModule dataModule(database);
-  return LoadCalcSettings(dataModule);
+TCalcSettings LoadSettings(const std::string& database, std::optional<std::int64_t> version) {
+  return LoadCalcSettings(*OpenSettings(database, version));
 }
 
 nlohmann::json SideJson(const TReplaySide& side) {
@@ -98,12 +99,16 @@ nlohmann::json ReportJson(const TReplayReport& r, const std::vector<std::string>
 
 int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
   TReplayReport report;
+  const std::optional<std::int64_t> version = VersionOf(command);
+  const std::optional<std::int64_t> againstVersion = VersionOf(command, "--against-version");
   try {
-    if (!command.Has("--against"))
-      return FailCommand(context.err, "replay: не указаны новые настройки (--against БАЗА)");
+    if (command.Has("--against") == againstVersion.has_value())
+      return FailCommand(context.err,
+                         "replay: укажите новые настройки одним способом: --against БАЗА или --against-version M");
     if (command.arguments.empty()) return FailCommand(context.err, "replay: не указан ни один журнал продаж");
-    const TCalcSettings current = LoadSettings(DatabaseOf(command));
-    const TCalcSettings proposed = LoadSettings(command.Value("--against", ""));
+    const TCalcSettings current = LoadSettings(DatabaseOf(command), version);
+    const TCalcSettings proposed = againstVersion ? LoadSettings(DatabaseOf(command), againstVersion)
+                                                  : LoadSettings(LibpqAddress(command.Value("--against", "")), {});
     report = Replay(current, proposed, command.arguments);
   } catch (const Exception& e) {
     FailCommand(context.err, e.Message());
@@ -128,7 +133,9 @@ const THostCommand kReplayCommand{
     {"replay",
      "рассчитать продажи из журналов службы кассы с текущими и с новыми настройками и сравнить",
      {DatabaseOption(),
+      {"--version", "N", "текущие настройки взять из версии N истории"},
       {"--against", "БАЗА", "база данных с новыми настройками"},
+      {"--against-version", "M", "новые настройки: версия M истории той же базы"},
       {"--json", "", "вывести результат одним объектом JSON"},
       {"--svg", "ФАЙЛ", "нарисовать скидку по часам дня (SVG)"}},
      "ЖУРНАЛ..."},

@@ -514,6 +514,8 @@ TResponse THttpFront::TImpl::Health(bool authorized) {
   const bool slowLoad = h.loadingSince && TWallClock::now() - *h.loadingSince >= kSlowLoad;
   bool ok = h.reachable && h.lastReloadError.empty() && !slowLoad && !h.unusable;
   nlohmann::json body = {{"settings_version", h.version},
+                         {"settings_saved_at", h.versionMoment},
+                         {"settings_saved_by", h.versionAuthor},
                          {"loaded_at", UtcText(h.loadedAt)},
                          {"database", {{"reachable", h.reachable}, {"since", UtcText(h.reachableSince)}}}};
   if (!h.lastReloadError.empty()) body["last_reload_error"] = h.lastReloadError;

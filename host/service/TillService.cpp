@@ -38,9 +38,9 @@ TTillService::TTillService(std::string database, const TModuleLocation& location
   settings_ = std::make_unique<TCalcSettings>(LoadCalcSettings(*dataModule_));
   AttachForSales(module_, *dataModule_);
   FillLists(module_);
-  health_.version = 1;
+  TakeVersion(dataModule_->Version());
   health_.loadedAt = health_.reachableSince = TWallClock::now();
-  Log("настройки загружены (версия 1) из " + dataModule_->Describe());
+  Log("настройки загружены (версия " + std::to_string(health_.version) + ") из " + dataModule_->Describe());
   thread_ = std::thread([this] { ModuleThread(); });
   loader_ = std::thread([this] { LoaderThread(); });
 }
@@ -169,7 +169,8 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
   std::uint64_t version = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    version = ++health_.version;
+    TakeVersion(dataModule_->Version());
+    version = health_.version;
     health_.loadedAt = TWallClock::now();
     health_.lastReloadError.clear();
     health_.unusable = false;
@@ -177,6 +178,12 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
   }
   Log("настройки загружены заново (версия " + std::to_string(version) +
       (announced ? ", объявлена версия " + std::to_string(*announced) : std::string()) + ")");
+}
+
+void TTillService::TakeVersion(const TSettingsVersion& stored) {
+  health_.version = static_cast<std::uint64_t>(std::max<std::int64_t>(stored.number, 0));
+  health_.versionMoment = stored.moment;
+  health_.versionAuthor = stored.author;
 }
 
 void TTillService::LoadFailed(const std::string& why) {

@@ -7,7 +7,7 @@
 // rows already in memory are handed to the module's thread, which fills its
 // lists from them between two sales. A load that fails keeps the settings
 // held, so sales go on through a database outage. Every answer names the
-// settings version that computed it.
+// stored settings version that computed it.
 //
 // The HTTP side (host/service/HttpFront) calls in from its own threads.
 #pragma once
@@ -48,7 +48,11 @@ struct TServicePayment {
 
 // What /health tells.
 struct TServiceHealth {
-  std::uint64_t version = 0;  // of the settings held
+  // The stored version of the settings held: the same number on every
+  // till for the same save (0 for a shop that keeps no history).
+  std::uint64_t version = 0;
+  std::string versionMoment;  // when it was saved, and by whom
+  std::string versionAuthor;
   TWallClock::time_point loadedAt;
   bool reachable = true;                  // the database, as last seen
   TWallClock::time_point reachableSince;  // or unreachable since
@@ -118,6 +122,8 @@ class TTillService {
   void Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings,
                std::optional<std::int64_t> announced);
   void LoadFailed(const std::string& why);
+  // The health tells the version of the settings installed (under mutex_).
+  void TakeVersion(const TSettingsVersion& stored);
 
   const std::string database_;
   TModuleLibrary library_;

@@ -167,7 +167,9 @@ void InstallSqliteTriggers(TShopConnection& c, const TTriggerTable& t) {
 void InstallServerVersionFunction(TShopConnection& c) {
   const std::string versions = c.Identifier(kVersionTable);
   c.Execute(
-      "CREATE OR REPLACE FUNCTION selvo_settings_version() RETURNS bigint LANGUAGE plpgsql AS $f$\n"
+      "CREATE OR REPLACE FUNCTION selvo_settings_version() RETURNS bigint LANGUAGE plpgsql\n"
+      // The shop's schema, whatever the writing session's search path.
+      "SET search_path FROM CURRENT AS $f$\n"
       "DECLARE v bigint;\n"
       "BEGIN\n"
       "  SELECT version INTO v FROM " +
@@ -201,7 +203,7 @@ void InstallServerTriggers(TShopConnection& c, const TTriggerTable& t) {
     columns += ", (" + Quoted(column) + ", " + Quoted(LowerCase(column)) + ")";
   auto field = [&](const std::string& column) { return "COALESCE(n, o) ->> " + Quoted(LowerCase(column)); };
   c.Execute("CREATE OR REPLACE FUNCTION " + function +
-            "() RETURNS trigger LANGUAGE plpgsql SET extra_float_digits = 1 AS $f$\n"
+            "() RETURNS trigger LANGUAGE plpgsql SET extra_float_digits = 1 SET search_path FROM CURRENT AS $f$\n"
             "DECLARE\n"
             "  v bigint := selvo_settings_version();\n"
             "  o jsonb := CASE WHEN TG_OP <> 'INSERT' THEN to_jsonb(OLD) END;\n"

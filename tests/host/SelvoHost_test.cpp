@@ -11,6 +11,7 @@
 #include "host/shopdb/ShopDataModule.h"
 #include "host/shopdb/ShopSchema.h"
 #include "host/shopdb/SqliteStatement.h"
+#include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
 
 namespace selvo::host {
@@ -102,8 +103,8 @@ TEST_F(SelvoHostTest, BadDatabasesGiveAMessageAndNoCrash) {
   CreateShopDatabase(dir_.file("broken.db"), false);
   {
     TShopDataModule dm(dir_.file("broken.db"));
-    dm.Connection().Execute(
-        "INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); ALTER TABLE Payment DROP COLUMN Enabled");
+    dm.Connection().Execute("INSERT INTO Payment (ID, Name) VALUES (1, 'наличные'); " +
+                            test::DropFileHistoryTriggers("Payment") + "ALTER TABLE Payment DROP COLUMN Enabled");
   }
   const struct {
     const char* file;

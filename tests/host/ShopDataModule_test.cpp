@@ -421,9 +421,9 @@ TEST_P(ModuleReadsShopTest, RoundingColumnNeedsItsLimit) {
   CreateShopDatabase(path_, false, TSchemaOptions{true, false, false});
   {
     TShopDataModule setup(path_);
-    setup.Connection().Execute(
-        "INSERT INTO Payment (ID, Name, CheckItogPrec) VALUES (1, 'наличные', 100);"
-        "ALTER TABLE Payment DROP COLUMN CheckPrecLimit;");
+    setup.Connection().Execute("INSERT INTO Payment (ID, Name, CheckItogPrec) VALUES (1, 'наличные', 100);" +
+                               (GetParam() == TShopDbKind::File ? test::DropFileHistoryTriggers("Payment") : "") +
+                               "ALTER TABLE Payment DROP COLUMN CheckPrecLimit;");
   }
   Open();
   EXPECT_EQ(FillError(), "Payment: поле 'CheckPrecLimit' не найдено");

@@ -121,8 +121,8 @@ const TTableWords* FindTable(const std::string& table) {
 
 std::string Plural(std::int64_t n, const TTableWords& words) {
   const std::int64_t tens = n % 100, units = n % 10;
-  const char* word = (tens >= 11 && tens <= 14) ? words.many
-                     : units == 1                ? words.one
+  const char* word = (tens >= 11 && tens <= 14)   ? words.many
+                     : units == 1                 ? words.one
                      : (units >= 2 && units <= 4) ? words.few
                                                   : words.many;
   return std::to_string(n) + " " + word;
@@ -161,7 +161,7 @@ std::string ClockText(double dayFraction) {
   return text;
 }
 
-constexpr double kLowestDate = -693593.0;  // 01.01.0001
+constexpr double kLowestDate = -693593.0;   // 01.01.0001
 constexpr double kHighestDate = 2958466.0;  // after 31.12.9999
 
 std::string DateTimeText(double moment) {
@@ -191,8 +191,8 @@ std::string TimeListOperatorText(const std::string& stored) {
   ReadTimeList(stored, begins, ends, amounts, units);
   std::string text;
   for (std::size_t i = 0; i < begins.size() && i < ends.size() && i < amounts.size() && i < units.size(); ++i)
-    text += ClockText(begins[i]) + "-" + ClockText(ends[i]) + "=" + ListNumberText(amounts[i]) + UnitText(units[i]) +
-            ";";
+    text +=
+        ClockText(begins[i]) + "-" + ClockText(ends[i]) + "=" + ListNumberText(amounts[i]) + UnitText(units[i]) + ";";
   return text.empty() ? "нет" : text;
 }
 
@@ -254,7 +254,7 @@ std::string Subject(const TRowChanges& row, const THistoryNames& names, std::int
       subject += std::string(category ? " категория " : " товар ") +
                  Reference(category ? "KeyTovar" : "Goods", *target, names, version);
     } else if (!row.key.empty()) {
-      subject += " " + row.key;
+      subject += " №" + row.key;
     }
   } else if (SameText(row.table, "ExclusionsDS")) {
     const auto begin = row.Value("ex_BDateTime");
@@ -264,7 +264,7 @@ std::string Subject(const TRowChanges& row, const THistoryNames& names, std::int
     if (b && e)
       subject += " " + DateTimeText(*b) + "–" + DateTimeText(*e);
     else if (!row.key.empty())
-      subject += " " + row.key;
+      subject += " №" + row.key;
   }
   return subject;
 }
@@ -294,8 +294,8 @@ std::vector<TRowChanges> RowsOf(const std::vector<TSettingsChange>& changes) {
 std::string RowLine(const TRowChanges& row, const THistoryNames& names, std::int64_t version) {
   const TTableWords* words = FindTable(row.table);
   const std::string subject = Subject(row, names, version);
-  if (row.added && row.removed) return subject + " " + (words ? words->added : "добавлена") + " и " +
-                                       (words ? words->removed : "удалена");
+  if (row.added && row.removed)
+    return subject + " " + (words ? words->added : "добавлена") + " и " + (words ? words->removed : "удалена");
   if (row.added) return subject + " " + (words ? words->added : "добавлена");
   if (row.removed) return subject + " " + (words ? words->removed : "удалена");
   std::string line = subject + ":";
@@ -390,13 +390,13 @@ THistoryNames THistoryNames::Read(TShopConnection& connection) {
         break;
       }
     if (!first) continue;
-    connection.Query("SELECT " + connection.Identifier(first->column) + ", " + connection.Identifier(words.nameColumn) +
-                         " FROM " + connection.Identifier(words.table),
-                     {}, [&](std::vector<TVariant>& v) {
-                       if (!std::holds_alternative<std::monostate>(v[0]) &&
-                           !std::holds_alternative<std::monostate>(v[1]))
-                         names.AddCurrent(words.table, ValueText(v[0]), ValueText(v[1]));
-                     });
+    connection.Query(
+        "SELECT " + connection.Identifier(first->column) + ", " + connection.Identifier(words.nameColumn) + " FROM " +
+            connection.Identifier(words.table),
+        {}, [&](std::vector<TVariant>& v) {
+          if (!std::holds_alternative<std::monostate>(v[0]) && !std::holds_alternative<std::monostate>(v[1]))
+            names.AddCurrent(words.table, ValueText(v[0]), ValueText(v[1]));
+        });
   }
   return names;
 }

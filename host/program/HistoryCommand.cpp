@@ -53,12 +53,9 @@ json ChangeJson(const TSettingsChange& change) {
 }
 
 json VersionJson(const TSettingsVersion& v) {
-  json item = {{"version", v.number},
-               {"moment", v.moment},
-               {"author", v.author},
-               {"role", v.role},
-               {"origin", v.origin},
-               {"restored", v.origin == kOriginRestore ? json(v.restored) : json(nullptr)}};
+  json item = {{"version", v.number}, {"moment", v.moment},
+               {"author", v.author},  {"role", v.role},
+               {"origin", v.origin},  {"restored", v.origin == kOriginRestore ? json(v.restored) : json(nullptr)}};
   return item;
 }
 

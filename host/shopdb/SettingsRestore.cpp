@@ -23,8 +23,10 @@ bool SameValue(const TVariant& a, const TVariant& b) {
   if (aNumber && bNumber) {
     if (std::holds_alternative<std::int64_t>(a) && std::holds_alternative<std::int64_t>(b))
       return std::get<std::int64_t>(a) == std::get<std::int64_t>(b);
-    const double x = std::holds_alternative<double>(a) ? std::get<double>(a) : static_cast<double>(std::get<std::int64_t>(a));
-    const double y = std::holds_alternative<double>(b) ? std::get<double>(b) : static_cast<double>(std::get<std::int64_t>(b));
+    const double x =
+        std::holds_alternative<double>(a) ? std::get<double>(a) : static_cast<double>(std::get<std::int64_t>(a));
+    const double y =
+        std::holds_alternative<double>(b) ? std::get<double>(b) : static_cast<double>(std::get<std::int64_t>(b));
     return x == y;
   }
   return a == b;
@@ -185,8 +187,8 @@ void TSettingsRestore::PlanTable(TShopDataSet& current, TShopDataSet& past) {
 std::vector<TRestoreCounts> TSettingsRestore::Counts() const {
   std::vector<TRestoreCounts> counts;
   for (const TTablePlan& plan : plans_) {
-    TRestoreCounts c{plan.dataSet->Name(), static_cast<int>(plan.deletes.size()),
-                     static_cast<int>(plan.changes.size()), static_cast<int>(plan.inserts.size())};
+    TRestoreCounts c{plan.dataSet->Name(), static_cast<int>(plan.deletes.size()), static_cast<int>(plan.changes.size()),
+                     static_cast<int>(plan.inserts.size())};
     if (c.deleted + c.changed + c.added > 0) counts.push_back(std::move(c));
   }
   return counts;
@@ -199,10 +201,9 @@ void TSettingsRestore::CheckUnchangedSinceRead() {
   // below it is the newest anybody committed.
   TShopConnection& c = current_->Connection();
   const std::string versions = c.Identifier(SettingsHistoryTables().front());
-  const std::int64_t newest =
-      LinkKey(c.QueryValue("SELECT MAX(version) FROM " + versions + " WHERE version < (SELECT MAX(version) FROM " +
-                           versions + ")"))
-          .value_or(0);
+  const std::int64_t newest = LinkKey(c.QueryValue("SELECT MAX(version) FROM " + versions +
+                                                   " WHERE version < (SELECT MAX(version) FROM " + versions + ")"))
+                                  .value_or(0);
   if (newest != ReadAt())
     throw EDatabaseError("настройки изменены после того, как восстановление их прочитало (версия " +
                              std::to_string(ReadAt()) + ", теперь " + std::to_string(newest) + ")",
@@ -220,9 +221,9 @@ void TSettingsRestore::ApplyDeletes(TTablePlan& plan) {
 void TSettingsRestore::ApplyChanges(TTablePlan& plan) {
   for (const TTablePlan::TChange& change : plan.changes) {
     if (!plan.dataSet->Locate(plan.identifier, {TVariant(change.identifier)}, 0))
-      throw EDatabaseError(plan.dataSet->Name() + ": нет строки " + plan.identifier + " = " +
-                               std::to_string(change.identifier),
-                           TDatabaseErrorKind::Conflict);
+      throw EDatabaseError(
+          plan.dataSet->Name() + ": нет строки " + plan.identifier + " = " + std::to_string(change.identifier),
+          TDatabaseErrorKind::Conflict);
     plan.dataSet->Edit();
     WriteValues(*plan.dataSet, change.values);
     plan.dataSet->Post();

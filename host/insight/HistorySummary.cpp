@@ -119,13 +119,18 @@ const TTableWords* FindTable(const std::string& table) {
   return nullptr;
 }
 
-std::string Plural(std::int64_t n, const TTableWords& words) {
+// "1 карта", "3 карты", "11 карт".
+std::string Plural(std::int64_t n, const char* one, const char* few, const char* many) {
   const std::int64_t tens = n % 100, units = n % 10;
-  const char* word = (tens >= 11 && tens <= 14)   ? words.many
-                     : units == 1                 ? words.one
-                     : (units >= 2 && units <= 4) ? words.few
-                                                  : words.many;
+  const char* word = (tens >= 11 && tens <= 14) ? many : units == 1 ? one : (units >= 2 && units <= 4) ? few : many;
   return std::to_string(n) + " " + word;
+}
+std::string Plural(std::int64_t n, const TTableWords& words) { return Plural(n, words.one, words.few, words.many); }
+
+std::size_t Characters(const std::string& text) {
+  std::size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
 }
 
 std::optional<double> RealOf(const std::string& text) {
@@ -447,7 +452,7 @@ std::string OperatorValue(const std::string& table, const std::string& column, c
     case TShape::LongText: {
       const std::size_t line = text.find_first_of("\r\n");
       return "«" + Shortened(text.substr(0, line), 30) + (line == std::string::npos ? "" : "…") + "» (" +
-             std::to_string(text.size()) + " байт)";
+             Plural(static_cast<std::int64_t>(Characters(text)), "символ", "символа", "символов") + ")";
     }
     case TShape::Real: return real ? ListNumberText(*real) : text;
     case TShape::Flag: return integer ? (*integer != 0 ? "да" : "нет") : text;

@@ -5,6 +5,7 @@
 
 #include "host/program/CalcCommand.h"
 #include "host/program/EditorCommand.h"
+#include "host/program/HistoryCommand.h"
 #include "host/program/InitCommand.h"
 #include "host/program/LintCommand.h"
 #include "host/program/PaymentsCommand.h"
@@ -19,8 +20,8 @@
 namespace selvo::host {
 
 const std::vector<THostCommand>& HostCommands() {
-  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand,  kServeCommand,
-                                                     kLintCommand, kReplayCommand,   kEditorCommand};
+  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand,    kServeCommand,
+                                                     kLintCommand, kReplayCommand,   kHistoryCommand, kEditorCommand};
   return commands;
 }
 

@@ -64,6 +64,8 @@ constexpr const char* kFileName = "SelvoPayments.exp";
 constexpr const char* kFileExt = "exp";
 constexpr const char* kExportTitle = "Введите имя файла, в который вы хотите сохранить виды оплаты";
 constexpr const char* kImportTitle = "Выберите файл, из которого вы хотите загрузить виды оплаты";
+// What the next save holds, told to the host ahead of it (SelvoCallbacks.h).
+constexpr const char* kImportOrigin = "ORIGIN import";
 constexpr const char* kFileMissing = "Файл \"%s\" не найден!";
 constexpr const char* kCloseQuestion =
     "Были внесены изменения. При закрытии окна они будут потеряны.\r\n"
@@ -535,6 +537,7 @@ void TSelvoPaymentsForm::btnImportClick() {
   }
   Guarded([this, &file] {
     PaymentList().ImportFromFile(*file);
+    if (Module().TransactionFunc) Module().TransactionFunc(kImportOrigin);
     FillPaymentsView();
   });
 }

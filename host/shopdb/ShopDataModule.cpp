@@ -101,6 +101,7 @@ void TShopDataModule::SetSaveOrigin(std::string origin, std::int64_t restored) {
 
 void TShopDataModule::NotifyTransactionEnd(bool committed) {
   if (committed && written_) version_ = *written_;
+  if (committed) nextOrigin_.clear();
   written_.reset();
   writing_ = 0;
   for (auto& dataSet : dataSets_) {
@@ -116,6 +117,14 @@ bool TShopDataModule::Transaction(const char* command) {
   const std::string what = command;
   TShopConnection& connection = *connection_;
   try {
+    // A save's origin told ahead of it by the module (an import of payment
+    // types): the next save is recorded so.
+    if (what.rfind(kOriginCommand, 0) == 0) {
+      const std::string origin = what.substr(std::string(kOriginCommand).size());
+      if (origin != kOriginImport && origin != kOriginEditor) return false;
+      nextOrigin_ = origin;
+      return true;
+    }
     if (what == "START") {
       if (connection.InTransaction()) return false;  // one at a time
       connection.Begin();
@@ -123,7 +132,7 @@ bool TShopDataModule::Transaction(const char* command) {
         MoveTakenIdentifiers();
         // A shop made before the history keeps one from its first save on.
         EnsureSettingsHistory(connection);
-        writing_ = BeginSettingsVersion(connection, saveOrigin_, restored_);
+        writing_ = BeginSettingsVersion(connection, nextOrigin_.empty() ? saveOrigin_ : nextOrigin_, restored_);
       } catch (const EDatabaseError&) {
         writing_ = 0;
         connection.RollbackIfOpen();

@@ -18,6 +18,9 @@
 
 namespace selvo::host {
 
+// The transaction callback's command that tells a save's origin ahead.
+inline constexpr const char* kOriginCommand = "ORIGIN ";
+
 class TShopDataModule : public TDataModule {
  public:
   // Opens an existing shop database, a file path or a server address
@@ -39,7 +42,9 @@ class TShopDataModule : public TDataModule {
   TShopDataSet& DataSet(const std::string& name);
 
   // The host's transaction callback on this connection: "START", "COMMIT",
-  // "ROLLBACK". Answers false when the database refuses. START takes the
+  // "ROLLBACK", and kOriginCommand with an origin ("ORIGIN import"): what
+  // the next save that commits is recorded as. Answers false when the
+  // database refuses (or the command is unknown). START takes the
   // save's lock and then gives new rows whose identifiers another computer
   // stored meanwhile new ones (their targets and periods follow), so that
   // two computers adding at once both keep their own rows.
@@ -70,6 +75,7 @@ class TShopDataModule : public TDataModule {
   TSettingsVersion version_;
   std::optional<TSettingsVersion> fixedVersion_;
   std::string saveOrigin_ = kOriginEditor;
+  std::string nextOrigin_;  // told by the module for the next save
   std::int64_t restored_ = 0;
   std::int64_t writing_ = 0;                 // the version the open save writes; 0 for none
   std::optional<TSettingsVersion> written_;  // what it wrote, once finished

@@ -22,6 +22,8 @@
 
 #include "host/journal/JournalReader.h"
 #include "host/shopdb/SampleShop.h"
+#include "host/shopdb/SettingsHistory.h"
+#include "host/shopdb/ShopConnection.h"
 #include "tests/common/BackOffice.h"
 #include "tests/common/PgTestServer.h"
 #include "tests/common/ServiceProcess.h"
@@ -110,19 +112,33 @@ TEST_P(TillServiceTest, FourServicesFollowTwentySavesWholeAndSoon) {
 
   std::string answerB;
   double slowest = 0;
+  std::map<std::uint64_t, std::string> stored;  // each save's version and what it answers
+  stored[static_cast<std::uint64_t>(office.dm.Version().number)] = answerA;
   for (int save = 1; save <= 20; ++save) {
     std::vector<std::uint64_t> before;
     for (const auto& service : services) before.push_back(service->Get("/health")["settings_version"]);
     office.SetThreshold(4, save % 2 ? kSettingB : kSettingA);
     ASSERT_EQ(office.Save(), TSaveResult::Saved);
     const auto committed = Clock::now();
-    for (std::size_t i = 0; i < services.size(); ++i)
+    const auto number = static_cast<std::uint64_t>(office.dm.Version().number);
+    ASSERT_GT(number, before[0]) << "every save is a version of its own";
+    for (std::size_t i = 0; i < services.size(); ++i) {
       ASSERT_TRUE(AwaitVersionAbove(*services[i], before[i])) << "service " << i << " missed save " << save;
+      EXPECT_EQ(services[i]->Get("/health")["settings_version"].get<std::uint64_t>(), number)
+          << "service " << i << " names the save by its stored number";
+    }
     slowest = std::max(slowest, std::chrono::duration<double>(Clock::now() - committed).count());
     if (save == 1) answerB = AnswerWithoutVersion(Calc(*first));
+    stored[number] = save % 2 ? answerB : answerA;
   }
   stop = true;
   for (std::thread& till : tills) till.join();
+
+  // Every number answers the same on every service, as that save stored it.
+  for (std::size_t i = 0; i < services.size(); ++i)
+    for (const auto& [version, answers] : seen[i].answersByVersion)
+      if (stored.count(version) && !stored[version].empty())
+        EXPECT_EQ(*answers.begin(), stored[version]) << "service " << i << ", version " << version;
 
   ASSERT_NE(answerA, answerB);
   std::set<std::string> both;  // what the tills saw, all together
@@ -138,6 +154,15 @@ TEST_P(TillServiceTest, FourServicesFollowTwentySavesWholeAndSoon) {
     EXPECT_EQ(services[i]->Stop(), 0) << services[i]->Log();
   }
   EXPECT_EQ(both.size(), 2u) << "the tills saw both settings";
+
+  // Started again, each names the last save by the same number.
+  const std::uint64_t last = stored.rbegin()->first;
+  for (auto& service : services) {
+    service = std::make_unique<TServiceProcess>(address, windows.path());
+    const nlohmann::json answer = nlohmann::json::parse(Calc(*service->Client()));
+    EXPECT_EQ(answer["settings_version"].get<std::uint64_t>(), last);
+    EXPECT_EQ(service->Get("/health")["settings_saved_by"], office.dm.Version().author);
+  }
   RecordProperty("slowest_new_version_seconds", std::to_string(slowest));
 }
 
@@ -206,6 +231,36 @@ TEST_P(TillServiceTest, BadInputIsRefusedClearlyAndIdleConnectionsHoldNothing) {
   for (int fd : idle) close(fd);
   EXPECT_LT(during - before, 64 * 1024) << "kB more with a thousand connections open";
   EXPECT_EQ(service.Stop(SIGTERM), 0) << service.Log();
+}
+
+// A change made with the database's own tools, never through the program,
+// is a version of its own and reaches a running service: an UPDATE of card
+// 4's thresholds, then a DELETE of the card.
+TEST_P(TillServiceTest, AnOutsideUpdateAndDeleteAreVersionsARunningServiceLoads) {
+  TServiceProcess service(address, windows.path());
+  auto client = service.Client();
+  std::string before = AnswerWithoutVersion(Calc(*client));
+  std::unique_ptr<host::TShopConnection> outside = host::OpenShopConnection(address);
+  const char* kChanges[] = {"UPDATE SelvoDiscountDS SET td_Threshold = '200=20%;' WHERE td_ID = 4",
+                            "DELETE FROM SelvoDiscountDS WHERE td_ID = 4"};
+  std::uint64_t held = service.Get("/health")["settings_version"];
+  for (const char* change : kChanges) {
+    SCOPED_TRACE(change);
+    outside->Execute(change);
+    const host::TSettingsVersion stored = host::NewestSettingsVersion(*outside);
+    EXPECT_EQ(stored.origin, host::kOriginOutside);
+    EXPECT_EQ(stored.author, host::kOutsideAuthor);
+    ASSERT_GT(static_cast<std::uint64_t>(stored.number), held);
+    ASSERT_TRUE(AwaitVersionAbove(service, held)) << service.Log();
+    held = service.Get("/health")["settings_version"];
+    EXPECT_EQ(held, static_cast<std::uint64_t>(stored.number));
+    const nlohmann::json answer = nlohmann::json::parse(Calc(*client));
+    EXPECT_EQ(answer["settings_version"].get<std::uint64_t>(), held);
+    const std::string now = AnswerWithoutVersion(answer.dump());
+    EXPECT_NE(now, before) << "the service sells with the change";
+    before = now;
+  }
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
 TEST_P(TillServiceTest, ANewShopMadeUnderARunningServiceIsLoaded) {

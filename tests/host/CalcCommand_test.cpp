@@ -66,6 +66,60 @@ TEST_P(CalcCommandTest, SumAndPercentAsJson) {
   EXPECT_TRUE(doc["sale_bans"].empty());
 }
 
+// A card changed after version 1: calc, lint and replay compute with the
+// settings of the version asked for, not with those of now.
+TEST_P(CalcCommandTest, ToolsComputeWithTheSettingsOfTheVersionAskedFor) {
+  {
+    TShopDataModule dm(shop_);
+    TShopDataSet& cards = dm.DataSet("SelvoDiscountDS");
+    ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{4})}, 0));
+    cards.Edit();
+    cards.FieldByName("td_Threshold").SetAsString("200=20%;");
+    cards.Post();
+    ASSERT_TRUE(dm.Transaction("START"));
+    ASSERT_EQ(cards.ApplyUpdates(0), 0);
+    ASSERT_TRUE(dm.Transaction("COMMIT"));
+    ASSERT_EQ(dm.Version().number, 2);
+  }
+  const double then = nlohmann::json::parse(Calc(kSampleGroupSale, {"--json", "--version", "1"}).out)["sum"];
+  const double now = nlohmann::json::parse(Calc(kSampleGroupSale, {"--json"}).out)["sum"];
+  EXPECT_EQ(then, 404.1);
+  EXPECT_EQ(nlohmann::json::parse(Calc(kSampleGroupSale, {"--json", "--version", "2"}).out)["sum"], now);
+  EXPECT_LT(now, then) << "20 % from 200 gives more than 10 % from 300";
+
+  // A journal of the sale replayed under version 1 against version 2.
+  const std::string sale = nlohmann::json::parse(kSampleGroupSale).dump();
+  WriteFileBytes(dir_.file("sales.jsonl"), "{\"sale\":" + sale + ",\"moment\":\"2026-12-08T12:30:00\"}\n");
+  std::ostringstream out, err;
+  const TModuleLocation module{"libselvopayments.so", "/nonexistent"};
+  ASSERT_EQ(RunHostProgram({"replay", "--db", shop_, "--version", "1", "--against-version", "2", "--json",
+                            dir_.file("sales.jsonl")},
+                           module, out, err),
+            0)
+      << err.str();
+  const auto report = nlohmann::json::parse(out.str());
+  EXPECT_DOUBLE_EQ(report["current"]["to_pay"].get<double>(), then);
+  EXPECT_DOUBLE_EQ(report["proposed"]["to_pay"].get<double>(), now);
+
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* message;
+  } kRefused[] = {
+      {{"calc", "--db", shop_, "--version", "3", dir_.file("sale.json")}, 1, "нет версии настроек 3"},
+      {{"lint", "--db", shop_, "--version", "0"}, 2, "номер версии"},
+      {{"calc", "--db", shop_, "--version", "1x", dir_.file("sale.json")}, 2, "номер версии"},
+      {{"replay", "--db", shop_, "--against", shop_, "--against-version", "1", dir_.file("sales.jsonl")},
+       1,
+       "одним способом"},
+  };
+  for (const auto& refused : kRefused) {
+    std::ostringstream o, e;
+    EXPECT_EQ(RunHostProgram(refused.args, module, o, e), refused.code) << refused.args[3];
+    EXPECT_NE(e.str().find(refused.message), std::string::npos) << e.str();
+  }
+}
+
 TEST_P(CalcCommandTest, ExplanationNamesTheWinningVariant) {
   TRun run = Calc(kSampleGroupSale, {"--explain"});
   ASSERT_EQ(run.code, 0) << run.err;

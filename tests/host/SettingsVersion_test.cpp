@@ -79,7 +79,8 @@ TEST_P(SettingsVersionTest, EveryVersionLoadsLongAfterAsItWasInForce) {
     } else if (what == 1) {
       ASSERT_TRUE(cards.Locate("td_ID", {TVariant(std::int64_t{4})}, 0));
       cards.Edit();
-      cards.FieldByName("td_Threshold").SetAsString(std::to_string(100 + step) + "=" + std::to_string(step % 30) + "%;");
+      cards.FieldByName("td_Threshold")
+          .SetAsString(std::to_string(100 + step) + "=" + std::to_string(step % 30) + "%;");
       cards.Post();
       Save(dm);
     } else if (what == 2) {

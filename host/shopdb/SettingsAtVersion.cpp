@@ -16,6 +16,9 @@ namespace {
 
 using nlohmann::json;
 
+// Parameters of one statement, below SQLite's own limit.
+constexpr std::size_t kMaxParameters = 30000;
+
 // One table as a version left it.
 struct TTableAt {
   std::string name;
@@ -175,19 +178,33 @@ std::unique_ptr<TShopConnection> Materialize(const TSettingsAt& settings, const 
     TTableDef def{table.name, {}, {}};
     for (const TColumnInfo& column : table.columns) def.columns.push_back({column.name, column.kind, false, false, ""});
     memory->CreateTable(def);
-    std::string sql = "INSERT INTO " + memory->Identifier(table.name) + " (rowid";
-    std::string marks = "$1";
-    for (std::size_t i = 0; i < table.columns.size(); ++i) {
-      sql += ", " + memory->Identifier(table.columns[i].name);
-      marks += ", $" + std::to_string(i + 2);
-    }
-    sql += ") VALUES (" + marks + ")";
+    std::string head = "INSERT INTO " + memory->Identifier(table.name) + " (rowid";
+    for (const TColumnInfo& column : table.columns) head += ", " + memory->Identifier(column.name);
+    head += ") VALUES ";
+    // Many rows a statement: a statement is prepared once for hundreds.
+    const std::size_t width = table.columns.size() + 1;
+    const std::size_t perStatement = std::max<std::size_t>(1, kMaxParameters / width);
     std::vector<TVariant> params;
-    for (const auto& [key, values] : table.rows) {
-      params.assign(1, TVariant(key));
-      params.insert(params.end(), values.begin(), values.end());
+    std::string sql;
+    auto flush = [&] {
+      if (params.empty()) return;
       memory->Query(sql, params, [](std::vector<TVariant>&) {});
+      params.clear();
+    };
+    std::size_t inStatement = 0;
+    for (const auto& [key, values] : table.rows) {
+      if (inStatement == 0) sql = head;
+      sql += inStatement ? ", (" : "(";
+      for (std::size_t i = 0; i < width; ++i) sql += (i ? ", $" : "$") + std::to_string(params.size() + i + 1);
+      sql += ")";
+      params.emplace_back(key);
+      params.insert(params.end(), values.begin(), values.end());
+      if (++inStatement == perStatement) {
+        flush();
+        inStatement = 0;
+      }
     }
+    flush();
   }
   memory->Execute("COMMIT");
   return memory;

@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -42,9 +44,9 @@ using namespace selvo::host;
 
 enum class TDb { File, Server };
 
-constexpr int kSizeSaves = 1000;      // saves whose growth gives the bytes per version
-constexpr int kLoadSaves = 10000;     // saves of the shop whose versions are loaded
-constexpr std::int32_t kCard = 4;     // the card every save changes
+constexpr int kSizeSaves = 1000;       // saves whose growth gives the bytes per version
+constexpr int kLoadSaves = 10000;      // saves of the shop whose versions are loaded
+constexpr std::int32_t kCard = 4;      // the card every save changes
 constexpr double kSizeLimitMb = 50.0;  // what the 10,000 versions must fit in
 
 const test::TempDir& RunFolder() {
@@ -154,18 +156,21 @@ bool Prepared(benchmark::State& state, const std::function<void()>& prepare) {
 // ---------------------------------------------------------------------------
 // A save with its version beside the same save without
 
-TCardEditor& SaveShop(TDb db, bool history) {
-  static const char* names[2][2] = {{"save_file_bare", "save_file_history"}, {"save_server_bare", "save_server_history"}};
-  static std::unique_ptr<TCardEditor> editors[2][2];
-  std::unique_ptr<TCardEditor>& editor = editors[db == TDb::Server][history];
-  if (!editor) editor = std::make_unique<TCardEditor>(NewSampleShop(db, names[db == TDb::Server][history], history));
+// The editor of each shop of the saves, called by its use and database.
+TCardEditor& SaveShop(TDb db, const std::string& use, bool history) {
+  static std::map<std::string, std::unique_ptr<TCardEditor>> editors;
+  const std::string name = use + (db == TDb::Server ? "_server" : "_file");
+  std::unique_ptr<TCardEditor>& editor = editors[name];
+  if (!editor) editor = std::make_unique<TCardEditor>(NewSampleShop(db, name, history));
   return *editor;
 }
 
+std::int64_t NewestVersion(TCardEditor& editor) { return NewestSettingsVersion(editor.dm.Connection()).number; }
+
 void BM_Save(benchmark::State& state, TDb db, bool history) {
   TCardEditor* editor = nullptr;
-  if (!Prepared(state, [&] { editor = &SaveShop(db, history); })) return;
-  const std::int64_t firstVersion = editor->dm.Version().number;
+  if (!Prepared(state, [&] { editor = &SaveShop(db, history ? "save_history" : "save_bare", history); })) return;
+  const std::int64_t firstVersion = NewestVersion(*editor);
   try {
     for (auto _ : state) {
       if (history)
@@ -178,27 +183,32 @@ void BM_Save(benchmark::State& state, TDb db, bool history) {
     return;
   }
   // Every save with its version wrote one; the others none.
-  const std::int64_t written = editor->dm.Version().number - firstVersion;
+  const std::int64_t written = NewestVersion(*editor) - firstVersion;
   if (written != (history ? static_cast<std::int64_t>(state.iterations()) : 0))
     state.SkipWithError(("the saves wrote " + std::to_string(written) + " versions").c_str());
 }
+// clang-format off
 BENCHMARK_CAPTURE(BM_Save, File/WithVersion, TDb::File, true)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Save, File/Without, TDb::File, false)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Save, Server/WithVersion, TDb::Server, true)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Save, Server/Without, TDb::Server, false)->UseRealTime()->Unit(benchmark::kMillisecond);
+// clang-format on
 
 // Where a save's time goes: the steps of Transaction START and COMMIT made
 // one by one through the same functions (less the moving of identifiers
 // another computer took, which an edited row never needs), each step's mean
-// real time a counter, in microseconds per save.
-void BM_SaveParts(benchmark::State& state, TDb db) {
+// real time a counter, in microseconds per save; the finish of a version
+// that wrote a whole copy apart. Without the history, only the connection's
+// Begin, the ApplyUpdates and the Commit.
+void BM_SaveParts(benchmark::State& state, TDb db, bool history) {
   TCardEditor* editor = nullptr;
-  if (!Prepared(state, [&] { editor = &SaveShop(db, true); })) return;
+  if (!Prepared(state, [&] { editor = &SaveShop(db, history ? "parts_history" : "parts_bare", history); })) return;
   using Clock = std::chrono::steady_clock;
-  enum { kBegin, kEnsure, kOpenVersion, kApply, kFinishVersion, kFindVersion, kCommit, kParts };
-  static const char* names[kParts] = {"begin_us",  "ensure_history_us", "open_version_us", "apply_us",
-                                      "finish_us", "find_version_us",   "commit_us"};
+  enum { kBegin, kEnsure, kOpenVersion, kApply, kFinish, kFinishWithCopy, kFindVersion, kCommit, kParts };
+  static const char* names[kParts] = {"begin_us",  "ensure_history_us",   "open_version_us", "apply_us",
+                                      "finish_us", "finish_with_copy_us", "find_version_us", "commit_us"};
   double spent[kParts] = {};
+  std::int64_t copies = 0;
   TShopConnection& c = editor->dm.Connection();
   try {
     for (auto _ : state) {
@@ -211,17 +221,29 @@ void BM_SaveParts(benchmark::State& state, TDb db) {
       };
       c.Begin();
       step(kBegin);
-      EnsureSettingsHistory(c);
-      step(kEnsure);
-      const std::int64_t version = BeginSettingsVersion(c, kOriginEditor);
-      step(kOpenVersion);
+      std::int64_t version = 0;
+      if (history) {
+        EnsureSettingsHistory(c);
+        step(kEnsure);
+        version = BeginSettingsVersion(c, kOriginEditor);
+        step(kOpenVersion);
+      }
       editor->ApplyUpdates();
       step(kApply);
-      if (FinishSettingsVersion(c, version) != version) throw std::runtime_error("the version changed nothing");
-      step(kFinishVersion);
-      benchmark::DoNotOptimize(FindSettingsVersion(c, version));
-      step(kFindVersion);
-      c.AnnounceSave(version);
+      if (history) {
+        if (FinishSettingsVersion(c, version) != version) throw std::runtime_error("the version changed nothing");
+        const double finishing = std::chrono::duration<double, std::micro>(Clock::now() - at).count();
+        const bool copied =
+            LinkKey(c.QueryValue("SELECT COUNT(*) FROM " + c.Identifier("SettingsCopy") + " WHERE version = $1",
+                                 {TVariant(version)}))
+                .value_or(0) > 0;
+        copies += copied;
+        spent[copied ? kFinishWithCopy : kFinish] += finishing;
+        at = Clock::now();  // the query above is not the save's
+        benchmark::DoNotOptimize(FindSettingsVersion(c, version));
+        step(kFindVersion);
+        c.AnnounceSave(version);
+      }
       c.Commit();
       step(kCommit);
       editor->dm.NotifyTransactionEnd(true);
@@ -231,11 +253,22 @@ void BM_SaveParts(benchmark::State& state, TDb db) {
     state.SkipWithError(e.what());
     return;
   }
-  for (int part = 0; part < kParts; ++part)
-    state.counters[names[part]] = spent[part] / static_cast<double>(state.iterations());
+  const auto saves = static_cast<double>(state.iterations());
+  for (int part = 0; part < kParts; ++part) {
+    if (!history && part != kBegin && part != kApply && part != kCommit) continue;
+    const double count = part == kFinish           ? saves - static_cast<double>(copies)
+                         : part == kFinishWithCopy ? static_cast<double>(copies)
+                                                   : saves;
+    state.counters[names[part]] = count > 0 ? spent[part] / count : 0;
+  }
+  if (history) state.counters["copies"] = static_cast<double>(copies);
 }
-BENCHMARK_CAPTURE(BM_SaveParts, File, TDb::File)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SaveParts, Server, TDb::Server)->UseRealTime()->Unit(benchmark::kMillisecond);
+// clang-format off
+BENCHMARK_CAPTURE(BM_SaveParts, File/WithVersion, TDb::File, true)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveParts, File/Without, TDb::File, false)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveParts, Server/WithVersion, TDb::Server, true)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveParts, Server/Without, TDb::Server, false)->UseRealTime()->Unit(benchmark::kMillisecond);
+// clang-format on
 
 // ---------------------------------------------------------------------------
 // Bytes stored per version
@@ -250,7 +283,8 @@ double Number(const TVariant& value) {
 // The bytes of the history's tables and their indexes. A file: their pages
 // as SQLite's page statistics count them, or, without those, the file's
 // pages in use. A server: their relations with indexes and long values.
-double HistoryBytes(TShopConnection& c) {
+double HistoryBytes(TShopConnection& c, bool& pageStatistics) {
+  pageStatistics = !c.IsServer();
   if (c.IsServer()) {
     std::string sum = "SELECT 0";
     for (const std::string& table : SettingsHistoryTables())
@@ -260,13 +294,12 @@ double HistoryBytes(TShopConnection& c) {
   try {
     std::string names;
     for (const std::string& table : SettingsHistoryTables()) names += (names.empty() ? "'" : ", '") + table + "'";
-    return Number(
-        c.QueryValue("SELECT SUM(pgsize) FROM dbstat WHERE name IN (SELECT name FROM sqlite_master WHERE tbl_name IN (" +
-                     names + "))"));
+    return Number(c.QueryValue(
+        "SELECT SUM(pgsize) FROM dbstat WHERE name IN (SELECT name FROM sqlite_master WHERE tbl_name IN (" + names +
+        "))"));
   } catch (const EDatabaseError&) {
-    const auto pragma = [&](const char* name) {
-      return Number(c.QueryValue(std::string("PRAGMA ") + name));
-    };
+    pageStatistics = false;
+    const auto pragma = [&](const char* name) { return Number(c.QueryValue(std::string("PRAGMA ") + name)); };
     return (pragma("page_count") - pragma("freelist_count")) * pragma("page_size");
   }
 }
@@ -277,15 +310,16 @@ void BM_BytesPerVersion(benchmark::State& state, TDb db) {
     return;
   double grown = 0;
   std::int64_t versions = 0;
+  bool pageStatistics = false;
   try {
     for (auto _ : state) {
       auto measure = OpenShopConnection(address);
-      const double before = HistoryBytes(*measure);
+      const double before = HistoryBytes(*measure, pageStatistics);
       TCardEditor editor(address);
       const std::int64_t first = editor.dm.Version().number;
       for (int i = 0; i < kSizeSaves; ++i) editor.SaveWithVersion();
       versions = editor.dm.Version().number - first;
-      grown = HistoryBytes(*measure) - before;
+      grown = HistoryBytes(*measure, pageStatistics) - before;
     }
   } catch (const std::exception& e) {
     state.SkipWithError(e.what());
@@ -294,6 +328,7 @@ void BM_BytesPerVersion(benchmark::State& state, TDb db) {
   if (versions != kSizeSaves) state.SkipWithError("a save wrote no version");
   state.counters["versions"] = static_cast<double>(versions);
   state.counters["bytes_per_version"] = grown / static_cast<double>(versions);
+  if (db == TDb::File) state.counters["page_statistics"] = pageStatistics;
 }
 BENCHMARK_CAPTURE(BM_BytesPerVersion, File, TDb::File)
     ->UseRealTime()

@@ -29,7 +29,7 @@ def run(program, pattern, repetitions):
 def plain_name(run_name):
     """The name without the settings the library appends (min_time:2.000, iterations:8, real_time)."""
     return "/".join(part for part in run_name.split("/")
-                    if part not in ("real_time", "manual_time") and not part.startswith(("min_time:", "iterations:")))
+                    if part not in ("real_time", "manual_time") and not part.startswith(("min_time:", "iterations:", "repeats:")))
 
 
 def ms(b, clock="cpu_time"):
@@ -72,6 +72,7 @@ def main():
           f"loaded texts {h['text_per_card']:.0f} B per card (at most twice that)")
 
     till_service(bench + "bench_TillService", args.repetitions)
+    history_cost(bench + "bench_HistoryCost", args.repetitions)
     return 0
 
 
@@ -92,6 +93,27 @@ def till_service(program, repetitions):
         b = saves[f"BM_SaveToNewSettings/{name}"]
         print(f"save to the first answer with the new settings, {db:<10} "
               f"median {b['median_ms']:6.1f} ms, p99 {b['p99_ms']:6.1f} ms (within 1 s)")
+
+
+def history_cost(program, repetitions):
+    saves = run(program, "BM_Save/", repetitions)
+    for db in ("File", "Server"):
+        with_version, without = saves[f"BM_Save/{db}/WithVersion"], saves[f"BM_Save/{db}/Without"]
+        print(f"one-card save with its version / without, {db:<6} real {real_ms(with_version) / real_ms(without):5.2f}, "
+              f"cpu {ms(with_version) / ms(without):5.2f}   (at most 1.2; "
+              f"{real_ms(with_version):.2f} ms / {real_ms(without):.2f} ms real)")
+    sizes = run(program, "BM_BytesPerVersion", 1)
+    for db in ("File", "Server"):
+        print(f"bytes per version of a one-card change, {db:<6} {sizes[f'BM_BytesPerVersion/{db}']['bytes_per_version']:6.0f}")
+    loads = run(program, "BM_LoadSettings|BM_LoadCurrentWithoutHistory", repetitions)
+    current = ms(loads["BM_LoadSettings/Current"])
+    for name in ("VersionOne", "BeforeACopy"):
+        b = loads[f"BM_LoadSettings/{name}"]
+        print(f"load of version {b['version']:.0f} of {b['versions']:.0f} / current settings {ms(b) / current:5.2f}   "
+              f"(at most 2; {ms(b):.2f} ms / {current:.2f} ms)")
+    print(f"current settings / the same without the history {current / ms(loads['BM_LoadCurrentWithoutHistory']):5.2f}")
+    print(f"the shop of {loads['BM_LoadSettings/Current']['versions']:.0f} versions: "
+          f"{loads['BM_LoadSettings/Current']['file_mb']:.1f} MB (at most 50 MB)")
 
 
 if __name__ == "__main__":

@@ -204,9 +204,9 @@ void BM_SaveParts(benchmark::State& state, TDb db, bool history) {
   TCardEditor* editor = nullptr;
   if (!Prepared(state, [&] { editor = &SaveShop(db, history ? "parts_history" : "parts_bare", history); })) return;
   using Clock = std::chrono::steady_clock;
-  enum { kBegin, kEnsure, kOpenVersion, kApply, kFinish, kFinishWithCopy, kFindVersion, kCommit, kParts };
+  enum { kBegin, kEnsure, kOpenVersion, kApply, kFinish, kFinishWithCopy, kCommit, kParts };
   static const char* names[kParts] = {"begin_us",  "ensure_history_us",   "open_version_us", "apply_us",
-                                      "finish_us", "finish_with_copy_us", "find_version_us", "commit_us"};
+                                      "finish_us", "finish_with_copy_us", "commit_us"};
   double spent[kParts] = {};
   std::int64_t copies = 0;
   TShopConnection& c = editor->dm.Connection();
@@ -221,7 +221,7 @@ void BM_SaveParts(benchmark::State& state, TDb db, bool history) {
       };
       c.Begin();
       step(kBegin);
-      std::int64_t version = 0;
+      TSettingsVersion version;
       if (history) {
         EnsureSettingsHistory(c);
         step(kEnsure);
@@ -231,18 +231,17 @@ void BM_SaveParts(benchmark::State& state, TDb db, bool history) {
       editor->ApplyUpdates();
       step(kApply);
       if (history) {
-        if (FinishSettingsVersion(c, version) != version) throw std::runtime_error("the version changed nothing");
+        if (FinishSettingsVersion(c, version) != version.number)
+          throw std::runtime_error("the version changed nothing");
         const double finishing = std::chrono::duration<double, std::micro>(Clock::now() - at).count();
         const bool copied =
             LinkKey(c.QueryValue("SELECT COUNT(*) FROM " + c.Identifier("SettingsCopy") + " WHERE version = $1",
-                                 {TVariant(version)}))
+                                 {TVariant(version.number)}))
                 .value_or(0) > 0;
         copies += copied;
         spent[copied ? kFinishWithCopy : kFinish] += finishing;
         at = Clock::now();  // the query above is not the save's
-        benchmark::DoNotOptimize(FindSettingsVersion(c, version));
-        step(kFindVersion);
-        c.AnnounceSave(version);
+        c.AnnounceSave(version.number);
       }
       c.Commit();
       step(kCommit);

@@ -30,7 +30,7 @@ const std::string& HistoryShop() {
     auto c = OpenShopConnection(shop);
     c->Begin();
     for (int i = 0; i < kSaves; ++i) {
-      const std::int64_t version = BeginSettingsVersion(*c, kOriginEditor);
+      const TSettingsVersion version = BeginSettingsVersion(*c, kOriginEditor);
       c->Execute("UPDATE SelvoDiscountDS SET td_Threshold = '" + std::to_string(1000 + i) + "=" +
                  std::to_string(i % 50) + "%;' WHERE td_ID = " + std::to_string(1 + i % 10));
       FinishSettingsVersion(*c, version);

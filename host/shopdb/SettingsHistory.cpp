@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "host/shopdb/PgConnection.h"
 #include "host/shopdb/SettingsAtVersion.h"
@@ -95,55 +97,39 @@ std::vector<TTriggerTable> TriggerTables(TShopConnection& c) {
 }
 
 // --- SQLite: a trigger a statement, the version found by its mark.
-
-// A value as stored text: reals with every digit (SQLite's own text of a
-// real keeps 15).
-std::string SqliteText(const std::string& value) {
-  return "CASE WHEN typeof(" + value + ") = 'real' THEN printf('%!.17g', " + value + ") ELSE CAST(" + value +
-         " AS TEXT) END";
-}
+//
+// Every connection to the file reads the triggers' text when it opens, so
+// they are kept short: values are stored as they are (the value columns
+// have no type on a file), and the version is found by a mark.
 
 // A change outside the program marks its version with the statement's
 // moment, which SQLite keeps the same for the whole statement.
-const std::string kSqliteStatementMark = "'outside ' || strftime('%Y-%m-%dT%H:%M:%f', 'now')";
+const std::string kSqliteMark = "IN('program',julianday('now'))";
 
 std::string SqliteOpenVersion() {
   return std::string("INSERT INTO \"") + kVersionTable +
-         "\" (version, moment, author, role, origin, txn) SELECT v, strftime('%Y-%m-%dT%H:%M:%f', 'now', "
-         "'localtime'), " +
-         Quoted(kOutsideAuthor) + ", '', " + Quoted(kOriginOutside) + ", " + kSqliteStatementMark +
-         " FROM (SELECT COALESCE(MAX(version), 0) + 1 AS v FROM \"" + kVersionTable +
-         "\") WHERE NOT EXISTS (SELECT 1 FROM \"" + kVersionTable + "\" WHERE txn = " + Quoted(kProgramMark) +
-         " OR txn = " + kSqliteStatementMark + ");";
-}
-
-std::string SqliteCurrentVersion() {
-  return std::string("(SELECT version FROM \"") + kVersionTable + "\" WHERE txn = " + Quoted(kProgramMark) +
-         " OR txn = " + kSqliteStatementMark + " ORDER BY version DESC LIMIT 1)";
+         "\" SELECT v,strftime('%Y-%m-%dT%H:%M:%f','now','localtime')," + Quoted(kOutsideAuthor) + ",''," +
+         Quoted(kOriginOutside) + ",NULL,julianday('now') FROM (SELECT " + "COALESCE(MAX(version),0)+1 v FROM \"" +
+         kVersionTable + "\")WHERE NOT EXISTS(SELECT 1 FROM \"" + kVersionTable + "\" WHERE txn " + kSqliteMark + ");";
 }
 
 void InstallSqliteTriggers(TShopConnection& c, const TTriggerTable& t) {
   const std::string table = QuoteIdentifier(t.name);
-  auto ident = [&](const char* row) {
-    return t.ident.empty() ? std::string("NULL") : SqliteText(std::string(row) + "." + QuoteIdentifier(t.ident));
-  };
-  auto card = [&](const char* row) { return t.hasCard ? std::string(row) + ".\"td_ID\"" : std::string("NULL"); };
-  auto insertChanges = [&](const char* row, const std::string& values, const std::string& where) {
-    return std::string("INSERT INTO \"") + kChangeTable +
-           "\" (version, table_name, row_key, row_ident, card, column_name, old_value, new_value) SELECT " +
-           SqliteCurrentVersion() + ", " + Quoted(t.name) + ", " + row + ".rowid, " + ident(row) + ", " + card(row) +
-           ", c, b, a FROM (" + values + ") WHERE " + where + ";";
-  };
-  // The rows of values: column, before, after.
-  auto values = [&](bool withOld, bool withNew) {
-    std::string sql = std::string("SELECT '*' AS c, ") + (withOld && !withNew ? "'1'" : "NULL") + " AS b, " +
-                      (withNew && !withOld ? "'1'" : "NULL") + " AS a";
+  // The change rows of one row: its key, identifier and card, then each
+  // column with its value before and after.
+  auto insertChanges = [&](const char* row, bool withOld, bool withNew, const std::string& where) {
+    std::string values = std::string("SELECT '*' c,") + (withOld && !withNew ? "1" : "NULL") + " b," +
+                         (withNew && !withOld ? "1" : "NULL") + " a";
     for (const std::string& column : t.columns) {
       const std::string q = QuoteIdentifier(column);
-      sql += " UNION ALL SELECT " + Quoted(column) + ", " + (withOld ? SqliteText("OLD." + q) : "NULL") + ", " +
-             (withNew ? SqliteText("NEW." + q) : "NULL");
+      values += " UNION ALL SELECT " + Quoted(column) + "," + (withOld ? "OLD." + q : "NULL") + "," +
+                (withNew ? "NEW." + q : "NULL");
     }
-    return sql;
+    const std::string at = std::string(row) + ".";
+    return std::string("INSERT INTO \"") + kChangeTable + "\" SELECT (SELECT MAX(version) FROM \"" + kVersionTable +
+           "\" WHERE txn " + kSqliteMark + ")," + Quoted(t.name) + "," + at + "rowid," +
+           (t.ident.empty() ? std::string("NULL") : at + QuoteIdentifier(t.ident)) + "," +
+           (t.hasCard ? at + "\"td_ID\"" : std::string("NULL")) + ",c,b,a FROM(" + values + ")WHERE " + where + ";";
   };
   std::string changed;
   for (const std::string& column : t.columns)
@@ -154,44 +140,71 @@ void InstallSqliteTriggers(TShopConnection& c, const TTriggerTable& t) {
   for (const char* what : {"insert", "update", "delete"})
     c.Execute("DROP TRIGGER IF EXISTS " + prefix + "_" + what + "\"");
   c.Execute("CREATE TRIGGER " + prefix + "_insert\" AFTER INSERT ON " + table + " BEGIN " + SqliteOpenVersion() +
-            insertChanges("NEW", values(false, true), "a IS NOT NULL") + " END");
+            insertChanges("NEW", false, true, "a IS NOT NULL") + "END");
   c.Execute("CREATE TRIGGER " + prefix + "_update\" AFTER UPDATE ON " + table + " WHEN " + changed + " BEGIN " +
-            SqliteOpenVersion() + insertChanges("NEW", values(true, true), "c <> '*' AND b IS NOT a") + " END");
+            SqliteOpenVersion() + insertChanges("NEW", true, true, "c<>'*' AND b IS NOT a") + "END");
   c.Execute("CREATE TRIGGER " + prefix + "_delete\" AFTER DELETE ON " + table + " BEGIN " + SqliteOpenVersion() +
-            insertChanges("OLD", values(true, false), "b IS NOT NULL") + " END");
+            insertChanges("OLD", true, false, "b IS NOT NULL") + "END");
+}
+
+// On a file the values, identifiers and marks are kept as they are, in
+// columns without a type: SQLite would turn a real into a text of 15 digits.
+const std::set<std::string> kUntypedOnFile = {"row_ident", "old_value", "new_value", "txn"};
+
+void CreateHistoryTable(TShopConnection& c, const TTableDef& table) {
+  if (c.IsServer()) return c.CreateTable(table);
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(table.name) + " (";
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    const TColumnDef& column = table.columns[i];
+    sql += (i ? ", " : "") + QuoteIdentifier(column.name);
+    if (!kUntypedOnFile.count(column.name))
+      sql += column.kind == TFieldKind::Integer ? " INTEGER" : column.kind == TFieldKind::Real ? " REAL" : " TEXT";
+    const std::string constraints = ColumnConstraintSql(column);
+    if (!constraints.empty()) sql += " " + constraints;
+  }
+  c.Execute(sql + ")");
+  for (const std::string& column : table.indexed)
+    c.Execute("CREATE INDEX " + QuoteIdentifier(table.name + "_" + column) + " ON " + QuoteIdentifier(table.name) +
+              " (" + QuoteIdentifier(column) + ")");
 }
 
 // --- The server: one function finds or opens the transaction's version,
 // one function a table writes its changes.
 
+// The transaction's version is kept in a setting of the transaction, so a
+// row's change finds it without a query; the program's save sets it when it
+// opens its version, a change outside the program when it opens one.
+constexpr const char* kVersionSetting = "selvo.settings_version";
+
 void InstallServerVersionFunction(TShopConnection& c) {
   const std::string versions = c.Identifier(kVersionTable);
-  c.Execute(
-      "CREATE OR REPLACE FUNCTION selvo_settings_version() RETURNS bigint LANGUAGE plpgsql\n"
-      // The shop's schema, whatever the writing session's search path.
-      "SET search_path FROM CURRENT AS $f$\n"
-      "DECLARE v bigint;\n"
-      "BEGIN\n"
-      "  SELECT version INTO v FROM " +
-      versions +
-      " WHERE txn = txid_current()::text;\n"
-      "  IF v IS NULL THEN\n"
-      "    PERFORM pg_advisory_xact_lock(" +
-      std::string(kSaveLockKey) +
-      ");\n"
-      "    SELECT COALESCE(MAX(version), 0) + 1 INTO v FROM " +
-      versions +
-      ";\n"
-      "    INSERT INTO " +
-      versions + " (version, moment, author, role, origin, txn) VALUES (v, " + MomentSql(c) + ", " +
-      Quoted(kOutsideAuthor) + ", current_user, " + Quoted(kOriginOutside) +
-      ", txid_current()::text);\n"
-      "    PERFORM pg_notify(" +
-      Quoted(kSaveChannel) +
-      ", v::text);\n"
-      "  END IF;\n"
-      "  RETURN v;\n"
-      "END $f$");
+  c.Execute(std::string("CREATE OR REPLACE FUNCTION selvo_settings_version() RETURNS bigint LANGUAGE plpgsql\n") +
+            // The shop's schema, whatever the writing session's search path.
+            "SET search_path FROM CURRENT AS $f$\n"
+            "DECLARE v bigint := NULLIF(current_setting(" +
+            Quoted(kVersionSetting) +
+            ", true), '')::bigint;\n"
+            "BEGIN\n"
+            "  IF v IS NULL THEN\n"
+            "    PERFORM pg_advisory_xact_lock(" +
+            kSaveLockKey +
+            ");\n"
+            "    SELECT COALESCE(MAX(version), 0) + 1 INTO v FROM " +
+            versions +
+            ";\n"
+            "    INSERT INTO " +
+            versions + " (version, moment, author, role, origin) VALUES (v, " + MomentSql(c) + ", " +
+            Quoted(kOutsideAuthor) + ", current_user, " + Quoted(kOriginOutside) +
+            ");\n"
+            "    PERFORM set_config(" +
+            Quoted(kVersionSetting) +
+            ", v::text, true);\n"
+            "    PERFORM pg_notify(" +
+            Quoted(kSaveChannel) +
+            ", v::text);\n"
+            "  END IF;\n"
+            "  RETURN v;\n"
+            "END $f$");
 }
 
 // The row is read as JSON, so a column dropped from the table since reads as
@@ -253,8 +266,15 @@ TSettingsVersion VersionOf(const std::vector<TVariant>& v) {
   return version;
 }
 
+// A stored value as text with every digit: a file keeps values as they are,
+// the server as its own exact text.
 std::optional<std::string> OptionalText(const TVariant& value) {
   if (std::holds_alternative<std::monostate>(value)) return std::nullopt;
+  if (const double* real = std::get_if<double>(&value)) {
+    std::array<char, 32> text{};
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), *real).ptr;
+    return std::string(text.data(), end);
+  }
   return ValueText(value);
 }
 
@@ -267,7 +287,7 @@ TSettingsChange ChangeOf(const std::vector<TVariant>& v) {
   change.version = LinkKey(v[0]).value_or(0);
   change.table = ValueText(v[1]);
   change.rowKey = LinkKey(v[2]).value_or(0);
-  change.key = ValueText(v[3]);
+  change.key = OptionalText(v[3]).value_or("");
   change.card = LinkKey(v[4]);
   change.column = ValueText(v[5]);
   change.before = OptionalText(v[6]);
@@ -296,7 +316,7 @@ void InstallSettingsHistory(TShopConnection& connection) {
   const std::vector<std::string> present = connection.TableNames();
   for (const TTableDef& table : HistoryTables())
     if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, table.name); }))
-      connection.CreateTable(table);
+      CreateHistoryTable(connection, table);
   if (connection.IsServer()) InstallServerVersionFunction(connection);
   for (const TTriggerTable& table : TriggerTables(connection)) {
     if (connection.IsServer())
@@ -344,34 +364,38 @@ std::string ProgramAuthor() {
   return user + "@" + (host[0] ? std::string(host.data()) : std::string("?"));
 }
 
-std::int64_t BeginSettingsVersion(TShopConnection& c, const std::string& origin, std::int64_t restored) {
+TSettingsVersion BeginSettingsVersion(TShopConnection& c, const std::string& origin, std::int64_t restored) {
   const std::string versions = Table(c, kVersionTable);
-  const std::string mark = c.IsServer() ? "txid_current()::text" : Quoted(kProgramMark);
-  if (!c.IsServer()) c.Execute("UPDATE " + versions + " SET txn = NULL WHERE txn = " + mark);
-  c.Query("INSERT INTO " + versions + " (version, moment, author, role, origin, restored, txn) SELECT v, " +
-              MomentSql(c) + ", $1, " + (c.IsServer() ? "current_user" : "''") + ", $2, $3, " + mark +
-              " FROM (SELECT COALESCE(MAX(version), 0) + 1 AS v FROM " + versions + ") AS next",
-          {ProgramAuthor(), origin, restored > 0 ? TVariant(restored) : TVariant()}, [](std::vector<TVariant>&) {});
-  const TVariant number = c.QueryValue("SELECT version FROM " + versions + " WHERE txn = " + mark);
-  const auto value = LinkKey(number);
-  if (!value) throw EDatabaseError("версия настроек не записана");
-  return *value;
+  const std::string insert = "INSERT INTO " + versions +
+                             " (version, moment, author, role, origin, restored, txn) SELECT COALESCE(MAX(version), 0) "
+                             "+ 1, " +
+                             MomentSql(c) + ", $1, " + (c.IsServer() ? "current_user" : "''") + ", $2, $3, " +
+                             (c.IsServer() ? "NULL" : Quoted(kProgramMark)) + " FROM " + versions + " RETURNING " +
+                             VersionColumns();
+  const std::string sql = c.IsServer() ? "WITH opened AS (" + insert + ") SELECT opened.*, set_config(" +
+                                             Quoted(kVersionSetting) + ", opened.version::text, true) FROM opened"
+                                       : insert;
+  std::optional<TSettingsVersion> opened;
+  c.Query(sql, {ProgramAuthor(), origin, restored > 0 ? TVariant(restored) : TVariant()},
+          [&](std::vector<TVariant>& v) { opened = VersionOf(v); });
+  if (!opened || opened->number <= 0) throw EDatabaseError("версия настроек не записана");
+  return *opened;
 }
 
-std::int64_t FinishSettingsVersion(TShopConnection& c, std::int64_t number) {
+std::int64_t FinishSettingsVersion(TShopConnection& c, const TSettingsVersion& version) {
   const std::string versions = Table(c, kVersionTable);
-  const std::optional<TSettingsVersion> version = FindSettingsVersion(c, number);
-  const TVariant changed =
-      c.QueryValue("SELECT COUNT(*) FROM " + Table(c, kChangeTable) + " WHERE version = $1", {TVariant(number)});
+  const TVariant number(version.number);
   // A new shop is a version even when empty: the tables it replaced are gone.
-  if (LinkKey(changed).value_or(0) == 0 && !(version && version->origin == kOriginInit)) {
-    c.Query("DELETE FROM " + versions + " WHERE version = $1", {TVariant(number)}, [](std::vector<TVariant>&) {});
+  const std::string closeIfChanged =
+      version.origin == kOriginInit ? ""
+                                    : " AND EXISTS (SELECT 1 FROM " + Table(c, kChangeTable) + " WHERE version = $1)";
+  if (c.Query("UPDATE " + versions + " SET txn = NULL WHERE version = $1" + closeIfChanged, {number},
+              [](std::vector<TVariant>&) {}) == 0) {
+    c.Query("DELETE FROM " + versions + " WHERE version = $1", {number}, [](std::vector<TVariant>&) {});
     return 0;
   }
-  c.Query("UPDATE " + versions + " SET txn = NULL WHERE version = $1", {TVariant(number)},
-          [](std::vector<TVariant>&) {});
-  if (version && SettingsCopyDue(c, number, version->origin)) WriteSettingsCopy(c, number);
-  return number;
+  if (SettingsCopyDue(c, version.number, version.origin)) WriteSettingsCopy(c, version.number);
+  return version.number;
 }
 
 TSettingsVersion NewestSettingsVersion(TShopConnection& c) {

@@ -86,12 +86,13 @@ std::string ProgramAuthor();
 
 // Opens this program's version inside the connection's open transaction
 // (the save's lock taken): the shop tables' changes from here on belong to
-// it. Answers its number.
-std::int64_t BeginSettingsVersion(TShopConnection& connection, const std::string& origin, std::int64_t restored = 0);
+// it. Answers it as stored.
+TSettingsVersion BeginSettingsVersion(TShopConnection& connection, const std::string& origin,
+                                      std::int64_t restored = 0);
 // Before the commit: a version that changed nothing is removed (answers 0);
 // otherwise it is closed, a copy of the settings is written when one is
 // due, and its number is answered.
-std::int64_t FinishSettingsVersion(TShopConnection& connection, std::int64_t number);
+std::int64_t FinishSettingsVersion(TShopConnection& connection, const TSettingsVersion& version);
 
 // The newest version; number 0 when the shop keeps no history or has none.
 TSettingsVersion NewestSettingsVersion(TShopConnection& connection);

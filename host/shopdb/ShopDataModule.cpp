@@ -100,10 +100,9 @@ void TShopDataModule::SetSaveOrigin(std::string origin, std::int64_t restored) {
 }
 
 void TShopDataModule::NotifyTransactionEnd(bool committed) {
-  if (committed && written_) version_ = *written_;
+  if (committed && writing_ && writing_->number > 0) version_ = *writing_;
   if (committed) nextOrigin_.clear();
-  written_.reset();
-  writing_ = 0;
+  writing_.reset();
   for (auto& dataSet : dataSets_) {
     if (committed)
       dataSet->TransactionCommitted();
@@ -131,10 +130,11 @@ bool TShopDataModule::Transaction(const char* command) {
       try {
         MoveTakenIdentifiers();
         // A shop made before the history keeps one from its first save on.
-        EnsureSettingsHistory(connection);
+        if (!historyEnsured_) EnsureSettingsHistory(connection);
+        historyEnsured_ = true;
         writing_ = BeginSettingsVersion(connection, nextOrigin_.empty() ? saveOrigin_ : nextOrigin_, restored_);
       } catch (const EDatabaseError&) {
-        writing_ = 0;
+        writing_.reset();
         connection.RollbackIfOpen();
         NotifyTransactionEnd(false);
         return false;
@@ -144,9 +144,9 @@ bool TShopDataModule::Transaction(const char* command) {
     if (what == "COMMIT") {
       if (!connection.InTransaction()) return false;  // none is open
       try {
-        if (writing_ > 0) writing_ = FinishSettingsVersion(connection, writing_);
-        if (writing_ > 0) written_ = FindSettingsVersion(connection, writing_);
-        connection.AnnounceSave(writing_);
+        std::int64_t saved = 0;
+        if (writing_) writing_->number = saved = FinishSettingsVersion(connection, *writing_);
+        connection.AnnounceSave(saved);
         connection.Commit();
       } catch (const EDatabaseError&) {
         // A transaction that cannot be committed must not stay open and

@@ -77,8 +77,10 @@ class TShopDataModule : public TDataModule {
   std::string saveOrigin_ = kOriginEditor;
   std::string nextOrigin_;  // told by the module for the next save
   std::int64_t restored_ = 0;
-  std::int64_t writing_ = 0;                 // the version the open save writes; 0 for none
-  std::optional<TSettingsVersion> written_;  // what it wrote, once finished
+  // The version the open save writes (number 0 once finished without a
+  // change); none while no save is open.
+  std::optional<TSettingsVersion> writing_;
+  bool historyEnsured_ = false;  // the history's tables and triggers are there
   std::vector<std::unique_ptr<TShopDataSet>> dataSets_;
 };
 

@@ -134,7 +134,7 @@ void BuildShopDatabase(const std::string& database, bool overwrite, const TSchem
     } else {
       InstallSettingsHistory(connection);  // the triggers follow the new tables
     }
-    const std::int64_t version = BeginSettingsVersion(connection, kOriginInit);
+    const TSettingsVersion version = BeginSettingsVersion(connection, kOriginInit);
     fillRows(connection);
     FinishSettingsVersion(connection, version);
   });

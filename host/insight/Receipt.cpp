@@ -1,15 +1,17 @@
 #include "host/insight/Receipt.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
 #include "host/insight/Replay.h"
 #include "host/journal/JournalReader.h"
-#include "host/session/HostSession.h"
 #include "host/session/InProcessCalculation.h"
 #include "host/shopdb/SettingsAtVersion.h"
+#include "platform/DateUtils.h"
 
 namespace selvo::host {
 namespace {
@@ -56,8 +58,9 @@ std::optional<TTillAnswer> EntryAnswer(const nlohmann::json& entry, std::string&
 std::optional<std::int64_t> EntryVersion(const nlohmann::json& entry, std::string& reason) {
   const auto version = entry.find("settings_version");
   if (version == entry.end()) {
-    reason = "в записи нет версии настроек (журнал записан службой, которая её ещё не указывала): "
-             "по каким настройкам продажа рассчитана, неизвестно";
+    reason =
+        "в записи нет версии настроек (журнал записан службой, которая её ещё не указывала): "
+        "по каким настройкам продажа рассчитана, неизвестно";
     return std::nullopt;
   }
   if (!version->is_number_integer() || version->get<std::int64_t>() < 0) {
@@ -65,11 +68,46 @@ std::optional<std::int64_t> EntryVersion(const nlohmann::json& entry, std::strin
     return std::nullopt;
   }
   if (version->get<std::int64_t>() == 0) {
-    reason = "продажа рассчитана по настройкам без версии (0: история настроек тогда не велась), "
-             "их уже не восстановить";
+    reason =
+        "продажа рассчитана по настройкам без версии (0: история настроек тогда не велась), "
+        "их уже не восстановить";
     return std::nullopt;
   }
   return version->get<std::int64_t>();
+}
+
+// The till's clock when it computed the sale. The service fixes the moment
+// of a sale sent without one from its clock just before computing it, and
+// journals it to the millisecond the clock reads: that moment is the clock.
+// A sale that names its own moment was computed at the service's clock all
+// the same, which the line holds only as "at", in UTC to the second, taken
+// just after: the local time of that second.
+std::optional<double> TillClock(const nlohmann::json& entry, const TJournaledReceipt& receipt, std::string& reason) {
+  if (!receipt.saleNamedItsMoment) return *receipt.sale.moment;
+  const auto at = entry.find("at");
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  char zone = 0, rest = 0;
+  if (at == entry.end() || !at->is_string() ||
+      std::sscanf(at->get_ref<const std::string&>().c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%c", &year, &month, &day, &hour,
+                  &minute, &second, &zone, &rest) != 7 ||
+      zone != 'Z' || !TryEncodeDate(year, month, day) || !TryEncodeTime(hour, minute, second, 0)) {
+    reason =
+        "продажа пришла со своим моментом, а когда касса её рассчитала (\"at\"), в записи не сказано: "
+        "скидки по времени суток не восстановить";
+    return std::nullopt;
+  }
+  std::tm utc{};
+  utc.tm_year = year - 1900;
+  utc.tm_mon = month - 1;
+  utc.tm_mday = day;
+  utc.tm_hour = hour;
+  utc.tm_min = minute;
+  utc.tm_sec = second;
+  const std::time_t seconds = timegm(&utc);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return ComposeDateTime(EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
+                         EncodeTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), 0));
 }
 
 TJournaledReceipt ReadReceipt(const nlohmann::json& entry, const std::string& saleId, const std::string& file,
@@ -92,6 +130,10 @@ TJournaledReceipt ReadReceipt(const nlohmann::json& entry, const std::string& sa
   receipt.moment = entry.at("moment").get<std::string>();
   receipt.settingsVersion = *version;
   receipt.answered = std::move(*answered);
+  receipt.saleNamedItsMoment = entry.at("sale").contains("moment");
+  const std::optional<double> clock = TillClock(entry, receipt, reason);
+  if (!clock) throw refuse(reason);
+  receipt.tillClock = *clock;
   return receipt;
 }
 
@@ -166,17 +208,11 @@ bool SameAnswer(const TTillAnswer& till, const TSaleAnswer& recomputed) {
          till.saleBans == recomputed.saleBans;
 }
 
-TReceipt RecomputeReceipt(const TJournaledReceipt& journaled, const std::string& database,
-                          const TModuleLocation& module) {
+TReceipt RecomputeReceipt(const TJournaledReceipt& journaled, const std::string& database) {
   const std::unique_ptr<TShopDataModule> settings = LoadSettingsVersion(database, journaled.settingsVersion);
-  TModuleLibrary library(FindModuleFile(module.fileName, module.buildDir));
-  const TModuleExports& exports = library.Exports();
-  TConnectedModule connection(exports, *settings);
-  exports.FillPaymentsList();
-  exports.FillDiscountList();
   TReceipt receipt;
   receipt.journaled = journaled;
-  receipt.recomputed = CalculateSale(exports, LoadCalcSettings(*settings), journaled.sale, true);
+  receipt.recomputed = CalculateSaleAt(LoadCalcSettings(*settings), journaled.sale, journaled.tillClock);
   receipt.equal = SameAnswer(journaled.answered, receipt.recomputed);
   return receipt;
 }

@@ -3,6 +3,12 @@
 // till used, at the moment the till computed it at, and whether the till's
 // answer then and the answer now are the same.
 //
+// The module matches the cards' days, hours and periods at the sale's
+// moment, but their time discounts and sale bans at its own clock, which
+// nothing outside it sets. So the sale is computed again in this process by
+// the same calculation (CalculateSaleAt), with the till's clock put back: a
+// receipt asked for at another hour gets the answer of the hour it was sold.
+//
 // The module's calculation is deterministic: the same rows, the same sale
 // and the same moment give the same numbers, and the journal holds them as
 // JSON numbers that read back to the very same doubles. So "the same" here
@@ -11,12 +17,11 @@
 // never taken for the answer.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "host/session/ModuleLoader.h"
 #include "host/session/SaleCalculation.h"
 #include "host/session/SaleJson.h"
 #include "selvo/SelvoPaymentsTypes.h"
@@ -45,6 +50,11 @@ struct TJournaledReceipt {
   std::int64_t line = 0;
   TSale sale;          // with the journaled moment
   std::string moment;  // that moment as journaled
+  // The till's clock when it computed the sale (see TillClock in the
+  // source): the journaled moment for a sale sent without one, else the
+  // line's "at" in local time, to the second.
+  double tillClock = 0;
+  bool saleNamedItsMoment = false;
   std::int64_t settingsVersion = 0;
   TTillAnswer answered;
 };
@@ -58,7 +68,8 @@ std::vector<std::string> ReceiptJournals(const std::vector<std::string>& named);
 // Reads the journals in order for the line of `saleId` (a valid identifier)
 // and reads it whole. EReceiptError when no line or two lines hold it (the
 // reading stops at the second), or when that line holds no sale that reads,
-// no moment, no answer of the till, or no settings version from 1 (a line
+// no moment, no answer of the till, no time it was written at when the sale
+// named its own moment, or no settings version from 1 (a line
 // written before versions were journaled, or by a service whose settings
 // had no version). Exception naming a journal that cannot be read.
 TJournaledReceipt FindJournaledSale(const std::vector<std::string>& journals, const std::string& saleId);
@@ -72,11 +83,10 @@ struct TReceipt {
 // Exactly the same sum, discount and banned lines, in the same order.
 bool SameAnswer(const TTillAnswer& till, const TSaleAnswer& recomputed);
 
-// Computes the journaled sale with the module at `module`, connected to the
-// settings of its version in `database`, at its journaled moment, with the
-// explanation. EDatabaseError when the shop has no such version; the
-// module's and the sale's errors as they are.
-TReceipt RecomputeReceipt(const TJournaledReceipt& journaled, const std::string& database,
-                          const TModuleLocation& module);
+// Computes the journaled sale under the settings of its version in
+// `database`, at its journaled moment and the till's clock, with the
+// explanation. EDatabaseError when the shop has no such version; ESaleFormat
+// when that version cannot take the sale's payment type.
+TReceipt RecomputeReceipt(const TJournaledReceipt& journaled, const std::string& database);
 
 }  // namespace selvo::host

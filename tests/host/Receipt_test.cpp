@@ -11,18 +11,24 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <functional>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "host/journal/JournalReader.h"
 #include "host/program/HostCommands.h"
+#include "host/session/SaleCalculation.h"
 #include "host/shopdb/SampleShop.h"
 #include "host/shopdb/ShopDataModule.h"
+#include "platform/Clock.h"
+#include "platform/DateUtils.h"
+#include "tests/common/ScopedOverrides.h"
 #include "tests/common/ServiceProcess.h"
 #include "tests/common/ShopDatabases.h"
 #include "tests/common/TestSupport.h"
@@ -52,6 +58,13 @@ constexpr const char* kSaleAtServiceClock =
     R"({"payment": "дисконтная карта", "lines": [
     {"goods": 201, "category": 2, "zprice": 40, "price": 150, "quantity": 1},
     {"goods": 304, "category": 3, "zprice": 90, "price": 199, "quantity": 3}]})";
+
+// Paid in cash at the service's clock: coffee, which the morning card takes
+// 15 % off from 6 to 10, and beer, which may not be sold from 23 to 8.
+constexpr const char* kTimeOfDaySale =
+    R"({"payment": "наличные", "lines": [
+    {"goods": 201, "category": 2, "zprice": 40, "price": 150, "quantity": 2},
+    {"goods": 401, "category": 4, "zprice": 50, "price": 95, "quantity": 1}]})";
 
 json Sell(const test::TServiceProcess& service, const std::string& sale) {
   const httplib::Result result = service.Client()->Post("/calc", sale, "application/json");
@@ -192,8 +205,9 @@ TEST_P(ReceiptTest, ChangedAnswersMissingAndDoubledLinesAndBadIdentifiersAreRefu
       {"the identifier typed in lower case", line, lowerCase, 0, "Совпадает с ответом кассы."},
       {"other lines and a torn one around it", "{\"sale_id\": \"" + otherId + "\"}\n\nnot json\n" + line + "{\"sale",
        saleId, 0, "Совпадает с ответом кассы."},
-      {"the sum raised by a kopeck", edited([](json& e) { e["answer"]["sum"] = e["answer"]["sum"].get<double>() + 0.01; }),
-       saleId, 1, "к оплате: касса 404.11, пересчёт 404.10"},
+      {"the sum raised by a kopeck",
+       edited([](json& e) { e["answer"]["sum"] = e["answer"]["sum"].get<double>() + 0.01; }), saleId, 1,
+       "к оплате: касса 404.11, пересчёт 404.10"},
       {"the sum changed below a kopeck",
        edited([](json& e) { e["answer"]["sum"] = e["answer"]["sum"].get<double>() + 1e-9; }), saleId, 1,
        "пересчёт 404.1\n"},
@@ -203,12 +217,13 @@ TEST_P(ReceiptTest, ChangedAnswersMissingAndDoubledLinesAndBadIdentifiersAreRefu
        "запреты продажи: касса — «пиво»; пересчёт — нет"},
       {"an identifier on no line", line, otherId, 1, "не найдена в журналах (файлов: 1, строк: 1)"},
       {"the same line twice", line + line, saleId, 1, "записана в журналах дважды"},
-      {"a line written before versions were journaled", edited([](json& e) { e.erase("settings_version"); }), saleId,
-       1, "нет версии настроек"},
+      {"a line written before versions were journaled", edited([](json& e) { e.erase("settings_version"); }), saleId, 1,
+       "нет версии настроек"},
       {"a line of settings without a version", edited([](json& e) { e["settings_version"] = 0; }), saleId, 1,
        "настройкам без версии"},
-      {"a line without the till's answer", edited([](json& e) { e.erase("answer"); }), saleId, 1,
-       "нет ответа кассы"},
+      {"a line without the till's answer", edited([](json& e) { e.erase("answer"); }), saleId, 1, "нет ответа кассы"},
+      {"a sale that named its moment, on a line without the time it was computed",
+       edited([](json& e) { e.erase("at"); }), saleId, 1, "когда касса её рассчитала"},
       {"a version the shop does not have", edited([](json& e) { e["settings_version"] = 999; }), saleId, 1, "999"},
       {"an identifier too short", line, saleId.substr(1), 2, "номер продажи"},
       {"an identifier with a letter left out of the alphabet", line, "O" + saleId.substr(1), 2, "номер продажи"},
@@ -225,6 +240,21 @@ TEST_P(ReceiptTest, ChangedAnswersMissingAndDoubledLinesAndBadIdentifiersAreRefu
       EXPECT_NE(run.err.find("не совпадает с ответом кассы"), std::string::npos) << run.err;
     }
   }
+
+  // The sale named its own moment, so the till's clock is the line's "at",
+  // in UTC, read in the local time of the shop.
+  const std::string at = json::parse(line)["at"].get<std::string>();
+  setenv("TZ", "Europe/Moscow", 1);
+  tzset();
+  const TRun moscow = Receipt(saleId, {journal_}, true);
+  unsetenv("TZ");
+  tzset();
+  std::tm utc{};
+  ASSERT_NE(strptime(at.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc), nullptr) << at;
+  const std::time_t later = timegm(&utc) + 3 * 3600;
+  char expected[32];
+  std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S.000", gmtime_r(&later, &utc));
+  EXPECT_EQ(json::parse(moscow.out)["till_clock"], expected) << moscow.out << moscow.err;
 }
 
 TEST_P(ReceiptTest, JournalsAreReadFromSeveralFilesAndFolders) {
@@ -243,6 +273,45 @@ TEST_P(ReceiptTest, JournalsAreReadFromSeveralFilesAndFolders) {
   const TRun noJournal = RunHost({"receipt", "--db", shop_, first["sale_id"].get<std::string>()});
   EXPECT_EQ(noJournal.code, 2);
   EXPECT_NE(noJournal.err.find("не указан ни один журнал"), std::string::npos) << noJournal.err;
+}
+
+TEST_P(ReceiptTest, ASaleAskedForAtAnotherHourIsComputedAtTheHourItWasSold) {
+  const json sold = SellOnAService({kTimeOfDaySale})[0];
+  const std::string saleId = sold["sale_id"].get<std::string>();
+  const double today = DateOf(Now());
+  const struct {
+    const char* what;
+    double clock;  // this process's clock when the receipt is asked for
+  } hours[] = {
+      {"at night, when beer may not be sold", today + EncodeTime(3, 0, 0, 0)},
+      {"in the morning, when coffee is 15 % off", today + EncodeTime(9, 0, 0, 0)},
+      {"at noon, with no time discount", today + EncodeTime(12, 0, 0, 0)},
+      {"in the happy hours", today + EncodeTime(15, 0, 0, 0)},
+  };
+  // The sale's answer depends on the hour: a receipt computed at its own
+  // clock would differ from the till's at some of them.
+  TShopDataModule shop(shop_);
+  const TCalcSettings settings = LoadCalcSettings(shop);
+  TSale sale = ParseSale(kTimeOfDaySale);
+  std::set<double> sums;
+  for (const auto& h : hours) {
+    sale.moment = h.clock;
+    sums.insert(CalculateSaleAt(settings, sale, h.clock).sum);
+  }
+  ASSERT_GT(sums.size(), 2u) << "the sale must be one whose answer changes with the hour";
+
+  for (const auto& h : hours) {
+    SCOPED_TRACE(h.what);
+    test::ScopedClock clock;
+    clock.SetFixed(h.clock);
+    const TRun run = Receipt(saleId, {journal_}, true);
+    ASSERT_EQ(run.code, 0) << run.err << run.out;
+    const json doc = json::parse(run.out);
+    EXPECT_TRUE(doc["equal"].get<bool>());
+    EXPECT_EQ(doc["recomputed"]["sum"], sold["sum"]);
+    EXPECT_EQ(doc["recomputed"]["sale_bans"], sold["sale_bans"]);
+    EXPECT_EQ(doc["till_clock"], doc["moment"]) << "a sale sent without a moment is computed at the one it was given";
+  }
 }
 
 SELVO_ON_BOTH_DATABASES(ReceiptTest);

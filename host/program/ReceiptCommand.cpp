@@ -1,14 +1,13 @@
 #include "host/program/ReceiptCommand.h"
 
 #include <cctype>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "host/insight/Receipt.h"
 #include "host/journal/SaleId.h"
 #include "host/program/CalcCommand.h"
-#include "platform/DateUtils.h"
+#include "host/service/HttpFront.h"
 #include "platform/FormatSettings.h"
 
 namespace selvo::host {
@@ -23,16 +22,6 @@ std::string SaleIdOf(const std::string& typed) {
     throw EUsageError("номер продажи — " + std::to_string(kSaleIdLength) + " знаков из \"" +
                       std::string(kSaleIdAlphabet) + "\", а не " + InputExcerpt(typed, 40));
   return id;
-}
-
-// A day-based local date-time as the journal writes moments.
-std::string ClockText(double moment) {
-  const TDateParts d = DecodeDate(moment);
-  const TTimeParts t = DecodeTime(moment);
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", d.year, d.month, d.day, t.hour, t.minute,
-                t.second, t.msec);
-  return text;
 }
 
 nlohmann::json TillAnswerJson(const TTillAnswer& answer) {
@@ -75,7 +64,7 @@ void PrintText(const TReceipt& r, std::ostream& out) {
   out << "Продажа " << j.saleId << ": журнал " << TerminalText(j.file) << ", строка " << j.line << "\n";
   out << "Момент продажи: " << TerminalText(j.moment) << "\n";
   if (j.saleNamedItsMoment)
-    out << "Часы кассы при расчёте: " << ClockText(j.tillClock)
+    out << "Часы кассы при расчёте: " << MomentText(j.tillClock)
         << " (по ним скидки по времени суток и запреты продажи)\n";
   out << "Настройки: версия " << j.settingsVersion << "\n\n";
   PrintSaleAnswer(r.recomputed, true, out);
@@ -92,7 +81,7 @@ nlohmann::json ReceiptJson(const TReceipt& r) {
                         {"journal", j.file},
                         {"line", j.line},
                         {"moment", j.moment},
-                        {"till_clock", ClockText(j.tillClock)},
+                        {"till_clock", MomentText(j.tillClock)},
                         {"settings_version", j.settingsVersion},
                         {"journaled", TillAnswerJson(j.answered)},
                         {"recomputed", SaleAnswerJson(r.recomputed, false)},

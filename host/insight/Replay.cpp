@@ -37,34 +37,15 @@ bool SumsWithinBounds(const TSale& sale) {
   return std::fabs(total) <= kMaxReplayedSaleSum;
 }
 
-// The sale of a journal entry at the moment the service computed it at
-// (also for a sale sent without one); the reason when there is none.
+// A journaled sale the replay can count: its sums within kopecks' reach.
 std::optional<TSale> EntrySale(const nlohmann::json& entry, std::string& reason) {
-  const auto sale = entry.find("sale");
-  if (sale == entry.end() || !sale->is_object()) {
-    reason = "в записи нет продажи (\"sale\" — не объект JSON)";
+  std::optional<TSale> sale = EntrySaleAtItsMoment(entry, reason);
+  if (sale && !SumsWithinBounds(*sale)) {
+    reason =
+        "суммы продажи не числа или больше " + std::to_string(static_cast<long long>(kMaxReplayedSaleSum)) + " руб.";
     return std::nullopt;
   }
-  const auto moment = entry.find("moment");
-  if (moment == entry.end() || !moment->is_string()) {
-    reason = "в записи нет момента продажи (\"moment\" — не текст)";
-    return std::nullopt;
-  }
-  try {
-    nlohmann::json given = *sale;
-    given.erase("moment");
-    TSale parsed = ParseSale(given.dump());
-    parsed.moment = ParseMoment(moment->get<std::string>());
-    if (!SumsWithinBounds(parsed)) {
-      reason =
-          "суммы продажи не числа или больше " + std::to_string(static_cast<long long>(kMaxReplayedSaleSum)) + " руб.";
-      return std::nullopt;
-    }
-    return parsed;
-  } catch (const ESaleFormat& e) {
-    reason = "продажа не читается: " + e.Message();
-    return std::nullopt;
-  }
+  return sale;
 }
 
 // One sale under one side's settings.
@@ -154,6 +135,29 @@ class TReplayRun {
 };
 
 }  // namespace
+
+std::optional<TSale> EntrySaleAtItsMoment(const nlohmann::json& entry, std::string& reason) {
+  const auto sale = entry.find("sale");
+  if (sale == entry.end() || !sale->is_object()) {
+    reason = "в записи нет продажи (\"sale\" — не объект JSON)";
+    return std::nullopt;
+  }
+  const auto moment = entry.find("moment");
+  if (moment == entry.end() || !moment->is_string()) {
+    reason = "в записи нет момента продажи (\"moment\" — не текст)";
+    return std::nullopt;
+  }
+  try {
+    nlohmann::json given = *sale;
+    given.erase("moment");
+    TSale parsed = ParseSale(given.dump());
+    parsed.moment = ParseMoment(moment->get<std::string>());
+    return parsed;
+  } catch (const ESaleFormat& e) {
+    reason = "продажа не читается: " + e.Message();
+    return std::nullopt;
+  }
+}
 
 std::vector<std::pair<TCalcTrace::TCardRef, double>> ChosenCards(const TCalcTrace& t) {
   std::vector<std::pair<TCalcTrace::TCardRef, double>> chosen;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@ struct TJournaledSale {
 // The largest sum of a sale the replay takes, in roubles: its kopecks, and
 // the sums of millions of such sales, stay exact whole numbers.
 inline constexpr double kMaxReplayedSaleSum = 1e9;
+
+// The sale of a journal entry, to be computed at the moment the service
+// computed it at (also for a sale sent without one, and whatever moment the
+// sale itself names); nullopt with the reason when the entry holds no sale
+// that reads or no valid moment.
+std::optional<TSale> EntrySaleAtItsMoment(const nlohmann::json& entry, std::string& reason);
 
 // Reads the journal files in order, each sale to onSale and each line that
 // holds none to onSkipped: a line the journal reader skips, an entry with no

@@ -35,6 +35,26 @@ std::string ReadSaleText(const TParsedCommand& command, std::istream& in) {
   return text;
 }
 
+}  // namespace
+
+nlohmann::json SaleAnswerJson(const TSaleAnswer& answer, bool explain) {
+  nlohmann::json doc;
+  doc["sum"] = answer.sum;
+  doc["discount_percent"] = answer.discountPercent;
+  doc["sale_bans"] = answer.saleBans;
+  if (explain) doc["explain"] = answer.explanation;
+  return doc;
+}
+
+void PrintSaleAnswer(const TSaleAnswer& answer, bool explain, std::ostream& out) {
+  out << "К оплате: " << FloatToStrFixed(answer.sum, 2, ModuleFormatSettings()) << "\n";
+  out << "Скидка: " << FloatToStrFixed(answer.discountPercent, 2, ModuleFormatSettings()) << " %\n";
+  for (const std::string& ban : answer.saleBans) out << "Запрет продажи: " << TerminalText(ban) << "\n";
+  if (explain) out << "\n" << TerminalText(answer.explanation);
+}
+
+namespace {
+
 int RunCalc(const TParsedCommand& command, const TCommandContext& context) {
   const TModuleLocation& location = context.module;
   std::ostream& out = context.out;
@@ -54,19 +74,10 @@ int RunCalc(const TParsedCommand& command, const TCommandContext& context) {
     const TSaleAnswer answer = CalculateSale(module, LoadCalcSettings(dataModule), sale, command.Has("--explain"));
     if (!answer.warning.empty()) err << kHostProgram << ": предупреждение: " << answer.warning << "\n";
 
-    if (command.Has("--json")) {
-      nlohmann::json doc;
-      doc["sum"] = answer.sum;
-      doc["discount_percent"] = answer.discountPercent;
-      doc["sale_bans"] = answer.saleBans;
-      if (command.Has("--explain")) doc["explain"] = answer.explanation;
-      out << doc.dump() << "\n";
-    } else {
-      out << "К оплате: " << FloatToStrFixed(answer.sum, 2, ModuleFormatSettings()) << "\n";
-      out << "Скидка: " << FloatToStrFixed(answer.discountPercent, 2, ModuleFormatSettings()) << " %\n";
-      for (const std::string& ban : answer.saleBans) out << "Запрет продажи: " << TerminalText(ban) << "\n";
-      if (command.Has("--explain")) out << "\n" << TerminalText(answer.explanation);
-    }
+    if (command.Has("--json"))
+      out << SaleAnswerJson(answer, command.Has("--explain")).dump() << "\n";
+    else
+      PrintSaleAnswer(answer, command.Has("--explain"), out);
     return 0;
   } catch (const ESaleFormat& e) {
     return FailCommand(err, e.what());

@@ -9,6 +9,7 @@
 #include "host/program/InitCommand.h"
 #include "host/program/LintCommand.h"
 #include "host/program/PaymentsCommand.h"
+#include "host/program/ReceiptCommand.h"
 #include "host/program/ReplayCommand.h"
 #include "host/program/ServeCommand.h"
 #include "host/session/HostPaths.h"
@@ -20,8 +21,9 @@
 namespace selvo::host {
 
 const std::vector<THostCommand>& HostCommands() {
-  static const std::vector<THostCommand> commands = {kInitCommand, kPaymentsCommand, kCalcCommand,    kServeCommand,
-                                                     kLintCommand, kReplayCommand,   kHistoryCommand, kEditorCommand};
+  static const std::vector<THostCommand> commands = {kInitCommand,    kPaymentsCommand, kCalcCommand,
+                                                     kServeCommand,   kLintCommand,     kReplayCommand,
+                                                     kReceiptCommand, kHistoryCommand,  kEditorCommand};
   return commands;
 }
 

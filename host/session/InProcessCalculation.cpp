@@ -49,6 +49,11 @@ TCalcTrace TraceCalculationAt(const TCalcSettings& settings, const TDiscountInDa
   return trace;
 }
 
+TCalcResult CalculateInProcessAt(const TCalcSettings& settings, const TDiscountInData& sale, double now,
+                                 TCalcTrace& trace) {
+  return CalculateDiscount(settings.snapshot, sale, now, &trace);
+}
+
 bool GaveTheResult(const TCalcTrace& trace, double variantSum) {
   double rounded = RoundMoney(variantSum);
   if (rounded < 0.01) rounded = 0;

@@ -44,6 +44,12 @@ TCalcSettings LoadCalcSettings(TShopDataModule& dataModule);
 TCalcTrace TraceCalculation(const TCalcSettings& settings, const TDiscountInData& sale);
 TCalcTrace TraceCalculationAt(const TCalcSettings& settings, const TDiscountInData& sale, double now);
 
+// The sale computed over the settings' lists as the module's export computes
+// it when its clock shows `now`: the answer, and the trace in `trace`.
+// Shows nothing.
+TCalcResult CalculateInProcessAt(const TCalcSettings& settings, const TDiscountInData& sale, double now,
+                                 TCalcTrace& trace);
+
 // Whether a variant's sum (the trace's paySum, checkSum, goodsSum or
 // groupSum) is the result the calculation chose: rounded to kopecks as the
 // result is, a sum below a kopeck counting as nothing.

@@ -81,4 +81,17 @@ TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& set
   return answer;
 }
 
+TSaleAnswer CalculateSaleAt(const TCalcSettings& settings, const TSale& sale, double clock) {
+  const auto [payID, paymentName] = SalePayment(settings, sale);
+  TSaleRecord record(sale, payID, *sale.moment);
+  TCalcTrace trace;
+  const TCalcResult result = CalculateInProcessAt(settings, record.data(), clock, trace);
+  TSaleAnswer answer;
+  answer.sum = result.sum;
+  answer.discountPercent = result.discountPercent;
+  answer.saleBans = trace.banLines;
+  answer.explanation = ExplainText(trace, paymentName, payID);
+  return answer;
+}
+
 }  // namespace selvo::host

@@ -34,6 +34,15 @@ struct TSaleAnswer {
 // type; the module's errors as they are. Touches no database.
 TSaleAnswer CalculateSale(const TModuleExports& module, const TCalcSettings& settings, const TSale& sale, bool explain);
 
+// The same sale computed in this process as the module computes it when its
+// clock shows `clock`: the cards' days, hours and periods are matched at the
+// sale's moment (which must be set), their time discounts and sale bans at
+// the clock's time of day, as the module's export matches them at its own
+// clock. For a sale computed again later: the module's clock cannot be set
+// from outside it. Always with the explanation; ESaleFormat as
+// CalculateSale. Touches no database and shows nothing.
+TSaleAnswer CalculateSaleAt(const TCalcSettings& settings, const TSale& sale, double clock);
+
 // The payment type of that name among the shop's (its identifier and full
 // name): an exact match first (letter case ignored), else the one name that
 // begins with it (the module's records hold only the first 20 characters of

@@ -517,6 +517,8 @@ TResponse THttpFront::TImpl::Health(bool authorized) {
                          {"settings_saved_at", h.versionMoment},
                          {"settings_saved_by", h.versionAuthor},
                          {"loaded_at", UtcText(h.loadedAt)},
+                         // Loads after the first: a load need not bring a new version.
+                         {"reloads", h.reloads},
                          {"database", {{"reachable", h.reachable}, {"since", UtcText(h.reachableSince)}}}};
   if (!h.lastReloadError.empty()) body["last_reload_error"] = h.lastReloadError;
   if (slowLoad) body["loading_since"] = UtcText(*h.loadingSince);

@@ -389,8 +389,16 @@ std::int64_t FinishSettingsVersion(TShopConnection& c, const TSettingsVersion& v
   const std::string closeIfChanged =
       version.origin == kOriginInit ? ""
                                     : " AND EXISTS (SELECT 1 FROM " + Table(c, kChangeTable) + " WHERE version = $1)";
-  if (c.Query("UPDATE " + versions + " SET txn = NULL WHERE version = $1" + closeIfChanged, {number},
-              [](std::vector<TVariant>&) {}) == 0) {
+  if (c.IsServer()) {
+    // One round trip: the version closed, or dropped when it changed nothing.
+    std::int64_t closed = 0;
+    c.Query("WITH closed AS (UPDATE " + versions + " SET txn = NULL WHERE version = $1" + closeIfChanged +
+                " RETURNING version), dropped AS (DELETE FROM " + versions +
+                " WHERE version = $1 AND NOT EXISTS (SELECT 1 FROM closed)) SELECT COUNT(*) FROM closed",
+            {number}, [&](std::vector<TVariant>& v) { closed = LinkKey(v[0]).value_or(0); });
+    if (closed == 0) return 0;
+  } else if (c.Query("UPDATE " + versions + " SET txn = NULL WHERE version = $1" + closeIfChanged, {number},
+                     [](std::vector<TVariant>&) {}) == 0) {
     c.Query("DELETE FROM " + versions + " WHERE version = $1", {number}, [](std::vector<TVariant>&) {});
     return 0;
   }

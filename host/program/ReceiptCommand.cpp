@@ -1,5 +1,7 @@
 #include "host/program/ReceiptCommand.h"
 
+#include <utility>
+
 #include <cctype>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -91,11 +93,25 @@ nlohmann::json ReceiptJson(const TReceipt& r) {
   return doc;
 }
 
+// The journals and the sale's number: "--journal FILE [FILE...] SALE_ID", the
+// number last, or "SALE_ID JOURNAL...", the number first.
+std::pair<std::vector<std::string>, std::string> JournalsAndSale(const TParsedCommand& command) {
+  std::vector<std::string> arguments = command.arguments;
+  if (arguments.empty()) throw EUsageError("receipt: не указан номер продажи");
+  if (command.Has("--journal")) {
+    std::string id = arguments.back();
+    arguments.pop_back();
+    arguments.insert(arguments.begin(), command.Value("--journal", ""));
+    return {arguments, SaleIdOf(id)};
+  }
+  std::string id = SaleIdOf(arguments.front());
+  arguments.erase(arguments.begin());
+  if (arguments.empty()) throw EUsageError("receipt: не указан ни один журнал продаж");
+  return {arguments, id};
+}
+
 int RunReceipt(const TParsedCommand& command, const TCommandContext& context) {
-  if (command.arguments.empty()) throw EUsageError("receipt: не указан номер продажи");
-  const std::string saleId = SaleIdOf(command.arguments[0]);
-  if (command.arguments.size() < 2) throw EUsageError("receipt: не указан ни один журнал продаж");
-  const std::vector<std::string> named(command.arguments.begin() + 1, command.arguments.end());
+  const auto [named, saleId] = JournalsAndSale(command);
   TReceipt receipt;
   try {
     const TJournaledReceipt journaled = FindJournaledSale(ReceiptJournals(named), saleId);
@@ -120,8 +136,12 @@ const THostCommand kReceiptCommand{
     {"receipt",
      "найти продажу по номеру с чека в журналах службы кассы, рассчитать её заново по тем же настройкам и "
      "объяснить; сверить с ответом кассы",
-     {DatabaseOption(), {"--json", "", "вывести результат одним объектом JSON"}},
-     "НОМЕР_ПРОДАЖИ ЖУРНАЛ..."},
+     {DatabaseOption(),
+      {"--json", "", "вывести результат одним объектом JSON"},
+      {"--journal", "ЖУРНАЛ",
+       "журнал (или папка журналов) службы кассы; за ним могут идти другие, номер продажи "
+       "тогда последним"}},
+     "[ЖУРНАЛ...] НОМЕР_ПРОДАЖИ | НОМЕР_ПРОДАЖИ ЖУРНАЛ..."},
     &RunReceipt};
 
 }  // namespace selvo::host

@@ -263,9 +263,14 @@ TEST_P(ReceiptTest, JournalsAreReadFromSeveralFilesAndFolders) {
   std::filesystem::rename(journal_, dir_.file("old") + "/sales.jsonl.1");
   const json second = SellOnAService({kSampleGroupSale})[0];
   for (const json* sold : {&first, &second}) {
-    const TRun inFolderAndFile = Receipt(sold->at("sale_id").get<std::string>(), {dir_.file("old"), journal_}, true);
+    const std::string id = sold->at("sale_id").get<std::string>();
+    const TRun inFolderAndFile = Receipt(id, {dir_.file("old"), journal_}, true);
     ASSERT_EQ(inFolderAndFile.code, 0) << inFolderAndFile.err;
     EXPECT_TRUE(json::parse(inFolderAndFile.out)["equal"].get<bool>());
+    // The journals after --journal, the number last.
+    const TRun named = RunHost({"receipt", "--db", shop_, "--json", "--journal", dir_.file("old"), journal_, id});
+    ASSERT_EQ(named.code, 0) << named.err;
+    EXPECT_EQ(json::parse(named.out)["sale_id"], id);
   }
   const TRun missing = Receipt(first["sale_id"].get<std::string>(), {journal_, dir_.file("nowhere")}, false);
   EXPECT_EQ(missing.code, 1);

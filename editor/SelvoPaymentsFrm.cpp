@@ -537,14 +537,18 @@ void TSelvoPaymentsForm::btnImportClick() {
   }
   Guarded([this, &file] {
     PaymentList().ImportFromFile(*file);
-    if (Module().TransactionFunc) Module().TransactionFunc(kImportOrigin);
+    imported_ = true;
     FillPaymentsView();
   });
 }
 
 void TSelvoPaymentsForm::BitBtn1Click() {
   std::optional<TSaveResult> result;
+  // Told right before the save, so that only a save holding an import is
+  // recorded as one.
+  if (imported_ && Module().TransactionFunc) Module().TransactionFunc(kImportOrigin);
   Guarded([&result] { result = SaveEditorChanges(Module().TransactionFunc); });
+  if (result == TSaveResult::Saved) imported_ = false;
   // A save that did not happen whole would lose the operator's work without
   // a word: tell it and keep the window with the changes, still pending, for
   // another try. An error has been shown already.

@@ -83,6 +83,7 @@ class TSelvoPaymentsForm : public QDialog {
   TShowCardDialog cardDialog_;
   bool shown_ = false;
   bool closed_ = false;
+  bool imported_ = false;  // payment types imported since the last save
 
   QTabWidget* PageControl1 = nullptr;
   QWidget* TabSheet1 = nullptr;

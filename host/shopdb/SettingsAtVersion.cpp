@@ -54,16 +54,50 @@ TFieldKind KindOf(const std::string& letter) {
   return TFieldKind::Text;
 }
 
+// Whether a text is UTF-8 as JSON must hold it (a file's column may hold
+// any bytes: an old code page, a blob).
+bool IsUtf8(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (length == 0 || (length > 1 && c < 0xC2) || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string hex;
+  for (char b : bytes) {
+    hex += digits[static_cast<unsigned char>(b) >> 4];
+    hex += digits[static_cast<unsigned char>(b) & 15];
+  }
+  return hex;
+}
+std::string Unhex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+// A text that is not UTF-8 is kept as its bytes in hex, so the copy loads
+// back exactly what the table held.
 json ValueJson(const TVariant& value) {
   if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
   if (const auto* d = std::get_if<double>(&value)) return *d;
-  if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  if (const auto* s = std::get_if<std::string>(&value)) return IsUtf8(*s) ? json(*s) : json{{"bytes", Hex(*s)}};
   return nullptr;
 }
 TVariant JsonValue(const json& value) {
   if (value.is_number_integer()) return value.get<std::int64_t>();
   if (value.is_number()) return value.get<double>();
   if (value.is_string()) return value.get<std::string>();
+  if (value.is_object()) return Unhex(value.at("bytes").get<std::string>());
   return {};
 }
 
@@ -128,7 +162,7 @@ TSettingsAt CopyFromText(const std::string& text, std::int64_t version) {
       }
       settings.push_back(std::move(table));
     }
-  } catch (const json::exception& e) {
+  } catch (const std::exception& e) {
     throw EDatabaseError("копия настроек версии " + std::to_string(version) + " повреждена: " + e.what(),
                          TDatabaseErrorKind::Corrupt);
   }
@@ -231,15 +265,15 @@ std::unique_ptr<TShopDataModule> LoadSettingsVersion(TShopConnection& c, std::in
   const std::optional<TSettingsVersion> version = FindSettingsVersion(c, number);
   if (!version)
     throw EDatabaseError("В базе данных \"" + c.Describe() + "\" нет версии настроек " + std::to_string(number));
-  std::int64_t copied = 0;
+  std::optional<std::int64_t> copied;
   std::string body;
   c.Query("SELECT version, body FROM " + CopyTable(c) + " WHERE version <= $1 ORDER BY version DESC LIMIT 1",
           {TVariant(number)}, [&](std::vector<TVariant>& v) {
             copied = LinkKey(v[0]).value_or(0);
             body = ValueText(v[1]);
           });
-  TSettingsAt settings = copied > 0 ? CopyFromText(body, copied) : EmptySettings(c);
-  for (const TSettingsChange& change : ReadSettingsChanges(c, copied + 1, number)) Apply(settings, change);
+  TSettingsAt settings = copied ? CopyFromText(body, *copied) : EmptySettings(c);
+  for (const TSettingsChange& change : ReadSettingsChanges(c, copied.value_or(0) + 1, number)) Apply(settings, change);
   const std::string describe = c.Describe() + ", версия " + std::to_string(number);
   return std::make_unique<TShopDataModule>(Materialize(settings, describe), *version);
 }

@@ -20,6 +20,8 @@ inline constexpr std::int64_t kCopyEvery = 64;
 // Whether the version being finished gets a copy (inside its transaction).
 bool SettingsCopyDue(TShopConnection& connection, std::int64_t number, const std::string& origin);
 // Writes the copy of the six tables as they stand in the open transaction.
+// Number 0 is the shop as it stood when its history began (a shop made
+// before the history), where every later version starts from.
 void WriteSettingsCopy(TShopConnection& connection, std::int64_t number);
 
 // The settings at `number` in a data module of their own, held in memory:

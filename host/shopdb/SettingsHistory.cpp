@@ -211,10 +211,19 @@ void InstallServerVersionFunction(TShopConnection& c) {
 // null instead of failing every write of the table.
 void InstallServerTriggers(TShopConnection& c, const TTriggerTable& t) {
   const std::string function = "selvo_settings_history_" + LowerCase(t.name);
-  std::string columns = "('*', '')";
+  std::string columns;
   for (const std::string& column : t.columns)
-    columns += ", (" + Quoted(column) + ", " + Quoted(LowerCase(column)) + ")";
+    columns += (columns.empty() ? "(" : ", (") + Quoted(column) + ", " + Quoted(LowerCase(column)) + ")";
+  if (columns.empty()) columns = "(NULL, NULL)";
   auto field = [&](const std::string& column) { return "COALESCE(n, o) ->> " + Quoted(LowerCase(column)); };
+  // The columns are the row's own keys, so one added to the table by hand
+  // is recorded too (under the shop's spelling where the shop knows it).
+  const std::string head = "  INSERT INTO " + c.Identifier(kChangeTable) +
+                           " (version, table_name, row_key, row_ident, card, column_name, old_value, new_value)\n"
+                           "  SELECT v, " +
+                           Quoted(t.name) + ", (" + field("rowid") + ")::bigint, " +
+                           (t.ident.empty() ? std::string("NULL") : field(t.ident)) + ", " +
+                           (t.hasCard ? "(" + field("td_ID") + ")::bigint" : std::string("NULL")) + ", ";
   c.Execute("CREATE OR REPLACE FUNCTION " + function +
             "() RETURNS trigger LANGUAGE plpgsql SET extra_float_digits = 1 SET search_path FROM CURRENT AS $f$\n"
             "DECLARE\n"
@@ -222,33 +231,45 @@ void InstallServerTriggers(TShopConnection& c, const TTriggerTable& t) {
             "  o jsonb := CASE WHEN TG_OP <> 'INSERT' THEN to_jsonb(OLD) END;\n"
             "  n jsonb := CASE WHEN TG_OP <> 'DELETE' THEN to_jsonb(NEW) END;\n"
             "BEGIN\n"
-            "  INSERT INTO " +
-            c.Identifier(kChangeTable) +
-            " (version, table_name, row_key, row_ident, card, column_name, old_value, new_value)\n"
-            "  SELECT v, " +
-            Quoted(t.name) + ", (" + field("rowid") + ")::bigint, " +
-            (t.ident.empty() ? std::string("NULL") : field(t.ident)) + ", " +
-            (t.hasCard ? "(" + field("td_ID") + ")::bigint" : std::string("NULL")) +
-            ", c.name,\n"
-            "    CASE WHEN c.name = '*' THEN CASE WHEN n IS NULL THEN '1' END ELSE o ->> c.field END,\n"
-            "    CASE WHEN c.name = '*' THEN CASE WHEN o IS NULL THEN '1' END ELSE n ->> c.field END\n"
-            "  FROM (VALUES " +
+            "  IF o IS NULL OR n IS NULL THEN\n" +
+            head +
+            "'*', CASE WHEN n IS NULL THEN '1' END, CASE WHEN o IS NULL THEN '1' END;\n"
+            "  END IF;\n" +
+            head +
+            "COALESCE(c.name, k.key), o ->> k.key, n ->> k.key\n"
+            "  FROM jsonb_object_keys(COALESCE(n, o)) AS k(key) LEFT JOIN (VALUES " +
             columns +
-            ") AS c(name, field)\n"
-            "  WHERE CASE WHEN c.name = '*' THEN o IS NULL OR n IS NULL\n"
-            "             ELSE (o ->> c.field) IS DISTINCT FROM (n ->> c.field) END;\n"
+            ") AS c(name, field) ON c.field = k.key\n"
+            "  WHERE k.key <> 'rowid' AND (o ->> k.key) IS DISTINCT FROM (n ->> k.key);\n"
             "  RETURN NULL;\n"
             "END $f$");
+  // TRUNCATE removes rows without a row's trigger: refused, so that nothing
+  // leaves the tables unrecorded.
+  c.Execute(
+      "CREATE OR REPLACE FUNCTION selvo_settings_no_truncate() RETURNS trigger LANGUAGE plpgsql AS $f$\n"
+      "BEGIN RAISE EXCEPTION 'таблицы настроек магазина не очищаются TRUNCATE: удалите строки DELETE, чтобы "
+      "история настроек их записала'; END $f$");
   const std::string table = c.Identifier(t.name);
   const std::string trigger = c.Identifier("SettingsHistory_" + t.name);
   const std::string updateTrigger = c.Identifier("SettingsHistory_" + t.name + "_update");
+  const std::string truncateTrigger = c.Identifier("SettingsHistory_" + t.name + "_truncate");
   c.Execute("DROP TRIGGER IF EXISTS " + trigger + " ON " + table);
   c.Execute("DROP TRIGGER IF EXISTS " + updateTrigger + " ON " + table);
+  c.Execute("DROP TRIGGER IF EXISTS " + truncateTrigger + " ON " + table);
+  c.Execute("CREATE TRIGGER " + truncateTrigger + " BEFORE TRUNCATE ON " + table +
+            " FOR EACH STATEMENT EXECUTE FUNCTION selvo_settings_no_truncate()");
   c.Execute("CREATE TRIGGER " + trigger + " AFTER INSERT OR DELETE ON " + table + " FOR EACH ROW EXECUTE FUNCTION " +
             function + "()");
   // An UPDATE that changes nothing makes no version.
   c.Execute("CREATE TRIGGER " + updateTrigger + " AFTER UPDATE ON " + table +
             " FOR EACH ROW WHEN (OLD.* IS DISTINCT FROM NEW.*) EXECUTE FUNCTION " + function + "()");
+}
+
+bool ShopHoldsRows(TShopConnection& c) {
+  for (const TTriggerTable& table : TriggerTables(c))
+    if (!std::holds_alternative<std::monostate>(c.QueryValue("SELECT 1 FROM " + c.Identifier(table.name) + " LIMIT 1")))
+      return true;
+  return false;
 }
 
 // --- Reading.
@@ -314,9 +335,15 @@ bool HasSettingsHistory(TShopConnection& connection) {
 
 void InstallSettingsHistory(TShopConnection& connection) {
   const std::vector<std::string> present = connection.TableNames();
+  bool created = false;
   for (const TTableDef& table : HistoryTables())
-    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, table.name); }))
+    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, table.name); })) {
       CreateHistoryTable(connection, table);
+      created = true;
+    }
+  // A shop that held settings before its history began: what it held is
+  // where every version starts from.
+  if (created && ShopHoldsRows(connection)) WriteSettingsCopy(connection, 0);
   if (connection.IsServer()) InstallServerVersionFunction(connection);
   for (const TTriggerTable& table : TriggerTables(connection)) {
     if (connection.IsServer())
@@ -328,14 +355,28 @@ void InstallSettingsHistory(TShopConnection& connection) {
 
 void EnsureSettingsHistory(TShopConnection& c) {
   if (HasSettingsHistory(c)) {
-    const std::size_t tables = TriggerTables(c).size();
-    const std::string count =
-        c.IsServer() ? "SELECT COUNT(*) FROM pg_trigger WHERE NOT tgisinternal AND tgname LIKE 'settingshistory\\_%' "
-                       "AND tgrelid IN (SELECT oid FROM pg_class WHERE relnamespace = current_schema()::regnamespace)"
-                     : "SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name LIKE "
-                       "'SettingsHistory\\_%' ESCAPE '\\'";
-    const std::size_t perTable = c.IsServer() ? 2 : 3;
-    if (LinkKey(c.QueryValue(count)).value_or(0) == static_cast<std::int64_t>(tables * perTable)) return;
+    const std::vector<TTriggerTable> tables = TriggerTables(c);
+    if (c.IsServer()) {
+      // The server's triggers read the row whole: they need only be there.
+      const TVariant count = c.QueryValue(
+          "SELECT COUNT(*) FROM pg_trigger WHERE NOT tgisinternal AND tgname LIKE 'settingshistory\\_%' "
+          "AND tgrelid IN (SELECT oid FROM pg_class WHERE relnamespace = current_schema()::regnamespace)");
+      if (LinkKey(count).value_or(0) == static_cast<std::int64_t>(3 * tables.size())) return;
+    } else {
+      // A file's name every column: a column added by hand needs them anew.
+      std::map<std::string, std::string> triggers;
+      c.Query(
+          "SELECT name, sql FROM sqlite_master WHERE type = 'trigger' AND name LIKE 'SettingsHistory\\_%' "
+          "ESCAPE '\\'",
+          {}, [&](std::vector<TVariant>& v) { triggers[ValueText(v[0])] = ValueText(v[1]); });
+      bool whole = triggers.size() == 3 * tables.size();
+      for (const TTriggerTable& table : tables) {
+        const std::string& update = triggers["SettingsHistory_" + table.name + "_update"];
+        for (const std::string& column : table.columns)
+          whole = whole && update.find("NEW." + QuoteIdentifier(column)) != std::string::npos;
+      }
+      if (whole) return;
+    }
   }
   InstallSettingsHistory(c);
 }
@@ -375,6 +416,9 @@ TSettingsVersion BeginSettingsVersion(TShopConnection& c, const std::string& ori
   const std::string sql = c.IsServer() ? "WITH opened AS (" + insert + ") SELECT opened.*, set_config(" +
                                              Quoted(kVersionSetting) + ", opened.version::text, true) FROM opened"
                                        : insert;
+  // On a file an outside version stays open to the statements of its
+  // millisecond; a save of the program closes it for good.
+  if (!c.IsServer()) c.Execute("UPDATE " + versions + " SET txn = NULL WHERE txn IS NOT NULL");
   std::optional<TSettingsVersion> opened;
   c.Query(sql, {ProgramAuthor(), origin, restored > 0 ? TVariant(restored) : TVariant()},
           [&](std::vector<TVariant>& v) { opened = VersionOf(v); });
@@ -434,29 +478,34 @@ std::vector<TVersionWithChanges> ReadSettingsHistory(TShopConnection& c, const T
   std::vector<TVersionWithChanges> history;
   if (!HasSettingsHistory(c)) return history;
   // Another connection's open version is not seen; only committed ones are.
-  std::string sql = "SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + " WHERE 1 = 1";
+  std::string where = " WHERE 1 = 1";
   std::vector<TVariant> params;
   if (!filter.since.empty()) {
     params.emplace_back(filter.since);
-    sql += " AND moment >= $" + std::to_string(params.size());
+    where += " AND moment >= $" + std::to_string(params.size());
   }
   if (filter.card) {
     params.emplace_back(*filter.card);
-    sql += " AND version IN (SELECT version FROM " + Table(c, kChangeTable) + " WHERE card = $" +
-           std::to_string(params.size()) + ")";
+    where += " AND version IN (SELECT version FROM " + Table(c, kChangeTable) + " WHERE card = $" +
+             std::to_string(params.size()) + ")";
   }
-  sql += " ORDER BY version DESC";
+  const std::string listed = "SELECT version FROM " + Table(c, kVersionTable) + where;
+  const std::string sql =
+      "SELECT " + VersionColumns() + " FROM " + Table(c, kVersionTable) + where + " ORDER BY version DESC";
   std::map<std::int64_t, std::size_t> place;
   c.Query(sql, params, [&](std::vector<TVariant>& v) {
     place[LinkKey(v[0]).value_or(0)] = history.size();
     history.push_back({VersionOf(v), {}});
   });
   if (history.empty()) return history;
-  for (TSettingsChange& change :
-       ReadSettingsChanges(c, history.back().version.number, history.front().version.number)) {
-    const auto at = place.find(change.version);
-    if (at != place.end()) history[at->second].changes.push_back(std::move(change));
-  }
+  // Only the changes of the versions listed.
+  c.Query("SELECT " + ChangeColumns() + " FROM " + Table(c, kChangeTable) + " WHERE version IN (" + listed +
+              ") ORDER BY rowid",
+          params, [&](std::vector<TVariant>& v) {
+            TSettingsChange change = ChangeOf(v);
+            const auto at = place.find(change.version);
+            if (at != place.end()) history[at->second].changes.push_back(std::move(change));
+          });
   return history;
 }
 

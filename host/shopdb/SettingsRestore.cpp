@@ -246,6 +246,7 @@ std::int64_t TSettingsRestore::Save() {
   if (!Differs()) return 0;
   const std::string failed = "Восстановление версии " + std::to_string(number_) + " не записано: ";
   current_->SetSaveOrigin(kOriginRestore, number_);
+  const std::int64_t readAt = current_->Version().number;
   if (!current_->Transaction("START"))
     throw EDatabaseError(failed + "база данных \"" + current_->Describe() + "\" не начала запись");
   try {
@@ -266,7 +267,10 @@ std::int64_t TSettingsRestore::Save() {
   }
   if (!current_->Transaction("COMMIT"))
     throw EDatabaseError(failed + "база данных \"" + current_->Describe() + "\" не сохранила изменения");
-  return current_->Version().number;
+  // The database may have found nothing to change (a value it stores as
+  // it held it): then no version was written.
+  const std::int64_t written = current_->Version().number;
+  return written == readAt ? 0 : written;
 }
 
 }  // namespace selvo::host

@@ -102,6 +102,8 @@ void TShopDataModule::SetSaveOrigin(std::string origin, std::int64_t restored) {
 void TShopDataModule::NotifyTransactionEnd(bool committed) {
   if (committed && writing_ && writing_->number > 0) version_ = *writing_;
   if (committed) nextOrigin_.clear();
+  // The history made by a save that rolled back went with it.
+  historyEnsured_ = committed && writing_.has_value();
   writing_.reset();
   for (auto& dataSet : dataSets_) {
     if (committed)
@@ -131,9 +133,8 @@ bool TShopDataModule::Transaction(const char* command) {
         MoveTakenIdentifiers();
         // A shop made before the history keeps one from its first save on.
         if (!historyEnsured_) EnsureSettingsHistory(connection);
-        historyEnsured_ = true;
         writing_ = BeginSettingsVersion(connection, nextOrigin_.empty() ? saveOrigin_ : nextOrigin_, restored_);
-      } catch (const EDatabaseError&) {
+      } catch (const std::exception&) {
         writing_.reset();
         connection.RollbackIfOpen();
         NotifyTransactionEnd(false);
@@ -148,7 +149,7 @@ bool TShopDataModule::Transaction(const char* command) {
         if (writing_) writing_->number = saved = FinishSettingsVersion(connection, *writing_);
         connection.AnnounceSave(saved);
         connection.Commit();
-      } catch (const EDatabaseError&) {
+      } catch (const std::exception&) {
         // A transaction that cannot be committed must not stay open and
         // block every later save: roll it back, the changes return to the
         // logs and stay pending.

@@ -126,11 +126,22 @@ void BuildShopDatabase(const std::string& database, bool overwrite, const TSchem
       // Not a database one can read: there is no history to keep.
     }
   }
+  // Held until the new file has the name: no save of another computer
+  // lands in the old one after its history was carried over.
+  // (Another computer's save under way makes the new shop wait for it, or
+  // refuses it after the busy wait.)
+  bool carried = false;
+  try {
+    carried = replaced && HasSettingsHistory(*replaced);
+  } catch (const EDatabaseError&) {
+    replaced.reset();  // damaged: nothing to keep
+  }
+  if (carried) replaced->Begin();
   BuildDatabase(database, overwrite, ShopTableNames(), [&](TShopConnection& connection) {
     CreateShopSchema(connection, options);
     if (!HasSettingsHistory(connection)) {
       InstallSettingsHistory(connection);
-      if (replaced) CarrySettingsHistory(*replaced, connection);
+      if (carried) CarrySettingsHistory(*replaced, connection);
     } else {
       InstallSettingsHistory(connection);  // the triggers follow the new tables
     }
@@ -138,6 +149,7 @@ void BuildShopDatabase(const std::string& database, bool overwrite, const TSchem
     fillRows(connection);
     FinishSettingsVersion(connection, version);
   });
+  if (replaced) replaced->RollbackIfOpen();
 }
 
 void CreateShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options) {

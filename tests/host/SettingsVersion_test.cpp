@@ -14,6 +14,7 @@
 #include "host/shopdb/SettingsHistory.h"
 #include "host/shopdb/ShopDataModule.h"
 #include "host/shopdb/ShopSchema.h"
+#include "platform/TextCodec.h"
 #include "tests/common/ShopDatabases.h"
 
 namespace selvo::test {
@@ -153,6 +154,78 @@ TEST_P(SettingsVersionTest, OnlyChangesAreVersionsAndASaveKeepsTheOriginItWasTol
   payments.Post();
   Save(dm);
   EXPECT_EQ(host::NewestSettingsVersion(connection).origin, host::kOriginEditor) << "told for one save only";
+}
+
+// The history's own tables, triggers and functions removed: a shop as it
+// was made before the history.
+void DropHistory(TShopConnection& c) {
+  if (c.IsServer()) {
+    c.Execute("DROP TABLE settingsversion, settingschange, settingscopy");
+    for (const std::string& table : host::ShopTableNames())
+      for (const char* suffix : {"", "_update", "_truncate"})
+        c.Execute("DROP TRIGGER IF EXISTS settingshistory_" + LowerCase(table) + suffix + " ON " + c.Identifier(table));
+  } else {
+    c.Execute("DROP TABLE SettingsVersion; DROP TABLE SettingsChange; DROP TABLE SettingsCopy");
+    for (const std::string& table : host::ShopTableNames()) c.Execute(DropFileHistoryTriggers(table));
+  }
+}
+
+// A shop made before the history: a save rolled back leaves it without one
+// and the next save makes it; what the shop held then is where every
+// version starts, also one made outside the program.
+TEST_P(SettingsVersionTest, AShopMadeBeforeTheHistoryKeepsOneFromItsFirstSave) {
+  {
+    std::unique_ptr<TShopConnection> c = host::OpenShopConnection(address);
+    DropHistory(*c);
+  }
+  TShopDataModule dm(address);
+  ASSERT_TRUE(dm.Transaction("START"));
+  ASSERT_TRUE(dm.Transaction("ROLLBACK"));
+  EXPECT_FALSE(host::HasSettingsHistory(dm.Connection())) << "the rolled back save took its history with it";
+  Save(dm);  // changes nothing, but the history is there from now on
+  ASSERT_TRUE(host::HasSettingsHistory(dm.Connection()));
+  EXPECT_EQ(Newest(dm.Connection()), 0);
+
+  std::unique_ptr<TShopConnection> outside = host::OpenShopConnection(address);
+  const TSettingsDump before = Dump(*outside);
+  outside->Execute("UPDATE Goods SET Price = Price + 1 WHERE ID_Goods = 201");
+  ASSERT_EQ(Newest(*outside), 1);
+  EXPECT_TRUE(Dump(host::LoadSettingsVersion(address, 1)->Connection()) == Dump(*outside));
+  EXPECT_FALSE(Dump(*outside) == before);
+}
+
+// A column added by hand is recorded (on a file once a save of the program
+// has made the triggers anew); a text that is not UTF-8 loads back as the
+// bytes it was; on the server TRUNCATE, which passes the row triggers by,
+// is refused.
+TEST_P(SettingsVersionTest, WhatIsWrittenByHandIsRecordedOrRefused) {
+  std::unique_ptr<TShopConnection> outside = host::OpenShopConnection(address);
+  outside->Execute("ALTER TABLE KeyTovar ADD COLUMN Note TEXT");
+  {
+    TShopDataModule dm(address);
+    dm.DataSet("KeyTovar").First();
+    dm.DataSet("KeyTovar").Edit();
+    dm.DataSet("KeyTovar").FieldByName("Name").SetAsString("Первая");
+    dm.DataSet("KeyTovar").Post();
+    Save(dm);
+  }
+  outside->Execute("UPDATE KeyTovar SET Note = 'по акции' WHERE ID_Category = 2");
+  const std::int64_t noted = Newest(*outside);
+  const auto changes = host::ReadSettingsChanges(*outside, noted, noted);
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_TRUE(SameText(changes[0].column, "Note"));
+  EXPECT_EQ(changes[0].after, std::optional<std::string>("по акции"));
+  EXPECT_TRUE(Dump(host::LoadSettingsVersion(address, noted)->Connection()) == Dump(*outside));
+
+  if (GetParam() == TShopDbKind::File) {
+    outside->Execute("UPDATE Goods SET Name = CAST(X'CAEEF4E5' AS TEXT) WHERE ID_Goods = 201");
+    outside->Execute("BEGIN");
+    host::WriteSettingsCopy(*outside, Newest(*outside));
+    outside->Execute("COMMIT");
+    EXPECT_TRUE(Dump(host::LoadSettingsVersion(address, Newest(*outside))->Connection()) == Dump(*outside));
+  } else {
+    EXPECT_THROW(outside->Execute("TRUNCATE goods"), EDatabaseError);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, SettingsVersionTest, ::testing::Values(TShopDbKind::File, TShopDbKind::Server),

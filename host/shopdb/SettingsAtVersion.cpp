@@ -17,7 +17,7 @@ namespace {
 using nlohmann::json;
 
 // Parameters of one statement, below SQLite's own limit.
-constexpr std::size_t kMaxParameters = 30000;
+constexpr std::size_t kMaxParameters = 8000;
 
 // One table as a version left it.
 struct TTableAt {
@@ -207,6 +207,8 @@ void Apply(TSettingsAt& settings, const TSettingsChange& change) {
 
 std::unique_ptr<TShopConnection> Materialize(const TSettingsAt& settings, const std::string& describe) {
   auto memory = OpenMemoryShopConnection(describe);
+  // Nothing of it outlives the program: no journal to roll back with.
+  memory->Execute("PRAGMA journal_mode = OFF");
   memory->Execute("BEGIN");
   for (const TTableAt& table : settings) {
     TTableDef def{table.name, {}, {}};
@@ -229,7 +231,9 @@ std::unique_ptr<TShopConnection> Materialize(const TSettingsAt& settings, const 
     for (const auto& [key, values] : table.rows) {
       if (inStatement == 0) sql = head;
       sql += inStatement ? ", (" : "(";
-      for (std::size_t i = 0; i < width; ++i) sql += (i ? ", $" : "$") + std::to_string(params.size() + i + 1);
+      // Plain "?" (the memory database is SQLite's): numbered names would be
+      // looked up one by one among all the statement's names.
+      for (std::size_t i = 0; i < width; ++i) sql += i ? ",?" : "?";
       sql += ")";
       params.emplace_back(key);
       params.insert(params.end(), values.begin(), values.end());

@@ -20,8 +20,10 @@
 // unrecorded: a change the program makes joins the version it opened; a
 // change made outside the program (psql, sqlite3) opens a version of its own,
 // "вне программы" with origin outside. On a server that version spans the
-// outside transaction; an SQLite trigger cannot see a transaction, so there
-// it spans one statement.
+// outside transaction (found again through a setting of the transaction);
+// an SQLite trigger cannot see a transaction, so on a file it spans one
+// statement, found by the statement's moment (statements of the same
+// millisecond join it), until a save of the program closes it.
 #pragma once
 
 #include <cstdint>

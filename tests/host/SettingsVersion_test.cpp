@@ -147,7 +147,9 @@ TEST_P(SettingsVersionTest, OnlyChangesAreVersionsAndASaveKeepsTheOriginItWasTol
   EXPECT_EQ(imported.origin, host::kOriginImport);
   EXPECT_EQ(imported.author, host::ProgramAuthor());
   EXPECT_EQ(dm.Version().number, imported.number) << "the data module names what it saved";
-  if (GetParam() == TShopDbKind::Server) EXPECT_FALSE(imported.role.empty());
+  if (GetParam() == TShopDbKind::Server) {
+    EXPECT_FALSE(imported.role.empty());
+  }
 
   payments.Edit();
   payments.FieldByName("Name").SetAsString("талоны на топливо");

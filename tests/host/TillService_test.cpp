@@ -139,10 +139,13 @@ TEST_P(TillServiceTest, FourServicesFollowTwentySavesWholeAndSoon) {
   for (std::thread& till : tills) till.join();
 
   // Every number answers the same on every service, as that save stored it.
-  for (std::size_t i = 0; i < services.size(); ++i)
-    for (const auto& [version, answers] : seen[i].answersByVersion)
-      if (stored.count(version) && !stored[version].empty())
+  for (std::size_t i = 0; i < services.size(); ++i) {
+    for (const auto& [version, answers] : seen[i].answersByVersion) {
+      if (stored.count(version) && !stored[version].empty()) {
         EXPECT_EQ(*answers.begin(), stored[version]) << "service " << i << ", version " << version;
+      }
+    }
+  }
 
   ASSERT_NE(answerA, answerB);
   std::set<std::string> both;  // what the tills saw, all together

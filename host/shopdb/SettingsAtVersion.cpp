@@ -101,17 +101,14 @@ TVariant JsonValue(const json& value) {
   return {};
 }
 
-std::string TableNameAt(TShopConnection& c, const std::string& shopName) {
-  for (const std::string& table : c.TableNames())
-    if (SameText(table, shopName)) return table;
-  return {};
-}
-
-// The six tables as they stand, read on `c`.
-TSettingsAt ReadSettings(TShopConnection& c) {
+// The six tables present on `c` with their columns, and with their rows
+// unless only the columns are asked for (where a history without a copy
+// starts).
+TSettingsAt ReadSettings(TShopConnection& c, bool withRows = true) {
   TSettingsAt settings;
+  const std::vector<std::string> present = c.TableNames();
   for (const std::string& name : ShopTableNames()) {
-    if (TableNameAt(c, name).empty()) continue;
+    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); })) continue;
     TTableAt table{name, {}, {}};
     std::string list;
     for (TColumnInfo column : c.Columns(name)) {
@@ -119,11 +116,12 @@ TSettingsAt ReadSettings(TShopConnection& c) {
       column.name = ShopColumnSpelling(name, column.name);
       table.columns.push_back(std::move(column));
     }
-    c.Query("SELECT rowid" + (list.empty() ? "" : ", " + list) + " FROM " + c.Identifier(name) + " ORDER BY rowid", {},
-            [&](std::vector<TVariant>& v) {
-              const std::int64_t key = RowKey(v[0], name);
-              table.rows[key].assign(std::make_move_iterator(v.begin() + 1), std::make_move_iterator(v.end()));
-            });
+    if (withRows)
+      c.Query("SELECT rowid" + (list.empty() ? "" : ", " + list) + " FROM " + c.Identifier(name) + " ORDER BY rowid",
+              {}, [&](std::vector<TVariant>& v) {
+                const std::int64_t key = RowKey(v[0], name);
+                table.rows[key].assign(std::make_move_iterator(v.begin() + 1), std::make_move_iterator(v.end()));
+              });
     settings.push_back(std::move(table));
   }
   return settings;
@@ -165,21 +163,6 @@ TSettingsAt CopyFromText(const std::string& text, std::int64_t version) {
   } catch (const std::exception& e) {
     throw EDatabaseError("копия настроек версии " + std::to_string(version) + " повреждена: " + e.what(),
                          TDatabaseErrorKind::Corrupt);
-  }
-  return settings;
-}
-
-// The tables present now, empty: where a history without a copy starts.
-TSettingsAt EmptySettings(TShopConnection& c) {
-  TSettingsAt settings;
-  for (const std::string& name : ShopTableNames()) {
-    if (TableNameAt(c, name).empty()) continue;
-    TTableAt table{name, {}, {}};
-    for (TColumnInfo column : c.Columns(name)) {
-      column.name = ShopColumnSpelling(name, column.name);
-      table.columns.push_back(std::move(column));
-    }
-    settings.push_back(std::move(table));
   }
   return settings;
 }
@@ -276,7 +259,7 @@ std::unique_ptr<TShopDataModule> LoadSettingsVersion(TShopConnection& c, std::in
             copied = LinkKey(v[0]).value_or(0);
             body = ValueText(v[1]);
           });
-  TSettingsAt settings = copied ? CopyFromText(body, *copied) : EmptySettings(c);
+  TSettingsAt settings = copied ? CopyFromText(body, *copied) : ReadSettings(c, false);
   for (const TSettingsChange& change : ReadSettingsChanges(c, copied.value_or(0) + 1, number)) Apply(settings, change);
   const std::string describe = c.Describe() + ", версия " + std::to_string(number);
   return std::make_unique<TShopDataModule>(Materialize(settings, describe), *version);

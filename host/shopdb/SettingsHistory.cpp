@@ -67,6 +67,10 @@ std::string MomentSql(TShopConnection& c) {
                       : "strftime('%Y-%m-%dT%H:%M:%f', 'now', 'localtime')";
 }
 
+bool Named(const std::vector<std::string>& present, const std::string& name) {
+  return std::any_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); });
+}
+
 // What a trigger needs of one shop table.
 struct TTriggerTable {
   std::string name;  // the shop's spelling
@@ -79,9 +83,7 @@ std::vector<TTriggerTable> TriggerTables(TShopConnection& c) {
   std::vector<TTriggerTable> tables;
   const std::vector<std::string> present = c.TableNames();
   for (const std::string& name : ShopTableNames()) {
-    const bool there =
-        std::any_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); });
-    if (!there) continue;
+    if (!Named(present, name)) continue;
     TTriggerTable table{name, {}, "", false};
     const TTableDef* def = FindShopTable(name);
     for (const TColumnInfo& column : c.Columns(name)) {
@@ -328,8 +330,7 @@ const std::vector<std::string>& SettingsHistoryTables() {
 bool HasSettingsHistory(TShopConnection& connection) {
   const std::vector<std::string> present = connection.TableNames();
   for (const std::string& name : SettingsHistoryTables())
-    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); }))
-      return false;
+    if (!Named(present, name)) return false;
   return true;
 }
 
@@ -337,7 +338,7 @@ void InstallSettingsHistory(TShopConnection& connection) {
   const std::vector<std::string> present = connection.TableNames();
   bool created = false;
   for (const TTableDef& table : HistoryTables())
-    if (std::none_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, table.name); })) {
+    if (!Named(present, table.name)) {
       CreateHistoryTable(connection, table);
       created = true;
     }

@@ -1,4 +1,4 @@
-# selvo_install_configured(NAME DESTINATION): installs packaging/NAME.in as
+# selvo_install_configured(NAME DESTINATION COMPONENT): installs packaging/NAME.in as
 # NAME into DESTINATION with its @VARIABLES@ filled in when installing, not
 # when configuring, so that the folders it names are those this install
 # writes to, also after `cmake --install --prefix DIR` (with DESTDIR they stay
@@ -6,7 +6,7 @@
 # SELVO_BINDIR, SELVO_LIBDIR and SELVO_INCLUDEDIR (absolute), PROJECT_NAME,
 # PROJECT_DESCRIPTION and PROJECT_VERSION, and SELVO_MODULE_SONAME (the
 # module's file name a host loads it by).
-function(selvo_install_configured name destination)
+function(selvo_install_configured name destination component)
   set(template ${PROJECT_SOURCE_DIR}/packaging/${name}.in)
   set(written ${PROJECT_BINARY_DIR}/packaging/${name})
   # CMAKE_INSTALL_PREFIX escaped: the install script's value, --prefix's when given.
@@ -22,6 +22,6 @@ function(selvo_install_configured name destination)
     string(APPEND code "set(${var} [==[${${var}}]==])\n")
   endforeach()
   string(APPEND code "configure_file([==[${template}]==] [==[${written}]==] @ONLY)\n")
-  install(CODE "${code}")
-  install(FILES ${written} DESTINATION ${destination})
+  install(CODE "${code}" COMPONENT ${component})
+  install(FILES ${written} DESTINATION ${destination} COMPONENT ${component})
 endfunction()

@@ -67,6 +67,10 @@ int RunHostProgram(const std::vector<std::string>& args, const TModuleLocation& 
                    std::ostream& out, std::ostream& err) {
   std::vector<TCommandSpec> specs;
   for (const THostCommand& command : HostCommands()) specs.push_back(command.usage);
+  if (args.size() == 1 && args[0] == "--version") {
+    out << kHostProgram << " " << SELVO_PROGRAM_VERSION << "\n";
+    return 0;
+  }
   try {
     const TParsedCommand parsed = ParseCommandLine(args, specs);
     if (parsed.help) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -67,7 +68,12 @@ std::vector<std::string> ListOf(const std::string& text) {
 
 TFrontOptions FrontOptions(const TParsedCommand& command, const std::string& host) {
   TFrontOptions options;
-  if (command.Has("--token-file")) options.token = ReadToken(command.Value("--token-file", ""));
+  // The installed unit names the key's file in the environment
+  // (/etc/default/selvo-till), where an unset key is an empty value.
+  const char* tokenFromEnvironment = std::getenv("SELVO_TOKEN_FILE");
+  const std::string tokenFile =
+      command.Value("--token-file", tokenFromEnvironment ? std::string(tokenFromEnvironment) : std::string());
+  if (!tokenFile.empty()) options.token = ReadToken(tokenFile);
   options.allowedOrigins = ListOf(command.Value("--allow-origin", ""));
   for (std::string name : ListOf(command.Value("--allow-host", ""))) {
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -167,7 +173,7 @@ const THostCommand kServeCommand{
       {"--journal", "ФАЙЛ", "дописывать каждую рассчитанную продажу строкой JSON"},
       {"--token-file", "ФАЙЛ",
        "ключ доступа (первая строка файла): каждый запрос, кроме /health, несёт Authorization: Bearer КЛЮЧ; "
-       "обязателен, когда АДРЕС не только этого компьютера"},
+       "обязателен, когда АДРЕС не только этого компьютера; без параметра файл берётся из SELVO_TOKEN_FILE"},
       {"--allow-origin", "ИСТОЧНИК,...", "страницы (Origin), запросы которых принимаются"},
       {"--allow-host", "ИМЯ,...", "имена узла (Host), под которыми службу спрашивают, кроме localhost и АДРЕСА"}},
      ""},

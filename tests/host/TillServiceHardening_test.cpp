@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -325,6 +326,15 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   EXPECT_EQ(told.find("database"), std::string::npos) << "without the key /health tells only how it is: " << told;
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 
+  // The installed unit names the key's file in the environment instead,
+  // where an empty value means no key.
+  setenv("SELVO_TOKEN_FILE", tokenFile.c_str(), 1);
+  TServiceProcess keyed(address, windows.path());
+  unsetenv("SELVO_TOKEN_FILE");
+  EXPECT_EQ(StatusOf(Exchange(keyed.Port(), Post(kSampleGroupSale))), 401);
+  EXPECT_EQ(StatusOf(Exchange(keyed.Port(), Post(kSampleGroupSale, "Authorization: Bearer s3cret-key\r\n"))), 200);
+  EXPECT_EQ(keyed.Stop(), 0) << keyed.Log();
+
   // A page of an allowed origin may ask, and read the answer.
   TServiceProcess allowing(address, windows.path(), {"--allow-origin", "http://till.local"});
   const std::string preflight =
@@ -340,7 +350,7 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   EXPECT_EQ(allowing.Stop(), 0) << allowing.Log();
 
   // Other computers may not reach a service that asks for no key.
-  const std::string command = "WINDIR='" + windows.path() +
+  const std::string command = "SELVO_TOKEN_FILE= WINDIR='" + windows.path() +
                               "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH "' serve --db '" + address +
                               "' --listen 0.0.0.0:0 2>&1";
   FILE* serve = popen(command.c_str(), "r");

@@ -64,9 +64,13 @@ fi
 # The unit starts the installed program.
 grep -qxF "ExecStart=$program serve --db \${SELVO_DB} --listen \${SELVO_LISTEN} --journal \${SELVO_JOURNAL} \$SELVO_OPTIONS" "$unit" ||
   fail "the unit's ExecStart is not the installed selvo-host serve: $(grep ExecStart= "$unit")"
-# systemd's own reading of it: a mistyped key or value is named by line.
+# systemd's own reading of it: a mistyped key or value is named by line,
+# and the manual page its Documentation= names is the one installed (when
+# the build made the pages).
 if command -v systemd-analyze >/dev/null; then
-  if ! verified=$(systemd-analyze verify "$unit" 2>&1) || grep -qF "$unit:" <<<"$verified"; then
+  man=yes
+  [ -f "$prefix/share/man/man1/selvo-host-serve.1.gz" ] || man=no
+  if ! verified=$(MANPATH=$prefix/share/man systemd-analyze verify --man=$man "$unit" 2>&1) || grep -qF "$unit:" <<<"$verified"; then
     fail "systemd-analyze verify: $verified"
   fi
 fi

@@ -65,20 +65,25 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME selvo)
 # Under the summary both packages share, the project's description.
-set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "The module a filling station shop's point-of-sale program loads for its payment
-types and automatic discount cards, the selvo-host program that keeps the shop's
-settings in a SQLite file or on a PostgreSQL server and computes sales, and the
-till service (selvo-till.service) that answers the tills over HTTP.")
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "The module a filling station shop's point-of-sale program loads for
+its payment types and automatic discount cards, the selvo-host program
+that keeps the shop's settings in a SQLite file or on a PostgreSQL server
+and computes sales, and the till service (selvo-till.service) that answers
+the tills over HTTP.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS logrotate)
+# The module's shlibs file; the ldconfig trigger is in packaging/debian.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
-    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles)
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles
+    ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME selvo-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_DESCRIPTION "Development files: the headers of the module's fifteen functions and records, its pkg-config file
-(selvopayments) and its link name, for a point-of-sale program built against it.")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "Development files: the headers of the module's fifteen functions and
+records, its pkg-config file (selvopayments) and its link name, for a
+point-of-sale program built against it.")
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "selvo (= ${PROJECT_VERSION})")
 
 include(CPack)

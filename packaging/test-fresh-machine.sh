@@ -12,10 +12,11 @@ suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
 mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
 mirror=${mirror:-http://deb.debian.org/debian}
 command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
-if [ ! -x "$fresh/usr/bin/apt-get" ]; then
-  rm -rf "$fresh"
-  debootstrap --variant=minbase "$suite" "$fresh" "$mirror" >/dev/null
-fi
+# Fresh every time: nothing of an earlier run (the user, the package's
+# dependencies) may make the install pass.
+umount "$fresh/proc" 2>/dev/null || true
+rm -rf --one-file-system "$fresh"
+debootstrap --variant=minbase "$suite" "$fresh" "$mirror" >/dev/null
 cleanup() { umount "$fresh/proc" 2>/dev/null || true; }
 trap cleanup EXIT
 mount -t proc proc "$fresh/proc"

@@ -16,6 +16,7 @@ cp "$deb" "$fresh/tmp/"
 # The container mounts a fresh /tmp at boot.
 cp "$root/examples/sale.json" "$fresh/root/"
 mount -t proc proc "$fresh/proc"
+trap 'umount "$fresh/proc" 2>/dev/null || true' EXIT
 in_fresh() { chroot "$fresh" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"; }
 in_fresh apt-get install -y -qq curl systemd logrotate "/tmp/$(basename "$deb")" >/dev/null
 umount "$fresh/proc"

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ gcc-multilib g++-multilib clang libclang-rt-14-dev
           qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev valgrind binutils clang-format pkg-config libxcb1-dev xvfb xdotool
-          postgresql libpq-dev qt6-translations-l10n libcpp-httplib-dev libboost-dev)
+          postgresql libpq-dev qt6-translations-l10n libcpp-httplib-dev libboost-dev python3-jsonschema)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

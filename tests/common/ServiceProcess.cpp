@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <stdexcept>
 
 extern char** environ;
@@ -27,9 +28,13 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// The headers of an answer the document speaks of.
-bool RecordedHeader(std::string name) {
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The headers of an answer the document speaks of (in lower case).
+bool RecordedHeader(const std::string& name) {
   return name == "content-type" || name == "allow" || name == "www-authenticate" ||
          name == "access-control-allow-origin" || name == "access-control-allow-methods";
 }
@@ -37,9 +42,20 @@ bool RecordedHeader(std::string name) {
 // The file of this process's answers, opened on the first one.
 class TAnswerFile {
  public:
-  void Append(const std::string& line) {
+  // Nothing is recorded without SELVO_API_RECORD.
+  bool Recording() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (fd_ == -2) fd_ = Open();
+    return fd_ >= 0;
+  }
+  // True the first time `requestBody` is answered with `status`: a till's
+  // sale sent ten thousand times is recorded once.
+  bool FirstAnswered(const std::string& requestBody, int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answered_.insert(std::to_string(status) + " " + requestBody).second;
+  }
+  void Append(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (fd_ < 0) return;
     // One write per line: the file's lines stay whole also when threads of
     // the test answer at once.
@@ -61,6 +77,7 @@ class TAnswerFile {
   std::mutex mutex_;
   int fd_ = -2;  // not opened yet; -1: nothing is recorded
   std::string path_;
+  std::set<std::string> answered_;
 };
 
 // "Name: value" lines up to the blank line that ends them, from `at`; moves
@@ -89,8 +106,7 @@ bool ReadHeaderLines(std::string_view bytes, std::size_t& at, std::string& first
 // The Content-Length among `headers` (0 without one); -1 for a chunked body.
 long long BodyLength(const std::vector<std::pair<std::string, std::string>>& headers) {
   for (const auto& [name, value] : headers) {
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = Lower(name);
     if (lower == "transfer-encoding") return -1;
     if (lower == "content-length") return std::atoll(value.c_str());
   }
@@ -101,17 +117,19 @@ long long BodyLength(const std::vector<std::pair<std::string, std::string>>& hea
 
 void RecordAnswer(const TRecordedAnswer& answer) {
   static TAnswerFile file;
+  if (!file.Recording()) return;
   nlohmann::json headers = nlohmann::json::object();
-  for (const auto& [name, value] : answer.headers) {
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (RecordedHeader(lower)) headers[lower] = value;
+  for (const auto& [name, value] : answer.headers)
+    if (RecordedHeader(Lower(name))) headers[Lower(name)] = value;
+  nlohmann::json line = {{"method", answer.method},
+                         {"target", answer.target},
+                         {"status", answer.status},
+                         {"headers", headers},
+                         {"body", answer.body}};
+  if (!answer.requestBody.empty() && file.FirstAnswered(answer.requestBody, answer.status)) {
+    line["request_type"] = answer.requestType;
+    line["request_body"] = answer.requestBody;
   }
-  const nlohmann::json line = {{"method", answer.method},
-                               {"target", answer.target},
-                               {"status", answer.status},
-                               {"headers", headers},
-                               {"body", answer.body}};
   file.Append(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
@@ -125,7 +143,11 @@ void RecordExchange(std::string_view sent, std::string_view received) {
     std::smatch asked;
     if (!ReadHeaderLines(sent, request, first, requestHeaders) || !std::regex_match(first, asked, requestLine)) return;
     const long long requestBody = BodyLength(requestHeaders);
-    TRecordedAnswer recorded{asked[1].str(), asked[2].str(), 0, {}, {}};
+    TRecordedAnswer recorded{asked[1].str(), asked[2].str(), 0, {}, {}, {}, {}};
+    for (const auto& [name, value] : requestHeaders)
+      if (Lower(name) == "content-type") recorded.requestType = value;
+    if (requestBody > 0 && request + static_cast<std::size_t>(requestBody) <= sent.size())
+      recorded.requestBody = std::string(sent.substr(request, static_cast<std::size_t>(requestBody)));
     std::smatch told;
     if (!ReadHeaderLines(received, answer, first, recorded.headers) || !std::regex_match(first, told, statusLine))
       return;
@@ -232,7 +254,13 @@ std::string AnswerWithoutVersion(const std::string& body) {
 std::unique_ptr<httplib::Client> RecordedClient(int port) {
   auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
   client->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-    TRecordedAnswer answer{request.method, request.path, response.status, {}, response.body};
+    TRecordedAnswer answer{request.method,
+                           request.path,
+                           response.status,
+                           {},
+                           response.body,
+                           request.get_header_value("Content-Type"),
+                           request.body};
     for (const auto& [name, value] : response.headers) answer.headers.emplace_back(name, value);
     RecordAnswer(answer);
   });

@@ -73,14 +73,17 @@ std::unique_ptr<httplib::Client> TillClient(int port);
 // The answers the tests receive, kept for tests/api/check_openapi.py, which
 // holds each against docs/openapi.json: when SELVO_API_RECORD names a
 // folder, every answer is one JSON line (method, target, status, the headers
-// the document describes, body) of the file answers-PID.jsonl there. A
-// no-op otherwise.
+// the document describes, body) of the file answers-PID.jsonl there. The
+// request's body and type come along the first time a body is answered with
+// a status. A no-op otherwise.
 struct TRecordedAnswer {
   std::string method;
   std::string target;  // path and query, as sent
   int status = 0;
   std::vector<std::pair<std::string, std::string>> headers;  // names in any letter case
   std::string body;
+  std::string requestType;  // the request's Content-Type
+  std::string requestBody;
 };
 void RecordAnswer(const TRecordedAnswer& answer);
 

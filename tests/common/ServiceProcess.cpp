@@ -254,13 +254,9 @@ std::string AnswerWithoutVersion(const std::string& body) {
 std::unique_ptr<httplib::Client> RecordedClient(int port) {
   auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
   client->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-    TRecordedAnswer answer{request.method,
-                           request.path,
-                           response.status,
-                           {},
-                           response.body,
-                           request.get_header_value("Content-Type"),
-                           request.body};
+    TRecordedAnswer answer{
+        request.method, request.path, response.status, {}, response.body, request.get_header_value("Content-Type"),
+        request.body};
     for (const auto& [name, value] : response.headers) answer.headers.emplace_back(name, value);
     RecordAnswer(answer);
   });

@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "host/journal/SaleId.h"
+#include "host/service/OpenApiDocument.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 
@@ -74,6 +75,23 @@ std::string_view PathOf(std::string_view target) {
     target = path == std::string_view::npos ? std::string_view("/") : target.substr(path);
   }
   return target.substr(0, target.find('?'));
+}
+
+// The addresses the service answers, each with the one method it takes.
+struct TRoute {
+  std::string_view path;
+  http::verb method;
+};
+constexpr TRoute kRoutes[] = {{"/calc", http::verb::post},
+                              {"/payments", http::verb::get},
+                              {"/health", http::verb::get},
+                              {"/metrics", http::verb::get},
+                              {"/openapi.json", http::verb::get}};
+
+const TRoute* RouteOf(std::string_view path) {
+  for (const TRoute& route : kRoutes)
+    if (route.path == path) return &route;
+  return nullptr;
 }
 
 bool IsWildcard(const std::string& host) { return host == "0.0.0.0" || host == "::" || host.empty(); }
@@ -135,6 +153,8 @@ struct THttpFront::TImpl {
   TResponse Calc(const TRequest& request, bool explain);
   TResponse Payments();
   TResponse Health(bool authorized);
+  // The interface described (docs/openapi.json as built in).
+  TResponse Document();
   bool AllowedOrigin(std::string_view origin) const;
   // The request carries the key, or none is asked.
   bool Authorized(const TRequest& header) const;
@@ -364,12 +384,12 @@ std::optional<TResponse> THttpFront::TImpl::Screen(const TRequest& header) {
       return refuse(http::status::forbidden, "имя узла " + InputExcerpt(name) + " не принадлежит службе", "forbidden");
   }
   const std::string_view path = PathOf(header.target());
-  const bool calc = path == "/calc";
-  const bool known = calc || path == "/payments" || path == "/health" || path == "/metrics";
+  const TRoute* route = RouteOf(path);
+  const bool calc = route && route->method == http::verb::post;
   // The browser asks before a page of an allowed origin may post JSON.
-  if (header.method() == http::verb::options && origin != header.end() && known) {
+  if (header.method() == http::verb::options && origin != header.end() && route) {
     TResponse preflight{http::status::no_content, 11};
-    preflight.set(http::field::access_control_allow_methods, calc ? "POST" : "GET");
+    preflight.set(http::field::access_control_allow_methods, http::to_string(route->method));
     preflight.set(http::field::access_control_allow_headers, "Content-Type, Authorization");
     preflight.set(http::field::access_control_max_age, "600");
     preflight.set(http::field::access_control_allow_origin, origin->value());
@@ -381,13 +401,12 @@ std::optional<TResponse> THttpFront::TImpl::Screen(const TRequest& header) {
     refusal->set(http::field::www_authenticate, "Bearer");
     return refusal;
   }
-  if (!known) return refuse(http::status::not_found, "нет такого адреса", "not_found");
-  const http::verb wanted = calc ? http::verb::post : http::verb::get;
-  if (header.method() != wanted) {
+  if (!route) return refuse(http::status::not_found, "нет такого адреса", "not_found");
+  if (header.method() != route->method) {
     std::optional<TResponse> refusal =
         refuse(http::status::method_not_allowed,
                calc ? "продажа передаётся методом POST" : "этот адрес отвечает на GET", "bad_request");
-    refusal->set(http::field::allow, calc ? "POST" : "GET");
+    refusal->set(http::field::allow, http::to_string(route->method));
     return refusal;
   }
   if (calc) {
@@ -430,6 +449,7 @@ TResponse THttpFront::TImpl::Answer(const TRequest& request) {
   }
   if (path == "/payments") return Payments();
   if (path == "/health") return Health(Authorized(request));
+  if (path == "/openapi.json") return Document();
   TResponse response{http::status::ok, 11};
   response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
   response.body() = metrics.Text(service.Health(), journal ? std::optional(journal->Health()) : std::nullopt);
@@ -507,6 +527,14 @@ TResponse THttpFront::TImpl::Payments() {
     return Refusal(http::status::internal_server_error, e.what());
   }
   return Reply(http::status::ok, {{"payments", list}, {"settings_version", version}});
+}
+
+TResponse THttpFront::TImpl::Document() {
+  TResponse response{http::status::ok, 11};
+  response.set(http::field::content_type, "application/json");
+  response.set(http::field::cache_control, "no-store");
+  response.body() = OpenApiDocument();
+  return response;
 }
 
 TResponse THttpFront::TImpl::Health(bool authorized) {

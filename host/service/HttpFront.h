@@ -8,6 +8,8 @@
 //                    the database can be reached and the journal written,
 //                    and since when
 //   GET  /metrics    the counters in the Prometheus text format
+//   GET  /openapi.json  this interface described in OpenAPI 3.1
+//                    (docs/openapi.json, compiled in)
 //
 // Connections are served by a few threads that never wait for a client:
 // a client that sends slowly or not at all costs a socket, not a thread,

@@ -10,7 +10,9 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace httplib {
@@ -59,9 +61,37 @@ class TServiceProcess {
 // several services and of `calc --json`.
 std::string AnswerWithoutVersion(const std::string& body);
 
-// A client as a till holds one: the connection kept open between requests,
-// a request sent without delay, an answer waited for up to 60 s.
+// A client of the service on 127.0.0.1 with the library's defaults; every
+// answer it receives is recorded (RecordAnswer).
+std::unique_ptr<httplib::Client> RecordedClient(int port);
+
+// A client as a till holds one (a recorded one): the connection kept open
+// between requests, a request sent without delay, an answer waited for up
+// to 60 s.
 std::unique_ptr<httplib::Client> TillClient(int port);
+
+// The answers the tests receive, kept for tests/api/check_openapi.py, which
+// holds each against docs/openapi.json: when SELVO_API_RECORD names a
+// folder, every answer is one JSON line (method, target, status, the headers
+// the document describes, body) of the file answers-PID.jsonl there. The
+// request's body and type come along the first time a body is answered with
+// a status. A no-op otherwise.
+struct TRecordedAnswer {
+  std::string method;
+  std::string target;  // path and query, as sent
+  int status = 0;
+  std::vector<std::pair<std::string, std::string>> headers;  // names in any letter case
+  std::string body;
+  std::string requestType;  // the request's Content-Type
+  std::string requestBody;
+};
+void RecordAnswer(const TRecordedAnswer& answer);
+
+// The same for bytes sent and received on a raw socket: each request read
+// from `sent` (request line, headers, a Content-Length body) is paired with
+// the answer in its turn in `received`; what does not parse as HTTP ends
+// the pairs.
+void RecordExchange(std::string_view sent, std::string_view received);
 
 // This process's environment for selvo-host, with WINDIR = windowsDir and
 // SELVO_MODULE = the built module.

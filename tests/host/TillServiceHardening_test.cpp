@@ -119,6 +119,7 @@ std::string Exchange(int port, const std::string& bytes, std::size_t floodBytes 
   shutdown(fd, SHUT_RDWR);
   writer.join();
   close(fd);
+  RecordExchange(bytes, answer);
   return answer;
 }
 
@@ -276,11 +277,11 @@ TEST_F(TillServiceFrontTest, SlowAndIdleClientsAreCutWhileTillsAreServed) {
   double slowest = 0;
   const auto until = Clock::now() + std::chrono::seconds(host::kRequestSeconds + 2);
   while (Clock::now() < until) {
-    httplib::Client till("127.0.0.1", service.Port());
-    till.set_read_timeout(10, 0);
-    till.set_connection_timeout(10, 0);
+    const auto till = RecordedClient(service.Port());
+    till->set_read_timeout(10, 0);
+    till->set_connection_timeout(10, 0);
     const auto asked = Clock::now();
-    const auto result = till.Post("/calc", kSampleGroupSale, "application/json");
+    const auto result = till->Post("/calc", kSampleGroupSale, "application/json");
     slowest = std::max(slowest, std::chrono::duration<double>(Clock::now() - asked).count());
     (result && result->status == 200) ? ++sales : ++failed;
   }

@@ -49,7 +49,7 @@ install(FILES packaging/selvo-till.default DESTINATION ${selvo_sysconfdir}/defau
         COMPONENT runtime)
 install(FILES packaging/selvo.logrotate DESTINATION ${selvo_sysconfdir}/logrotate.d RENAME selvo
         COMPONENT runtime)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/selvo COMPONENT runtime)
+install(FILES README.md docs/openapi.json DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/selvo COMPONENT runtime)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME selvo)

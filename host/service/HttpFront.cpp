@@ -310,6 +310,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
     response_ = std::move(response);
     response_.keep_alive(kept && !front_.stopping);
     response_.prepare_payload();
+    // The answer to HEAD is its header alone, with the Content-Length of
+    // the body it would have had.
+    if (parser_ && parser_->is_header_done() && parser_->get().method() == http::verb::head) response_.body().clear();
     stream_.expires_after(std::chrono::seconds(kRequestSeconds));
     http::async_write(stream_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->Close();

@@ -363,6 +363,20 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   EXPECT_NE(std::string(line).find("--token-file"), std::string::npos) << line;
 }
 
+// HEAD is refused like any method a path does not take, and its answer is
+// the header alone: a body after it would be read as the next answer.
+TEST_F(TillServiceFrontTest, AnAnswerToHeadIsItsHeaderAlone) {
+  TServiceProcess service(address, windows.path());
+  for (const std::string path : {"/calc", "/health", "/nowhere"}) {
+    const std::string answer = Exchange(service.Port(), "HEAD " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const std::size_t end = answer.find("\r\n\r\n");
+    ASSERT_NE(end, std::string::npos) << path << ": " << answer;
+    EXPECT_EQ(answer.size(), end + 4) << path << ": " << answer;
+    EXPECT_NE(answer.find("Content-Length: "), std::string::npos) << path << ": " << answer;
+  }
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
 // A full disk under the journal: the service goes on selling, says so once
 // in its log, in /health and in its counters, leaves no torn line, and
 // writes again once there is room. The file system is a small one of the

@@ -49,6 +49,7 @@ install(FILES packaging/selvo-till.default DESTINATION ${selvo_sysconfdir}/defau
         COMPONENT runtime)
 install(FILES packaging/selvo.logrotate DESTINATION ${selvo_sysconfdir}/logrotate.d RENAME selvo
         COMPONENT runtime)
+install(PROGRAMS packaging/selvo-till-signal DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/selvo COMPONENT runtime)
 install(FILES README.md docs/openapi.json DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/selvo COMPONENT runtime)
 
 set(CPACK_GENERATOR DEB)
@@ -72,6 +73,8 @@ that keeps the shop's settings in a SQLite file or on a PostgreSQL server
 and computes sales, and the till service (selvo-till.service) that answers
 the tills over HTTP.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS logrotate)
+# Beside what the binaries need: useradd, for the maintainer scripts.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS passwd)
 # The module's shlibs file; the ldconfig trigger is in packaging/debian.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA

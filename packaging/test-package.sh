@@ -10,6 +10,10 @@ build=${1:-build-deb}
 port=18750
 fail() { echo "test-package: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "needs root (apt-get install, the user selvo)"
+# It replaces the shop database in /var/lib/selvo: never on a station.
+if dpkg-query -W -f='${Status}' selvo 2>/dev/null | grep -q 'ok installed'; then
+  fail "the package selvo is installed here: this test would replace its shop database (purge it first)"
+fi
 
 echo "-- building the packages in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release \
@@ -31,7 +35,8 @@ done
 contents=$(dpkg-deb -c "$deb")
 for path in ./usr/bin/selvo-host ./usr/lib/x86_64-linux-gnu/libselvopayments.so.7 \
   ./usr/lib/systemd/system/selvo-till.service ./etc/default/selvo-till ./etc/logrotate.d/selvo \
-  ./usr/share/man/man1/selvo-host.1.gz ./usr/share/man/man1/selvo-host-serve.1.gz; do
+  ./usr/share/man/man1/selvo-host.1.gz ./usr/share/man/man1/selvo-host-serve.1.gz \
+  ./usr/libexec/selvo/selvo-till-signal ./usr/share/doc/selvo/openapi.json; do
   grep -q " $path\( \|$\)" <<<"$contents" || fail "the package lacks $path"
 done
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/selvo-till ||
@@ -39,7 +44,13 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/sel
 
 echo "-- the unit's exposure"
 unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
+serve_pid="" reader_pid=""
+cleanup() {
+  rm -rf "$unpacked" /etc/systemd/system/selvo-till.service.d/test-package.conf
+  [ -z "$serve_pid" ] || kill "$serve_pid" 2>/dev/null || true
+  [ -z "$reader_pid" ] || kill "$reader_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
 dpkg-deb -x "$deb" "$unpacked"
 unit=$unpacked/usr/lib/systemd/system/selvo-till.service
 grep -q '^ExecStart=/usr/bin/selvo-host serve ' "$unit" || fail "the unit does not start /usr/bin/selvo-host"
@@ -69,13 +80,23 @@ as_selvo selvo-host payments --db /var/lib/selvo/shop.db | grep -q . || fail "no
 as_selvo selvo-host calc --db /var/lib/selvo/shop.db "$root/examples/sale.json" | tee /dev/stderr | grep -q . ||
   fail "calc printed nothing"
 
-# The unit's command line, with the options file's values.
 set -a
 # shellcheck disable=SC1091
 . /etc/default/selvo-till
 set +a
-as_selvo selvo-host serve --db "$SELVO_DB" --listen "127.0.0.1:$port" --journal "$SELVO_JOURNAL" \
-  $SELVO_OPTIONS 2>/tmp/selvo-package-serve.log &
+if [ -d /run/systemd/system ]; then
+  # systemd runs the unit, on the test's port.
+  mkdir -p /etc/systemd/system/selvo-till.service.d
+  printf '[Service]\nEnvironment=SELVO_LISTEN=127.0.0.1:%s\n' "$port" \
+    >/etc/systemd/system/selvo-till.service.d/test-package.conf
+  systemctl daemon-reload
+  systemctl start selvo-till.service
+else
+  # The unit's command line, with the options file's values.
+  as_selvo selvo-host serve --db "$SELVO_DB" --listen "127.0.0.1:$port" --journal "$SELVO_JOURNAL" \
+    $SELVO_OPTIONS 2>/tmp/selvo-package-serve.log &
+  serve_pid=$!
+fi
 for _ in $(seq 1 150); do
   curl -sf "http://127.0.0.1:$port/health" >/dev/null && break
   sleep 0.2
@@ -88,7 +109,14 @@ grep -q '"sale_id"' <<<"$answer" || fail "the answer has no sale_id"
 [ "$(wc -l <"$SELVO_JOURNAL")" -eq 1 ] || fail "the journal does not hold the sale"
 
 echo "-- logrotate moves the journal and the service reopens it"
+# Another selvo-host of the user selvo, which SIGHUP would end: the signal
+# is the service's alone.
+sleep 600 | as_selvo selvo-host calc --db /var/lib/selvo/shop.db - >/dev/null &
+reader_pid=$!
+for _ in $(seq 1 50); do pgrep -u selvo -f 'selvo-host calc' >/dev/null && break; sleep 0.1; done
 logrotate --force /etc/logrotate.d/selvo
+pgrep -u selvo -f 'selvo-host calc' >/dev/null || fail "the rotation's signal ended another selvo-host"
+pkill -f 'sleep 600' || true
 rotated=$(find /var/log/selvo -name 'till-*.journal' | head -1)
 [ -n "$rotated" ] || fail "logrotate moved no journal: $(ls -l /var/log/selvo)"
 sale >/dev/null || fail "no answer after the rotation"
@@ -100,7 +128,7 @@ as_selvo selvo-host receipt --db /var/lib/selvo/shop.db --journal /var/log/selvo
 
 echo "-- apt-get remove"
 apt-get remove -y -qq selvo selvo-dev >/dev/null
-if pgrep -u selvo -x selvo-host >/dev/null; then fail "the service still runs after remove"; fi
+if pgrep -u selvo -f 'selvo-host serve' >/dev/null; then fail "the service still runs after remove"; fi
 [ ! -e /usr/bin/selvo-host ] || fail "/usr/bin/selvo-host is left"
 [ -f /var/lib/selvo/shop.db ] || fail "remove took the shop's database"
 [ -f "$rotated" ] || fail "remove took the sales journals"

@@ -350,17 +350,25 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   EXPECT_EQ(StatusOf(Exchange(allowing.Port(), Post(kSampleGroupSale, "Origin: http://other.local\r\n"))), 403);
   EXPECT_EQ(allowing.Stop(), 0) << allowing.Log();
 
-  // Other computers may not reach a service that asks for no key.
-  const std::string command = "SELVO_TOKEN_FILE= WINDIR='" + windows.path() +
-                              "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH "' serve --db '" + address +
-                              "' --listen 0.0.0.0:0 2>&1";
-  FILE* serve = popen(command.c_str(), "r");
-  char line[1024] = {};
-  const bool said = fgets(line, sizeof line, serve) != nullptr;
-  const int status = pclose(serve);
-  EXPECT_TRUE(said);
-  EXPECT_EQ(WEXITSTATUS(status), 1) << line;
-  EXPECT_NE(std::string(line).find("--token-file"), std::string::npos) << line;
+  // Other computers may not reach a service that asks for no key (an empty
+  // SELVO_TOKEN_FILE is none), and a key's file that cannot be read stops
+  // the start.
+  struct TRefusedStart {
+    std::string environment, listen;
+  };
+  for (const TRefusedStart& start :
+       {TRefusedStart{"SELVO_TOKEN_FILE=", "0.0.0.0:0"}, TRefusedStart{"SELVO_TOKEN_FILE=/nonexistent", "127.0.0.1:0"}}) {
+    const std::string command = start.environment + " WINDIR='" + windows.path() +
+                                "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH "' serve --db '" + address +
+                                "' --listen " + start.listen + " 2>&1";
+    FILE* serve = popen(command.c_str(), "r");
+    char line[1024] = {};
+    const bool said = fgets(line, sizeof line, serve) != nullptr;
+    const int status = pclose(serve);
+    EXPECT_TRUE(said) << start.environment;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << line;
+    EXPECT_NE(std::string(line).find("--token-file"), std::string::npos) << line;
+  }
 }
 
 // HEAD is refused like any method a path does not take, and its answer is

@@ -356,8 +356,8 @@ TEST_F(TillServiceFrontTest, AKeyIsAskedOfEveryRequestButHealth) {
   struct TRefusedStart {
     std::string environment, listen;
   };
-  for (const TRefusedStart& start :
-       {TRefusedStart{"SELVO_TOKEN_FILE=", "0.0.0.0:0"}, TRefusedStart{"SELVO_TOKEN_FILE=/nonexistent", "127.0.0.1:0"}}) {
+  for (const TRefusedStart& start : {TRefusedStart{"SELVO_TOKEN_FILE=", "0.0.0.0:0"},
+                                     TRefusedStart{"SELVO_TOKEN_FILE=/nonexistent", "127.0.0.1:0"}}) {
     const std::string command = start.environment + " WINDIR='" + windows.path() +
                                 "' SELVO_MODULE='" SELVO_MODULE_PATH "' '" SELVO_HOST_PATH "' serve --db '" + address +
                                 "' --listen " + start.listen + " 2>&1";

@@ -5,7 +5,8 @@ packages=(cmake ninja-build g++ gcc-multilib g++-multilib clang libclang-rt-14-d
           qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev valgrind binutils clang-format pkg-config libxcb1-dev xvfb xdotool
           postgresql libpq-dev qt6-translations-l10n libcpp-httplib-dev libboost-dev
-          help2man logrotate curl systemd procps python3 python3-jsonschema)
+          help2man logrotate curl systemd procps python3 python3-jsonschema
+          dpkg-dev debootstrap systemd-container)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ gcc-multilib g++-multilib clang libclang-rt-14-dev
           qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev valgrind binutils clang-format pkg-config libxcb1-dev xvfb xdotool
+          nlohmann-json3-dev libsimdjson-dev valgrind binutils clang-format pkg-config libxcb1-dev xvfb xdotool
           postgresql libpq-dev qt6-translations-l10n libcpp-httplib-dev libboost-dev
           help2man logrotate curl systemd procps python3 python3-jsonschema
           dpkg-dev debootstrap systemd-container)

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
 #include "host/insight/Replay.h"
+#include "host/journal/JournalFiles.h"
 #include "host/journal/JournalReader.h"
 #include "host/session/InProcessCalculation.h"
 #include "host/shopdb/SettingsAtVersion.h"
@@ -15,8 +14,6 @@
 
 namespace selvo::host {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Place(const std::string& file, std::int64_t line) {
   return TerminalText(file) + ", строка " + std::to_string(line);
@@ -140,33 +137,11 @@ TJournaledReceipt ReadReceipt(const nlohmann::json& entry, const std::string& sa
 }  // namespace
 
 std::vector<std::string> ReceiptJournals(const std::vector<std::string>& named) {
-  std::vector<std::string> files;
-  auto add = [&](std::string file) {
-    if (files.size() >= kMaxReceiptJournals)
-      throw EReceiptError("журналов больше " + std::to_string(kMaxReceiptJournals) +
-                          ": укажите папку или файлы того времени, когда продана продажа");
-    files.push_back(std::move(file));
-  };
-  for (const std::string& name : named) {
-    std::error_code error;
-    const fs::file_status status = fs::status(name, error);
-    if (fs::is_regular_file(status)) {
-      add(name);
-    } else if (fs::is_directory(status)) {
-      std::vector<std::string> inside;
-      for (fs::directory_iterator it(name, error), end; !error && it != end; it.increment(error)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError)) inside.push_back(it->path().string());
-        if (inside.size() > kMaxReceiptJournals) break;
-      }
-      if (error) throw EReceiptError("не удалось прочитать папку журналов " + InputExcerpt(name, 200));
-      std::sort(inside.begin(), inside.end());
-      for (std::string& file : inside) add(std::move(file));
-    } else {
-      throw EReceiptError("журнал " + InputExcerpt(name, 200) + " не найден");
-    }
+  try {
+    return ListJournalFiles(named, kMaxReceiptJournals, "укажите папку или файлы того времени, когда продана продажа");
+  } catch (const EJournalFiles& e) {
+    throw EReceiptError(e.Message());
   }
-  return files;
 }
 
 TJournaledReceipt FindJournaledSale(const std::vector<std::string>& journals, const std::string& saleId) {

@@ -4,8 +4,12 @@
 // and sale bans follow that moment, not today's clock), with the totals, the
 // sales whose result changes and what each card won under each.
 //
-// The journals are read as a stream, one sale at a time: what the replay
-// holds does not grow with their size.
+// The journals are read as a stream by one thread and their lines computed
+// by several, in batches: what the replay holds does not grow with their
+// size (a bounded number of lines in flight; per card, hour and journal
+// tallies), and the report is the same, to the kopeck and in its order,
+// whatever the number of threads. The settings are only read by the
+// calculation, so all threads share them.
 #pragma once
 
 #include <array>
@@ -78,6 +82,24 @@ struct TReplayChange {
   bool proposedRefused = false;
 };
 
+// One journal's part of the totals: the journal stands for the till that
+// wrote it (a journal line does not name its till; each service writes a
+// journal of its own).
+struct TTillSide {
+  std::int64_t toPay = 0;
+  std::int64_t discount = 0;
+  std::int64_t refused = 0;
+  std::int64_t refusedSum = 0;
+};
+struct TTillReport {
+  std::string journal;  // as named
+  std::int64_t read = 0;
+  std::int64_t skipped = 0;
+  std::int64_t changed = 0;
+  TTillSide current, proposed;
+  std::int64_t Computed() const { return read - skipped; }
+};
+
 struct TReplayReport {
   std::int64_t read = 0;     // lines read, blank ones not counted
   std::int64_t skipped = 0;  // of them: no sale, or one not computed on both sides
@@ -87,6 +109,7 @@ struct TReplayReport {
   TReplaySide current, proposed;
   std::int64_t changed = 0;
   std::vector<TReplayChange> largest;  // the largest changes, at most kLargestChanges
+  std::vector<TTillReport> tills;      // one a journal, in the order named
   std::int64_t Computed() const { return read - skipped; }
 };
 inline constexpr std::size_t kLargestChanges = 10;
@@ -101,8 +124,17 @@ std::vector<std::pair<TCalcTrace::TCardRef, double>> ChosenCards(const TCalcTrac
 // Replays the journals' sales under both settings. A sale is counted on both
 // sides or on neither: one whose payment type either side cannot take
 // (missing, switched off, several of the name) is skipped with the reason.
-// Exception naming a journal that cannot be read.
+// Exception naming a journal that cannot be read. `threads` compute the
+// sales (0: as many as the machine has cores); one computes them in the
+// calling thread.
 TReplayReport Replay(const TCalcSettings& current, const TCalcSettings& proposed,
-                     const std::vector<std::string>& journals);
+                     const std::vector<std::string>& journals, unsigned threads = 0);
+
+// The threads a replay uses by default: the machine's cores.
+unsigned ReplayThreadsByDefault();
+// The most threads a replay is given.
+inline constexpr unsigned kMaxReplayThreads = 256;
+// The most journals one replay reads (a folder's files counted too).
+inline constexpr std::size_t kMaxReplayJournals = 10000;
 
 }  // namespace selvo::host

@@ -34,25 +34,23 @@ bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t\r") == 
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// The reason a line holds no entry, or an empty text when it holds one
-// (then in `entry`). `last` is the final line without a line break.
-std::string Examine(const std::string& line, bool tooLong, bool last, nlohmann::json& entry, bool& torn) {
+}  // namespace
+
+std::string ExamineJournalLine(const TJournalLine& line, nlohmann::json& entry, bool& torn) {
   torn = false;
-  if (tooLong) return "строка длиннее " + std::to_string(kMaxJournalLineBytes >> 20) + " МБ";
+  if (line.tooLong) return "строка длиннее " + std::to_string(kMaxJournalLineBytes >> 20) + " МБ";
   // The depth first: the parser nests as deep as its input.
-  if (!JsonDepthWithin(line)) return "вложенность JSON глубже " + std::to_string(kMaxJsonDepth) + " уровней";
-  entry = nlohmann::json::parse(line, nullptr, false);
+  if (!JsonDepthWithin(line.text)) return "вложенность JSON глубже " + std::to_string(kMaxJsonDepth) + " уровней";
+  entry = nlohmann::json::parse(line.text, nullptr, false);
   if (entry.is_discarded()) {
-    torn = last;
-    return last ? "последняя строка оборвана (запись прервана)" : "строка не является записью JSON";
+    torn = line.last;
+    return line.last ? "последняя строка оборвана (запись прервана)" : "строка не является записью JSON";
   }
   if (!entry.is_object()) return "запись журнала не является объектом JSON";
   return {};
 }
 
-}  // namespace
-
-void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, const TSkippedLineFunc& onSkipped) {
+void ReadJournalLines(const std::string& path, const TJournalLineFunc& onLine) {
   TFileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw Exception("не удалось открыть журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
   struct stat info {};
@@ -60,22 +58,14 @@ void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, cons
     throw Exception("не удалось прочитать журнал продаж " + Quoted(path) + ": " + std::strerror(errno));
   if (S_ISDIR(info.st_mode)) throw Exception("журнал продаж " + Quoted(path) + " — папка, а не файл");
 
-  TJournalLineRef current{&path, 0};
+  std::int64_t number = 0;
   std::string line;
   bool tooLong = false;
-  auto finish = [&](bool last) {
-    ++current.line;
-    const bool blank = !tooLong && IsBlank(line);
-    nlohmann::json entry;
-    bool torn = false;
-    std::string reason = blank ? std::string() : Examine(line, tooLong, last, entry, torn);
+  auto finish = [&](std::string_view text, bool last) {
+    ++number;
+    if (tooLong || !IsBlank(text)) onLine({tooLong ? std::string_view() : text, number, tooLong, last});
     line.clear();
     tooLong = false;
-    if (blank) return;
-    if (reason.empty())
-      onEntry(current, entry);
-    else
-      onSkipped({path, current.line, std::move(reason), torn});
   };
 
   char buffer[64 * 1024];
@@ -88,6 +78,12 @@ void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, cons
     while (!chunk.empty()) {
       const std::size_t end = chunk.find('\n');
       const std::string_view piece = chunk.substr(0, end);
+      // A whole line inside the buffer is handed on from there, not copied.
+      if (end != std::string_view::npos && line.empty() && !tooLong) {
+        finish(piece, false);
+        chunk.remove_prefix(end + 1);
+        continue;
+      }
       // A line past the bound is dropped as it comes, not held.
       if (!tooLong && line.size() + piece.size() > kMaxJournalLineBytes) {
         tooLong = true;
@@ -96,11 +92,24 @@ void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, cons
       }
       if (!tooLong) line.append(piece);
       if (end == std::string_view::npos) break;
-      finish(false);
+      finish(line, false);
       chunk.remove_prefix(end + 1);
     }
   }
-  if (tooLong || !line.empty()) finish(true);
+  if (tooLong || !line.empty()) finish(line, true);
+}
+
+void ReadJournal(const std::string& path, const TJournalEntryFunc& onEntry, const TSkippedLineFunc& onSkipped) {
+  ReadJournalLines(path, [&](const TJournalLine& line) {
+    nlohmann::json entry;
+    bool torn = false;
+    std::string reason = ExamineJournalLine(line, entry, torn);
+    const TJournalLineRef where{&path, line.number};
+    if (reason.empty())
+      onEntry(where, entry);
+    else
+      onSkipped({path, line.number, std::move(reason), torn});
+  });
 }
 
 std::string EntrySaleId(const nlohmann::json& entry) {

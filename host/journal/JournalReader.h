@@ -14,6 +14,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 namespace selvo::host {
 
@@ -33,6 +34,27 @@ struct TSkippedLine {
   std::string reason;  // for the operator, in Russian
   bool torn = false;   // the last line, cut short
 };
+
+// A line as it stands in the journal, before it is examined: its text (not
+// held when it is longer than kMaxJournalLineBytes) and whether it is the
+// last one, without a line break.
+struct TJournalLine {
+  std::string_view text;
+  std::int64_t number = 0;  // from 1
+  bool tooLong = false;
+  bool last = false;
+};
+using TJournalLineFunc = std::function<void(const TJournalLine& line)>;
+
+// Reads the journal `path` line by line, each line that is not blank to
+// onLine in the order of the file; its text lives until onLine returns.
+// Exception naming the file when it cannot be opened or read, or when it is
+// a folder. Exceptions of onLine pass through.
+void ReadJournalLines(const std::string& path, const TJournalLineFunc& onLine);
+
+// The reason a line holds no entry, or an empty text when it holds one
+// (then in `entry`); `torn` tells a last line cut short.
+std::string ExamineJournalLine(const TJournalLine& line, nlohmann::json& entry, bool& torn);
 
 using TJournalEntryFunc = std::function<void(const TJournalLineRef& where, nlohmann::json& entry)>;
 using TSkippedLineFunc = std::function<void(TSkippedLine skipped)>;

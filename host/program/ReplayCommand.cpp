@@ -9,8 +9,10 @@
 
 #include "host/insight/Replay.h"
 #include "host/insight/ReplaySvg.h"
+#include "host/journal/JournalFiles.h"
 #include "host/session/SaleCalculation.h"
 #include "host/shopdb/ShopDataModule.h"
+#include "host/shopdb/ShopValueConversion.h"
 #include "platform/FormatSettings.h"
 
 namespace selvo::host {
@@ -38,6 +40,28 @@ nlohmann::json SideJson(const TReplaySide& side) {
           {"refused_by_ban", {{"sales", side.refused}, {"sum", Rubles(side.refusedSum)}}},
           {"cards", cards},
           {"discount_by_hour", hours}};
+}
+
+// What the report says of the tills, when several were replayed: a journal
+// line does not name its till, so each journal file stands for one.
+constexpr const char* kTillIsTheJournal = "касса — файл журнала: в строках журнала касса не указана";
+
+bool SeveralTills(const TReplayReport& r) { return r.tills.size() > 1; }
+
+nlohmann::json TillSideJson(const TTillSide& side) {
+  return {{"to_pay", Rubles(side.toPay)},
+          {"discount", Rubles(side.discount)},
+          {"refused_by_ban", {{"sales", side.refused}, {"sum", Rubles(side.refusedSum)}}}};
+}
+
+void PrintTills(const TReplayReport& r, std::ostream& out) {
+  out << "По кассам (" << kTillIsTheJournal << "):\n";
+  for (const TTillReport& t : r.tills)
+    out << "  касса " << TerminalText(t.journal) << ": строк " << t.read << ", пропущено " << t.skipped
+        << ", рассчитано " << t.Computed() << "; к оплате " << Money(t.current.toPay) << " -> "
+        << Money(t.proposed.toPay) << ", скидка " << Money(t.current.discount) << " -> " << Money(t.proposed.discount)
+        << ", запрещено " << t.current.refused << " -> " << t.proposed.refused << ", с другим результатом " << t.changed
+        << "\n";
 }
 
 std::string Place(const std::vector<std::string>& journals, std::size_t file, std::int64_t line) {
@@ -75,6 +99,7 @@ void PrintText(const TReplayReport& r, const std::vector<std::string>& journals,
     out << "  карта " << id << " \"" << TerminalText(a.name.empty() ? b.name : a.name) << "\": " << b.wins << ", "
         << Money(b.discount) << " | " << a.wins << ", " << Money(a.discount) << "\n";
   }
+  if (SeveralTills(r)) PrintTills(r, out);
 }
 
 nlohmann::json ReportJson(const TReplayReport& r, const std::vector<std::string>& journals) {
@@ -87,29 +112,59 @@ nlohmann::json ReportJson(const TReplayReport& r, const std::vector<std::string>
   nlohmann::json skipped = nlohmann::json::array();
   for (const TSkippedLine& s : r.skippedLines)
     skipped.push_back({{"file", s.file}, {"line", s.line}, {"reason", s.reason}, {"torn", s.torn}});
-  return {{"read", r.read},
-          {"skipped", r.skipped},
-          {"computed", r.Computed()},
-          {"skipped_lines", skipped},
-          {"changed", r.changed},
-          {"largest_changes", largest},
-          {"current", SideJson(r.current)},
-          {"proposed", SideJson(r.proposed)}};
+  nlohmann::json report = {{"read", r.read},
+                           {"skipped", r.skipped},
+                           {"computed", r.Computed()},
+                           {"skipped_lines", skipped},
+                           {"changed", r.changed},
+                           {"largest_changes", largest},
+                           {"current", SideJson(r.current)},
+                           {"proposed", SideJson(r.proposed)}};
+  if (SeveralTills(r)) {
+    nlohmann::json tills = nlohmann::json::array();
+    for (const TTillReport& t : r.tills)
+      tills.push_back({{"till", t.journal},
+                       {"read", t.read},
+                       {"skipped", t.skipped},
+                       {"computed", t.Computed()},
+                       {"changed", t.changed},
+                       {"current", TillSideJson(t.current)},
+                       {"proposed", TillSideJson(t.proposed)}});
+    report["till_is"] = "journal_file";
+    report["till_is_text"] = kTillIsTheJournal;
+    report["tills"] = tills;
+  }
+  return report;
+}
+
+// The threads of --threads N (1 to kMaxReplayThreads); the cores by default.
+unsigned ThreadsOf(const TParsedCommand& command) {
+  if (!command.Has("--threads")) return ReplayThreadsByDefault();
+  const std::string text = command.Value("--threads", "");
+  const std::optional<std::int64_t> number = ParseInteger(text);
+  if (!number || *number < 1 || *number > kMaxReplayThreads ||
+      text.find_first_not_of("0123456789") != std::string::npos)
+    throw EUsageError("после --threads нужно указать число потоков от 1 до " + std::to_string(kMaxReplayThreads) +
+                      ", а не " + InputExcerpt(text, 40));
+  return static_cast<unsigned>(*number);
 }
 
 int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
   TReplayReport report;
   const std::optional<std::int64_t> version = VersionOf(command);
   const std::optional<std::int64_t> againstVersion = VersionOf(command, "--against-version");
+  const unsigned threads = ThreadsOf(command);
+  std::vector<std::string> journals;
   try {
     if (command.Has("--against") == againstVersion.has_value())
       return FailCommand(context.err,
                          "replay: укажите новые настройки одним способом: --against БАЗА или --against-version M");
     if (command.arguments.empty()) return FailCommand(context.err, "replay: не указан ни один журнал продаж");
+    journals = ListJournalFiles(command.arguments, kMaxReplayJournals, "укажите папки или файлы одного времени");
     const TCalcSettings current = LoadSettings(DatabaseOf(command), version);
     const TCalcSettings proposed = againstVersion ? LoadSettings(DatabaseOf(command), againstVersion)
                                                   : LoadSettings(LibpqAddress(command.Value("--against", "")), {});
-    report = Replay(current, proposed, command.arguments);
+    report = Replay(current, proposed, journals, threads);
   } catch (const Exception& e) {
     FailCommand(context.err, e.Message());
     return kReplayError;
@@ -121,9 +176,9 @@ int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
     if (!svg.flush()) return FailCommand(context.err, "не удалось записать рисунок в \"" + file + "\"");
   }
   if (command.Has("--json"))
-    context.out << JsonText(ReportJson(report, command.arguments)) << "\n";
+    context.out << JsonText(ReportJson(report, journals)) << "\n";
   else
-    PrintText(report, command.arguments, context.out);
+    PrintText(report, journals, context.out);
   return 0;
 }
 
@@ -131,14 +186,15 @@ int RunReplay(const TParsedCommand& command, const TCommandContext& context) {
 
 const THostCommand kReplayCommand{
     {"replay",
-     "рассчитать продажи из журналов службы кассы с текущими и с новыми настройками и сравнить",
+     "рассчитать продажи из журналов служб касс с текущими и с новыми настройками и сравнить, по кассам и всего",
      {DatabaseOption(),
       {"--version", "N", "текущие настройки взять из версии N истории"},
       {"--against", "БАЗА", "база данных с новыми настройками"},
       {"--against-version", "M", "новые настройки: версия M истории той же базы"},
       {"--json", "", "вывести результат одним объектом JSON"},
-      {"--svg", "ФАЙЛ", "нарисовать скидку по часам дня (SVG)"}},
-     "ЖУРНАЛ..."},
+      {"--svg", "ФАЙЛ", "нарисовать скидку по часам дня (SVG)"},
+      {"--threads", "N", "считать в N потоках (по умолчанию: по числу ядер)"}},
+     "ЖУРНАЛ|ПАПКА..."},
     &RunReplay};
 
 }  // namespace selvo::host

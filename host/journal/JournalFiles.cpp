@@ -20,9 +20,7 @@ std::vector<std::string> ListJournalFiles(const std::vector<std::string>& named,
   for (const std::string& name : named) {
     std::error_code error;
     const fs::file_status status = fs::status(name, error);
-    if (fs::is_regular_file(status)) {
-      add(name);
-    } else if (fs::is_directory(status)) {
+    if (fs::is_directory(status)) {
       std::vector<std::string> inside;
       // Listing stops one past the bound: a folder of millions of files is
       // refused without being read whole.
@@ -34,6 +32,10 @@ std::vector<std::string> ListJournalFiles(const std::vector<std::string>& named,
       if (error) throw EJournalFiles("не удалось прочитать папку журналов " + InputExcerpt(name, 200));
       std::sort(inside.begin(), inside.end());
       for (std::string& file : inside) add(std::move(file));
+    } else if (fs::exists(status)) {
+      // Named on its own, anything but a folder is read as it is: a file, or
+      // a pipe a journal is unpacked into.
+      add(name);
     } else {
       throw EJournalFiles("журнал продаж " + InputExcerpt(name, 200) + " не найден");
     }

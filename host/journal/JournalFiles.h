@@ -1,5 +1,5 @@
-// The journal files an operator names: files as they are, a folder standing
-// for its regular files in the order of their names (a service's journal and
+// The journal files an operator names: files (and pipes) as they are, a
+// folder standing for its regular files in the order of their names (a service's journal and
 // the ones moved away beside it). Shared by the commands that read journals.
 #pragma once
 

@@ -71,9 +71,27 @@ def main():
     print(f"heap per card {h['heap_per_card']:.0f} B (index {h['index_per_card']:.0f} B), "
           f"loaded texts {h['text_per_card']:.0f} B per card (at most twice that)")
 
+    replay(bench + "bench_Replay")
     till_service(bench + "bench_TillService", args.repetitions)
     history_cost(bench + "bench_HistoryCost", args.repetitions)
     return 0
+
+
+def replay(program):
+    """One run: the replay of 1,000,000 sales takes seconds a thread."""
+    b = run(program, ".", 1)
+    two = ms(b["BM_TwoCalculationsPerSale"])
+    for arg, what in (("1", "one thread"), ("0", "all cores")):
+        r = b[f"BM_Replay1000000/{arg}"]
+        threads = r["threads"]
+        floor = two * r["sales"] / threads
+        print(f"replay of 1,000,000 sales / its floor, {what} ({threads:.0f}) {real_ms(r) / floor:6.2f}   "
+              f"(at most 3; {real_ms(r):.0f} ms real / {floor:.0f} ms)")
+    print(f"selvo-host replay of 1,000,000 sales, peak memory {b['BM_ReplayProcessPeakMemory']['peak_mb']:.1f} MB "
+          f"(at most 100 MB)")
+    general, fast = ms(b["BM_ReadJournalLine/0"]), ms(b["BM_ReadJournalLine/1"])
+    print(f"a journal line read: general reader / fast reader {general / fast:6.1f}   "
+          f"({general * 1e3:.2f} us / {fast * 1e3:.2f} us)")
 
 
 def till_service(program, repetitions):

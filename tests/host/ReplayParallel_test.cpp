@@ -56,7 +56,7 @@ std::string RandomLine(std::mt19937& random) {
                         {"moment", moment},
                         {"answer", nlohmann::json::object()},
                         {"settings_version", 1}}
-             .dump();
+      .dump();
 }
 
 std::int64_t Kopecks(const nlohmann::json& rubles) { return std::llround(rubles.get<double>() * 100); }
@@ -85,7 +85,7 @@ class ReplayParallelTest : public ::testing::TestWithParam<test::TShopDbKind> {
 
 TEST_P(ReplayParallelTest, SeveralThreadsGiveTheReportOfOneAndTheTillsAddUpToTheTotal) {
   // Three tills' journals in a folder and a fourth named beside it, each
-    // several of the reader's batches long; a line that is no JSON in the
+  // several of the reader's batches long; a line that is no JSON in the
   // first, and a torn last line in the fourth.
   std::mt19937 random(20261208);
   const std::string folder = dir_.file("tills");

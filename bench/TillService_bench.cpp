@@ -4,6 +4,10 @@
 //   connection, beside its floor (the same HTTP library answering a fixed
 //   body of the answer's size from a route in this process) and beside a
 //   `selvo-host calc --json` process started per sale;
+// - the sales per second of one service to sixteen tills at once, beside the
+//   same library answering them the fixed body;
+// - with SELVO_BENCH_OTHER_HOST naming another build of selvo-host, both
+//   figures of that build too, in the same run (before and after a change);
 // - four services with a till each, on one PostgreSQL server and on one
 //   SQLite file: the sales per second of the four together;
 // - from the editor's commit to the first answer computed with the new
@@ -23,6 +27,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <latch>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -47,7 +52,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kTills = 4;
 constexpr int kSalesPerTill = 100;  // per till and database in one iteration of BM_FourTills
-constexpr int kSaves = 20;          // per repetition of BM_SaveToNewSettings
+constexpr int kBusyTills = 16;      // connections to one service in BM_SixteenTills
+constexpr int kSalesPerBusyTill = 100;
+constexpr int kSaves = 20;  // per repetition of BM_SaveToNewSettings
 constexpr auto kNewSettingsWait = std::chrono::seconds(20);
 
 // The run's files: the SQLite shops and the sale file of `calc`.
@@ -80,11 +87,14 @@ std::string NewSampleShop(TShopDbKind db, const std::string& name) {
   return address;
 }
 
-// Services on one sample shop, each with a till's client.
+// Services on one sample shop, each with a till's client; `program`:
+// another build of selvo-host than this one's.
 struct TShopServices {
-  TShopServices(TShopDbKind db, const std::string& name, int count) : address(NewSampleShop(db, name)) {
+  TShopServices(TShopDbKind db, const std::string& name, int count, const std::string& program = {})
+      : address(NewSampleShop(db, name)) {
     for (int i = 0; i < count; ++i) {
-      services.push_back(std::make_unique<test::TServiceProcess>(address, ServicesWindowsDir().path()));
+      services.push_back(std::make_unique<test::TServiceProcess>(address, ServicesWindowsDir().path(),
+                                                                 std::vector<std::string>{}, program));
       tills.push_back(services.back()->Client());
     }
   }
@@ -98,6 +108,18 @@ struct TShopServices {
 // another.
 TShopServices& RoundTripShop() {
   static TShopServices shop(TShopDbKind::File, "round_trip", 1);
+  return shop;
+}
+
+// The build compared with this one: SELVO_BENCH_OTHER_HOST, or none.
+std::string OtherHost() {
+  const char* other = std::getenv("SELVO_BENCH_OTHER_HOST");
+  return other ? other : "";
+}
+
+// A service of the other build on a shop of its own, made the same way.
+TShopServices& OtherRoundTripShop() {
+  static TShopServices shop(TShopDbKind::File, "round_trip_other", 1, OtherHost());
   return shop;
 }
 
@@ -129,8 +151,8 @@ bool Sell(httplib::Client& till, std::string* body = nullptr) {
 
 // The floor of a round trip: the service's HTTP library (Boost.Beast over
 // Asio) answering the service's own answer to the sample sale as a fixed
-// body, from a thread of this process, over a kept-open connection sent
-// without delay, as the service's connections are.
+// body, a thread of this process per connection, over kept-open
+// connections sent without delay, as the service's connections are.
 class TFixedAnswerServer {
  public:
   explicit TFixedAnswerServer(std::string body)
@@ -153,28 +175,35 @@ class TFixedAnswerServer {
   int Port() const { return port_; }
 
  private:
-  // One connection at a time: the benchmark's till keeps one open.
   void Serve() {
-    namespace http = boost::beast::http;
     while (!stopping_) {
       boost::asio::ip::tcp::socket socket(io_);
       boost::system::error_code ec;
       acceptor_.accept(socket, ec);
-      if (ec) continue;
-      socket.set_option(boost::asio::ip::tcp::no_delay(true), ec);
-      boost::beast::flat_buffer buffer;
-      while (!stopping_) {
-        http::request<http::string_body> request;
-        http::read(socket, buffer, request, ec);
-        if (ec) break;
-        http::response<http::string_body> response{http::status::ok, 11};
-        response.set(http::field::content_type, "application/json; charset=utf-8");
-        response.body() = body_;
-        response.keep_alive(request.keep_alive());
-        response.prepare_payload();
-        http::write(socket, response, ec);
-        if (ec) break;
-      }
+      if (ec || stopping_) continue;
+      connections_.emplace_back([this, connection = std::move(socket)]() mutable { Answer(connection); });
+    }
+    // A till's connection ends when its client goes: the benchmarks' clients
+    // go before the server.
+    for (std::thread& connection : connections_) connection.join();
+  }
+
+  void Answer(boost::asio::ip::tcp::socket& socket) {
+    namespace http = boost::beast::http;
+    boost::system::error_code ec;
+    socket.set_option(boost::asio::ip::tcp::no_delay(true), ec);
+    boost::beast::flat_buffer buffer;
+    while (!stopping_) {
+      http::request<http::string_body> request;
+      http::read(socket, buffer, request, ec);
+      if (ec) break;
+      http::response<http::string_body> response{http::status::ok, 11};
+      response.set(http::field::content_type, "application/json; charset=utf-8");
+      response.body() = body_;
+      response.keep_alive(request.keep_alive());
+      response.prepare_payload();
+      http::write(socket, response, ec);
+      if (ec) break;
     }
   }
 
@@ -183,6 +212,7 @@ class TFixedAnswerServer {
   boost::asio::ip::tcp::acceptor acceptor_;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::vector<std::thread> connections_;  // made and joined by thread_
   std::thread thread_;
 };
 
@@ -220,25 +250,25 @@ bool Prepared(benchmark::State& state, Prepare&& prepare) {
 // ---------------------------------------------------------------------------
 // A sale's round trip
 
+void SellInTurn(benchmark::State& state, httplib::Client& till) {
+  for (auto _ : state)
+    if (!Sell(till)) {
+      state.SkipWithError("the server did not answer 200");
+      break;
+    }
+}
+
 void BM_ServiceCalc(benchmark::State& state) {
   httplib::Client* till = nullptr;
   if (!Prepared(state, [&] { till = RoundTripShop().tills[0].get(); })) return;
-  for (auto _ : state)
-    if (!Sell(*till)) {
-      state.SkipWithError("the service did not answer 200");
-      break;
-    }
+  SellInTurn(state, *till);
 }
 BENCHMARK(BM_ServiceCalc)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
 
 void BM_HttpFloor(benchmark::State& state) {
   std::unique_ptr<httplib::Client> till;
   if (!Prepared(state, [&] { till = test::TillClient(FloorServer().Port()); })) return;
-  for (auto _ : state)
-    if (!Sell(*till)) {
-      state.SkipWithError("the fixed-answer server did not answer 200");
-      break;
-    }
+  SellInTurn(state, *till);
 }
 BENCHMARK(BM_HttpFloor)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
 
@@ -256,19 +286,19 @@ void BM_CalcProcess(benchmark::State& state) {
 BENCHMARK(BM_CalcProcess)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------
-// Four tills at once
+// Sixteen tills on one service
 
-// Every till of the shop sells the sample sale kSalesPerTill times from a
-// thread of its own, all starting together; the seconds until the last is
-// done. Sales not answered with 200 are added to `failures`.
-double FourTillsRound(TShopServices& shop, int& failures) {
-  std::latch start(kTills + 1);
+// Every client sells the sample sale `salesEach` times from a thread of its
+// own, all starting together; the seconds until the last is done. Sales not
+// answered with 200 are added to `failures`.
+double SellTogether(const std::vector<httplib::Client*>& tills, int salesEach, int& failures) {
+  std::latch start(static_cast<std::ptrdiff_t>(tills.size()) + 1);
   std::atomic<int> failed{0};
   std::vector<std::thread> threads;
-  for (const auto& till : shop.tills)
-    threads.emplace_back([&, client = till.get()] {
+  for (httplib::Client* client : tills)
+    threads.emplace_back([&, client] {
       start.arrive_and_wait();
-      for (int i = 0; i < kSalesPerTill; ++i)
+      for (int i = 0; i < salesEach; ++i)
         if (!Sell(*client)) ++failed;
     });
   start.arrive_and_wait();
@@ -276,6 +306,69 @@ double FourTillsRound(TShopServices& shop, int& failures) {
   for (std::thread& thread : threads) thread.join();
   failures += failed;
   return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+// kBusyTills connections of their own to the server on `port`, each its own
+// client, selling together in every iteration; the counter sales_per_s.
+void SixteenTills(benchmark::State& state, int port) {
+  std::vector<std::unique_ptr<httplib::Client>> clients;
+  std::vector<httplib::Client*> tills;
+  for (int i = 0; i < kBusyTills; ++i) {
+    clients.push_back(test::TillClient(port));
+    tills.push_back(clients.back().get());
+  }
+  int failures = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    const double round = SellTogether(tills, kSalesPerBusyTill, failures);
+    state.SetIterationTime(round);
+    seconds += round;
+  }
+  if (failures > 0) state.SkipWithError((std::to_string(failures) + " sales were not answered with 200").c_str());
+  state.counters["sales_per_s"] =
+      static_cast<double>(state.iterations()) * kBusyTills * kSalesPerBusyTill / std::max(seconds, 1e-9);
+}
+
+void BM_SixteenTills(benchmark::State& state) {
+  int port = 0;
+  if (!Prepared(state, [&] { port = RoundTripShop().services[0]->Port(); })) return;
+  SixteenTills(state, port);
+}
+BENCHMARK(BM_SixteenTills)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+void BM_SixteenTillsFloor(benchmark::State& state) {
+  int port = 0;
+  if (!Prepared(state, [&] { port = FloorServer().Port(); })) return;
+  SixteenTills(state, port);
+}
+BENCHMARK(BM_SixteenTillsFloor)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// The same two figures of the other build, when one is named.
+void BM_ServiceCalcOther(benchmark::State& state) {
+  httplib::Client* till = nullptr;
+  if (OtherHost().empty()) return state.SkipWithError("SELVO_BENCH_OTHER_HOST names no other build");
+  if (!Prepared(state, [&] { till = OtherRoundTripShop().tills[0].get(); })) return;
+  SellInTurn(state, *till);
+}
+BENCHMARK(BM_ServiceCalcOther)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+
+void BM_SixteenTillsOther(benchmark::State& state) {
+  int port = 0;
+  if (OtherHost().empty()) return state.SkipWithError("SELVO_BENCH_OTHER_HOST names no other build");
+  if (!Prepared(state, [&] { port = OtherRoundTripShop().services[0]->Port(); })) return;
+  SixteenTills(state, port);
+}
+BENCHMARK(BM_SixteenTillsOther)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// Four tills at once
+
+// Every till of the shop sells the sample sale kSalesPerTill times, all
+// starting together; the seconds until the last is done.
+double FourTillsRound(TShopServices& shop, int& failures) {
+  std::vector<httplib::Client*> tills;
+  for (const auto& till : shop.tills) tills.push_back(till.get());
+  return SellTogether(tills, kSalesPerTill, failures);
 }
 
 // Both databases in every iteration, taking turns at going first, so that

@@ -17,6 +17,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <variant>
 
 #include "host/journal/SaleId.h"
 #include "host/service/OpenApiDocument.h"
@@ -94,6 +95,18 @@ const TRoute* RouteOf(std::string_view path) {
   return nullptr;
 }
 
+// ?explain=1 among the target's parameters.
+bool ExplainAsked(std::string_view target) {
+  const std::size_t mark = target.find('?');
+  const std::string_view query = mark == std::string_view::npos ? "" : target.substr(mark + 1);
+  for (std::size_t at = 0; at <= query.size();) {
+    const std::size_t end = std::min(query.find('&', at), query.size());
+    if (query.substr(at, end - at) == "explain=1") return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 bool IsWildcard(const std::string& host) { return host == "0.0.0.0" || host == "::" || host.empty(); }
 
 // Compares without leaving the time it takes to tell how much matched.
@@ -146,11 +159,15 @@ struct THttpFront::TImpl {
   TImpl(TTillService& till, TServiceMetrics& counters, TSaleJournal* sales, TFrontOptions front)
       : service(till), metrics(counters), journal(sales), options(std::move(front)) {}
 
-  // What the service answers to a request that passed Screen.
+  // What the service answers to a request that passed Screen, but a sale.
   TResponse Answer(const TRequest& request);
   // A refusal for what the header alone shows, before the body is read.
   std::optional<TResponse> Screen(const TRequest& header);
-  TResponse Calc(const TRequest& request, bool explain);
+  // The sale of a POST /calc with the moment it is computed at fixed, or
+  // the refusal of a body that is none.
+  std::variant<TSale, TResponse> ReadSale(const TRequest& request);
+  // The answer to the sale of `request` once the service computed it.
+  TResponse SaleAnswer(TTillService::TCalcOutcome&& outcome, const TRequest& request, double moment, bool explain);
   TResponse Payments();
   TResponse Health(bool authorized);
   // The interface described (docs/openapi.json as built in).
@@ -267,6 +284,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void Handle() {
     const TRequest& request = parser_->get();
     const bool kept = request.keep_alive();
+    if (PathOf(request.target()) == "/calc") return HandleSale(kept);
     TResponse response;
     try {
       response = front_.Answer(request);
@@ -275,7 +293,50 @@ class TSession : public std::enable_shared_from_this<TSession> {
       front_.metrics.Error("internal");
       response = Refusal(http::status::internal_server_error, e.what());
     }
+    Answered(std::move(response), kept);
+  }
+
+  // A sale is computed on this thread when the module is free; one that
+  // waits for it leaves this thread to other connections, and its answer
+  // comes back to this connection's strand.
+  void HandleSale(bool kept) {
+    const TRequest& request = parser_->get();
+    const bool explain = ExplainAsked(request.target());
+    std::variant<TSale, TResponse> read = front_.ReadSale(request);
+    if (TResponse* refusal = std::get_if<TResponse>(&read)) return Answered(std::move(*refusal), kept);
+    TSale& sale = std::get<TSale>(read);
+    const double moment = *sale.moment;
+    // Keeps the io context running while the sale waits in the service.
+    auto strand = asio::prefer(stream_.get_executor(), asio::execution::outstanding_work.tracked);
+    auto done = [self = shared_from_this(), strand, kept, explain, moment](TTillService::TCalcOutcome&& outcome,
+                                                                           bool here) {
+      if (here) return self->SaleComputed(std::move(outcome), kept, explain, moment);
+      asio::post(strand, [self, kept, explain, moment, outcome = std::move(outcome)]() mutable {
+        self->SaleComputed(std::move(outcome), kept, explain, moment);
+      });
+    };
+    try {
+      front_.service.Calc(std::move(sale), explain, std::move(done));
+    } catch (const std::exception& e) {
+      front_.metrics.Error("module");  // the service is stopping
+      Answered(Refusal(http::status::internal_server_error, e.what()), kept);
+    }
+  }
+
+  void SaleComputed(TTillService::TCalcOutcome&& outcome, bool kept, bool explain, double moment) {
+    TResponse response;
+    try {
+      response = front_.SaleAnswer(std::move(outcome), parser_->get(), moment, explain);
+    } catch (const std::exception& e) {
+      front_.metrics.Error("internal");
+      response = Refusal(http::status::internal_server_error, e.what());
+    }
+    Answered(std::move(response), kept);
+  }
+
+  void Answered(TResponse response, bool kept) {
     // Screen let it pass: its origin, if any, is allowed to read it.
+    const TRequest& request = parser_->get();
     if (const auto origin = request.find(http::field::origin); origin != request.end()) {
       response.set(http::field::access_control_allow_origin, origin->value());
       response.set(http::field::vary, "Origin");
@@ -439,17 +500,6 @@ bool THttpFront::TImpl::Authorized(const TRequest& header) const {
 TResponse THttpFront::TImpl::Answer(const TRequest& request) {
   const std::string_view target = request.target();
   const std::string_view path = PathOf(target);
-  if (path == "/calc") {
-    const std::size_t mark = target.find('?');
-    const std::string_view query = mark == std::string_view::npos ? "" : target.substr(mark + 1);
-    bool explain = false;
-    for (std::size_t at = 0; at <= query.size();) {
-      const std::size_t end = std::min(query.find('&', at), query.size());
-      if (query.substr(at, end - at) == "explain=1") explain = true;
-      at = end + 1;
-    }
-    return Calc(request, explain);
-  }
   if (path == "/payments") return Payments();
   if (path == "/health") return Health(Authorized(request));
   if (path == "/openapi.json") return Document();
@@ -459,14 +509,10 @@ TResponse THttpFront::TImpl::Answer(const TRequest& request) {
   return response;
 }
 
-TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
-  const auto started = std::chrono::steady_clock::now();
+std::variant<TSale, TResponse> THttpFront::TImpl::ReadSale(const TRequest& request) {
   TSale sale;
-  nlohmann::json saleJson;
   try {
     sale = ParseSale(request.body());
-    // The text is known to nest shallowly: ParseSale refused it otherwise.
-    if (journal) saleJson = nlohmann::json::parse(request.body());
   } catch (const ESaleFormat& e) {
     metrics.Error("bad_request");
     return Refusal(http::status::bad_request, e.Message());
@@ -474,9 +520,14 @@ TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
   // The moment the sale is computed at is fixed here, so that the journal
   // holds it and a replay computes the same sale.
   if (!sale.moment) sale.moment = Now();
-  TTillService::TCalcReply reply;
+  return sale;
+}
+
+TResponse THttpFront::TImpl::SaleAnswer(TTillService::TCalcOutcome&& outcome, const TRequest& request, double moment,
+                                        bool explain) {
+  metrics.SaleWaited(outcome.waitSeconds);
   try {
-    reply = service.Calc(sale, explain);
+    if (outcome.error) std::rethrow_exception(outcome.error);
   } catch (const ESaleFormat& e) {
     metrics.Error("sale");
     return Refusal(http::status::unprocessable_entity, e.Message());
@@ -487,6 +538,7 @@ TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
     metrics.Error("module");
     return Refusal(http::status::internal_server_error, e.what());
   }
+  const TTillService::TCalcReply& reply = *outcome.reply;
   std::string saleId;
   try {
     saleId = NewSaleId();
@@ -494,7 +546,7 @@ TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
     metrics.Error("sale_id");
     return Refusal(http::status::internal_server_error, e.what());
   }
-  metrics.SaleComputed(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  metrics.SaleComputed(outcome.calcSeconds);
   nlohmann::json body = {{"sum", reply.answer.sum},
                          {"discount_percent", reply.answer.discountPercent},
                          {"sale_bans", reply.answer.saleBans},
@@ -502,16 +554,16 @@ TResponse THttpFront::TImpl::Calc(const TRequest& request, bool explain) {
                          {kSaleIdField, saleId}};
   if (explain) body["explain"] = reply.answer.explanation;
   if (!reply.answer.warning.empty()) body["warning"] = reply.answer.warning;
-  if (journal) {
-    const nlohmann::json entry = {{"sale", std::move(saleJson)},
-                                  {"moment", MomentText(*sale.moment)},
-                                  {"answer", body},
-                                  {"settings_version", reply.version},
-                                  {kSaleIdField, saleId},
-                                  {"at", UtcText(TWallClock::now())}};
-    if (!journal->Append(entry)) metrics.Error("journal");
-  }
-  return Reply(http::status::ok, body);
+  if (!journal) return Reply(http::status::ok, body);
+  // The body was read as a sale: it nests shallowly and parses.
+  nlohmann::json entry = {{"sale", nlohmann::json::parse(request.body())},
+                          {"moment", MomentText(moment)},
+                          {"answer", std::move(body)},
+                          {"settings_version", reply.version},
+                          {kSaleIdField, saleId},
+                          {"at", UtcText(TWallClock::now())}};
+  if (!journal->Append(entry)) metrics.Error("journal");
+  return Reply(http::status::ok, entry["answer"]);
 }
 
 TResponse THttpFront::TImpl::Payments() {

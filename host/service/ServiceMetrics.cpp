@@ -4,12 +4,31 @@
 
 namespace selvo::host {
 
+void TServiceMetrics::THistogram::Observe(double seconds) {
+  ++count_;
+  sum_ += seconds;
+  for (std::size_t i = 0; i < kBuckets.size(); ++i)
+    if (seconds <= kBuckets[i]) ++counts_[i];
+}
+
+void TServiceMetrics::THistogram::Write(std::ostream& out, const char* name, const char* help) const {
+  out << "# HELP " << name << " " << help << "\n# TYPE " << name << " histogram\n";
+  for (std::size_t i = 0; i < kBuckets.size(); ++i)
+    out << name << "_bucket{le=\"" << kBuckets[i] << "\"} " << counts_[i] << "\n";
+  out << name << "_bucket{le=\"+Inf\"} " << count_ << "\n"
+      << name << "_sum " << sum_ << "\n"
+      << name << "_count " << count_ << "\n";
+}
+
 void TServiceMetrics::SaleComputed(double seconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++sales_;
-  secondsSum_ += seconds;
-  for (std::size_t i = 0; i < kBuckets.size(); ++i)
-    if (seconds <= kBuckets[i]) ++bucketCounts_[i];
+  calc_.Observe(seconds);
+}
+
+void TServiceMetrics::SaleWaited(double seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wait_.Observe(seconds);
 }
 
 void TServiceMetrics::Error(const std::string& kind) {
@@ -43,12 +62,11 @@ std::string TServiceMetrics::Text(const TServiceHealth& health, const std::optio
       << "selvo_journal_lines_total{result=\"written\"} " << journal->written << "\n"
       << "selvo_journal_lines_total{result=\"failed\"} " << journal->failed << "\n";
   }
-  s << "# HELP selvo_calc_seconds Time to compute a sale.\n# TYPE selvo_calc_seconds histogram\n";
-  for (std::size_t i = 0; i < kBuckets.size(); ++i)
-    s << "selvo_calc_seconds_bucket{le=\"" << kBuckets[i] << "\"} " << bucketCounts_[i] << "\n";
-  s << "selvo_calc_seconds_bucket{le=\"+Inf\"} " << sales_ << "\n"
-    << "selvo_calc_seconds_sum " << secondsSum_ << "\n"
-    << "selvo_calc_seconds_count " << sales_ << "\n";
+  s << "# HELP selvo_module_calls_waiting Sales and loads waiting for the module now.\n"
+    << "# TYPE selvo_module_calls_waiting gauge\n"
+    << "selvo_module_calls_waiting " << health.callsWaiting << "\n";
+  wait_.Write(s, "selvo_calc_wait_seconds", "Time a sale waited for the module, held by other sales or a load.");
+  calc_.Write(s, "selvo_calc_seconds", "Time the calculation of a sale took, waiting and parsing not included.");
   return s.str();
 }
 

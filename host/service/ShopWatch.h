@@ -8,13 +8,15 @@
 //   no sale ever waits for it; once back, the service loads anew;
 // - on an SQLite file, a connection of its own asks the file's data version
 //   (which moves when another connection commits) several times a second,
-//   and the service asks it again before each sale; a file replaced under
-//   its name (a new shop) counts as a change.
+//   and the service asks it again before a sale unless it was asked a few
+//   milliseconds ago; a file replaced under its name (a new shop) counts as
+//   a change.
 //
 // A load that failed while the database was reachable is asked for again
 // every few seconds.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,9 @@ class TShopWatch {
   // SQLite: true when another connection committed since the last time it
   // was asked (or seen by the watch's own rounds). Always false on a server.
   bool ChangedSinceLastAsk();
+  // The same before a sale, but false without asking when the file was
+  // asked a moment ago (any change then was told already).
+  bool ChangedBeforeSale();
 
  private:
   void Run();
@@ -60,6 +65,7 @@ class TShopWatch {
   std::unique_ptr<TServerSaveFeed> listener_;
   std::unique_ptr<TFileSaveFeed> file_;
   std::mutex fileMutex_;  // the watch's rounds and the sales ask the file
+  std::chrono::steady_clock::time_point lastAsk_{};
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -9,10 +9,6 @@
 namespace selvo::host {
 namespace {
 
-// How long the module's thread and a caller stay awake for the other
-// before they sleep: a wake-up costs tens of microseconds, a sale less.
-constexpr std::chrono::microseconds kAwakeWait{50};
-
 // The module reads its lists from this data module: a till needs neither
 // the last identifiers nor a transaction, so attaching reads nothing from
 // the database and works during an outage too.
@@ -40,8 +36,8 @@ TTillService::TTillService(std::string database, const TModuleLocation& location
   FillLists(module_);
   TakeVersion(dataModule_->Version());
   health_.loadedAt = health_.reachableSince = TWallClock::now();
+  heldVersion_ = health_.version;
   Log("настройки загружены (версия " + std::to_string(health_.version) + ") из " + dataModule_->Describe());
-  thread_ = std::thread([this] { ModuleThread(); });
   loader_ = std::thread([this] { LoaderThread(); });
 }
 
@@ -50,11 +46,15 @@ TTillService::~TTillService() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_all();
   loaderWake_.notify_all();
   // A load under way ends within the database's own wait for an answer.
   loader_.join();
-  thread_.join();
+  {
+    // A call still running (its caller's thread outlived the front) ends
+    // with the calls queued behind it.
+    std::unique_lock<std::mutex> lock(mutex_);
+    moduleFree_.wait(lock, [this] { return !moduleHeld_; });
+  }
   module_.SetDataModule(nullptr);
   SetCallbackDataModule(nullptr);
 }
@@ -64,45 +64,47 @@ void TTillService::Log(const std::string& line) {
   log_ << "selvo-host serve: " << line << std::endl;
 }
 
-template <class Work>
-auto TTillService::OnModuleThread(Work&& work) -> decltype(work()) {
-  using TResult = decltype(work());
-  auto task = std::make_shared<std::packaged_task<TResult()>>(std::forward<Work>(work));
-  std::future<TResult> done = task->get_future();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) throw EDatabaseError("служба останавливается");
-    calls_.emplace_back([task] { (*task)(); });
-    ++queued_;
+bool TTillService::HoldOrQueue(std::function<void()>& queued) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_) throw EDatabaseError("служба останавливается");
+  if (moduleHeld_) {
+    calls_.push_back(std::move(queued));
+    return false;
   }
-  wake_.notify_one();
-  // A sale takes some microseconds: waiting for it awake a little saves
-  // this thread's wake-up, which costs as much again.
-  const auto until = std::chrono::steady_clock::now() + kAwakeWait;
-  while (done.wait_for(std::chrono::seconds(0)) != std::future_status::ready &&
-         std::chrono::steady_clock::now() < until) {
-  }
-  return done.get();
+  moduleHeld_ = true;
+  return true;
 }
 
-void TTillService::ModuleThread() {
+void TTillService::RunQueuedAndLetGo() {
   for (;;) {
-    std::function<void()> call;
-    // The next sale of a busy till comes soon: it is waited for awake a
-    // little before the thread sleeps.
-    const auto until = std::chrono::steady_clock::now() + kAwakeWait;
-    while (queued_ == 0 && std::chrono::steady_clock::now() < until) {
-    }
+    std::function<void()> next;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !calls_.empty(); });
-      if (calls_.empty()) return;  // stopping, and nothing is left to answer
-      call = std::move(calls_.front());
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (calls_.empty()) {
+        moduleHeld_ = false;
+        moduleFree_.notify_all();
+        return;
+      }
+      next = std::move(calls_.front());
       calls_.pop_front();
-      --queued_;
     }
-    call();
+    next();
   }
+}
+
+template <class Work>
+auto TTillService::WithModule(Work&& work) -> decltype(work()) {
+  using TResult = decltype(work());
+  // Shared: a queued call may still be returning from the task when the
+  // caller, woken by its result, has gone.
+  auto task = std::make_shared<std::packaged_task<TResult()>>(std::forward<Work>(work));
+  std::future<TResult> done = task->get_future();
+  std::function<void()> queued = [task] { (*task)(); };
+  if (HoldOrQueue(queued)) {
+    (*task)();
+    RunQueuedAndLetGo();
+  }
+  return done.get();
 }
 
 void TTillService::LoaderThread() {
@@ -134,7 +136,7 @@ void TTillService::Reload(std::optional<std::int64_t> announced) {
     return LoadFailed(e.what());
   }
   try {
-    OnModuleThread([&] { Install(std::move(fresh), std::move(settings), announced); });
+    WithModule([&] { Install(std::move(fresh), std::move(settings), announced); });
   } catch (const std::exception& e) {
     LoadFailed(e.what());  // also: the service is stopping
   }
@@ -152,9 +154,11 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
     AttachForSales(module_, *dataModule_);
     try {
       FillLists(module_);
+      heldUnusable_ = false;
       std::lock_guard<std::mutex> lock(mutex_);
       health_.unusable = false;
     } catch (const std::exception& again) {
+      heldUnusable_ = true;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         health_.unusable = true;
@@ -166,11 +170,12 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
   }
   dataModule_ = std::move(fresh);
   settings_ = std::move(settings);
+  heldUnusable_ = false;
   std::uint64_t version = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     TakeVersion(dataModule_->Version());
-    version = health_.version;
+    version = heldVersion_ = health_.version;
     health_.loadedAt = TWallClock::now();
     health_.lastReloadError.clear();
     health_.unusable = false;
@@ -202,38 +207,64 @@ void TTillService::LoadFailed(const std::string& why) {
     Log("новые настройки не загружены: " + why);
 }
 
-TTillService::TCalcReply TTillService::Calc(const TSale& sale, bool explain) {
-  return OnModuleThread([&] {
+TTillService::TCalcOutcome TTillService::Compute(const TSale& sale, bool explain, TClock::time_point asked) {
+  TCalcOutcome outcome;
+  outcome.waitSeconds = std::chrono::duration<double>(TClock::now() - asked).count();
+  try {
     if (changed_ && changed_()) RequestReload();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (health_.unusable) throw EServiceUnusable("настройки не загружены: продажи не рассчитываются");
-    }
+    if (heldUnusable_) throw EServiceUnusable("настройки не загружены: продажи не рассчитываются");
     TCalcReply reply;
+    const auto started = TClock::now();
     reply.answer = CalculateSale(module_, *settings_, sale, explain);
+    outcome.calcSeconds = std::chrono::duration<double>(TClock::now() - started).count();
+    reply.version = heldVersion_;
+    outcome.reply = std::move(reply);
+  } catch (...) {
+    outcome.error = std::current_exception();
+  }
+  return outcome;
+}
+
+void TTillService::Calc(TSale sale, bool explain, TCalcDone done) {
+  const auto asked = TClock::now();
+  auto held = std::make_shared<const TSale>(std::move(sale));
+  std::function<void()> queued = [this, held, explain, asked, done] { done(Compute(*held, explain, asked), false); };
+  if (!HoldOrQueue(queued)) return;
+  TCalcOutcome outcome = Compute(*held, explain, asked);
+  bool othersWait = false;
+  {
     std::lock_guard<std::mutex> lock(mutex_);
-    reply.version = health_.version;
-    return reply;
-  });
+    othersWait = !calls_.empty();
+    if (!othersWait) {
+      moduleHeld_ = false;
+      moduleFree_.notify_all();
+    }
+  }
+  if (!othersWait) return done(std::move(outcome), true);
+  // The module stays with this thread for the calls that came meanwhile;
+  // this sale's answer is written by another.
+  done(std::move(outcome), false);
+  RunQueuedAndLetGo();
 }
 
 std::vector<TServicePayment> TTillService::Payments(std::uint64_t& version) {
-  return OnModuleThread([&] {
+  return WithModule([&] {
     std::vector<TServicePayment> payments;
     TPaymentList& list = *module_.GetPaymentList();
     for (std::int32_t i = 0; i < list.Count(); ++i) {
       const TPaymentRec rec = *list.GetItem(i);
       payments.push_back({rec.ID, PaymentRecordName(rec), rec.Type, rec.Check, rec.Discount, rec.Enabled});
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    version = health_.version;
+    version = heldVersion_;
     return payments;
   });
 }
 
 TServiceHealth TTillService::Health() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return health_;
+  TServiceHealth health = health_;
+  health.callsWaiting = calls_.size();
+  return health;
 }
 
 void TTillService::RequestReload(std::optional<std::int64_t> announced) {
@@ -257,7 +288,7 @@ void TTillService::SetReachable(bool reachable, const std::string& why) {
 }
 
 void TTillService::SetChangeCheck(std::function<bool()> changed) {
-  OnModuleThread([&] { changed_ = std::move(changed); });
+  WithModule([&] { changed_ = std::move(changed); });
 }
 
 }  // namespace selvo::host

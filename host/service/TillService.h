@@ -1,6 +1,9 @@
 // The till side of the host as a long-running service: the module loaded
-// once, its lists filled from one load of the shop, and every call into it
-// made on one thread of its own (the module keeps shared state). Settings
+// once, its lists filled from one load of the shop, and one call into it at
+// a time (the module keeps shared state). A call is made on the thread that
+// asks when the module is free, so a sale costs no hand-over to another
+// thread; one that finds it busy is queued, and the thread that holds the
+// module makes the calls queued meanwhile before it lets go. Settings
 // are loaded anew, whole, when the shop's watch says that another computer
 // saved. The database is read on a loader thread of its own, so a locked
 // table or a server that stops answering never holds a sale up; only the
@@ -9,14 +12,15 @@
 // held, so sales go on through a database outage. Every answer names the
 // stored settings version that computed it.
 //
-// The HTTP side (host/service/HttpFront) calls in from its own threads.
+// The HTTP side (host/service/HttpFront) calls in from its own threads; a
+// sale queued behind another never holds its thread up.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <future>
 #include <memory>
@@ -65,6 +69,8 @@ struct TServiceHealth {
   bool unusable = false;
   std::uint64_t reloads = 0;  // loads after the first one that succeeded
   std::uint64_t failedReloads = 0;
+  // Calls waiting for the module now (sales, a load's hand-over).
+  std::uint64_t callsWaiting = 0;
 };
 
 // The module holds no settings it can sell with (its lists could not be
@@ -88,11 +94,24 @@ class TTillService {
     TSaleAnswer answer;
     std::uint64_t version = 0;
   };
-  // Computes a sale on the module's thread with the settings held; asks for
-  // a load when the change check says the shop changed (the SQLite watch
-  // asks the file), without waiting for it. EServiceUnusable when the
-  // module holds no usable settings.
-  TCalcReply Calc(const TSale& sale, bool explain);
+  // What became of a sale: the reply, or what it raised (ESaleFormat for a
+  // payment type the shop lacks, EServiceUnusable when the module holds no
+  // usable settings, anything the module raised), and where its time went.
+  struct TCalcOutcome {
+    std::optional<TCalcReply> reply;
+    std::exception_ptr error;
+    double waitSeconds = 0;  // from Calc until the module was free for it
+    double calcSeconds = 0;  // the calculation alone (set with a reply)
+  };
+  // `here`: called on Calc's own thread, before Calc returns, with the
+  // module already let go; otherwise on the thread that held the module.
+  using TCalcDone = std::function<void(TCalcOutcome&& outcome, bool here)>;
+  // Computes a sale with the settings held and hands the outcome to `done`
+  // (exactly once; it must not throw). Asks for a load when the change
+  // check says the shop changed (the SQLite watch asks the file), without
+  // waiting for it. EDatabaseError, and `done` is not called, when the
+  // service is stopping.
+  void Calc(TSale sale, bool explain, TCalcDone done);
   std::vector<TServicePayment> Payments(std::uint64_t& version);
   TServiceHealth Health() const;
 
@@ -103,22 +122,31 @@ class TTillService {
   void RequestReload(std::optional<std::int64_t> announced = std::nullopt);
   // From the watch: the database can (not) be reached; `why` for the log.
   void SetReachable(bool reachable, const std::string& why);
-  // Asked before each sale on the module's thread; true when the shop
+  // Asked before each sale, with the module held; true when the shop
   // changed since the last load. It must answer at once.
   void SetChangeCheck(std::function<bool()> changed);
   // One line in the service's log.
   void Log(const std::string& line);
 
  private:
+  using TClock = std::chrono::steady_clock;
+  // Runs `work` with the module held and returns its result (or raises what
+  // it raised), waiting while another call holds the module.
   template <class Work>
-  auto OnModuleThread(Work&& work) -> decltype(work());
-  void ModuleThread();
+  auto WithModule(Work&& work) -> decltype(work());
+  // True when this thread now holds the module; otherwise `queued` went to
+  // the holder's queue. Raises while stopping.
+  bool HoldOrQueue(std::function<void()>& queued);
+  // Makes the calls queued meanwhile, then lets the module go.
+  void RunQueuedAndLetGo();
+  // With the module held: the sale computed, asked for at `asked`.
+  TCalcOutcome Compute(const TSale& sale, bool explain, TClock::time_point asked);
   void LoaderThread();
   // Reads the shop anew (on the loader thread) and hands the rows to the
   // module's thread; keeps the settings held when either fails.
   void Reload(std::optional<std::int64_t> announced);
-  // On the module's thread: the module's lists filled from `fresh`, or from
-  // the rows held when that fails.
+  // With the module held: its lists filled from `fresh`, or from the rows
+  // held when that fails.
   void Install(std::unique_ptr<TShopDataModule> fresh, std::unique_ptr<TCalcSettings> settings,
                std::optional<std::int64_t> announced);
   void LoadFailed(const std::string& why);
@@ -131,23 +159,24 @@ class TTillService {
   std::ostream& log_;
   std::mutex logMutex_;
 
-  // Owned by the module's thread once it runs (the loader builds new ones
-  // and hands them over).
+  // Used by the call that holds the module (the loader builds new ones and
+  // hands them over); the version and state those settings answer with.
   std::unique_ptr<TShopDataModule> dataModule_;
   std::unique_ptr<TCalcSettings> settings_;
   std::function<bool()> changed_;
+  std::uint64_t heldVersion_ = 0;
+  bool heldUnusable_ = false;
 
   mutable std::mutex mutex_;  // guards what follows
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> calls_;
-  std::atomic<int> queued_{0};  // calls_.size(), read without the lock
+  bool moduleHeld_ = false;
+  std::deque<std::function<void()>> calls_;  // waiting for the module
+  std::condition_variable moduleFree_;
   std::condition_variable loaderWake_;
   bool reloadWanted_ = false;
   std::optional<std::int64_t> announced_;  // by the requests of the load wanted
   bool stopping_ = false;
   TServiceHealth health_;
 
-  std::thread thread_;
   std::thread loader_;
 };
 

@@ -165,8 +165,9 @@ void RecordExchange(std::string_view sent, std::string_view received) {
 }
 
 TServiceProcess::TServiceProcess(const std::string& database, const std::string& windowsDir,
-                                 const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {SELVO_HOST_PATH, "serve", "--db", database, "--listen", "127.0.0.1:0"};
+                                 const std::vector<std::string>& extra, const std::string& program) {
+  const std::string path = program.empty() ? SELVO_HOST_PATH : program;
+  std::vector<std::string> args = {path, "serve", "--db", database, "--listen", "127.0.0.1:0"};
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv = Pointers(args);
   std::vector<std::string> env = HostEnvironment(windowsDir);
@@ -178,7 +179,7 @@ TServiceProcess::TServiceProcess(const std::string& database, const std::string&
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  const int spawned = posix_spawn(&pid_, SELVO_HOST_PATH, &actions, nullptr, argv.data(), envp.data());
+  const int spawned = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(err[1]);
   if (spawned != 0) {

@@ -24,11 +24,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "host/service/HttpFront.h"
 #include "host/shopdb/SampleShop.h"
+#include "platform/ProcessLock.h"
+#include "support/SafeIniFiles.h"
 #include "tests/common/BackOffice.h"
 #include "tests/common/PgTestServer.h"
 #include "tests/common/ServiceProcess.h"
@@ -458,6 +462,73 @@ TEST_F(TillServiceFrontTest, AJournalThatCannotBeOpenedAnewKeepsTheServiceRunnin
   int whole = 0;
   while (std::getline(in, line)) whole += nlohmann::json::parse(line, nullptr, false).is_object();
   EXPECT_EQ(whole, 2) << "the old file goes on, in whole lines";
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+// The figures of /metrics as numbers, by their line's name and labels.
+std::map<std::string, double> MetricFigures(const TServiceProcess& service) {
+  const auto result = service.Client()->Get("/metrics");
+  std::map<std::string, double> figures;
+  if (!result || result->status != 200) return figures;
+  std::istringstream lines(result->body);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t space = line.rfind(' ');
+    if (line.empty() || line[0] == '#' || space == std::string::npos) continue;
+    figures[line.substr(0, space)] = std::stod(line.substr(space + 1));
+  }
+  return figures;
+}
+
+// The observations of a histogram above its bucket `le`.
+double Above(std::map<std::string, double>& figures, const std::string& histogram, const std::string& le) {
+  return figures[histogram + "_count"] - figures[histogram + "_bucket{le=\"" + le + "\"}"];
+}
+
+// Two sales at once while the module waits for its settings file, whose
+// lock this test holds: the one holding the module has that wait in its
+// calculation, the other waits for the module, and that time is counted as
+// waiting, not as calculation.
+TEST_F(TillServiceFrontTest, ASaleHeldUpBehindAnotherCountsItsWaitApartFromItsCalculation) {
+  TServiceProcess service(address, windows.path());
+  std::map<std::string, double> before = MetricFigures(service);
+  ASSERT_EQ(before["selvo_module_calls_waiting"], 0);
+
+  std::string settingsFile = windows.path();
+  if (settingsFile.back() != '/') settingsFile += '/';
+  TProcessLock settingsLock(TSafeIniFile::LockName(settingsFile + "Selvo.ini"));
+  ASSERT_TRUE(settingsLock.TryLockFor(5s));
+  std::atomic<int> answered200{0};
+  std::vector<std::thread> tills;
+  for (int i = 0; i < 2; ++i)
+    tills.emplace_back([&] {
+      const auto result = service.Client()->Post("/calc", kSampleGroupSale, "application/json");
+      if (result && result->status == 200) ++answered200;
+    });
+  // One sale holds the module, stuck on the lock; the other is queued.
+  bool queued = false;
+  for (const auto until = Clock::now() + 30s; !queued && Clock::now() < until;) {
+    queued = MetricFigures(service)["selvo_module_calls_waiting"] == 1;
+    if (!queued) std::this_thread::sleep_for(10ms);
+  }
+  constexpr auto kHold = 400ms;
+  std::this_thread::sleep_for(kHold);
+  settingsLock.Unlock();
+  for (std::thread& till : tills) till.join();
+  ASSERT_TRUE(queued) << "no sale waited for the module";
+  EXPECT_EQ(answered200, 2);
+
+  std::map<std::string, double> after = MetricFigures(service);
+  const double held = std::chrono::duration<double>(kHold).count();
+  EXPECT_EQ(after["selvo_calc_wait_seconds_count"] - before["selvo_calc_wait_seconds_count"], 2);
+  EXPECT_EQ(after["selvo_calc_seconds_count"] - before["selvo_calc_seconds_count"], 2);
+  EXPECT_GE(after["selvo_calc_wait_seconds_sum"] - before["selvo_calc_wait_seconds_sum"], held)
+      << "the queued sale waited at least as long as the lock was held after it came";
+  // The hold lies in one calculation (the module's own wait for its file)
+  // and in one wait; counted in both of the calculations, it would be the
+  // waiting sale's too.
+  EXPECT_EQ(Above(after, "selvo_calc_wait_seconds", "0.25") - Above(before, "selvo_calc_wait_seconds", "0.25"), 1);
+  EXPECT_EQ(Above(after, "selvo_calc_seconds", "0.25") - Above(before, "selvo_calc_seconds", "0.25"), 1);
+  EXPECT_EQ(after["selvo_module_calls_waiting"], 0);
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 

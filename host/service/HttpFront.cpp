@@ -317,6 +317,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
     };
     try {
       front_.service.Calc(std::move(sale), explain, std::move(done));
+    } catch (const EServiceUnusable& e) {
+      front_.metrics.Error("module");  // too many sales wait for the module
+      Answered(Refusal(http::status::service_unavailable, e.Message()), kept);
     } catch (const std::exception& e) {
       front_.metrics.Error("module");  // the service is stopping
       Answered(Refusal(http::status::internal_server_error, e.what()), kept);
@@ -667,9 +670,13 @@ void THttpFront::TImpl::Interrupt() {
 }
 
 THttpFront::THttpFront(TTillService& service, TServiceMetrics& metrics, TSaleJournal* journal, TFrontOptions options)
-    : impl_(std::make_unique<TImpl>(service, metrics, journal, std::move(options))) {}
+    : impl_(std::make_unique<TImpl>(service, metrics, journal, std::move(options))) {
+  // The sales that wait for the module are made on these threads, a slice
+  // of them per job, once the call that held it is done.
+  service.SetHandOver([impl = impl_.get()](std::function<void()> job) { asio::post(impl->io, std::move(job)); });
+}
 
-THttpFront::~THttpFront() = default;
+THttpFront::~THttpFront() { impl_->service.SetHandOver(nullptr); }
 
 int THttpFront::Port() const { return impl_->port; }
 
@@ -724,6 +731,12 @@ void THttpFront::Run() {
   for (int i = 1; i < kHttpThreads; ++i) more.emplace_back(serve);
   serve();
   for (std::thread& t : more) t.join();
+  // A load that let the module go after the last answer may have handed
+  // calls over since: from now on the holder makes them, and what was
+  // handed over is made here.
+  impl_->service.SetHandOver(nullptr);
+  impl_->io.restart();
+  serve();
 }
 
 void THttpFront::Stop() {

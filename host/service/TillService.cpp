@@ -36,7 +36,8 @@ TTillService::TTillService(std::string database, const TModuleLocation& location
   FillLists(module_);
   TakeVersion(dataModule_->Version());
   health_.loadedAt = health_.reachableSince = TWallClock::now();
-  heldVersion_ = health_.version;
+  heldVersion_ = paymentsVersion_ = health_.version;
+  payments_ = ListPayments();
   Log("настройки загружены (версия " + std::to_string(health_.version) + ") из " + dataModule_->Describe());
   loader_ = std::thread([this] { LoaderThread(); });
 }
@@ -64,10 +65,17 @@ void TTillService::Log(const std::string& line) {
   log_ << "selvo-host serve: " << line << std::endl;
 }
 
+void TTillService::SetHandOver(std::function<void(std::function<void()>)> post) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handOver_ = std::move(post);
+}
+
 bool TTillService::HoldOrQueue(std::function<void()>& queued) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) throw EDatabaseError("служба останавливается");
   if (moduleHeld_) {
+    if (calls_.size() >= kMaxCallsWaiting)
+      throw EServiceUnusable("модуль занят: " + std::to_string(calls_.size()) + " продаж уже ждут расчёта");
     calls_.push_back(std::move(queued));
     return false;
   }
@@ -75,21 +83,45 @@ bool TTillService::HoldOrQueue(std::function<void()>& queued) {
   return true;
 }
 
-void TTillService::RunQueuedAndLetGo() {
-  for (;;) {
+void TTillService::LetGoOrHandOver() {
+  std::function<void(std::function<void()>)> post;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (calls_.empty()) {
+      moduleHeld_ = false;
+      moduleFree_.notify_all();
+      return;
+    }
+    post = handOver_;
+  }
+  if (post) {
+    try {
+      return post([this] { RunSlice(); });
+    } catch (const std::exception& e) {
+      Log(std::string("расчёт ждущих продаж не передан, они рассчитываются здесь: ") + e.what());
+    }
+  }
+  RunSlice();
+}
+
+void TTillService::RunSlice() {
+  for (int made = 0; made < kCallsPerSlice; ++made) {
     std::function<void()> next;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (calls_.empty()) {
-        moduleHeld_ = false;
-        moduleFree_.notify_all();
-        return;
-      }
+      if (calls_.empty()) break;
       next = std::move(calls_.front());
       calls_.pop_front();
     }
-    next();
+    try {
+      next();
+    } catch (const std::exception& e) {
+      Log(std::string("продажа из очереди не рассчитана: ") + e.what());
+    } catch (...) {
+      Log("продажа из очереди не рассчитана: непредвиденная ошибка");
+    }
   }
+  LetGoOrHandOver();
 }
 
 template <class Work>
@@ -101,8 +133,8 @@ auto TTillService::WithModule(Work&& work) -> decltype(work()) {
   std::future<TResult> done = task->get_future();
   std::function<void()> queued = [task] { (*task)(); };
   if (HoldOrQueue(queued)) {
-    (*task)();
-    RunQueuedAndLetGo();
+    (*task)();  // a packaged task keeps what the work raised for done.get()
+    LetGoOrHandOver();
   }
   return done.get();
 }
@@ -171,11 +203,13 @@ void TTillService::Install(std::unique_ptr<TShopDataModule> fresh, std::unique_p
   dataModule_ = std::move(fresh);
   settings_ = std::move(settings);
   heldUnusable_ = false;
+  std::vector<TServicePayment> payments = ListPayments();
   std::uint64_t version = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     TakeVersion(dataModule_->Version());
-    version = heldVersion_ = health_.version;
+    version = heldVersion_ = paymentsVersion_ = health_.version;
+    payments_ = std::move(payments);
     health_.loadedAt = TWallClock::now();
     health_.lastReloadError.clear();
     health_.unusable = false;
@@ -231,33 +265,26 @@ void TTillService::Calc(TSale sale, bool explain, TCalcDone done) {
   std::function<void()> queued = [this, held, explain, asked, done] { done(Compute(*held, explain, asked), false); };
   if (!HoldOrQueue(queued)) return;
   TCalcOutcome outcome = Compute(*held, explain, asked);
-  bool othersWait = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    othersWait = !calls_.empty();
-    if (!othersWait) {
-      moduleHeld_ = false;
-      moduleFree_.notify_all();
-    }
+  // The calls that came meanwhile go on elsewhere: this sale's answer
+  // leaves now.
+  LetGoOrHandOver();
+  done(std::move(outcome), true);
+}
+
+std::vector<TServicePayment> TTillService::ListPayments() const {
+  std::vector<TServicePayment> payments;
+  TPaymentList& list = *module_.GetPaymentList();
+  for (std::int32_t i = 0; i < list.Count(); ++i) {
+    const TPaymentRec rec = *list.GetItem(i);
+    payments.push_back({rec.ID, PaymentRecordName(rec), rec.Type, rec.Check, rec.Discount, rec.Enabled});
   }
-  if (!othersWait) return done(std::move(outcome), true);
-  // The module stays with this thread for the calls that came meanwhile;
-  // this sale's answer is written by another.
-  done(std::move(outcome), false);
-  RunQueuedAndLetGo();
+  return payments;
 }
 
 std::vector<TServicePayment> TTillService::Payments(std::uint64_t& version) {
-  return WithModule([&] {
-    std::vector<TServicePayment> payments;
-    TPaymentList& list = *module_.GetPaymentList();
-    for (std::int32_t i = 0; i < list.Count(); ++i) {
-      const TPaymentRec rec = *list.GetItem(i);
-      payments.push_back({rec.ID, PaymentRecordName(rec), rec.Type, rec.Check, rec.Discount, rec.Enabled});
-    }
-    version = heldVersion_;
-    return payments;
-  });
+  std::lock_guard<std::mutex> lock(mutex_);
+  version = paymentsVersion_;
+  return payments_;
 }
 
 TServiceHealth TTillService::Health() const {

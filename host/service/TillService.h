@@ -2,8 +2,8 @@
 // once, its lists filled from one load of the shop, and one call into it at
 // a time (the module keeps shared state). A call is made on the thread that
 // asks when the module is free, so a sale costs no hand-over to another
-// thread; one that finds it busy is queued, and the thread that holds the
-// module makes the calls queued meanwhile before it lets go. Settings
+// thread; one that finds it busy is queued, and the calls queued are made,
+// a slice at a time, on the front's threads once the holder is done. Settings
 // are loaded anew, whole, when the shop's watch says that another computer
 // saved. The database is read on a loader thread of its own, so a locked
 // table or a server that stops answering never holds a sale up; only the
@@ -103,8 +103,9 @@ class TTillService {
     double waitSeconds = 0;  // from Calc until the module was free for it
     double calcSeconds = 0;  // the calculation alone (set with a reply)
   };
-  // `here`: called on Calc's own thread, before Calc returns, with the
-  // module already let go; otherwise on the thread that held the module.
+  // `here`: called on Calc's own thread, before Calc returns (the module
+  // let go or the calls waiting handed over); otherwise on a thread that
+  // makes the calls waiting.
   using TCalcDone = std::function<void(TCalcOutcome&& outcome, bool here)>;
   // Computes a sale with the settings held and hands the outcome to `done`
   // (exactly once; it must not throw). Asks for a load when the change
@@ -112,6 +113,9 @@ class TTillService {
   // waiting for it. EDatabaseError, and `done` is not called, when the
   // service is stopping.
   void Calc(TSale sale, bool explain, TCalcDone done);
+  // The payment types of the settings installed, as the module listed them
+  // when they were installed: the list is not asked of the module, so a
+  // module held up (its settings file locked) holds no one up here.
   std::vector<TServicePayment> Payments(std::uint64_t& version);
   TServiceHealth Health() const;
 
@@ -127,6 +131,15 @@ class TTillService {
   void SetChangeCheck(std::function<bool()> changed);
   // One line in the service's log.
   void Log(const std::string& line);
+  // Where the calls that wait for the module are made once the call that
+  // held it is done: `post` runs a job on the front's threads, a slice of
+  // calls at a time, so that neither a sale's own thread (whose answer
+  // would wait) nor the loader (whose next load would) makes the calls of
+  // others. Without it (none set, or set empty) the holder makes them.
+  void SetHandOver(std::function<void(std::function<void()>)> post);
+  // More sales than this waiting for the module are refused at once
+  // (EServiceUnusable): what waits holds its request in memory.
+  static constexpr std::size_t kMaxCallsWaiting = 256;
 
  private:
   using TClock = std::chrono::steady_clock;
@@ -137,8 +150,16 @@ class TTillService {
   // True when this thread now holds the module; otherwise `queued` went to
   // the holder's queue. Raises while stopping.
   bool HoldOrQueue(std::function<void()>& queued);
-  // Makes the calls queued meanwhile, then lets the module go.
-  void RunQueuedAndLetGo();
+  // With the module held, its holder done: lets the module go when no call
+  // waits, otherwise hands the calls waiting over (SetHandOver), or makes
+  // them here when there is nowhere to hand them.
+  void LetGoOrHandOver();
+  // Makes up to kCallsPerSlice of the calls waiting, then lets go or hands
+  // over again. A call that raises is dropped: the module is never left held.
+  void RunSlice();
+  static constexpr int kCallsPerSlice = 16;
+  // With the module held: the payment types its lists hold now.
+  std::vector<TServicePayment> ListPayments() const;
   // With the module held: the sale computed, asked for at `asked`.
   TCalcOutcome Compute(const TSale& sale, bool explain, TClock::time_point asked);
   void LoaderThread();
@@ -171,6 +192,9 @@ class TTillService {
   bool moduleHeld_ = false;
   std::deque<std::function<void()>> calls_;  // waiting for the module
   std::condition_variable moduleFree_;
+  std::function<void(std::function<void()>)> handOver_;
+  std::vector<TServicePayment> payments_;  // of the settings installed
+  std::uint64_t paymentsVersion_ = 0;
   std::condition_variable loaderWake_;
   bool reloadWanted_ = false;
   std::optional<std::int64_t> announced_;  // by the requests of the load wanted

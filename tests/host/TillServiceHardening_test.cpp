@@ -510,6 +510,11 @@ TEST_F(TillServiceFrontTest, ASaleHeldUpBehindAnotherCountsItsWaitApartFromItsCa
     queued = MetricFigures(service)["selvo_module_calls_waiting"] == 1;
     if (!queued) std::this_thread::sleep_for(10ms);
   }
+  // Meanwhile the service answers all else, the payment types too.
+  const auto payments = service.Client()->Get("/payments");
+  EXPECT_TRUE(payments && payments->status == 200) << "GET /payments while the module is held up";
+  const auto health = service.Client()->Get("/health");
+  EXPECT_TRUE(health && health->status == 200) << "GET /health while the module is held up";
   constexpr auto kHold = 400ms;
   std::this_thread::sleep_for(kHold);
   settingsLock.Unlock();

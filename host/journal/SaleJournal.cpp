@@ -38,14 +38,18 @@ TSaleJournal::~TSaleJournal() {
 int TSaleJournal::OpenFile() const { return open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0640); }
 
 std::optional<std::string> TSaleJournal::Reopen() {
+  // Opened under the lock: once the new file is there, every line written
+  // goes into it.
+  std::unique_lock<std::mutex> lock(mutex_);
   const int fd = OpenFile();
   if (fd < 0) {
+    const int error = errno;
+    lock.unlock();
     const std::string why =
-        "журнал продаж \"" + path_ + "\" не открыт заново, запись идёт в прежний файл: " + std::strerror(errno);
+        "журнал продаж \"" + path_ + "\" не открыт заново, запись идёт в прежний файл: " + std::strerror(error);
     log_(why);
     return why;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
   close(fd_);
   fd_ = fd;
   breakFirst_ = EndsInsideALine(fd_);

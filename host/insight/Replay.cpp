@@ -474,19 +474,27 @@ TReplayReport Replay(const TCalcSettings& current, const TCalcSettings& proposed
   std::vector<TReplayRun> parts(threads, run);
   std::vector<std::exception_ptr> failures(threads);
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < threads; ++i) {
-    workers.emplace_back([&, i] {
-      try {
-        TLineSaleReader reader;
-        while (std::optional<TLineBatch> batch = queue.Pop()) {
-          ComputeBatch(*batch, reader, parts[i]);
-          queue.Computed(batch->Bytes());
+  try {
+    for (unsigned i = 0; i < threads; ++i) {
+      workers.emplace_back([&, i] {
+        try {
+          TLineSaleReader reader;
+          while (std::optional<TLineBatch> batch = queue.Pop()) {
+            ComputeBatch(*batch, reader, parts[i]);
+            queue.Computed(batch->Bytes());
+          }
+        } catch (...) {
+          failures[i] = std::current_exception();
+          queue.Stop();
         }
-      } catch (...) {
-        failures[i] = std::current_exception();
-        queue.Stop();
-      }
-    });
+      });
+    }
+  } catch (...) {
+    // A thread the system refuses (a limit of processes): the workers
+    // already started are stopped before the refusal is told.
+    queue.Stop();
+    for (std::thread& worker : workers) worker.join();
+    throw;
   }
   std::exception_ptr readFailure;
   try {

@@ -7,10 +7,6 @@
 // itself into a temporary file (one line's text copied with its moment
 // changed in place, a few seconds).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -123,32 +119,12 @@ BENCHMARK(BM_Replay1000000)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iter
 void BM_ReplayProcessPeakMemory(benchmark::State& state) {
   TReplayBench& b = Bench();
   const std::string shop = b.folder.file("shop.db");
-  std::vector<std::string> args = {SELVO_HOST_PATH, "replay", "--db", shop, "--against", shop, "--json", b.million};
-  std::vector<std::string> env = test::HostEnvironment(b.folder.path());
-  auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> p;
-    for (std::string& t : texts) p.push_back(t.data());
-    p.push_back(nullptr);
-    return p;
-  };
-  std::vector<char*> argv = pointers(args), envp = pointers(env);
   long peak = 0;
   for (auto _ : state) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, SELVO_HOST_PATH, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      state.SkipWithError("selvo-host did not start");
-      break;
-    }
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("selvo-host replay failed");
-    peak = usage.ru_maxrss;
+    const test::TMeasuredRun run =
+        test::RunHostMeasured({"replay", "--db", shop, "--against", shop, "--json", b.million}, b.folder.path());
+    if (run.code != 0) state.SkipWithError("selvo-host replay failed");
+    peak = run.peakKilobytes;
   }
   state.counters["peak_mb"] = static_cast<double>(peak) / 1024;
 }

@@ -231,13 +231,13 @@ class Checker:
 
     def check_headers(self, response, headers, where, name):
         described = {k.lower(): self.follow(v) for k, v in response.get("headers", {}).items()}
-        for header, spec in described.items():
+        for header, description in described.items():
             if header not in headers:
-                if spec.get("required"):
+                if description.get("required"):
                     self.fail("%s: header %s is missing" % (where, header), name)
                 continue
-            if "schema" in spec:
-                errors = self.errors(spec["schema"], headers[header])
+            if "schema" in description:
+                errors = self.errors(description["schema"], headers[header])
                 if errors:
                     self.fail("%s: header %s: %s" % (where, header, self.schema_error_text(errors)), name)
         for header in CHECKED_HEADERS:

@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,6 +285,11 @@ std::vector<std::string> HostEnvironment(const std::string& windowsDir) {
 }
 
 int RunHost(const std::vector<std::string>& args, const std::string& windowsDir) {
+  return RunHostMeasured(args, windowsDir).code;
+}
+
+TMeasuredRun RunHostMeasured(const std::vector<std::string>& args, const std::string& windowsDir,
+                             const std::string& output) {
   std::vector<std::string> command = {SELVO_HOST_PATH};
   command.insert(command.end(), args.begin(), args.end());
   std::vector<char*> argv = Pointers(command);
@@ -292,15 +298,16 @@ int RunHost(const std::vector<std::string>& args, const std::string& windowsDir)
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   const int spawned = posix_spawn(&pid, SELVO_HOST_PATH, &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start selvo-host");
   int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), usage.ru_maxrss};
 }
 
 }  // namespace selvo::test

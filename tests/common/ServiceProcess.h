@@ -102,4 +102,13 @@ std::vector<std::string> HostEnvironment(const std::string& windowsDir);
 // it, its input and both outputs on /dev/null: the exit code, or -signal.
 int RunHost(const std::vector<std::string>& args, const std::string& windowsDir);
 
+// selvo-host run as RunHost runs it, its standard output written to
+// `output`: its exit code (or -signal) and its peak resident memory.
+struct TMeasuredRun {
+  int code = -1;
+  long peakKilobytes = 0;
+};
+TMeasuredRun RunHostMeasured(const std::vector<std::string>& args, const std::string& windowsDir,
+                             const std::string& output = "/dev/null");
+
 }  // namespace selvo::test

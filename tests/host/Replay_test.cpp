@@ -5,10 +5,7 @@
 // refuses are kept apart from the discount, and a journal far larger than
 // what the replay holds is read in bounded memory.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -313,20 +310,22 @@ TEST(ReplayLineReaderTest, ReadsEveryLineAsTheGeneralReaderDoes) {
   const std::string entry = good.substr(0, good.size() - 1);
   const std::string sale = R"({"payment": 1, "lines": [{"goods": 101, "category": 1, "zprice": 28, "price": )";
   const std::string at = R"(, "quantity": 1}]}, "moment": "2026-12-08T12:30:00", "sale_id": "7K3M9QZX0A2B"})";
+  // The journaled sale with its line's price written as `price`.
+  auto priced = [&](const std::string& price) { return R"({"sale": )" + sale + price + at; };
   const std::vector<std::string> lines = {
       entry,
-      R"({"sale": )" + sale + "45" + at,
-      R"({"sale": )" + sale + "45.10000000000000142" + at,
-      R"({"sale": )" + sale + "4.5e1" + at,
-      R"({"sale": )" + sale + "-0" + at,
-      R"({"sale": )" + sale + "-0.0" + at,
-      R"({"sale": )" + sale + "1e-320" + at,
-      R"({"sale": )" + sale + "10000000.0000000001" + at,
-      R"({"sale": )" + sale + "10000001" + at,
-      R"({"sale": )" + sale + "18446744073709551615" + at,
-      R"({"sale": )" + sale + "123456789012345678901234567890" + at,
-      R"({"sale": )" + sale + "1e309" + at,
-      R"({"sale": )" + sale + "\"45\"" + at,
+      priced("45"),
+      priced("45.10000000000000142"),
+      priced("4.5e1"),
+      priced("-0"),
+      priced("-0.0"),
+      priced("1e-320"),
+      priced("10000000.0000000001"),
+      priced("10000001"),
+      priced("18446744073709551615"),
+      priced("123456789012345678901234567890"),
+      priced("1e309"),
+      priced("\"45\""),
       R"({"sale": {"payment": 1.0, "lines": []}, "moment": "2026-12-08T12:30:00"})",
       R"({"sale": {"payment": 2147483648, "lines": []}, "moment": "2026-12-08T12:30:00"})",
       R"({"sale": {"payment": -2147483648, "lines": []}, "moment": "2026-12-08T12:30:00"})",
@@ -384,41 +383,6 @@ TEST(ReplaySvgTest, LargeAndSmallSumsAreWrittenInFullWithADecimalComma) {
   }
 }
 
-// selvo-host as a child process: its exit code and its peak resident memory.
-struct TMeasuredRun {
-  int code = -1;
-  long peakKilobytes = 0;
-};
-
-TMeasuredRun RunMeasured(const std::vector<std::string>& args, const std::string& windowsDir,
-                         const std::string& output = "/dev/null") {
-  std::vector<std::string> command = {SELVO_HOST_PATH};
-  command.insert(command.end(), args.begin(), args.end());
-  std::vector<std::string> env = test::HostEnvironment(windowsDir);
-  auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> p;
-    for (std::string& t : texts) p.push_back(t.data());
-    p.push_back(nullptr);
-    return p;
-  };
-  std::vector<char*> argv = pointers(command), envp = pointers(env);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, SELVO_HOST_PATH, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  TMeasuredRun run;
-  if (spawned != 0) return run;
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  run.peakKilobytes = usage.ru_maxrss;
-  return run;
-}
-
 // 200,000 journaled sales in a file (about 70 MB; read whole, they once took
 // gigabytes), and 400,000 streamed through a pipe (about 140 MB, more than
 // the bound itself), are replayed in memory that does not grow with them,
@@ -457,9 +421,9 @@ TEST_F(ReplayTest, AJournalLargerThanWhatTheReplayHoldsIsReadInBoundedMemory) {
       });
     }
     const std::string report = dir.file("report.json");
-    const TMeasuredRun run =
-        RunMeasured({"replay", "--db", current, "--against", proposed, "--json", "--threads", c.threads, c.journal},
-                    windows.path(), report);
+    const test::TMeasuredRun run = test::RunHostMeasured(
+        {"replay", "--db", current, "--against", proposed, "--json", "--threads", c.threads, c.journal}, windows.path(),
+        report);
     if (writer.joinable()) {
       // A replay that never opened the pipe leaves the writer waiting for a reader.
       const int unblock = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);

@@ -10,10 +10,21 @@ build=${1:-build-deb}
 port=18750
 fail() { echo "test-package: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "needs root (apt-get install, the user selvo)"
-# It replaces the shop database in /var/lib/selvo: never on a station.
+export DEBIAN_FRONTEND=noninteractive
+# An earlier run cut off mid-install (a killed CI job) leaves dpkg half done;
+# apt refuses everything until it is finished.
+dpkg --configure -a >/dev/null
+# It replaces the shop database in /var/lib/selvo: never on a station. The
+# mark says the installed package is one an interrupted run of this test left.
+mark=/var/tmp/selvo-test-package.installed
 if dpkg-query -W -f='${Status}' selvo 2>/dev/null | grep -q 'ok installed'; then
-  fail "the package selvo is installed here: this test would replace its shop database (purge it first)"
+  [ -f "$mark" ] ||
+    fail "the package selvo is installed here: this test would replace its shop database (purge it first)"
+  echo "-- removing the packages an interrupted run of this test left"
+  # shellcheck disable=SC2046 # one word a package
+  apt-get purge -y -qq $(dpkg-query -W -f='${binary:Package}\n' 'selvo*' 2>/dev/null) >/dev/null
 fi
+rm -f "$mark"
 
 echo "-- building the packages in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release \
@@ -61,7 +72,7 @@ echo "exposure: $exposure"
 awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' || fail "exposure $exposure is above 2.0"
 
 echo "-- apt-get install"
-export DEBIAN_FRONTEND=noninteractive
+touch "$mark"
 apt-get install -y -qq "./$deb" "./$dev" >/dev/null
 getent passwd selvo >/dev/null || fail "no user selvo"
 for folder in /var/lib/selvo /var/log/selvo; do
@@ -134,4 +145,5 @@ if pgrep -u selvo -f 'selvo-host serve' >/dev/null; then fail "the service still
 [ -f "$rotated" ] || fail "remove took the sales journals"
 apt-get purge -y -qq selvo >/dev/null
 [ -f /var/lib/selvo/shop.db ] || fail "purge took the shop's database"
+rm -f "$mark"
 echo "test-package: passed (exposure $exposure)"

@@ -21,6 +21,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   # The tests start servers of their own; the package's default one is not needed.
   mkdir -p /etc/postgresql-common/createcluster.d
   echo "create_main_cluster = false" >/etc/postgresql-common/createcluster.d/selvo-tests.conf
+  # A job cut off mid-install leaves dpkg half done, and apt then refuses.
+  dpkg --configure -a
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

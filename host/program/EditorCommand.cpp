@@ -2,6 +2,7 @@
 
 #include "host/session/HostSession.h"
 #include "host/session/ModuleLoader.h"
+#include "host/shopdb/ShopChain.h"
 #include "host/shopdb/ShopDataModule.h"
 #include "host/windows/GoodsSelectFrm.h"
 #include "host/windows/HostApplication.h"
@@ -17,6 +18,8 @@ int RunEditor(const TParsedCommand& command, const TCommandContext& context) {
   try {
     // The data module first: a missing database is told before any window.
     TShopDataModule dataModule(DatabaseOf(command));
+    // At a station the editor could change nothing: told before it opens.
+    RefuseAtStation(dataModule.Connection());
     TModuleLibrary library(FindModuleFile(context.module.fileName, context.module.buildDir));
     const TModuleExports& module = library.Exports();
     THostApplication application(context.err);

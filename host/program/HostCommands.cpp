@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "host/program/CalcCommand.h"
+#include "host/program/ChainCommand.h"
 #include "host/program/EditorCommand.h"
 #include "host/program/HistoryCommand.h"
 #include "host/program/InitCommand.h"
@@ -21,9 +22,9 @@
 namespace selvo::host {
 
 const std::vector<THostCommand>& HostCommands() {
-  static const std::vector<THostCommand> commands = {kInitCommand,    kPaymentsCommand, kCalcCommand,
-                                                     kServeCommand,   kLintCommand,     kReplayCommand,
-                                                     kReceiptCommand, kHistoryCommand,  kEditorCommand};
+  static const std::vector<THostCommand> commands = {kInitCommand,  kPaymentsCommand, kCalcCommand,    kServeCommand,
+                                                     kLintCommand,  kReplayCommand,   kReceiptCommand, kHistoryCommand,
+                                                     kChainCommand, kEditorCommand};
   return commands;
 }
 

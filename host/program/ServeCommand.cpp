@@ -3,8 +3,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <thread>
 
 #include "host/journal/SaleJournal.h"
+#include "host/service/ChainReport.h"
 #include "host/service/HttpFront.h"
 #include "host/service/ServiceMetrics.h"
 #include "host/service/ShopWatch.h"
@@ -97,6 +100,13 @@ void RaiseDescriptorLimit() {
   }
 }
 
+// How the service is named among its station's: its computer and where it listens.
+std::string ServiceName(const std::string& host, int port) {
+  std::array<char, 256> computer{};
+  if (gethostname(computer.data(), computer.size() - 1) != 0 || !computer[0]) return host + ":" + std::to_string(port);
+  return std::string(computer.data()) + " " + host + ":" + std::to_string(port);
+}
+
 int RunServe(const TParsedCommand& command, const TCommandContext& context) {
   std::string host;
   int port = 0;
@@ -128,6 +138,9 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
     std::string why;
     if (!front.Bind(host, port, why)) return FailCommand(context.err, why);
     watch.Start(service);
+    // At a station, the head office hears which version this service answers with.
+    TChainReport chainReport(database, ServiceName(host, front.Port()));
+    chainReport.Start(service);
 
     std::atomic<bool> ranOut{false};
     std::thread signalThread([&] {
@@ -155,6 +168,7 @@ int RunServe(const TParsedCommand& command, const TCommandContext& context) {
     ranOut = true;
     pthread_kill(signalThread.native_handle(), SIGUSR1);
     signalThread.join();
+    chainReport.Stop();
     watch.Stop();
     context.err << kHostProgram << " serve: остановлена" << std::endl;
     return 0;

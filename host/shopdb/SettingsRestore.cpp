@@ -7,6 +7,7 @@
 
 #include "host/shopdb/SettingsAtVersion.h"
 #include "host/shopdb/SettingsHistory.h"
+#include "host/shopdb/ShopChain.h"
 #include "host/shopdb/ShopSchema.h"
 #include "host/shopdb/ShopValueConversion.h"
 #include "platform/TextCodec.h"
@@ -243,6 +244,7 @@ void TSettingsRestore::ApplyInserts(TTablePlan& plan) {
 std::int64_t TSettingsRestore::Save() {
   if (saved_) throw EDatabaseError("восстановление версии " + std::to_string(number_) + " уже записано");
   saved_ = true;
+  RefuseAtStation(current_->Connection());
   if (!Differs()) return 0;
   const std::string failed = "Восстановление версии " + std::to_string(number_) + " не записано: ";
   current_->SetSaveOrigin(kOriginRestore, number_);

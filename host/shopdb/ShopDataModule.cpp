@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "host/shopdb/ShopChain.h"
 #include "host/shopdb/ShopSchema.h"
 #include "platform/TextCodec.h"
 
@@ -130,6 +131,8 @@ bool TShopDataModule::Transaction(const char* command) {
       if (connection.InTransaction()) return false;  // one at a time
       connection.Begin();
       try {
+        // A station's settings come from its head office only.
+        RefuseAtStation(connection);
         MoveTakenIdentifiers();
         // A shop made before the history keeps one from its first save on.
         if (!historyEnsured_) EnsureSettingsHistory(connection);

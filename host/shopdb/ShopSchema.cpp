@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "host/shopdb/SettingsHistory.h"
+#include "host/shopdb/ShopChain.h"
 #include "platform/TextCodec.h"
 #include "selvo/SelvoPaymentsTypes.h"
 
@@ -117,6 +118,7 @@ void CreateShopSchema(TShopConnection& connection, const TSchemaOptions& options
 
 void BuildShopDatabase(const std::string& database, bool overwrite, const TSchemaOptions& options,
                        const TDatabaseFill& fillRows) {
+  if (IsServerAddress(database)) RefuseNewShopInChain(*OpenShopConnection(database));
   // The file replaced, read before the new one takes its name.
   std::unique_ptr<TShopConnection> replaced;
   if (overwrite && !IsServerAddress(database) && access(database.c_str(), F_OK) == 0) {

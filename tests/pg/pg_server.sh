@@ -11,6 +11,9 @@
 #                            its data.
 #   pg_server.sh restart DIR starts a crashed one again, on the same socket.
 #
+# With PG_SERVER_LOGICAL=1 in the environment, start makes a server that can
+# publish and subscribe by logical replication (wal_level = logical).
+#
 # A second role, selvo_pw, must give its password (DIR/pw_password), so that
 # tests can check a refused login. When run as root the server runs as the
 # system user selvo-pg (created when missing), since the server refuses root.
@@ -175,6 +178,16 @@ max_connections = 40
 password_encryption = 'scram-sha-256'
 log_min_messages = warning
 EOF
+  if [ "${PG_SERVER_LOGICAL:-0}" = 1 ]; then
+    as_server_user tee -a "$run/data/postgresql.conf" >/dev/null <<EOF
+wal_level = logical
+max_replication_slots = 16
+max_wal_senders = 16
+max_logical_replication_workers = 8
+max_worker_processes = 16
+wal_retrieve_retry_interval = 200ms
+EOF
+  fi
 
   # Any port serves: the socket lives in a folder of its own. A random one
   # keeps the shared-memory key apart from other servers on the machine; a

@@ -1,0 +1,534 @@
+#include "host/shopdb/ShopChain.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <thread>
+
+#include "host/shopdb/PgConnection.h"
+#include "host/shopdb/ServerAddress.h"
+#include "host/shopdb/SettingsHistory.h"
+#include "host/shopdb/ShopSchema.h"
+#include "host/shopdb/ShopValueConversion.h"
+#include "platform/TextCodec.h"
+
+namespace selvo::host {
+namespace {
+
+constexpr const char* kHeadTable = "chainhead";
+constexpr const char* kStationTable = "chainstation";
+constexpr const char* kServiceTable = "chainservice";
+// The head office's publication of the settings, a station's subscription
+// to it, and a station's publication of where it stands.
+constexpr const char* kSettingsPublication = "selvo_settings";
+constexpr const char* kSettingsSubscription = "selvo_settings";
+constexpr const char* kStationPublication = "selvo_station";
+// How long a join waits for the head office's settings to be copied whole.
+constexpr std::chrono::seconds kCopyWait{120};
+
+// The settings as the head office publishes them: the six tables and
+// their history.
+std::vector<std::string> PublishedTables() {
+  std::vector<std::string> tables = ShopTableNames();
+  for (const std::string& table : SettingsHistoryTables()) tables.push_back(table);
+  return tables;
+}
+
+std::unique_ptr<TShopConnection> OpenServer(const std::string& address, const char* whose) {
+  if (!IsServerAddress(address))
+    throw EDatabaseError(std::string(whose) +
+                         " должна храниться на сервере PostgreSQL: у файла SQLite нет логической репликации");
+  return OpenShopConnection(address);
+}
+
+// A text as an SQL literal (the session takes backslashes as they stand).
+std::string Literal(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+bool HasTable(TShopConnection& c, const std::string& name) {
+  const std::vector<std::string> present = c.TableNames();
+  return std::any_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); });
+}
+
+// The replication's names of a station: a digest of its name, since the
+// server takes only lower-case letters, digits and "_" there.
+std::string StationDigest(const std::string& name) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+  std::array<char, 17> text{};
+  std::snprintf(text.data(), text.size(), "%016llx", static_cast<unsigned long long>(hash));
+  return text.data();
+}
+// The slot at the head office that feeds the station its settings.
+std::string SettingsSlot(const std::string& name) { return "selvo_settings_" + StationDigest(name); }
+// The head office's subscription to the station (and its slot there).
+std::string StationSubscription(const std::string& name) { return "selvo_station_" + StationDigest(name); }
+
+std::string ThisComputer() {
+  std::array<char, 256> host{};
+  if (gethostname(host.data(), host.size() - 1) != 0 || !host[0]) return "станция";
+  return host.data();
+}
+
+void CheckStationName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxStationName)
+    throw EDatabaseError("имя станции должно быть от 1 до " + std::to_string(kMaxStationName) + " байт");
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) throw EDatabaseError("в имени станции не должно быть управляющих символов");
+}
+
+std::string Setting(TShopConnection& c, const std::string& name) {
+  return ValueText(c.QueryValue("SELECT current_setting($1)", {TVariant(name)}));
+}
+
+// What logical replication needs of a server, as one message naming the
+// settings to change; empty when it has it.
+std::string MissingForReplication(TShopConnection& c, const std::string& whose) {
+  const std::string level = Setting(c, "wal_level");
+  if (level != "logical")
+    return "на сервере " + whose + " wal_level = " + level +
+           ", а логической репликации нужно wal_level = logical: задайте его в postgresql.conf (или ALTER SYSTEM "
+           "SET wal_level = logical) и перезапустите сервер";
+  for (const char* setting : {"max_replication_slots", "max_wal_senders"})
+    if (LinkKey(c.QueryValue("SELECT current_setting($1)::int", {TVariant(std::string(setting))})).value_or(0) < 1)
+      return "на сервере " + whose + " " + setting + " = 0: задайте его в postgresql.conf не меньше числа станций "
+             "и перезапустите сервер";
+  return {};
+}
+
+void RequireReplication(TShopConnection& c, const std::string& whose) {
+  const std::string missing = MissingForReplication(c, whose);
+  if (!missing.empty()) throw EDatabaseError(missing);
+}
+
+// The tables where a station's standing is kept, on both sides.
+void CreateStandingTables(TShopConnection& c) {
+  c.Execute(std::string("CREATE TABLE IF NOT EXISTS ") + kStationTable +
+            " (name text PRIMARY KEY, held_version bigint NOT NULL DEFAULT 0, held_at timestamptz)");
+  c.Execute(std::string("CREATE TABLE IF NOT EXISTS ") + kServiceTable +
+            " (station text NOT NULL, service text NOT NULL, version bigint NOT NULL, heard_at timestamptz NOT "
+            "NULL, PRIMARY KEY (station, service))");
+}
+
+bool HasPublication(TShopConnection& c, const std::string& name) {
+  return !std::holds_alternative<std::monostate>(
+      c.QueryValue("SELECT 1 FROM pg_publication WHERE pubname = $1", {TVariant(name)}));
+}
+
+bool HasSubscription(TShopConnection& c, const std::string& name) {
+  return !std::holds_alternative<std::monostate>(c.QueryValue(
+      "SELECT 1 FROM pg_subscription WHERE subname = $1 AND subdbid = (SELECT oid FROM pg_database WHERE datname "
+      "= current_database())",
+      {TVariant(name)}));
+}
+
+std::string TableList(TShopConnection& c, const std::vector<std::string>& tables) {
+  std::string list;
+  for (const std::string& table : tables) list += (list.empty() ? "" : ", ") + c.Identifier(table);
+  return list;
+}
+
+// --- A station's triggers: every local write of the settings refused (the
+// replication's own writes pass, as they fire only triggers enabled for
+// it), and each arrival noted and told to the station's services.
+
+constexpr const char* kRefuseFunction = "selvo_chain_refuse";
+constexpr const char* kArrivalFunction = "selvo_chain_arrived";
+constexpr const char* kRefuseTrigger = "selvo_chain_refuse";
+constexpr const char* kArrivalTrigger = "selvo_chain_arrived";
+
+void InstallStationTriggers(TShopConnection& c, const TChainMembership& membership) {
+  c.Execute(std::string("CREATE OR REPLACE FUNCTION ") + kRefuseFunction +
+            "() RETURNS trigger LANGUAGE plpgsql AS $f$ BEGIN RAISE EXCEPTION '%', " +
+            Literal(StationRefusal(membership)) + "; END $f$");
+  for (const std::string& table : PublishedTables()) {
+    const std::string name = c.Identifier(table);
+    c.Execute(std::string("DROP TRIGGER IF EXISTS ") + kRefuseTrigger + " ON " + name);
+    c.Execute(std::string("CREATE TRIGGER ") + kRefuseTrigger + " BEFORE INSERT OR UPDATE OR DELETE OR TRUNCATE ON " +
+              name + " FOR EACH STATEMENT EXECUTE FUNCTION " + kRefuseFunction + "()");
+  }
+  // The replication applies with an empty search path: the function keeps
+  // the station's.
+  c.Execute(std::string("CREATE OR REPLACE FUNCTION ") + kArrivalFunction +
+            "() RETURNS trigger LANGUAGE plpgsql SET search_path FROM CURRENT AS $f$\n"
+            "DECLARE v bigint := (SELECT COALESCE(MAX(version), 0) FROM " +
+            c.Identifier("SettingsVersion") +
+            ");\n"
+            "BEGIN\n"
+            "  UPDATE " +
+            kStationTable +
+            " SET held_version = v, held_at = now();\n"
+            "  PERFORM pg_notify(" +
+            Literal(kSaveChannel) +
+            ", v::text);\n"
+            "  RETURN NULL;\n"
+            "END $f$");
+  const std::string versions = c.Identifier("SettingsVersion");
+  c.Execute(std::string("DROP TRIGGER IF EXISTS ") + kArrivalTrigger + " ON " + versions);
+  c.Execute(std::string("CREATE TRIGGER ") + kArrivalTrigger + " AFTER INSERT OR UPDATE OR DELETE ON " + versions +
+            " FOR EACH ROW EXECUTE FUNCTION " + kArrivalFunction + "()");
+  c.Execute(std::string("ALTER TABLE ") + versions + " ENABLE ALWAYS TRIGGER " + kArrivalTrigger);
+}
+
+void DropStationTriggers(TShopConnection& c) {
+  for (const std::string& table : PublishedTables())
+    if (HasTable(c, table))
+      c.Execute(std::string("DROP TRIGGER IF EXISTS ") + kRefuseTrigger + " ON " + c.Identifier(table));
+  if (HasTable(c, "SettingsVersion"))
+    c.Execute(std::string("DROP TRIGGER IF EXISTS ") + kArrivalTrigger + " ON " + c.Identifier("SettingsVersion"));
+  c.Execute(std::string("DROP FUNCTION IF EXISTS ") + kRefuseFunction + "()");
+  c.Execute(std::string("DROP FUNCTION IF EXISTS ") + kArrivalFunction + "()");
+}
+
+// Rows the replication wrote leave the tables' own counters behind: a row
+// the station adds once its settings are its own takes the next free key.
+void CatchUpRowKeys(TShopConnection& c) {
+  for (const std::string& table : PublishedTables()) {
+    const std::string name = c.Identifier(table);
+    c.QueryValue("SELECT setval(pg_get_serial_sequence($1, 'rowid'), COALESCE((SELECT MAX(rowid) FROM " + name +
+                     "), 0) + 1, false)",
+                 {TVariant(LowerCase(table))});
+  }
+}
+
+// Waits until the subscription has copied every table whole.
+void AwaitCopy(TShopConnection& c) {
+  const auto deadline = std::chrono::steady_clock::now() + kCopyWait;
+  const std::string sql =
+      "SELECT COUNT(*) FILTER (WHERE r.srsubstate <> 'r'), COUNT(*) FROM pg_subscription_rel r JOIN pg_subscription "
+      "s ON s.oid = r.srsubid WHERE s.subname = $1 AND s.subdbid = (SELECT oid FROM pg_database WHERE datname = "
+      "current_database())";
+  while (true) {
+    std::int64_t pending = 1, tables = 0;
+    c.Query(sql, {TVariant(std::string(kSettingsSubscription))}, [&](std::vector<TVariant>& v) {
+      pending = LinkKey(v[0]).value_or(1);
+      tables = LinkKey(v[1]).value_or(0);
+    });
+    if (tables > 0 && pending == 0) return;
+    if (std::chrono::steady_clock::now() > deadline)
+      throw EDatabaseError("настройки головного офиса не скопировались на станцию за " +
+                           std::to_string(kCopyWait.count()) + " с");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+// Drops a subscription, with its slot at the other side when that side can
+// be reached; otherwise without it. Answers false when the slot is left.
+bool DropSubscription(TShopConnection& c, const std::string& name) {
+  if (!HasSubscription(c, name)) return true;
+  try {
+    c.Execute("DROP SUBSCRIPTION " + name);
+    return true;
+  } catch (const EDatabaseError&) {
+    c.Execute("ALTER SUBSCRIPTION " + name + " DISABLE");
+    c.Execute("ALTER SUBSCRIPTION " + name + " SET (slot_name = NONE)");
+    c.Execute("DROP SUBSCRIPTION " + name);
+    return false;
+  }
+}
+
+// Drops a replication slot of this server, ending the line that uses it.
+void DropSlot(TShopConnection& c, const std::string& slot) {
+  c.QueryValue("SELECT pg_terminate_backend(active_pid) FROM pg_replication_slots WHERE slot_name = $1 AND active_pid "
+               "IS NOT NULL",
+               {TVariant(slot)});
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    try {
+      c.QueryValue("SELECT pg_drop_replication_slot(slot_name) FROM pg_replication_slots WHERE slot_name = $1",
+                   {TVariant(slot)});
+      return;
+    } catch (const EDatabaseError&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its line is still ending
+    }
+  }
+}
+
+// What the station holds of the chain, taken away in one transaction, and
+// its settings made its own.
+void UndoStation(TShopConnection& station) {
+  station.Begin();
+  try {
+    if (HasPublication(station, kStationPublication))
+      station.Execute(std::string("DROP PUBLICATION ") + kStationPublication);
+    DropStationTriggers(station);
+    for (const char* table : {kHeadTable, kServiceTable, kStationTable})
+      station.Execute(std::string("DROP TABLE IF EXISTS ") + table);
+    if (HasSettingsHistory(station)) CatchUpRowKeys(station);
+    station.Commit();
+  } catch (...) {
+    station.RollbackIfOpen();
+    throw;
+  }
+}
+
+// At the head office: its subscription to the station and the station's
+// rows. Answers what is left to do there by hand, when anything is.
+std::vector<std::string> ForgetStationAtHead(TShopConnection& head, const std::string& name) {
+  std::vector<std::string> left;
+  const std::string subscription = StationSubscription(name);
+  if (!DropSubscription(head, subscription))
+    left.push_back("на станции останется слот " + subscription + ": удалите его там");
+  if (HasTable(head, kStationTable)) {
+    head.Query(std::string("DELETE FROM ") + kServiceTable + " WHERE station = $1", {TVariant(name)},
+               [](std::vector<TVariant>&) {});
+    head.Query(std::string("DELETE FROM ") + kStationTable + " WHERE name = $1", {TVariant(name)},
+               [](std::vector<TVariant>&) {});
+  }
+  return left;
+}
+
+}  // namespace
+
+std::optional<TChainMembership> ChainMembershipOf(TShopConnection& connection) {
+  if (!connection.IsServer() || !HasTable(connection, kHeadTable)) return std::nullopt;
+  std::optional<TChainMembership> membership;
+  connection.Query(std::string("SELECT head, name FROM ") + kHeadTable + " LIMIT 1", {},
+                   [&](std::vector<TVariant>& v) { membership = TChainMembership{ValueText(v[0]), ValueText(v[1])}; });
+  return membership;
+}
+
+std::string StationRefusal(const TChainMembership& membership) {
+  return "настройки станции «" + membership.name + "» приходят из головного офиса (" + membership.head +
+         "): изменяйте их там; selvo-host chain leave сделает их собственными настройками станции";
+}
+
+void RefuseAtStation(TShopConnection& connection) {
+  if (const auto membership = ChainMembershipOf(connection)) throw EDatabaseError(StationRefusal(*membership));
+}
+
+void RefuseNewShopInChain(TShopConnection& connection) {
+  if (!connection.IsServer()) return;
+  RefuseAtStation(connection);
+  if (HasPublication(connection, kSettingsPublication))
+    throw EDatabaseError("база " + connection.Describe() +
+                         " — головной офис: станции получают её настройки, и новая база магазина на её месте "
+                         "остановила бы их репликацию; меняйте настройки редактором");
+}
+
+TPublishResult PublishSettings(const std::string& headDatabase) {
+  auto head = OpenServer(headDatabase, "база головного офиса");
+  RequireReplication(*head, "головного офиса");
+  for (const std::string& table : ShopTableNames())
+    if (!HasTable(*head, table))
+      throw EDatabaseError("в базе " + head->Describe() + " нет таблицы " + table +
+                           ": сначала создайте базу магазина (selvo-host init)");
+  if (const auto membership = ChainMembershipOf(*head))
+    throw EDatabaseError("база " + head->Describe() + " сама станция головного офиса " + membership->head +
+                         ": головной офис не может подписываться на другой");
+  head->Begin();
+  try {
+    EnsureSettingsHistory(*head);
+    CreateStandingTables(*head);
+    const std::string tables = TableList(*head, PublishedTables());
+    if (HasPublication(*head, kSettingsPublication))
+      head->Execute(std::string("ALTER PUBLICATION ") + kSettingsPublication + " SET TABLE " + tables);
+    else
+      head->Execute(std::string("CREATE PUBLICATION ") + kSettingsPublication + " FOR TABLE " + tables);
+    head->Commit();
+  } catch (...) {
+    head->RollbackIfOpen();
+    throw;
+  }
+  return {NewestSettingsVersion(*head).number};
+}
+
+TJoinResult JoinChain(const TJoinRequest& request) {
+  const std::string name = request.name.empty() ? ThisComputer() : request.name;
+  CheckStationName(name);
+  auto station = OpenServer(request.station, "база станции");
+  auto head = OpenServer(request.head, "база головного офиса");
+  station->Execute("SET standard_conforming_strings = on");
+  head->Execute("SET standard_conforming_strings = on");
+  RequireReplication(*head, "головного офиса");
+  // The station publishes where it stands.
+  RequireReplication(*station, "станции");
+  if (!HasPublication(*head, kSettingsPublication))
+    throw EDatabaseError("головной офис " + head->Describe() +
+                         " не публикует настроек: выполните там selvo-host chain publish");
+  if (const auto membership = ChainMembershipOf(*station))
+    throw EDatabaseError("станция «" + membership->name + "» уже получает настройки из головного офиса " +
+                         membership->head);
+  if (HasPublication(*station, kSettingsPublication))
+    throw EDatabaseError("база " + station->Describe() + " сама головной офис: станцией она быть не может");
+  const std::string slot = SettingsSlot(name);
+  const bool nameTaken =
+      !std::holds_alternative<std::monostate>(head->QueryValue(
+          "SELECT 1 FROM pg_replication_slots WHERE slot_name = $1 UNION ALL SELECT 1 FROM " +
+              std::string(kStationTable) + " WHERE name = $2",
+          {TVariant(slot), TVariant(name)})) ||
+      HasSubscription(*head, StationSubscription(name));
+  if (nameTaken) throw EDatabaseError("в сети головного офиса уже есть станция «" + name + "»: выберите другое имя");
+
+  const TChainMembership membership{WithoutPasswords(request.head, request.head), name};
+  // The slot first: the subscription below is made inside the station's
+  // transaction, which cannot make one at the other side.
+  head->QueryValue("SELECT pg_create_logical_replication_slot($1, 'pgoutput')", {TVariant(slot)});
+  try {
+    station->Begin();
+    if (!HasTable(*station, ShopTableNames().front())) CreateShopSchema(*station);
+    EnsureSettingsHistory(*station);
+    // The station's settings and history make way for the head office's,
+    // its own triggers and refusals silent while they are cleared.
+    station->Execute("SET LOCAL session_replication_role = replica");
+    for (const std::string& table : PublishedTables()) station->Execute("DELETE FROM " + station->Identifier(table));
+    station->Execute("SET LOCAL session_replication_role = origin");
+    CreateStandingTables(*station);
+    station->Execute(std::string("CREATE TABLE ") + kHeadTable +
+                     " (head text NOT NULL, name text NOT NULL, joined_at timestamptz NOT NULL DEFAULT now())");
+    station->Query(std::string("INSERT INTO ") + kHeadTable + " (head, name) VALUES ($1, $2)",
+                   {TVariant(membership.head), TVariant(name)}, [](std::vector<TVariant>&) {});
+    station->Query(std::string("INSERT INTO ") + kStationTable + " (name, held_at) VALUES ($1, now())",
+                   {TVariant(name)}, [](std::vector<TVariant>&) {});
+    InstallStationTriggers(*station, membership);
+    station->Execute(std::string("CREATE PUBLICATION ") + kStationPublication + " FOR TABLE " + kStationTable + ", " +
+                     kServiceTable);
+    station->Execute(std::string("CREATE SUBSCRIPTION ") + kSettingsSubscription + " CONNECTION " +
+                     Literal(LibpqAddress(request.head)) + " PUBLICATION " + kSettingsPublication +
+                     " WITH (connect = false, slot_name = " + Literal(slot) + ")");
+    station->Commit();
+  } catch (...) {
+    station->RollbackIfOpen();
+    DropSlot(*head, slot);
+    throw;
+  }
+  try {
+    station->Execute(std::string("ALTER SUBSCRIPTION ") + kSettingsSubscription + " ENABLE");
+    station->Execute(std::string("ALTER SUBSCRIPTION ") + kSettingsSubscription +
+                     " REFRESH PUBLICATION WITH (copy_data = true)");
+    const std::string stationAddress =
+        LibpqAddress(request.stationFromHead.empty() ? request.station : request.stationFromHead);
+    head->Execute("CREATE SUBSCRIPTION " + StationSubscription(name) + " CONNECTION " + Literal(stationAddress) +
+                  " PUBLICATION " + kStationPublication);
+    AwaitCopy(*station);
+  } catch (...) {
+    // Nothing of a half-made join is kept: the station's settings stay
+    // empty, as the head office's had not arrived whole.
+    try {
+      ForgetStationAtHead(*head, name);
+      if (!DropSubscription(*station, kSettingsSubscription)) DropSlot(*head, slot);
+      UndoStation(*station);
+    } catch (const EDatabaseError&) {
+      // The failure that stopped the join is the one told.
+    }
+    throw;
+  }
+  // What arrived is noted and told to the station's services now: the copy
+  // may have passed before they listened.
+  const std::int64_t version = NewestSettingsVersion(*station).number;
+  station->Query(std::string("UPDATE ") + kStationTable + " SET held_version = $1, held_at = now()",
+                 {TVariant(version)}, [](std::vector<TVariant>&) {});
+  station->QueryValue("SELECT pg_notify($1, $2)", {TVariant(std::string(kSaveChannel)), TVariant(std::to_string(version))});
+  return {name, version};
+}
+
+TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& headAddress) {
+  auto station = OpenServer(stationDatabase, "база станции");
+  const auto membership = ChainMembershipOf(*station);
+  if (!membership)
+    throw EDatabaseError("база " + station->Describe() +
+                         " не получает настроек из головного офиса: её настройки и так её собственные");
+  TLeaveResult result{membership->name, 0, {}};
+  const std::string slot = SettingsSlot(membership->name);
+  std::unique_ptr<TShopConnection> head;
+  try {
+    head = OpenServer(headAddress.empty() ? membership->head : headAddress, "база головного офиса");
+  } catch (const EDatabaseError& e) {
+    result.leftAtHead.push_back("головной офис недоступен (" + e.Message() + ")");
+  }
+  if (head) {
+    for (std::string& line : ForgetStationAtHead(*head, membership->name)) result.leftAtHead.push_back(line);
+  } else {
+    // Its line to the station is ended here; the subscription stays there.
+    DropSlot(*station, StationSubscription(membership->name));
+    result.leftAtHead.push_back("удалите на головном офисе подписку " + StationSubscription(membership->name) +
+                                " (ALTER SUBSCRIPTION … DISABLE; ALTER SUBSCRIPTION … SET (slot_name = NONE); "
+                                "DROP SUBSCRIPTION …) и строки станции в " +
+                                kStationTable + " и " + kServiceTable);
+  }
+  if (!DropSubscription(*station, kSettingsSubscription)) {
+    if (head)
+      DropSlot(*head, slot);
+    else
+      result.leftAtHead.push_back("удалите на головном офисе слот репликации " + slot +
+                                  " (SELECT pg_drop_replication_slot('" + slot +
+                                  "')): пока он есть, сервер хранит для него журнал");
+  }
+  UndoStation(*station);
+  result.version = NewestSettingsVersion(*station).number;
+  return result;
+}
+
+void ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version) {
+  if (!connection.IsServer() || !HasTable(connection, kHeadTable)) return;
+  connection.Query(std::string("INSERT INTO ") + kServiceTable + " (station, service, version, heard_at) SELECT name, " +
+                       "$1, $2, now() FROM " + kHeadTable +
+                       " ON CONFLICT (station, service) DO UPDATE SET version = EXCLUDED.version, heard_at = now()",
+                   {TVariant(service), TVariant(version)}, [](std::vector<TVariant>&) {});
+}
+
+TChainStatus ReadChainStatus(const std::string& headDatabase) {
+  auto head = OpenServer(headDatabase, "база головного офиса");
+  if (!HasPublication(*head, kSettingsPublication) || !HasTable(*head, kStationTable))
+    throw EDatabaseError("база " + head->Describe() + " не публикует настроек: выполните selvo-host chain publish");
+  TChainStatus status;
+  status.headVersion = NewestSettingsVersion(*head).number;
+  const std::string moment = "to_char(%1, 'YYYY-MM-DD\"T\"HH24:MI:SS')";
+  auto at = [&](const std::string& column) {
+    std::string text = moment;
+    text.replace(text.find("%1"), 2, column);
+    return text;
+  };
+  std::map<std::string, std::size_t> place;
+  head->Query("SELECT name, held_version, " + at("held_at") + ", EXTRACT(EPOCH FROM now() - held_at) FROM " +
+                  kStationTable + " ORDER BY name",
+              {}, [&](std::vector<TVariant>& v) {
+                TStationStanding standing;
+                standing.name = ValueText(v[0]);
+                standing.heldVersion = LinkKey(v[1]).value_or(0);
+                standing.lastHeard = ValueText(v[2]);
+                if (!standing.lastHeard.empty()) standing.secondsSinceHeard = ValueAsFloat(v[3], "seconds");
+                standing.behind = std::max<std::int64_t>(0, status.headVersion - standing.heldVersion);
+                place[standing.name] = status.stations.size();
+                status.stations.push_back(std::move(standing));
+              });
+  auto hear = [](TStationStanding& s, const std::string& when, double ago) {
+    if (when.empty()) return;
+    if (s.secondsSinceHeard < 0 || ago < s.secondsSinceHeard) {
+      s.lastHeard = when;
+      s.secondsSinceHeard = ago;
+    }
+  };
+  head->Query("SELECT station, service, version, " + at("heard_at") + ", EXTRACT(EPOCH FROM now() - heard_at) FROM " +
+                  kServiceTable + " ORDER BY station, service",
+              {}, [&](std::vector<TVariant>& v) {
+                const auto found = place.find(ValueText(v[0]));
+                if (found == place.end()) return;
+                TStationStanding& s = status.stations[found->second];
+                TServiceStanding service{ValueText(v[1]), LinkKey(v[2]).value_or(0), ValueText(v[3]), ValueAsFloat(v[4], "seconds")};
+                hear(s, service.heardAt, service.secondsAgo);
+                s.services.push_back(std::move(service));
+              });
+  // The head office's line to each station: the last message it received.
+  std::map<std::string, std::size_t> bySubscription;
+  for (std::size_t i = 0; i < status.stations.size(); ++i)
+    bySubscription[StationSubscription(status.stations[i].name)] = i;
+  head->Query("SELECT subname, (pid IS NOT NULL)::int, " + at("last_msg_receipt_time") +
+                  ", EXTRACT(EPOCH FROM now() - last_msg_receipt_time) FROM pg_stat_subscription WHERE relid IS NULL",
+              {}, [&](std::vector<TVariant>& v) {
+                const auto found = bySubscription.find(ValueText(v[0]));
+                if (found == bySubscription.end()) return;
+                TStationStanding& s = status.stations[found->second];
+                s.receiving = LinkKey(v[1]).value_or(0) == 1;
+                if (!std::holds_alternative<std::monostate>(v[3])) hear(s, ValueText(v[2]), ValueAsFloat(v[3], "seconds"));
+              });
+  return status;
+}
+
+}  // namespace selvo::host

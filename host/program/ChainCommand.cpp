@@ -87,12 +87,13 @@ void PrintStatus(const TChainStatus& status, std::ostream& out) {
   for (const TStationStanding& s : status.stations) {
     out << "«" << TerminalText(s.name) << "»: в базе версия " << s.heldVersion;
     out << (s.behind == 0 ? ", не отстаёт" : ", отстаёт на " + std::to_string(s.behind) + " верс.");
-    out << "; на связи " << (s.lastHeard.empty() ? std::string("никогда") : s.lastHeard + " (" + Ago(s.secondsSinceHeard) + ")");
+    out << "; на связи "
+        << (s.lastHeard.empty() ? std::string("никогда") : s.lastHeard + " (" + Ago(s.secondsSinceHeard) + ")");
     if (!s.receiving) out << "; линия к ней не работает";
     out << "\n";
     for (const TServiceStanding& service : s.services) {
-      out << "    служба " << TerminalText(service.service) << ": версия " << service.version << ", "
-          << service.heardAt << " (" << Ago(service.secondsAgo) << ")";
+      out << "    служба " << TerminalText(service.service) << ": версия " << service.version << ", " << service.heardAt
+          << " (" << Ago(service.secondsAgo) << ")";
       if (service.secondsAgo > kServiceSilentSeconds) out << ", молчит";
       out << "\n";
     }
@@ -133,9 +134,11 @@ const THostCommand kChainCommand{
      "сеть станций: головной офис публикует настройки (publish), станция входит в сеть (join) и выходит из неё "
      "(leave), головной офис видит, где какая станция (status)",
      {DatabaseOption(),
-      {"--head", "АДРЕС", "join: адрес базы головного офиса, как его видит сервер станции; leave: адрес для уборки там"},
+      {"--head", "АДРЕС",
+       "join: адрес базы головного офиса, как его видит сервер станции; leave: адрес для уборки там"},
       {"--name", "ИМЯ", "join: имя станции (по умолчанию имя компьютера)"},
-      {"--station-address", "АДРЕС", "join: адрес базы станции, как его видит сервер головного офиса (по умолчанию --db)"},
+      {"--station-address", "АДРЕС",
+       "join: адрес базы станции, как его видит сервер головного офиса (по умолчанию --db)"},
       {"--json", "", "status: вывести одним объектом JSON"}},
      "ДЕЙСТВИЕ"},
     &RunChain};

@@ -345,7 +345,15 @@ void TPgConnection::Begin() {
   // refused commit) is opened anew here, where no transaction of it can be
   // lost: the changes that save kept pending can then be saved again.
   Reconnect();
-  Execute("BEGIN");
+  try {
+    Execute("BEGIN");
+  } catch (const EDatabaseError&) {
+    // A server that restarted since the last statement is found out only
+    // now; nothing of a transaction was lost with it, so once more anew.
+    if (PQstatus(conn_) == CONNECTION_OK) throw;
+    Reconnect();
+    Execute("BEGIN");
+  }
   try {
     // Saves from several computers wait for each other here, as SQLite's
     // BEGIN IMMEDIATE makes them do on one file, and as long as its busy

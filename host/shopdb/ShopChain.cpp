@@ -98,7 +98,8 @@ std::string MissingForReplication(TShopConnection& c, const std::string& whose) 
            "SET wal_level = logical) и перезапустите сервер";
   for (const char* setting : {"max_replication_slots", "max_wal_senders"})
     if (LinkKey(c.QueryValue("SELECT current_setting($1)::int", {TVariant(std::string(setting))})).value_or(0) < 1)
-      return "на сервере " + whose + " " + setting + " = 0: задайте его в postgresql.conf не меньше числа станций "
+      return "на сервере " + whose + " " + setting +
+             " = 0: задайте его в postgresql.conf не меньше числа станций "
              "и перезапустите сервер";
   return {};
 }
@@ -236,9 +237,10 @@ bool DropSubscription(TShopConnection& c, const std::string& name) {
 
 // Drops a replication slot of this server, ending the line that uses it.
 void DropSlot(TShopConnection& c, const std::string& slot) {
-  c.QueryValue("SELECT pg_terminate_backend(active_pid) FROM pg_replication_slots WHERE slot_name = $1 AND active_pid "
-               "IS NOT NULL",
-               {TVariant(slot)});
+  c.QueryValue(
+      "SELECT pg_terminate_backend(active_pid) FROM pg_replication_slots WHERE slot_name = $1 AND active_pid "
+      "IS NOT NULL",
+      {TVariant(slot)});
   for (int attempt = 0; attempt < 50; ++attempt) {
     try {
       c.QueryValue("SELECT pg_drop_replication_slot(slot_name) FROM pg_replication_slots WHERE slot_name = $1",
@@ -289,8 +291,9 @@ std::vector<std::string> ForgetStationAtHead(TShopConnection& head, const std::s
 std::optional<TChainMembership> ChainMembershipOf(TShopConnection& connection) {
   if (!connection.IsServer() || !HasTable(connection, kHeadTable)) return std::nullopt;
   std::optional<TChainMembership> membership;
-  connection.Query(std::string("SELECT head, name FROM ") + kHeadTable + " LIMIT 1", {},
-                   [&](std::vector<TVariant>& v) { membership = TChainMembership{ValueText(v[0]), ValueText(v[1])}; });
+  connection.Query(std::string("SELECT head, name FROM ") + kHeadTable + " LIMIT 1", {}, [&](std::vector<TVariant>& v) {
+    membership = TChainMembership{ValueText(v[0]), ValueText(v[1])};
+  });
   return membership;
 }
 
@@ -358,12 +361,11 @@ TJoinResult JoinChain(const TJoinRequest& request) {
   if (HasPublication(*station, kSettingsPublication))
     throw EDatabaseError("база " + station->Describe() + " сама головной офис: станцией она быть не может");
   const std::string slot = SettingsSlot(name);
-  const bool nameTaken =
-      !std::holds_alternative<std::monostate>(head->QueryValue(
-          "SELECT 1 FROM pg_replication_slots WHERE slot_name = $1 UNION ALL SELECT 1 FROM " +
-              std::string(kStationTable) + " WHERE name = $2",
-          {TVariant(slot), TVariant(name)})) ||
-      HasSubscription(*head, StationSubscription(name));
+  const bool nameTaken = !std::holds_alternative<std::monostate>(head->QueryValue(
+                             "SELECT 1 FROM pg_replication_slots WHERE slot_name = $1 UNION ALL SELECT 1 FROM " +
+                                 std::string(kStationTable) + " WHERE name = $2",
+                             {TVariant(slot), TVariant(name)})) ||
+                         HasSubscription(*head, StationSubscription(name));
   if (nameTaken) throw EDatabaseError("в сети головного офиса уже есть станция «" + name + "»: выберите другое имя");
 
   const TChainMembership membership{WithoutPasswords(request.head, request.head), name};
@@ -424,7 +426,8 @@ TJoinResult JoinChain(const TJoinRequest& request) {
   const std::int64_t version = NewestSettingsVersion(*station).number;
   station->Query(std::string("UPDATE ") + kStationTable + " SET held_version = $1, held_at = now()",
                  {TVariant(version)}, [](std::vector<TVariant>&) {});
-  station->QueryValue("SELECT pg_notify($1, $2)", {TVariant(std::string(kSaveChannel)), TVariant(std::to_string(version))});
+  station->QueryValue("SELECT pg_notify($1, $2)",
+                      {TVariant(std::string(kSaveChannel)), TVariant(std::to_string(version))});
   return {name, version};
 }
 
@@ -467,8 +470,8 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
 
 void ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version) {
   if (!connection.IsServer() || !HasTable(connection, kHeadTable)) return;
-  connection.Query(std::string("INSERT INTO ") + kServiceTable + " (station, service, version, heard_at) SELECT name, " +
-                       "$1, $2, now() FROM " + kHeadTable +
+  connection.Query(std::string("INSERT INTO ") + kServiceTable +
+                       " (station, service, version, heard_at) SELECT name, " + "$1, $2, now() FROM " + kHeadTable +
                        " ON CONFLICT (station, service) DO UPDATE SET version = EXCLUDED.version, heard_at = now()",
                    {TVariant(service), TVariant(version)}, [](std::vector<TVariant>&) {});
 }
@@ -511,7 +514,8 @@ TChainStatus ReadChainStatus(const std::string& headDatabase) {
                 const auto found = place.find(ValueText(v[0]));
                 if (found == place.end()) return;
                 TStationStanding& s = status.stations[found->second];
-                TServiceStanding service{ValueText(v[1]), LinkKey(v[2]).value_or(0), ValueText(v[3]), ValueAsFloat(v[4], "seconds")};
+                TServiceStanding service{ValueText(v[1]), LinkKey(v[2]).value_or(0), ValueText(v[3]),
+                                         ValueAsFloat(v[4], "seconds")};
                 hear(s, service.heardAt, service.secondsAgo);
                 s.services.push_back(std::move(service));
               });
@@ -526,7 +530,8 @@ TChainStatus ReadChainStatus(const std::string& headDatabase) {
                 if (found == bySubscription.end()) return;
                 TStationStanding& s = status.stations[found->second];
                 s.receiving = LinkKey(v[1]).value_or(0) == 1;
-                if (!std::holds_alternative<std::monostate>(v[3])) hear(s, ValueText(v[2]), ValueAsFloat(v[3], "seconds"));
+                if (!std::holds_alternative<std::monostate>(v[3]))
+                  hear(s, ValueText(v[2]), ValueAsFloat(v[3], "seconds"));
               });
   return status;
 }

@@ -121,7 +121,7 @@ std::string PgCreateScratchDatabase(const std::string& name) {
   return PgWithConnOption(admin, "dbname", name);
 }
 
-TPrivatePgServer::TPrivatePgServer() {
+TPrivatePgServer::TPrivatePgServer(TReplication replication) : replication_(replication) {
   if (!Run("start")) throw std::runtime_error("the private PostgreSQL server did not start");
   std::ifstream in(dir_.file("server/conninfo"));
   std::getline(in, conninfo_);
@@ -176,8 +176,9 @@ void TPrivatePgServer::Thaw() {
 }
 
 bool TPrivatePgServer::Run(const std::string& action) const {
-  const std::string command =
-      "bash '" SELVO_SOURCE_DIR "/tests/pg/pg_server.sh' " + action + " '" + dir_.file("server") + "' >/dev/null";
+  const std::string command = std::string(replication_ == TReplication::Logical ? "PG_SERVER_LOGICAL=1 " : "") +
+                              "bash '" SELVO_SOURCE_DIR "/tests/pg/pg_server.sh' " + action + " '" +
+                              dir_.file("server") + "' >/dev/null";
   return std::system(command.c_str()) == 0;
 }
 

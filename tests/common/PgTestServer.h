@@ -42,8 +42,10 @@ std::string PgWithConnOption(const std::string& conninfo, const std::string& key
 // removed with this object.
 class TPrivatePgServer {
  public:
+  // Whether it can publish and subscribe by logical replication.
+  enum class TReplication { None, Logical };
   // Raises when the server does not start.
-  TPrivatePgServer();
+  explicit TPrivatePgServer(TReplication replication = TReplication::None);
   ~TPrivatePgServer();
   TPrivatePgServer(const TPrivatePgServer&) = delete;
   TPrivatePgServer& operator=(const TPrivatePgServer&) = delete;
@@ -63,6 +65,7 @@ class TPrivatePgServer {
   bool Run(const std::string& action) const;
 
   TempDir dir_;
+  const TReplication replication_;
   std::string conninfo_;
 };
 

@@ -199,25 +199,33 @@ void CatchUpRowKeys(TShopConnection& c) {
   }
 }
 
+// Waits until `condition` holds, or raises `failure` after kCopyWait.
+template <typename Condition>
+void AwaitOrFail(const Condition& condition, const std::string& failure) {
+  const auto deadline = std::chrono::steady_clock::now() + kCopyWait;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline)
+      throw EDatabaseError(failure + " за " + std::to_string(kCopyWait.count()) + " с");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
 // Waits until the subscription has copied every table whole.
 void AwaitCopy(TShopConnection& c) {
-  const auto deadline = std::chrono::steady_clock::now() + kCopyWait;
   const std::string sql =
       "SELECT COUNT(*) FILTER (WHERE r.srsubstate <> 'r'), COUNT(*) FROM pg_subscription_rel r JOIN pg_subscription "
       "s ON s.oid = r.srsubid WHERE s.subname = $1 AND s.subdbid = (SELECT oid FROM pg_database WHERE datname = "
       "current_database())";
-  while (true) {
-    std::int64_t pending = 1, tables = 0;
-    c.Query(sql, {TVariant(std::string(kSettingsSubscription))}, [&](std::vector<TVariant>& v) {
-      pending = LinkKey(v[0]).value_or(1);
-      tables = LinkKey(v[1]).value_or(0);
-    });
-    if (tables > 0 && pending == 0) return;
-    if (std::chrono::steady_clock::now() > deadline)
-      throw EDatabaseError("настройки головного офиса не скопировались на станцию за " +
-                           std::to_string(kCopyWait.count()) + " с");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  AwaitOrFail(
+      [&] {
+        std::int64_t pending = 1, tables = 0;
+        c.Query(sql, {TVariant(std::string(kSettingsSubscription))}, [&](std::vector<TVariant>& v) {
+          pending = LinkKey(v[0]).value_or(1);
+          tables = LinkKey(v[1]).value_or(0);
+        });
+        return tables > 0 && pending == 0;
+      },
+      "настройки головного офиса не скопировались на станцию");
 }
 
 // Drops a subscription, with its slot at the other side when that side can
@@ -428,6 +436,13 @@ TJoinResult JoinChain(const TJoinRequest& request) {
                  {TVariant(version)}, [](std::vector<TVariant>&) {});
   station->QueryValue("SELECT pg_notify($1, $2)",
                       {TVariant(std::string(kSaveChannel)), TVariant(std::to_string(version))});
+  // The join is done when the head office sees the station where it stands.
+  AwaitOrFail(
+      [&] {
+        return LinkKey(head->QueryValue(std::string("SELECT held_version FROM ") + kStationTable + " WHERE name = $1",
+                                        {TVariant(name)})) == version;
+      },
+      "головной офис не услышал станцию");
   return {name, version};
 }
 

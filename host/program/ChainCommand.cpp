@@ -140,7 +140,7 @@ const THostCommand kChainCommand{
       {"--station-address", "АДРЕС",
        "join: адрес базы станции, как его видит сервер головного офиса (по умолчанию --db)"},
       {"--json", "", "status: вывести одним объектом JSON"}},
-     "ДЕЙСТВИЕ"},
+     "publish|join|status|leave"},
     &RunChain};
 
 }  // namespace selvo::host

@@ -41,11 +41,11 @@ std::int64_t HeldVersion(const std::string& address) {
 // cards' thresholds, the payment types, and every version with its changes.
 std::string Settings(const std::string& address) {
   std::string text;
-  for (const char* sql : {"SELECT td_id, td_threshold FROM selvodiscountds ORDER BY td_id",
-                          "SELECT id, name FROM payment ORDER BY id",
-                          "SELECT version, origin, author FROM settingsversion ORDER BY version",
-                          "SELECT version, table_name, row_key, column_name, old_value, new_value FROM settingschange "
-                          "ORDER BY version, table_name, row_key, column_name"})
+  for (const char* sql :
+       {"SELECT td_id, td_threshold FROM selvodiscountds ORDER BY td_id", "SELECT id, name FROM payment ORDER BY id",
+        "SELECT version, origin, author FROM settingsversion ORDER BY version",
+        "SELECT version, table_name, row_key, column_name, old_value, new_value FROM settingschange "
+        "ORDER BY version, table_name, row_key, column_name"})
     for (const auto& row : PgExec(address, sql)) {
       for (const std::string& value : row) text += value + "|";
       text += "\n";
@@ -133,9 +133,8 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   const std::int64_t last = first + 20;
 
   // Nothing of the settings changes at a station, by the program or by hand.
-  EXPECT_EQ(RunHost({"history", "--db", north.ConnInfo(), "--restore", std::to_string(first)},
-                    scope.windowsDir().path()),
-            1);
+  EXPECT_EQ(
+      RunHost({"history", "--db", north.ConnInfo(), "--restore", std::to_string(first)}, scope.windowsDir().path()), 1);
   EXPECT_EQ(RunHost({"init", "--force", "--db", north.ConnInfo()}, scope.windowsDir().path()), 1);
   try {
     PgExec(north.ConnInfo(), "UPDATE payment SET name = 'x' WHERE id = 1");
@@ -188,9 +187,8 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   // The south station leaves: its settings are its own again, its numbers
   // going on from the head office's, and the head office forgets it.
   ASSERT_EQ(Chain({"leave", "--db", south.ConnInfo()}), 0);
-  EXPECT_EQ(RunHost({"history", "--db", south.ConnInfo(), "--restore", std::to_string(first)},
-                    scope.windowsDir().path()),
-            0);
+  EXPECT_EQ(
+      RunHost({"history", "--db", south.ConnInfo(), "--restore", std::to_string(first)}, scope.windowsDir().path()), 0);
   EXPECT_EQ(HeldVersion(south.ConnInfo()), last + 2);
   // A row added at the station takes a key after those the replication wrote.
   PgExec(south.ConnInfo(),
@@ -204,7 +202,8 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   ASSERT_STREQ(SaveResultName(office.Save()), "saved");
   EXPECT_TRUE(Await([&] { return ServiceVersion(northTill) == last + 2; }));
   EXPECT_EQ(HeldVersion(south.ConnInfo()), last + 3) << "the station's own insert, and nothing of the head office's";
-  EXPECT_EQ(Settings(south.ConnInfo()).find("4|80=8%;|"), std::string::npos) << "the head office's last save stays away";
+  EXPECT_EQ(Settings(south.ConnInfo()).find("4|80=8%;|"), std::string::npos)
+      << "the head office's last save stays away";
 }
 
 // What the head office's server lacks is said plainly, with what to change.

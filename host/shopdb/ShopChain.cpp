@@ -165,7 +165,8 @@ void InstallStationTriggers(TShopConnection& c, const TChainMembership& membersh
             "BEGIN\n"
             "  UPDATE " +
             kStationTable +
-            " SET held_version = v, held_at = now();\n"
+            // A save inserts its version and then closes it: noted once.
+            " SET held_version = v, held_at = now() WHERE held_version <> v;\n"
             "  PERFORM pg_notify(" +
             Literal(kSaveChannel) +
             ", v::text);\n"

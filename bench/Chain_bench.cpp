@@ -70,7 +70,8 @@ double Number(const std::string& address, const std::string& sql) {
 // The head office and its station, the station's service, and the editor at
 // the head office (this process, its module state installed by `scope`).
 struct TChain {
-  TChain() : head(test::TPrivatePgServer::TReplication::Logical), station(test::TPrivatePgServer::TReplication::Logical) {
+  TChain()
+      : head(test::TPrivatePgServer::TReplication::Logical), station(test::TPrivatePgServer::TReplication::Logical) {
     host::CreateSampleShop(head.ConnInfo(), false);
     host::PublishSettings(head.ConnInfo());
     host::JoinChain({station.ConnInfo(), head.ConnInfo(), "Бенч", {}});
@@ -84,7 +85,8 @@ struct TChain {
   std::int64_t SaveOneCard() {
     office->SetThreshold(kCard, std::to_string(100 + ++changes % 100000) + "=5%;");
     const TSaveResult saved = office->Save();
-    if (saved != TSaveResult::Saved) throw std::runtime_error(std::string("the save ended ") + test::SaveResultName(saved));
+    if (saved != TSaveResult::Saved)
+      throw std::runtime_error(std::string("the save ended ") + test::SaveResultName(saved));
     return office->dm.Version().number;
   }
 
@@ -196,8 +198,7 @@ double Mean(const std::vector<double>& values) {
 // sends only flushed WAL, so off holds every save back until that flush.
 // Every session takes the change at its next statement.
 void SetHeadCommit(TChain& chain, bool flushed) {
-  test::PgExec(chain.head.ConnInfo(),
-               std::string("ALTER SYSTEM SET synchronous_commit = ") + (flushed ? "on" : "off"));
+  test::PgExec(chain.head.ConnInfo(), std::string("ALTER SYSTEM SET synchronous_commit = ") + (flushed ? "on" : "off"));
   test::PgExec(chain.head.ConnInfo(), "SELECT pg_reload_conf()");
 }
 
@@ -271,8 +272,9 @@ BENCHMARK_CAPTURE(BM_SaveToStationAnswer, UnflushedCommit, false)
 
 // The station's slot at the head office (there is one station).
 std::string StationSlot(const std::string& head) {
-  const auto rows = test::PgExec(head, "SELECT slot_name FROM pg_replication_slots WHERE slot_name LIKE "
-                                       "'selvo\\_settings\\_%' ORDER BY slot_name");
+  const auto rows = test::PgExec(head,
+                                 "SELECT slot_name FROM pg_replication_slots WHERE slot_name LIKE "
+                                 "'selvo\\_settings\\_%' ORDER BY slot_name");
   if (rows.size() != 1) throw std::runtime_error(std::to_string(rows.size()) + " station slots at the head office");
   return rows[0][0];
 }
@@ -408,8 +410,8 @@ void BM_CatchUp(benchmark::State& state) {
       inDatabase = Seconds(*heldAt - started);
       const auto answeredAt =
           FirstSeen([&] { return chain->ServiceVersion() == last; }, kCatchUpPollEvery, kCatchUpWait);
-      if (!answeredAt) throw std::runtime_error("the station's service did not answer with version " +
-                                                std::to_string(last));
+      if (!answeredAt)
+        throw std::runtime_error("the station's service did not answer with version " + std::to_string(last));
       answered = Seconds(*answeredAt - started);
       state.SetIterationTime(inDatabase);
     }

@@ -466,10 +466,13 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
   } else {
     // Its line to the station is ended here; the subscription stays there.
     DropSlot(*station, StationSubscription(membership->name));
-    result.leftAtHead.push_back("удалите на головном офисе подписку " + StationSubscription(membership->name) +
-                                " (ALTER SUBSCRIPTION … DISABLE; ALTER SUBSCRIPTION … SET (slot_name = NONE); "
-                                "DROP SUBSCRIPTION …) и строки станции в " +
-                                kStationTable + " и " + kServiceTable);
+    const std::string subscription = StationSubscription(membership->name);
+    const std::string name = Literal(membership->name);
+    result.leftAtHead.push_back("удалите на головном офисе подписку на станцию и её строки: ALTER SUBSCRIPTION " +
+                                subscription + " DISABLE; ALTER SUBSCRIPTION " + subscription +
+                                " SET (slot_name = NONE); DROP SUBSCRIPTION " + subscription + "; DELETE FROM " +
+                                kServiceTable + " WHERE station = " + name + "; DELETE FROM " + kStationTable +
+                                " WHERE name = " + name + ";");
   }
   if (!DropSubscription(*station, kSettingsSubscription)) {
     if (head)

@@ -206,6 +206,39 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
       << "the head office's last save stays away";
 }
 
+// A station leaves while its head office is down: its subscription ends
+// without the head office, its settings are its own at once, and what is
+// left over there is what the command says.
+TEST(ChainLeaveTest, AStationLeavesWhileItsHeadOfficeIsDown) {
+  ModuleScope scope;
+  TempDir output;
+  TPrivatePgServer head(TPrivatePgServer::TReplication::Logical), station(TPrivatePgServer::TReplication::Logical);
+  host::CreateSampleShop(head.ConnInfo(), false);
+  host::PublishSettings(head.ConnInfo());
+  host::JoinChain({station.ConnInfo(), head.ConnInfo(), "Запад", ""});
+  PgExec(head.ConnInfo(), "CHECKPOINT");
+  head.Crash();
+
+  const std::string out = output.file("leave.txt");
+  ASSERT_EQ(RunHostMeasured({"chain", "leave", "--db", station.ConnInfo()}, scope.windowsDir().path(), out).code, 0);
+  std::stringstream told;
+  told << std::ifstream(out).rdbuf();
+  EXPECT_EQ(Number(station.ConnInfo(), "SELECT COUNT(*) FROM pg_subscription"), 0);
+  EXPECT_EQ(Number(station.ConnInfo(), "SELECT COUNT(*) FROM pg_replication_slots"), 0);
+  EXPECT_EQ(RunHost({"history", "--db", station.ConnInfo(), "--restore", "1"}, scope.windowsDir().path()), 0)
+      << "the station's settings are its own";
+
+  head.Restart();
+  const auto slots = PgExec(head.ConnInfo(), "SELECT slot_name FROM pg_replication_slots");
+  ASSERT_EQ(slots.size(), 1u);
+  EXPECT_NE(told.str().find(slots[0][0]), std::string::npos) << "the slot left is named:\n" << told.str();
+  const std::size_t subscription = told.str().find("DROP SUBSCRIPTION ");
+  ASSERT_NE(subscription, std::string::npos) << told.str();
+  const std::string name = told.str().substr(subscription + 18, told.str().find(';', subscription) - subscription - 18);
+  EXPECT_EQ(Number(head.ConnInfo(), "SELECT COUNT(*) FROM pg_subscription WHERE subname = '" + name + "'"), 1)
+      << "the subscription named is the one left: " << name;
+}
+
 // What the head office's server lacks is said plainly, with what to change.
 TEST(ChainRefusalTest, APublisherWithoutLogicalReplicationIsToldWhatToChange) {
   ModuleScope scope;

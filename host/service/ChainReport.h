@@ -27,7 +27,7 @@ class TChainReport {
   static constexpr int kLookEveryMs = 200;
   static constexpr int kWriteEveryMs = 5000;
   // How often a database that is no station is asked again.
-  static constexpr int kAskMembershipEveryMs = 30000;
+  static constexpr int kAskMembershipEveryMs = 5000;
   // How long a database that failed is left alone.
   static constexpr int kRetryAfterMs = 2000;
 

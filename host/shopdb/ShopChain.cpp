@@ -57,6 +57,13 @@ bool HasTable(TShopConnection& c, const std::string& name) {
   return std::any_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); });
 }
 
+// Whether the database is a station's, asked of the server each time (a
+// connection's list of tables is kept, and a station may join meanwhile).
+bool IsStation(TShopConnection& c) {
+  return !std::holds_alternative<std::monostate>(
+      c.QueryValue("SELECT to_regclass($1)::text", {TVariant(std::string(kHeadTable))}));
+}
+
 // The replication's names of a station: a digest of its name, since the
 // server takes only lower-case letters, digits and "_" there.
 std::string StationDigest(const std::string& name) {
@@ -109,6 +116,32 @@ void RequireReplication(TShopConnection& c, const std::string& whose) {
   if (!missing.empty()) throw EDatabaseError(missing);
 }
 
+// The head office's server runs a worker for each station's line back and
+// keeps a slot and a sender for each station fed: one more must fit, with
+// a worker spare for the copy of a join.
+void RequireRoomAtHead(TShopConnection& head) {
+  auto count = [&](const std::string& sql) { return LinkKey(head.QueryValue(sql)).value_or(0); };
+  const std::int64_t subscriptions = count("SELECT COUNT(*) FROM pg_subscription");
+  const std::int64_t slots = count("SELECT COUNT(*) FROM pg_replication_slots");
+  const struct {
+    const char* setting;
+    std::int64_t have;
+    std::int64_t more;  // what one more station takes
+    const char* what;
+  } limits[] = {{"max_logical_replication_workers", subscriptions, 2, "подписок"},
+                {"max_replication_slots", slots, 1, "слотов репликации"},
+                {"max_wal_senders", slots, 1, "слотов репликации"}};
+  for (const auto& limit : limits) {
+    const std::int64_t value =
+        LinkKey(head.QueryValue("SELECT current_setting($1)::int", {TVariant(std::string(limit.setting))})).value_or(0);
+    if (value < limit.have + limit.more)
+      throw EDatabaseError("на сервере головного офиса нет места для ещё одной станции: " + std::string(limit.setting) +
+                           " = " + std::to_string(value) + ", а " + limit.what + " уже " + std::to_string(limit.have) +
+                           "; увеличьте " + limit.setting +
+                           " (и max_worker_processes) в postgresql.conf и перезапустите сервер");
+  }
+}
+
 // The tables where a station's standing is kept, on both sides.
 void CreateStandingTables(TShopConnection& c) {
   c.Execute(std::string("CREATE TABLE IF NOT EXISTS ") + kStationTable +
@@ -116,6 +149,25 @@ void CreateStandingTables(TShopConnection& c) {
   c.Execute(std::string("CREATE TABLE IF NOT EXISTS ") + kServiceTable +
             " (station text NOT NULL, service text NOT NULL, version bigint NOT NULL, heard_at timestamptz NOT "
             "NULL, PRIMARY KEY (station, service))");
+}
+
+// At the head office, a station's rows are stamped with the moment they
+// arrive, by the head office's clock: the station's clock may be another.
+void InstallArrivalStamps(TShopConnection& c) {
+  const struct {
+    const char* table;
+    const char* column;
+  } stamped[] = {{kStationTable, "held_at"}, {kServiceTable, "heard_at"}};
+  for (const auto& [table, column] : stamped) {
+    const std::string function = std::string("selvo_chain_stamp_") + table;
+    c.Execute("CREATE OR REPLACE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql AS $f$ BEGIN NEW." +
+              column + " := now(); RETURN NEW; END $f$");
+    c.Execute("DROP TRIGGER IF EXISTS selvo_chain_stamp ON " + std::string(table));
+    c.Execute("CREATE TRIGGER selvo_chain_stamp BEFORE INSERT OR UPDATE ON " + std::string(table) +
+              " FOR EACH ROW EXECUTE FUNCTION " + function + "()");
+    // The rows arrive by the replication, which fires only such triggers.
+    c.Execute("ALTER TABLE " + std::string(table) + " ENABLE ALWAYS TRIGGER selvo_chain_stamp");
+  }
 }
 
 bool HasPublication(TShopConnection& c, const std::string& name) {
@@ -146,9 +198,13 @@ constexpr const char* kRefuseTrigger = "selvo_chain_refuse";
 constexpr const char* kArrivalTrigger = "selvo_chain_arrived";
 
 void InstallStationTriggers(TShopConnection& c, const TChainMembership& membership) {
-  c.Execute(std::string("CREATE OR REPLACE FUNCTION ") + kRefuseFunction +
-            "() RETURNS trigger LANGUAGE plpgsql AS $f$ BEGIN RAISE EXCEPTION '%', " +
-            Literal(StationRefusal(membership)) + "; END $f$");
+  // The text is a literal inside the function's body: a body quoted so
+  // that no name or address can end it.
+  const std::string refusal = Literal(StationRefusal(membership));
+  std::string quote = "$selvo$";
+  while (refusal.find(quote) != std::string::npos) quote.insert(quote.size() - 1, "_");
+  c.Execute(std::string("CREATE OR REPLACE FUNCTION ") + kRefuseFunction + "() RETURNS trigger LANGUAGE plpgsql AS " +
+            quote + " BEGIN RAISE EXCEPTION '%', " + refusal + "; END " + quote);
   for (const std::string& table : PublishedTables()) {
     const std::string name = c.Identifier(table);
     c.Execute(std::string("DROP TRIGGER IF EXISTS ") + kRefuseTrigger + " ON " + name);
@@ -163,6 +219,10 @@ void InstallStationTriggers(TShopConnection& c, const TChainMembership& membersh
             c.Identifier("SettingsVersion") +
             ");\n"
             "BEGIN\n"
+            // During the join's copy the tables are not whole yet.
+            "  IF NOT COALESCE((SELECT ready FROM " +
+            kHeadTable +
+            "), false) THEN RETURN NULL; END IF;\n"
             "  UPDATE " +
             kStationTable +
             // A save inserts its version and then closes it: noted once.
@@ -298,7 +358,7 @@ std::vector<std::string> ForgetStationAtHead(TShopConnection& head, const std::s
 }  // namespace
 
 std::optional<TChainMembership> ChainMembershipOf(TShopConnection& connection) {
-  if (!connection.IsServer() || !HasTable(connection, kHeadTable)) return std::nullopt;
+  if (!connection.IsServer() || !IsStation(connection)) return std::nullopt;
   std::optional<TChainMembership> membership;
   connection.Query(std::string("SELECT head, name FROM ") + kHeadTable + " LIMIT 1", {}, [&](std::vector<TVariant>& v) {
     membership = TChainMembership{ValueText(v[0]), ValueText(v[1])};
@@ -338,6 +398,7 @@ TPublishResult PublishSettings(const std::string& headDatabase) {
   try {
     EnsureSettingsHistory(*head);
     CreateStandingTables(*head);
+    InstallArrivalStamps(*head);
     const std::string tables = TableList(*head, PublishedTables());
     if (HasPublication(*head, kSettingsPublication))
       head->Execute(std::string("ALTER PUBLICATION ") + kSettingsPublication + " SET TABLE " + tables);
@@ -377,73 +438,117 @@ TJoinResult JoinChain(const TJoinRequest& request) {
                          HasSubscription(*head, StationSubscription(name));
   if (nameTaken) throw EDatabaseError("в сети головного офиса уже есть станция «" + name + "»: выберите другое имя");
 
+  RequireRoomAtHead(*head);
+
   const TChainMembership membership{WithoutPasswords(request.head, request.head), name};
-  // The slot first: the subscription below is made inside the station's
-  // transaction, which cannot make one at the other side.
-  head->QueryValue("SELECT pg_create_logical_replication_slot($1, 'pgoutput')", {TVariant(slot)});
+  const std::string stationAddress =
+      LibpqAddress(request.stationFromHead.empty() ? request.station : request.stationFromHead);
+  // First what changes nothing of the station's settings, each way of the
+  // line tried by the servers themselves: the station's standing published
+  // and the head office subscribed to it, the slot that will feed the
+  // station.
+  bool subscribedAtHead = false;
+  bool slotMade = false;
+  auto undo = [&] {
+    // Each step on its own: the failure that stopped the join is the one told.
+    try {
+      if (subscribedAtHead) ForgetStationAtHead(*head, name);
+    } catch (const EDatabaseError&) {
+    }
+    try {
+      if (DropSubscription(*station, kSettingsSubscription) && slotMade) DropSlot(*head, slot);
+    } catch (const EDatabaseError&) {
+    }
+    try {
+      UndoStation(*station);
+    } catch (const EDatabaseError&) {
+    }
+  };
   try {
+    station->Begin();
+    CreateStandingTables(*station);
+    station->Query(std::string("INSERT INTO ") + kStationTable + " (name, held_at) VALUES ($1, now())",
+                   {TVariant(name)}, [](std::vector<TVariant>&) {});
+    station->Execute(std::string("CREATE PUBLICATION ") + kStationPublication + " FOR TABLE " + kStationTable + ", " +
+                     kServiceTable);
+    station->Commit();
+    try {
+      head->Execute("CREATE SUBSCRIPTION " + StationSubscription(name) + " CONNECTION " + Literal(stationAddress) +
+                    " PUBLICATION " + kStationPublication);
+    } catch (EDatabaseError& e) {
+      e.SetMessage("сервер головного офиса не подключился к станции (" + e.Message() +
+                   "); укажите адрес станции, как его видит сервер головного офиса (--station-address)");
+      throw;
+    }
+    subscribedAtHead = true;
+    head->QueryValue("SELECT pg_create_logical_replication_slot($1, 'pgoutput')", {TVariant(slot)});
+    slotMade = true;
+
+    // Then, in one transaction, the station's settings and history make way
+    // for the head office's (its own triggers and refusals silent while
+    // they are cleared), and the subscription is made; making it connects
+    // the station's server to the head office, so a line that does not work
+    // leaves the station as it was.
     station->Begin();
     if (!HasTable(*station, ShopTableNames().front())) CreateShopSchema(*station);
     EnsureSettingsHistory(*station);
-    // The station's settings and history make way for the head office's,
-    // its own triggers and refusals silent while they are cleared.
     station->Execute("SET LOCAL session_replication_role = replica");
     for (const std::string& table : PublishedTables()) station->Execute("DELETE FROM " + station->Identifier(table));
     station->Execute("SET LOCAL session_replication_role = origin");
-    CreateStandingTables(*station);
     station->Execute(std::string("CREATE TABLE ") + kHeadTable +
-                     " (head text NOT NULL, name text NOT NULL, joined_at timestamptz NOT NULL DEFAULT now())");
+                     " (head text NOT NULL, name text NOT NULL, joined_at timestamptz NOT NULL DEFAULT now(), "
+                     "ready boolean NOT NULL DEFAULT false)");
     station->Query(std::string("INSERT INTO ") + kHeadTable + " (head, name) VALUES ($1, $2)",
                    {TVariant(membership.head), TVariant(name)}, [](std::vector<TVariant>&) {});
-    station->Query(std::string("INSERT INTO ") + kStationTable + " (name, held_at) VALUES ($1, now())",
-                   {TVariant(name)}, [](std::vector<TVariant>&) {});
     InstallStationTriggers(*station, membership);
-    station->Execute(std::string("CREATE PUBLICATION ") + kStationPublication + " FOR TABLE " + kStationTable + ", " +
-                     kServiceTable);
-    station->Execute(std::string("CREATE SUBSCRIPTION ") + kSettingsSubscription + " CONNECTION " +
-                     Literal(LibpqAddress(request.head)) + " PUBLICATION " + kSettingsPublication +
-                     " WITH (connect = false, slot_name = " + Literal(slot) + ")");
+    try {
+      station->Execute(std::string("CREATE SUBSCRIPTION ") + kSettingsSubscription + " CONNECTION " +
+                       Literal(LibpqAddress(request.head)) + " PUBLICATION " + kSettingsPublication +
+                       " WITH (create_slot = false, enabled = false, slot_name = " + Literal(slot) + ")");
+    } catch (EDatabaseError& e) {
+      e.SetMessage("сервер станции не подключился к головному офису (" + e.Message() +
+                   "); --head — адрес головного офиса, как его видит сервер станции");
+      throw;
+    }
     station->Commit();
   } catch (...) {
     station->RollbackIfOpen();
-    DropSlot(*head, slot);
+    undo();
     throw;
   }
+  // The station is in the chain from here on; what fails now is told, and
+  // the copy goes on by itself.
+  const std::string unfinished = "станция «" + name + "» в сети, но ";
+  std::int64_t version = 0;
   try {
     station->Execute(std::string("ALTER SUBSCRIPTION ") + kSettingsSubscription + " ENABLE");
-    station->Execute(std::string("ALTER SUBSCRIPTION ") + kSettingsSubscription +
-                     " REFRESH PUBLICATION WITH (copy_data = true)");
-    const std::string stationAddress =
-        LibpqAddress(request.stationFromHead.empty() ? request.station : request.stationFromHead);
-    head->Execute("CREATE SUBSCRIPTION " + StationSubscription(name) + " CONNECTION " + Literal(stationAddress) +
-                  " PUBLICATION " + kStationPublication);
     AwaitCopy(*station);
-  } catch (...) {
-    // Nothing of a half-made join is kept: the station's settings stay
-    // empty, as the head office's had not arrived whole.
-    try {
-      ForgetStationAtHead(*head, name);
-      if (!DropSubscription(*station, kSettingsSubscription)) DropSlot(*head, slot);
-      UndoStation(*station);
-    } catch (const EDatabaseError&) {
-      // The failure that stopped the join is the one told.
-    }
+    // What arrived is noted and told to the station's services now: during
+    // the copy they were told nothing, as the tables were not whole.
+    station->Execute(std::string("UPDATE ") + kHeadTable + " SET ready = true");
+    station->Execute(std::string("UPDATE ") + kStationTable +
+                     " SET held_version = (SELECT COALESCE(MAX(version), 0) FROM " +
+                     station->Identifier("SettingsVersion") + "), held_at = now()");
+    version = NewestSettingsVersion(*station).number;
+    station->QueryValue("SELECT pg_notify($1, $2)",
+                        {TVariant(std::string(kSaveChannel)), TVariant(std::to_string(version))});
+  } catch (EDatabaseError& e) {
+    e.SetMessage(unfinished + e.Message() + "; посмотрите selvo-host chain status на головном офисе");
     throw;
   }
-  // What arrived is noted and told to the station's services now: the copy
-  // may have passed before they listened.
-  const std::int64_t version = NewestSettingsVersion(*station).number;
-  station->Query(std::string("UPDATE ") + kStationTable + " SET held_version = $1, held_at = now()",
-                 {TVariant(version)}, [](std::vector<TVariant>&) {});
-  station->QueryValue("SELECT pg_notify($1, $2)",
-                      {TVariant(std::string(kSaveChannel)), TVariant(std::to_string(version))});
   // The join is done when the head office sees the station where it stands.
-  AwaitOrFail(
-      [&] {
-        return LinkKey(head->QueryValue(std::string("SELECT held_version FROM ") + kStationTable + " WHERE name = $1",
-                                        {TVariant(name)})) == version;
-      },
-      "головной офис не услышал станцию");
+  try {
+    AwaitOrFail(
+        [&] {
+          return LinkKey(head->QueryValue(std::string("SELECT held_version FROM ") + kStationTable + " WHERE name = $1",
+                                          {TVariant(name)}))
+                     .value_or(-1) >= version;
+        },
+        "головной офис не услышал станцию");
+  } catch (EDatabaseError& e) {
+    e.SetMessage(unfinished + e.Message());
+    throw;
+  }
   return {name, version};
 }
 
@@ -455,9 +560,19 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
                          " не получает настроек из головного офиса: её настройки и так её собственные");
   TLeaveResult result{membership->name, 0, {}};
   const std::string slot = SettingsSlot(membership->name);
+  // The head office as the subscription reaches it (with what it needs to
+  // log in), unless told otherwise; the address kept names it without
+  // passwords.
+  std::string address = headAddress;
+  if (address.empty())
+    address = ValueText(station->QueryValue(
+        "SELECT subconninfo FROM pg_subscription WHERE subname = $1 AND subdbid = (SELECT oid FROM pg_database WHERE "
+        "datname = current_database())",
+        {TVariant(std::string(kSettingsSubscription))}));
+  if (address.empty()) address = membership->head;
   std::unique_ptr<TShopConnection> head;
   try {
-    head = OpenServer(headAddress.empty() ? membership->head : headAddress, "база головного офиса");
+    head = OpenServer(address, "база головного офиса");
   } catch (const EDatabaseError& e) {
     result.leftAtHead.push_back("головной офис недоступен (" + e.Message() + ")");
   }
@@ -488,7 +603,7 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
 }
 
 void ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version) {
-  if (!connection.IsServer() || !HasTable(connection, kHeadTable)) return;
+  if (!connection.IsServer() || !IsStation(connection)) return;
   connection.Query(std::string("INSERT INTO ") + kServiceTable +
                        " (station, service, version, heard_at) SELECT name, " + "$1, $2, now() FROM " + kHeadTable +
                        " ON CONFLICT (station, service) DO UPDATE SET version = EXCLUDED.version, heard_at = now()",
@@ -542,16 +657,18 @@ TChainStatus ReadChainStatus(const std::string& headDatabase) {
   std::map<std::string, std::size_t> bySubscription;
   for (std::size_t i = 0; i < status.stations.size(); ++i)
     bySubscription[StationSubscription(status.stations[i].name)] = i;
-  head->Query("SELECT subname, (pid IS NOT NULL)::int, " + at("last_msg_receipt_time") +
-                  ", EXTRACT(EPOCH FROM now() - last_msg_receipt_time) FROM pg_stat_subscription WHERE relid IS NULL",
-              {}, [&](std::vector<TVariant>& v) {
-                const auto found = bySubscription.find(ValueText(v[0]));
-                if (found == bySubscription.end()) return;
-                TStationStanding& s = status.stations[found->second];
-                s.receiving = LinkKey(v[1]).value_or(0) == 1;
-                if (!std::holds_alternative<std::monostate>(v[3]))
-                  hear(s, ValueText(v[2]), ValueAsFloat(v[3], "seconds"));
-              });
+  head->Query(
+      "SELECT subname, (pid IS NOT NULL AND last_msg_receipt_time > now() - "
+      "GREATEST(current_setting('wal_receiver_timeout')::interval, interval '1 minute'))::int, " +
+          at("last_msg_receipt_time") +
+          ", EXTRACT(EPOCH FROM now() - last_msg_receipt_time) FROM pg_stat_subscription WHERE relid IS NULL",
+      {}, [&](std::vector<TVariant>& v) {
+        const auto found = bySubscription.find(ValueText(v[0]));
+        if (found == bySubscription.end()) return;
+        TStationStanding& s = status.stations[found->second];
+        s.receiving = LinkKey(v[1]).value_or(0) == 1;
+        if (!std::holds_alternative<std::monostate>(v[3])) hear(s, ValueText(v[2]), ValueAsFloat(v[3], "seconds"));
+      });
   return status;
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -103,19 +104,37 @@ class ChainTest : public ::testing::Test {
 
 TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfTheirOwn) {
   ASSERT_EQ(Chain({"publish", "--db", head.ConnInfo()}), 0);
-  // A station's settings before it joins make way for the head office's.
+  // A station's settings before it joins make way for the head office's,
+  // and a service that already runs there takes them up.
   host::CreateSampleShop(south.ConnInfo(), false);
   PgExec(south.ConnInfo(), "UPDATE payment SET name = 'своя оплата' WHERE id = 1");
-  ASSERT_EQ(Chain({"join", "--db", north.ConnInfo(), "--head", head.ConnInfo(), "--name", "Север"}), 0);
+  host::CreateSampleShop(north.ConnInfo(), false);
+  PgExec(north.ConnInfo(), "UPDATE payment SET name = 'своя оплата' WHERE id = 1");
+  TServiceProcess northTill(north.ConnInfo(), scope.windowsDir().path());
+  EXPECT_EQ(ServiceVersion(northTill), 2);
+  // A join the station's server cannot carry out changes nothing there, nor
+  // leaves anything at the head office: here the head office's address is
+  // a service name only this program's environment knows.
+  const std::string before = Settings(north.ConnInfo());
+  std::ofstream(output.file("services.conf")) << "[chain_head]\n"
+                                              << std::regex_replace(head.ConnInfo(), std::regex(" "), "\n") << "\n";
+  setenv("PGSERVICEFILE", output.file("services.conf").c_str(), 1);
+  EXPECT_EQ(Chain({"join", "--db", north.ConnInfo(), "--head", "service=chain_head", "--name", "Север"}), 1);
+  unsetenv("PGSERVICEFILE");
+  EXPECT_EQ(Settings(north.ConnInfo()), before);
+  EXPECT_EQ(Number(head.ConnInfo(), "SELECT COUNT(*) FROM pg_replication_slots"), 0);
+  EXPECT_EQ(Number(head.ConnInfo(), "SELECT COUNT(*) FROM pg_subscription"), 0);
+  EXPECT_EQ(Number(north.ConnInfo(), "SELECT COUNT(*) FROM pg_replication_slots"), 0);
+  EXPECT_EQ(Chain({"join", "--db", north.ConnInfo(), "--head", head.ConnInfo(), "--name", "Север"}), 0);
   ASSERT_EQ(Chain({"join", "--db", south.ConnInfo(), "--head", head.ConnInfo(), "--name", "Юг"}), 0);
   EXPECT_EQ(Chain({"join", "--db", south.ConnInfo(), "--head", head.ConnInfo(), "--name", "Юг"}), 1)
       << "a station joins once";
   EXPECT_EQ(Settings(north.ConnInfo()), Settings(head.ConnInfo()));
   EXPECT_EQ(Settings(south.ConnInfo()), Settings(head.ConnInfo()));
 
-  TServiceProcess northTill(north.ConnInfo(), scope.windowsDir().path());
   const std::int64_t first = HeldVersion(head.ConnInfo());
-  EXPECT_EQ(ServiceVersion(northTill), first) << "the station's service answers with the head office's number";
+  EXPECT_TRUE(Await([&] { return ServiceVersion(northTill) == first; }))
+      << "the station's service answers with the head office's number";
 
   // Twenty saves while the south station's server is stopped: the north
   // station's service follows each, with the same settings.
@@ -156,6 +175,7 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   EXPECT_EQ(northStanding["held_version"], last);
   EXPECT_EQ(northStanding["behind"], 0);
   EXPECT_TRUE(northStanding["last_heard"].is_string());
+  EXPECT_TRUE(Await([&] { return StationIn(Status(), "Север")["receiving"] == true; }));
   const json southStanding = StationIn(status, "Юг");
   EXPECT_EQ(southStanding["held_version"], first);
   EXPECT_EQ(southStanding["behind"], 20);

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchPrepared.h"
 #include "host/shopdb/SampleShop.h"
 #include "host/shopdb/ShopChain.h"
 #include "host/shopdb/ShopConnection.h"
@@ -159,17 +160,6 @@ void AwaitQuiet(TChain& chain) {
   if (!FirstSeen([&] { return held.Read() == last && chain.ServiceVersion() == last; }, kCatchUpPollEvery,
                  kCatchUpWait))
     throw std::runtime_error("the station does not reach version " + std::to_string(last));
-}
-
-// Runs `prepare`; false (the benchmark skipped with the reason) when it raised.
-bool Prepared(benchmark::State& state, const std::function<void()>& prepare) {
-  try {
-    prepare();
-    return true;
-  } catch (const std::exception& e) {
-    state.SkipWithError(e.what());
-    return false;
-  }
 }
 
 double Median(std::vector<double> values) {

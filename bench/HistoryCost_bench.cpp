@@ -25,6 +25,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/BenchPrepared.h"
 #include "discounts/SelvoDiscountItemsU.h"
 #include "host/session/InProcessCalculation.h"
 #include "host/shopdb/SampleShop.h"
@@ -141,17 +142,6 @@ class TCardEditor {
  private:
   int changes_ = 0;
 };
-
-// Runs `prepare`; false (the benchmark skipped with the reason) when it raised.
-bool Prepared(benchmark::State& state, const std::function<void()>& prepare) {
-  try {
-    prepare();
-    return true;
-  } catch (const std::exception& e) {
-    state.SkipWithError(e.what());
-    return false;
-  }
-}
 
 // ---------------------------------------------------------------------------
 // A save with its version beside the same save without

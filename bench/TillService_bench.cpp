@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchPrepared.h"
 #include "host/service/HttpFront.h"
 #include "host/shopdb/SampleShop.h"
 #include "tests/common/BackOffice.h"
@@ -232,19 +233,6 @@ const std::string& SaleFile() {
     return file;
   }();
   return path;
-}
-
-// Runs `prepare` (which raises when a fixture cannot be made); false, with
-// the benchmark skipped, when it raised.
-template <class Prepare>
-bool Prepared(benchmark::State& state, Prepare&& prepare) {
-  try {
-    prepare();
-    return true;
-  } catch (const std::exception& e) {
-    state.SkipWithError(e.what());
-    return false;
-  }
 }
 
 // ---------------------------------------------------------------------------

@@ -3,10 +3,8 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -22,6 +20,7 @@
 #include "host/service/ServiceMetrics.h"
 #include "host/service/ShopWatch.h"
 #include "host/service/TillService.h"
+#include "host/shopdb/SettingsHistory.h"
 
 namespace selvo::host {
 namespace {
@@ -102,9 +101,8 @@ void RaiseDescriptorLimit() {
 
 // How the service is named among its station's: its computer and where it listens.
 std::string ServiceName(const std::string& host, int port) {
-  std::array<char, 256> computer{};
-  if (gethostname(computer.data(), computer.size() - 1) != 0 || !computer[0]) return host + ":" + std::to_string(port);
-  return std::string(computer.data()) + " " + host + ":" + std::to_string(port);
+  const std::string computer = ComputerName();
+  return (computer.empty() ? "" : computer + " ") + host + ":" + std::to_string(port);
 }
 
 int RunServe(const TParsedCommand& command, const TCommandContext& context) {

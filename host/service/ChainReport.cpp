@@ -40,31 +40,27 @@ void TChainReport::Run() {
   using Clock = std::chrono::steady_clock;
   std::int64_t written = -1;  // none yet
   Clock::time_point writtenAt{};
-  Clock::time_point askedAt{};
-  Clock::time_point failedAt{};
-  bool failed = false;
-  bool station = true;  // until the database says otherwise
+  // Not asked before then: after a failure, or at a database that is no station.
+  Clock::time_point quietUntil{};
   while (Pause(kLookEveryMs)) {
     const auto now = Clock::now();
-    if (failed && now - failedAt < std::chrono::milliseconds(kRetryAfterMs)) continue;
-    if (!station && now - askedAt < std::chrono::milliseconds(kAskMembershipEveryMs)) continue;
+    if (now < quietUntil) continue;
     const std::int64_t version = static_cast<std::int64_t>(till_->Health().version);
-    if (station && written == version && now - writtenAt < std::chrono::milliseconds(kWriteEveryMs)) continue;
+    if (written == version && now - writtenAt < std::chrono::milliseconds(kWriteEveryMs)) continue;
     try {
       if (!connection_) connection_ = OpenShopConnection(database_);
-      askedAt = now;
-      station = ChainMembershipOf(*connection_).has_value();
-      if (!station) continue;
-      ReportServiceVersion(*connection_, service_, version);
+      if (!ReportServiceVersion(*connection_, service_, version)) {
+        written = -1;
+        quietUntil = now + std::chrono::milliseconds(kAskMembershipEveryMs);
+        continue;
+      }
       written = version;
       writtenAt = now;
-      failed = false;
     } catch (const std::exception&) {
       // Away for now (or dropped the connection): opened anew later.
       connection_.reset();
       written = -1;
-      failed = true;
-      failedAt = now;
+      quietUntil = now + std::chrono::milliseconds(kRetryAfterMs);
     }
   }
 }

@@ -397,13 +397,18 @@ void CarrySettingsHistory(TShopConnection& from, TShopConnection& to) {
   }
 }
 
+std::string ComputerName() {
+  std::array<char, 256> host{};
+  if (gethostname(host.data(), host.size() - 1) != 0) return {};
+  return host.data();
+}
+
 std::string ProgramAuthor() {
   std::string user;
   if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) user = pw->pw_name;
   if (user.empty()) user = std::to_string(geteuid());
-  std::array<char, 256> host{};
-  if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
-  return user + "@" + (host[0] ? std::string(host.data()) : std::string("?"));
+  const std::string computer = ComputerName();
+  return user + "@" + (computer.empty() ? std::string("?") : computer);
 }
 
 TSettingsVersion BeginSettingsVersion(TShopConnection& c, const std::string& origin, std::int64_t restored) {

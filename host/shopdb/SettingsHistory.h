@@ -83,6 +83,8 @@ void EnsureSettingsHistory(TShopConnection& connection);
 // its open transaction), in their order.
 void CarrySettingsHistory(TShopConnection& from, TShopConnection& to);
 
+// This computer's name; empty when the system does not tell it.
+std::string ComputerName();
 // Who the program runs as: "user@computer".
 std::string ProgramAuthor();
 

@@ -1,7 +1,5 @@
 #include "host/shopdb/ShopChain.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -52,6 +50,14 @@ std::string Literal(const std::string& text) {
   return out + "'";
 }
 
+// The catalogue's rows of this database (pg_subscription is the server's).
+constexpr const char* kThisDatabase = "(SELECT oid FROM pg_database WHERE datname = current_database())";
+
+// Whether the query answers a row.
+bool Exists(TShopConnection& c, const std::string& sql, const std::vector<TVariant>& params) {
+  return !std::holds_alternative<std::monostate>(c.QueryValue(sql, params));
+}
+
 bool HasTable(TShopConnection& c, const std::string& name) {
   const std::vector<std::string> present = c.TableNames();
   return std::any_of(present.begin(), present.end(), [&](const std::string& t) { return SameText(t, name); });
@@ -60,8 +66,7 @@ bool HasTable(TShopConnection& c, const std::string& name) {
 // Whether the database is a station's, asked of the server each time (a
 // connection's list of tables is kept, and a station may join meanwhile).
 bool IsStation(TShopConnection& c) {
-  return !std::holds_alternative<std::monostate>(
-      c.QueryValue("SELECT to_regclass($1)::text", {TVariant(std::string(kHeadTable))}));
+  return Exists(c, "SELECT to_regclass($1)::text", {TVariant(std::string(kHeadTable))});
 }
 
 // The replication's names of a station: a digest of its name, since the
@@ -78,12 +83,6 @@ std::string SettingsSlot(const std::string& name) { return "selvo_settings_" + S
 // The head office's subscription to the station (and its slot there).
 std::string StationSubscription(const std::string& name) { return "selvo_station_" + StationDigest(name); }
 
-std::string ThisComputer() {
-  std::array<char, 256> host{};
-  if (gethostname(host.data(), host.size() - 1) != 0 || !host[0]) return "станция";
-  return host.data();
-}
-
 void CheckStationName(const std::string& name) {
   if (name.empty() || name.size() > kMaxStationName)
     throw EDatabaseError("имя станции должно быть от 1 до " + std::to_string(kMaxStationName) + " байт");
@@ -91,29 +90,22 @@ void CheckStationName(const std::string& name) {
     if (c < 0x20 || c == 0x7f) throw EDatabaseError("в имени станции не должно быть управляющих символов");
 }
 
-std::string Setting(TShopConnection& c, const std::string& name) {
-  return ValueText(c.QueryValue("SELECT current_setting($1)", {TVariant(name)}));
+std::int64_t IntegerSetting(TShopConnection& c, const std::string& name) {
+  return LinkKey(c.QueryValue("SELECT current_setting($1)::int", {TVariant(name)})).value_or(0);
 }
 
-// What logical replication needs of a server, as one message naming the
-// settings to change; empty when it has it.
-std::string MissingForReplication(TShopConnection& c, const std::string& whose) {
-  const std::string level = Setting(c, "wal_level");
-  if (level != "logical")
-    return "на сервере " + whose + " wal_level = " + level +
-           ", а логической репликации нужно wal_level = logical: задайте его в postgresql.conf (или ALTER SYSTEM "
-           "SET wal_level = logical) и перезапустите сервер";
-  for (const char* setting : {"max_replication_slots", "max_wal_senders"})
-    if (LinkKey(c.QueryValue("SELECT current_setting($1)::int", {TVariant(std::string(setting))})).value_or(0) < 1)
-      return "на сервере " + whose + " " + setting +
-             " = 0: задайте его в postgresql.conf не меньше числа станций "
-             "и перезапустите сервер";
-  return {};
-}
-
+// What logical replication needs of a server: EDatabaseError naming the
+// setting to change when it lacks it.
 void RequireReplication(TShopConnection& c, const std::string& whose) {
-  const std::string missing = MissingForReplication(c, whose);
-  if (!missing.empty()) throw EDatabaseError(missing);
+  const std::string level = ValueText(c.QueryValue("SELECT current_setting('wal_level')"));
+  if (level != "logical")
+    throw EDatabaseError("на сервере " + whose + " wal_level = " + level +
+                         ", а логической репликации нужно wal_level = logical: задайте его в postgresql.conf (или "
+                         "ALTER SYSTEM SET wal_level = logical) и перезапустите сервер");
+  for (const char* setting : {"max_replication_slots", "max_wal_senders"})
+    if (IntegerSetting(c, setting) < 1)
+      throw EDatabaseError("на сервере " + whose + " " + setting +
+                           " = 0: задайте его в postgresql.conf не меньше числа станций и перезапустите сервер");
 }
 
 // The head office's server runs a worker for each station's line back and
@@ -132,8 +124,7 @@ void RequireRoomAtHead(TShopConnection& head) {
                 {"max_replication_slots", slots, 1, "слотов репликации"},
                 {"max_wal_senders", slots, 1, "слотов репликации"}};
   for (const auto& limit : limits) {
-    const std::int64_t value =
-        LinkKey(head.QueryValue("SELECT current_setting($1)::int", {TVariant(std::string(limit.setting))})).value_or(0);
+    const std::int64_t value = IntegerSetting(head, limit.setting);
     if (value < limit.have + limit.more)
       throw EDatabaseError("на сервере головного офиса нет места для ещё одной станции: " + std::string(limit.setting) +
                            " = " + std::to_string(value) + ", а " + limit.what + " уже " + std::to_string(limit.have) +
@@ -171,15 +162,12 @@ void InstallArrivalStamps(TShopConnection& c) {
 }
 
 bool HasPublication(TShopConnection& c, const std::string& name) {
-  return !std::holds_alternative<std::monostate>(
-      c.QueryValue("SELECT 1 FROM pg_publication WHERE pubname = $1", {TVariant(name)}));
+  return Exists(c, "SELECT 1 FROM pg_publication WHERE pubname = $1", {TVariant(name)});
 }
 
 bool HasSubscription(TShopConnection& c, const std::string& name) {
-  return !std::holds_alternative<std::monostate>(c.QueryValue(
-      "SELECT 1 FROM pg_subscription WHERE subname = $1 AND subdbid = (SELECT oid FROM pg_database WHERE datname "
-      "= current_database())",
-      {TVariant(name)}));
+  return Exists(c, std::string("SELECT 1 FROM pg_subscription WHERE subname = $1 AND subdbid = ") + kThisDatabase,
+                {TVariant(name)});
 }
 
 std::string TableList(TShopConnection& c, const std::vector<std::string>& tables) {
@@ -274,9 +262,10 @@ void AwaitOrFail(const Condition& condition, const std::string& failure) {
 // Waits until the subscription has copied every table whole.
 void AwaitCopy(TShopConnection& c) {
   const std::string sql =
-      "SELECT COUNT(*) FILTER (WHERE r.srsubstate <> 'r'), COUNT(*) FROM pg_subscription_rel r JOIN pg_subscription "
-      "s ON s.oid = r.srsubid WHERE s.subname = $1 AND s.subdbid = (SELECT oid FROM pg_database WHERE datname = "
-      "current_database())";
+      std::string(
+          "SELECT COUNT(*) FILTER (WHERE r.srsubstate <> 'r'), COUNT(*) FROM pg_subscription_rel r JOIN "
+          "pg_subscription s ON s.oid = r.srsubid WHERE s.subname = $1 AND s.subdbid = ") +
+      kThisDatabase;
   AwaitOrFail(
       [&] {
         std::int64_t pending = 1, tables = 0;
@@ -339,20 +328,14 @@ void UndoStation(TShopConnection& station) {
   }
 }
 
-// At the head office: its subscription to the station and the station's
-// rows. Answers what is left to do there by hand, when anything is.
-std::vector<std::string> ForgetStationAtHead(TShopConnection& head, const std::string& name) {
-  std::vector<std::string> left;
-  const std::string subscription = StationSubscription(name);
-  if (!DropSubscription(head, subscription))
-    left.push_back("на станции останется слот " + subscription + ": удалите его там");
+// At the head office: its subscription to the station (with its slot at the
+// station, when the station answers) and the station's rows.
+void ForgetStationAtHead(TShopConnection& head, const std::string& name) {
+  DropSubscription(head, StationSubscription(name));
   if (HasTable(head, kStationTable)) {
-    head.Query(std::string("DELETE FROM ") + kServiceTable + " WHERE station = $1", {TVariant(name)},
-               [](std::vector<TVariant>&) {});
-    head.Query(std::string("DELETE FROM ") + kStationTable + " WHERE name = $1", {TVariant(name)},
-               [](std::vector<TVariant>&) {});
+    head.QueryValue(std::string("DELETE FROM ") + kServiceTable + " WHERE station = $1", {TVariant(name)});
+    head.QueryValue(std::string("DELETE FROM ") + kStationTable + " WHERE name = $1", {TVariant(name)});
   }
-  return left;
 }
 
 }  // namespace
@@ -413,7 +396,8 @@ TPublishResult PublishSettings(const std::string& headDatabase) {
 }
 
 TJoinResult JoinChain(const TJoinRequest& request) {
-  const std::string name = request.name.empty() ? ThisComputer() : request.name;
+  std::string name = request.name.empty() ? ComputerName() : request.name;
+  if (name.empty()) name = "станция";
   CheckStationName(name);
   auto station = OpenServer(request.station, "база станции");
   auto head = OpenServer(request.head, "база головного офиса");
@@ -431,10 +415,10 @@ TJoinResult JoinChain(const TJoinRequest& request) {
   if (HasPublication(*station, kSettingsPublication))
     throw EDatabaseError("база " + station->Describe() + " сама головной офис: станцией она быть не может");
   const std::string slot = SettingsSlot(name);
-  const bool nameTaken = !std::holds_alternative<std::monostate>(head->QueryValue(
-                             "SELECT 1 FROM pg_replication_slots WHERE slot_name = $1 UNION ALL SELECT 1 FROM " +
-                                 std::string(kStationTable) + " WHERE name = $2",
-                             {TVariant(slot), TVariant(name)})) ||
+  const bool nameTaken = Exists(*head,
+                                "SELECT 1 FROM pg_replication_slots WHERE slot_name = $1 UNION ALL SELECT 1 FROM " +
+                                    std::string(kStationTable) + " WHERE name = $2",
+                                {TVariant(slot), TVariant(name)}) ||
                          HasSubscription(*head, StationSubscription(name));
   if (nameTaken) throw EDatabaseError("в сети головного офиса уже есть станция «" + name + "»: выберите другое имя");
 
@@ -467,8 +451,8 @@ TJoinResult JoinChain(const TJoinRequest& request) {
   try {
     station->Begin();
     CreateStandingTables(*station);
-    station->Query(std::string("INSERT INTO ") + kStationTable + " (name, held_at) VALUES ($1, now())",
-                   {TVariant(name)}, [](std::vector<TVariant>&) {});
+    station->QueryValue(std::string("INSERT INTO ") + kStationTable + " (name, held_at) VALUES ($1, now())",
+                        {TVariant(name)});
     station->Execute(std::string("CREATE PUBLICATION ") + kStationPublication + " FOR TABLE " + kStationTable + ", " +
                      kServiceTable);
     station->Commit();
@@ -498,8 +482,8 @@ TJoinResult JoinChain(const TJoinRequest& request) {
     station->Execute(std::string("CREATE TABLE ") + kHeadTable +
                      " (head text NOT NULL, name text NOT NULL, joined_at timestamptz NOT NULL DEFAULT now(), "
                      "ready boolean NOT NULL DEFAULT false)");
-    station->Query(std::string("INSERT INTO ") + kHeadTable + " (head, name) VALUES ($1, $2)",
-                   {TVariant(membership.head), TVariant(name)}, [](std::vector<TVariant>&) {});
+    station->QueryValue(std::string("INSERT INTO ") + kHeadTable + " (head, name) VALUES ($1, $2)",
+                        {TVariant(membership.head), TVariant(name)});
     InstallStationTriggers(*station, membership);
     try {
       station->Execute(std::string("CREATE SUBSCRIPTION ") + kSettingsSubscription + " CONNECTION " +
@@ -566,8 +550,7 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
   std::string address = headAddress;
   if (address.empty())
     address = ValueText(station->QueryValue(
-        "SELECT subconninfo FROM pg_subscription WHERE subname = $1 AND subdbid = (SELECT oid FROM pg_database WHERE "
-        "datname = current_database())",
+        std::string("SELECT subconninfo FROM pg_subscription WHERE subname = $1 AND subdbid = ") + kThisDatabase,
         {TVariant(std::string(kSettingsSubscription))}));
   if (address.empty()) address = membership->head;
   std::unique_ptr<TShopConnection> head;
@@ -576,12 +559,12 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
   } catch (const EDatabaseError& e) {
     result.leftAtHead.push_back("головной офис недоступен (" + e.Message() + ")");
   }
-  if (head) {
-    for (std::string& line : ForgetStationAtHead(*head, membership->name)) result.leftAtHead.push_back(line);
-  } else {
-    // Its line to the station is ended here; the subscription stays there.
-    DropSlot(*station, StationSubscription(membership->name));
-    const std::string subscription = StationSubscription(membership->name);
+  const std::string subscription = StationSubscription(membership->name);
+  if (head) ForgetStationAtHead(*head, membership->name);
+  // The head office's line to the station ends here, whether or not the
+  // head office could drop it.
+  DropSlot(*station, subscription);
+  if (!head) {
     const std::string name = Literal(membership->name);
     result.leftAtHead.push_back("удалите на головном офисе подписку на станцию и её строки: ALTER SUBSCRIPTION " +
                                 subscription + " DISABLE; ALTER SUBSCRIPTION " + subscription +
@@ -602,12 +585,14 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
   return result;
 }
 
-void ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version) {
-  if (!connection.IsServer() || !IsStation(connection)) return;
-  connection.Query(std::string("INSERT INTO ") + kServiceTable +
-                       " (station, service, version, heard_at) SELECT name, " + "$1, $2, now() FROM " + kHeadTable +
-                       " ON CONFLICT (station, service) DO UPDATE SET version = EXCLUDED.version, heard_at = now()",
-                   {TVariant(service), TVariant(version)}, [](std::vector<TVariant>&) {});
+bool ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version) {
+  if (!connection.IsServer() || !IsStation(connection)) return false;
+  connection.QueryValue(
+      std::string("INSERT INTO ") + kServiceTable + " (station, service, version, heard_at) SELECT name, " +
+          "$1, $2, now() FROM " + kHeadTable +
+          " ON CONFLICT (station, service) DO UPDATE SET version = EXCLUDED.version, heard_at = now()",
+      {TVariant(service), TVariant(version)});
+  return true;
 }
 
 TChainStatus ReadChainStatus(const std::string& headDatabase) {
@@ -616,12 +601,7 @@ TChainStatus ReadChainStatus(const std::string& headDatabase) {
     throw EDatabaseError("база " + head->Describe() + " не публикует настроек: выполните selvo-host chain publish");
   TChainStatus status;
   status.headVersion = NewestSettingsVersion(*head).number;
-  const std::string moment = "to_char(%1, 'YYYY-MM-DD\"T\"HH24:MI:SS')";
-  auto at = [&](const std::string& column) {
-    std::string text = moment;
-    text.replace(text.find("%1"), 2, column);
-    return text;
-  };
+  auto at = [](const std::string& column) { return "to_char(" + column + ", 'YYYY-MM-DD\"T\"HH24:MI:SS')"; };
   std::map<std::string, std::size_t> place;
   head->Query("SELECT name, held_version, " + at("held_at") + ", EXTRACT(EPOCH FROM now() - held_at) FROM " +
                   kStationTable + " ORDER BY name",

@@ -88,9 +88,9 @@ TLeaveResult LeaveChain(const std::string& stationDatabase, const std::string& h
 
 // What a station's service tells the head office: the version it answers
 // with, as of now. `service` names it among the station's services (its
-// computer and listening address). Nothing at a database that is no
-// station. EDatabaseError when the write fails.
-void ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version);
+// computer and listening address). False, writing nothing, at a database
+// that is no station. EDatabaseError when the write fails.
+bool ReportServiceVersion(TShopConnection& connection, const std::string& service, std::int64_t version);
 
 struct TServiceStanding {
   std::string service;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -133,6 +134,28 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   EXPECT_EQ(Settings(north.ConnInfo()), Settings(head.ConnInfo()));
   EXPECT_EQ(Settings(south.ConnInfo()), Settings(head.ConnInfo()));
 
+  // What join refuses, before it changes anything: here at a second shop on
+  // the north station's server.
+  PgExec(north.ConnInfo(), "CREATE DATABASE spare");
+  const std::string spare = PgWithConnOption(north.ConnInfo(), "dbname", "spare");
+  host::CreateSampleShop(spare, false);
+  const std::string spareBefore = Settings(spare);
+  const struct {
+    std::string station, headOffice, name;
+    const char* why;
+  } refusedJoins[] = {
+      {spare, head.ConnInfo(), "Север", "a name the chain has"},
+      {spare, head.ConnInfo(), "АЗС\t7", "a control character in the name"},
+      {spare, head.ConnInfo(), std::string(65, 'x'), "a name too long"},
+      {spare, south.ConnInfo(), "Восток", "a head office that publishes nothing"},
+      {head.ConnInfo(), head.ConnInfo(), "Сам", "the head office as its own station"},
+  };
+  for (const auto& join : refusedJoins) {
+    EXPECT_EQ(Chain({"join", "--db", join.station, "--head", join.headOffice, "--name", join.name}), 1) << join.why;
+    EXPECT_EQ(Settings(spare), spareBefore) << join.why;
+    EXPECT_EQ(Number(head.ConnInfo(), "SELECT COUNT(*) FROM pg_replication_slots"), 2) << join.why;
+  }
+
   const std::int64_t first = HeldVersion(head.ConnInfo());
   EXPECT_TRUE(Await([&] { return ServiceVersion(northTill) == first; }))
       << "the station's service answers with the head office's number";
@@ -162,7 +185,16 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("приходят из головного офиса"), std::string::npos) << e.what();
   }
+  // The editor's own save, by another computer's module on the station.
+  TOtherComputer stationOffice(north.ConnInfo(), {[](TBackOffice& other) {
+                                 other.SetThreshold(4, "1=1%;");
+                                 return std::string(SaveResultName(other.Save()));
+                               }});
+  EXPECT_EQ(stationOffice.Next(), "refused");
   EXPECT_EQ(HeldVersion(north.ConnInfo()), last);
+  // A new shop in place of the head office's would stop every station's line.
+  EXPECT_EQ(RunHost({"init", "--force", "--db", head.ConnInfo()}, scope.windowsDir().path()), 1);
+  EXPECT_EQ(HeldVersion(head.ConnInfo()), last);
 
   // The head office sees both: the north one up to date with its service,
   // the south one twenty versions behind and out of reach.
@@ -182,6 +214,16 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   EXPECT_EQ(southStanding["behind"], 20);
   // The head office's line to it is retried, and fails each time.
   EXPECT_TRUE(Await([&] { return StationIn(Status(), "Юг")["receiving"] == false; }));
+  // The same as the operator reads it.
+  const std::string text = output.file("status.txt");
+  ASSERT_EQ(RunHostMeasured({"chain", "status", "--db", head.ConnInfo()}, scope.windowsDir().path(), text).code, 0);
+  std::stringstream read;
+  read << std::ifstream(text).rdbuf();
+  for (const std::string& line : {"Головной офис: версия " + std::to_string(last) + ", станций 2",
+                                  "«Север»: в базе версия " + std::to_string(last) + ", не отстаёт",
+                                  "«Юг»: в базе версия " + std::to_string(first) + ", отстаёт на 20 верс.",
+                                  std::string("линия к ней не работает"), std::string("служба ")})
+    EXPECT_NE(read.str().find(line), std::string::npos) << line << " in:\n" << read.str();
 
   // The south station back: it catches up whole, every version in its place.
   south.Restart();
@@ -258,6 +300,34 @@ TEST(ChainLeaveTest, AStationLeavesWhileItsHeadOfficeIsDown) {
   const std::string name = told.str().substr(subscription + 18, told.str().find(';', subscription) - subscription - 18);
   EXPECT_EQ(Number(head.ConnInfo(), "SELECT COUNT(*) FROM pg_subscription WHERE subname = '" + name + "'"), 1)
       << "the subscription named is the one left: " << name;
+}
+
+// What the command refuses before it opens anything, and a shop on a file,
+// which cannot replicate, opened never.
+TEST(ChainCommandLineTest, WhatTheCommandRefusesBeforeItReachesADatabase) {
+  ModuleScope scope;
+  TempDir files;
+  const std::string file = files.file("shop.db");
+  const struct {
+    std::vector<std::string> args;
+    int code;
+  } cases[] = {
+      {{"chain"}, 2},
+      {{"chain", "frob", "--db", "host=nowhere"}, 2},
+      {{"chain", "status"}, 2},
+      {{"chain", "join", "--db", "host=nowhere"}, 2},
+      {{"chain", "status", "--db", "host=nowhere", "--name", "Север"}, 2},
+      {{"chain", "publish", "--db", "host=nowhere", "extra"}, 2},
+      {{"chain", "publish", "--db", file}, 1},
+      {{"chain", "join", "--db", file, "--head", "host=nowhere"}, 1},
+      {{"chain", "leave", "--db", file}, 1},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const std::string& arg : c.args) line += arg + " ";
+    EXPECT_EQ(RunHost(c.args, scope.windowsDir().path()), c.code) << line;
+    EXPECT_FALSE(std::filesystem::exists(file)) << line;
+  }
 }
 
 // What the head office's server lacks is said plainly, with what to change.

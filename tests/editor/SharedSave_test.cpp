@@ -11,6 +11,7 @@
 #include "host/shopdb/SampleShop.h"
 #include "state/SelvoModuleU.h"
 #include "tests/common/BackOffice.h"
+#include "tests/common/PgTestServer.h"
 #include "tests/common/ScriptedMessageService.h"
 #include "tests/common/ShopDatabases.h"
 
@@ -174,6 +175,24 @@ TEST_P(SharedSaveTest, ASaveRefusedInItsSecondDatasetLeavesNothingOfTheFirst) {
 }
 
 SELVO_ON_BOTH_DATABASES(SharedSaveTest);
+
+// A server that restarted since the last save dropped the connection: the
+// next save opens it anew and goes through, the first time it is asked.
+TEST(ServerRestartSaveTest, TheFirstSaveAfterTheServerRestartedGoesThrough) {
+  ModuleScope scope;
+  ScriptedMessageService messages;
+  TPrivatePgServer server;
+  host::CreateSampleShop(server.ConnInfo(), false);
+  TBackOffice office(server.ConnInfo());
+  office.SetThreshold(4, "300=10%;");
+  ASSERT_STREQ(SaveResultName(office.Save()), "saved");
+  PgExec(server.ConnInfo(), "CHECKPOINT");
+  server.Crash();
+  server.Restart();
+  office.SetThreshold(4, "200=20%;");
+  EXPECT_STREQ(SaveResultName(office.Save()), "saved");
+  EXPECT_EQ(PgExec(server.ConnInfo(), "SELECT td_threshold FROM selvodiscountds WHERE td_id = 4")[0][0], "200=20%;");
+}
 
 }  // namespace
 }  // namespace selvo::test

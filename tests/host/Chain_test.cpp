@@ -267,6 +267,12 @@ TEST_F(ChainTest, StationsFollowTheHeadOfficeThroughOutagesAndRefuseChangesOfThe
   EXPECT_EQ(HeldVersion(south.ConnInfo()), last + 3) << "the station's own insert, and nothing of the head office's";
   EXPECT_EQ(Settings(south.ConnInfo()).find("4|80=8%;|"), std::string::npos)
       << "the head office's last save stays away";
+
+  // Nothing of its time in the chain stands in the way of joining again.
+  ASSERT_EQ(Chain({"join", "--db", south.ConnInfo(), "--head", head.ConnInfo(), "--name", "Юг"}), 0);
+  EXPECT_EQ(Settings(south.ConnInfo()), Settings(head.ConnInfo()));
+  EXPECT_TRUE(Await([&] { return ServiceVersion(southTill) == last + 2; }));
+  EXPECT_EQ(StationIn(Status(), "Юг")["behind"], 0);
 }
 
 // A station leaves while its head office is down: its subscription ends

@@ -4,32 +4,15 @@
 // whatever it is not sure of). A difference stops the fuzzer.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "SameSale.h"
 #include "host/insight/ReplayLineReader.h"
 
 namespace {
 
 using selvo::host::TLineSale;
-using selvo::host::TSale;
-
-bool SameNumber(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-bool SameSale(const TSale& a, const TSale& b) {
-  if (a.paymentID != b.paymentID || a.paymentName != b.paymentName) return false;
-  if (a.moment.has_value() != b.moment.has_value() || (a.moment && !SameNumber(*a.moment, *b.moment))) return false;
-  if (a.lines.size() != b.lines.size()) return false;
-  for (std::size_t i = 0; i < a.lines.size(); ++i) {
-    const auto& x = a.lines[i];
-    const auto& y = b.lines[i];
-    if (x.goods != y.goods || x.category != y.category || !SameNumber(x.zprice, y.zprice) ||
-        !SameNumber(x.price, y.price) || !SameNumber(x.quantity, y.quantity))
-      return false;
-  }
-  return true;
-}
 
 bool Same(const TLineSale& a, const TLineSale& b) {
   if (a.sale.has_value() != b.sale.has_value() || (a.sale && !SameSale(*a.sale, *b.sale))) return false;

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "host/journal/JournalReader.h"
+#include "host/session/FastSaleReader.h"
 #include "host/session/SaleJson.h"
 
 namespace selvo::host {
@@ -27,7 +28,7 @@ namespace selvo::host {
 inline constexpr std::size_t kLineReadPadding = 64;
 // Longer lines are read by the general reader; the fast parser's own memory
 // stays within a few times this.
-inline constexpr std::size_t kFastLineBytes = 64u << 10;
+inline constexpr std::size_t kFastLineBytes = kFastSaleBytes;
 
 struct TLineSale {
   std::optional<TSale> sale;  // with the entry's moment

@@ -21,6 +21,7 @@
 
 #include "host/journal/SaleId.h"
 #include "host/service/OpenApiDocument.h"
+#include "host/session/FastSaleReader.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 
@@ -515,7 +516,7 @@ TResponse THttpFront::TImpl::Answer(const TRequest& request) {
 std::variant<TSale, TResponse> THttpFront::TImpl::ReadSale(const TRequest& request) {
   TSale sale;
   try {
-    sale = ParseSale(request.body());
+    sale = ParseSaleFast(request.body());
   } catch (const ESaleFormat& e) {
     metrics.Error("bad_request");
     return Refusal(http::status::bad_request, e.Message());

@@ -2,21 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "host/session/FastSaleReader.h"
 #include "platform/DateUtils.h"
 
 namespace selvo::host {
 namespace {
 
-std::string ErrorOf(const std::string& text) {
-  try {
-    ParseSale(text);
-  } catch (const ESaleFormat& e) {
-    return e.what();
+// The general reader, and the service's reader that tries the fast one
+// first: the same sales and the same refusals, word for word.
+using TSaleParser = TSale (*)(const std::string&);
+class ParseSaleBy : public ::testing::TestWithParam<TSaleParser> {
+ protected:
+  TSale ParseSale(const std::string& text) { return GetParam()(text); }
+  std::string ErrorOf(const std::string& text) {
+    try {
+      ParseSale(text);
+    } catch (const ESaleFormat& e) {
+      return e.what();
+    }
+    return "(no error)";
   }
-  return "(no error)";
-}
+};
+INSTANTIATE_TEST_SUITE_P(Readers, ParseSaleBy, ::testing::Values(&host::ParseSale, &ParseSaleFast));
 
-TEST(ParseSale, ReadsTheTillsSale) {
+TEST_P(ParseSaleBy, ReadsTheTillsSale) {
   TSale sale = ParseSale(R"({"payment": 1, "moment": "2026-12-08T10:30:00",
       "lines": [{"goods": 10, "category": 3, "zprice": 60, "price": 100, "quantity": 2},
                 {"goods": 11, "category": 3, "zprice": 1.5, "price": 2.25, "quantity": 0.5}]})");
@@ -34,7 +45,7 @@ TEST(ParseSale, ReadsTheTillsSale) {
             EncodeDate(2026, 12, 8) + EncodeTime(23, 59, 59, 500));
 }
 
-TEST(ParseSale, ErrorsNameThePlace) {
+TEST_P(ParseSaleBy, ErrorsNameThePlace) {
   EXPECT_NE(ErrorOf("{"), "(no error)");
   EXPECT_EQ(ErrorOf("[]"), "sale: ожидается объект JSON, а не массив");
   EXPECT_EQ(ErrorOf(R"({"lines": []})"), "payment: поле не указано");
@@ -54,6 +65,48 @@ TEST(ParseSale, ErrorsNameThePlace) {
             "moment: \"2026-02-30T10:00\" — нет таких даты и времени");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "10:00", "lines": []})"),
             "moment: \"10:00\" не в виде ГГГГ-ММ-ДДTЧЧ:ММ[:СС[.ммм]]");
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// What the fast reader takes it reads as the general one does; what the two
+// could read differently it leaves to the general one.
+TEST(TFastSaleReader, TakesOnlyWhatItReadsAsTheGeneralReaderDoes) {
+  const std::string line = R"("lines": [{"goods": 1, "category": 2, "zprice": 0.1, "price": 1e2, "quantity": 3}])";
+  const struct {
+    std::string text;
+    bool taken;
+  } cases[] = {
+      {R"({"payment": 1, )" + line + "}", true},
+      {R"( {"payment": "карта", "moment": null, "extra": [1, {"x": 2}], )" + line + "} \n", true},
+      {R"({"payment": 1, "moment": "2026-12-08T10:30", )" + line + "}", true},
+      {R"({"payment": 1, "payment": 2, )" + line + "}", false},  // the general reader keeps the last
+      {R"({"payment": "\u043a", )" + line + "}", false},
+      {R"({"payment": 1, "lines": [{"goods": 1, "category": 2, "zprice": -0.0, "price": 1, "quantity": 1}]})", false},
+      {R"({"payment": 18446744073709551615, )" + line + "}", false},
+      {R"({"payment": 1, "moment": "2026-02-30T10:00", )" + line + "}", false},
+      {R"({"payment": 1, "moment": 5, )" + line + "}", false},
+      {R"({"payment": 1, "x": [[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]], )" + line + "}", false},
+      {R"({"payment": 1, )" + line + "} x", false},
+      {std::string(R"({"payment": "a)") + '\xff' + R"(", )" + line + "}", false},
+  };
+  TFastSaleReader reader;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TSale fast;
+    ASSERT_EQ(reader.Read(c.text, fast), c.taken);
+    if (!c.taken) continue;
+    const TSale general = ParseSale(c.text);
+    EXPECT_EQ(fast.paymentID, general.paymentID);
+    EXPECT_EQ(fast.paymentName, general.paymentName);
+    EXPECT_EQ(fast.moment, general.moment);
+    ASSERT_EQ(fast.lines.size(), general.lines.size());
+    for (std::size_t i = 0; i < fast.lines.size(); ++i) {
+      EXPECT_EQ(fast.lines[i].goods, general.lines[i].goods);
+      EXPECT_TRUE(SameBits(fast.lines[i].zprice, general.lines[i].zprice));
+      EXPECT_TRUE(SameBits(fast.lines[i].price, general.lines[i].price));
+    }
+  }
 }
 
 TEST(TSaleRecord, SequencesInTheHostsArrayForm) {

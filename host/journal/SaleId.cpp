@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 
 #include "selvo/Errors.h"
 
@@ -14,16 +16,31 @@ namespace {
 static_assert(kSaleIdAlphabet.size() == 32, "five bits a character");
 static_assert(kSaleIdLength * 5 <= 64, "the bits of one 64-bit draw");
 
-std::uint64_t RandomBits() {
-  std::uint64_t bits = 0;
-  auto* into = reinterpret_cast<unsigned char*>(&bits);
+void FillRandom(unsigned char* into, std::size_t size) {
   std::size_t got = 0;
-  while (got < sizeof bits) {
-    const ssize_t n = getrandom(into + got, sizeof bits - got, 0);
+  while (got < size) {
+    const ssize_t n = getrandom(into + got, size - got, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw Exception(std::string("нет случайных чисел для номера продажи: ") + std::strerror(errno));
     got += static_cast<std::size_t>(n);
   }
+}
+
+// The system's random bytes are drawn for many sales at once: one call a
+// sale was a good part of what a sale cost the service besides its
+// calculation. The process never forks without exec, so no two processes
+// share a draw.
+std::uint64_t RandomBits() {
+  static std::mutex mutex;
+  static std::uint64_t drawn[64];
+  static std::size_t next = std::size(drawn);
+  std::lock_guard lock(mutex);
+  if (next == std::size(drawn)) {
+    FillRandom(reinterpret_cast<unsigned char*>(drawn), sizeof drawn);
+    next = 0;
+  }
+  const std::uint64_t bits = drawn[next];
+  drawn[next++] = 0;  // a number given out is not kept
   return bits;
 }
 

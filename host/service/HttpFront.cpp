@@ -117,17 +117,52 @@ bool SameSecret(std::string_view a, std::string_view b) {
   return differ == 0;
 }
 
-TResponse Reply(http::status status, const nlohmann::json& body) {
+TResponse ReplyText(http::status status, std::string body) {
   TResponse response{status, 11};
   response.set(http::field::content_type, kJson);
   response.set(http::field::cache_control, "no-store");
-  response.body() = JsonText(body);
+  response.body() = std::move(body);
   return response;
+}
+
+TResponse Reply(http::status status, const nlohmann::json& body) { return ReplyText(status, JsonText(body)); }
+
+template <class T>
+void AppendJson(std::string& out, const T& value) {
+  out += JsonText(nlohmann::json(value));
 }
 
 TResponse Refusal(http::status status, const std::string& error) { return Reply(status, {{"error", error}}); }
 
 }  // namespace
+
+std::string SaleAnswerText(const TSaleAnswer& answer, std::uint64_t version, const std::string& saleId, bool explain) {
+  std::string out;
+  out.reserve(160);
+  out += "{\"discount_percent\":";
+  AppendJson(out, answer.discountPercent);
+  if (explain) {
+    out += ",\"explain\":";
+    AppendJson(out, answer.explanation);
+  }
+  out += ",\"sale_bans\":[";
+  for (std::size_t i = 0; i < answer.saleBans.size(); ++i) {
+    if (i > 0) out += ',';
+    AppendJson(out, answer.saleBans[i]);
+  }
+  out += "],\"";
+  out += kSaleIdField;
+  out += "\":";
+  AppendJson(out, saleId);
+  out += ",\"settings_version\":" + std::to_string(version) + ",\"sum\":";
+  AppendJson(out, answer.sum);
+  if (!answer.warning.empty()) {
+    out += ",\"warning\":";
+    AppendJson(out, answer.warning);
+  }
+  out += '}';
+  return out;
+}
 
 bool IsLoopbackAddress(const std::string& host) {
   if (Lower(host) == "localhost") return true;
@@ -551,23 +586,17 @@ TResponse THttpFront::TImpl::SaleAnswer(TTillService::TCalcOutcome&& outcome, co
     return Refusal(http::status::internal_server_error, e.what());
   }
   metrics.SaleComputed(outcome.calcSeconds);
-  nlohmann::json body = {{"sum", reply.answer.sum},
-                         {"discount_percent", reply.answer.discountPercent},
-                         {"sale_bans", reply.answer.saleBans},
-                         {"settings_version", reply.version},
-                         {kSaleIdField, saleId}};
-  if (explain) body["explain"] = reply.answer.explanation;
-  if (!reply.answer.warning.empty()) body["warning"] = reply.answer.warning;
-  if (!journal) return Reply(http::status::ok, body);
+  std::string answer = SaleAnswerText(reply.answer, reply.version, saleId, explain);
+  if (!journal) return ReplyText(http::status::ok, std::move(answer));
   // The body was read as a sale: it nests shallowly and parses.
   nlohmann::json entry = {{"sale", nlohmann::json::parse(request.body())},
                           {"moment", MomentText(moment)},
-                          {"answer", std::move(body)},
+                          {"answer", nlohmann::json::parse(answer)},
                           {"settings_version", reply.version},
                           {kSaleIdField, saleId},
                           {"at", UtcText(TWallClock::now())}};
   if (!journal->Append(entry)) metrics.Error("journal");
-  return Reply(http::status::ok, entry["answer"]);
+  return ReplyText(http::status::ok, std::move(answer));
 }
 
 TResponse THttpFront::TImpl::Payments() {

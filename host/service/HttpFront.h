@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ inline constexpr int kRequestSeconds = 10;
 inline constexpr int kMaxConnections = 4096;
 // Threads that read, compute and answer.
 inline constexpr int kHttpThreads = 2;
+
+// The body of the answer to a sale: JSON as JsonText writes the document of
+// its fields (its keys in order, its numbers and escapes), without making
+// the document, which was a good part of a sale's time in the service.
+std::string SaleAnswerText(const TSaleAnswer& answer, std::uint64_t version, const std::string& saleId, bool explain);
 
 struct TFrontOptions {
   std::string token;                        // empty: no Authorization asked

@@ -34,8 +34,8 @@ inline constexpr std::size_t kFastDepth = kMaxJsonDepth / 2;
 // when the value is no object or one of them is there twice (the general
 // reader keeps the last of repeated keys, the fast one would see the first).
 template <std::size_t N>
-bool FastMembers(simdjson::dom::element value, const std::string_view (&names)[N],
-                 simdjson::dom::element (&found)[N], bool (&present)[N]) {
+bool FastMembers(simdjson::dom::element value, const std::string_view (&names)[N], simdjson::dom::element (&found)[N],
+                 bool (&present)[N]) {
   simdjson::dom::object object;
   if (value.get_object().get(object) != simdjson::SUCCESS) return false;
   for (bool& p : present) p = false;

@@ -45,11 +45,13 @@ std::pair<std::int32_t, std::string> SalePayment(const TCalcSettings& settings, 
                                         std::pair<std::int32_t, std::string>(payment.first, {}));
     if (named != settings.paymentNames.end() && named->first == payment.first) payment.second = named->second;
   }
-  const std::string which = "вид оплаты с ID " + std::to_string(payment.first) +
-                            (payment.second.empty() ? "" : " (" + InputExcerpt(payment.second) + ")");
+  const auto which = [&] {
+    return "вид оплаты с ID " + std::to_string(payment.first) +
+           (payment.second.empty() ? "" : " (" + InputExcerpt(payment.second) + ")");
+  };
   const auto state = settings.paymentSwitchedOn.find(payment.first);
-  if (state == settings.paymentSwitchedOn.end()) throw ESaleFormat("payment: " + which + " не найден в базе данных");
-  if (!state->second) throw ESaleFormat("payment: " + which + " выключен: им нельзя оплатить продажу");
+  if (state == settings.paymentSwitchedOn.end()) throw ESaleFormat("payment: " + which() + " не найден в базе данных");
+  if (!state->second) throw ESaleFormat("payment: " + which() + " выключен: им нельзя оплатить продажу");
   return payment;
 }
 

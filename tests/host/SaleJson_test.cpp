@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "host/service/HttpFront.h"
 #include "host/session/FastSaleReader.h"
 #include "platform/DateUtils.h"
 
@@ -106,6 +107,32 @@ TEST(TFastSaleReader, TakesOnlyWhatItReadsAsTheGeneralReaderDoes) {
       EXPECT_TRUE(SameBits(fast.lines[i].zprice, general.lines[i].zprice));
       EXPECT_TRUE(SameBits(fast.lines[i].price, general.lines[i].price));
     }
+  }
+}
+
+// The service writes its answer without the document; the bytes are the
+// document's as every other answer of it is written.
+TEST(SaleAnswerText, IsTheAnswersDocumentAsJsonTextWritesIt) {
+  struct TCase {
+    TSaleAnswer answer;
+    bool explain;
+  };
+  std::vector<TCase> cases(4);
+  cases[0].answer.sum = 100;
+  cases[1].answer = {0.1 + 0.2, 12.5, {"Пиво \"Жигули\"", std::string("a\xff\x01b")}, "", ""};
+  cases[2].answer = {1e20, -0.0, {}, "строка 1\nстрока 2", "объяснение рассчитано на 5"};
+  cases[2].explain = true;
+  cases[3].answer = {99999999.99, 3, {"x"}, "", ""};
+  cases[3].explain = true;  // asked, and empty
+  for (const TCase& c : cases) {
+    nlohmann::json document = {{"sum", c.answer.sum},
+                               {"discount_percent", c.answer.discountPercent},
+                               {"sale_bans", c.answer.saleBans},
+                               {"settings_version", 18446744073709551615u},
+                               {"sale_id", "ABCDEFGHJKMN"}};
+    if (c.explain) document["explain"] = c.answer.explanation;
+    if (!c.answer.warning.empty()) document["warning"] = c.answer.warning;
+    EXPECT_EQ(SaleAnswerText(c.answer, 18446744073709551615u, "ABCDEFGHJKMN", c.explain), JsonText(document));
   }
 }
 

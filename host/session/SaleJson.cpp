@@ -165,16 +165,17 @@ class TPlaceOfFault : public nlohmann::json_sax<json> {
 // "YYYY-MM-DDTHH:MM[:SS[.fff]]" (a blank may stand for the T; month, day and
 // the time's parts may have one digit). Nothing else may stand in it.
 double ParseMoment(const std::string& text) {
-  const std::string bad = InputExcerpt(text) + " не в виде ГГГГ-ММ-ДДTЧЧ:ММ[:СС[.ммм]]";
+  // Worded only for a moment refused: every sale's moment is read here.
+  const auto bad = [&] { return InputExcerpt(text) + " не в виде ГГГГ-ММ-ДДTЧЧ:ММ[:СС[.ммм]]"; };
   int y, mo, d, h, mi, s = 0, ms = 0;
   std::size_t p = 0;
   auto expect = [&](char c) { return p < text.size() && text[p] == c ? (++p, true) : false; };
   if (!Digits(text, p, 4, 4, y) || !expect('-') || !Digits(text, p, 1, 2, mo) || !expect('-') ||
       !Digits(text, p, 1, 2, d) || !(expect('T') || expect(' ')) || !Digits(text, p, 1, 2, h) || !expect(':') ||
       !Digits(text, p, 1, 2, mi))
-    Fail("moment", bad);
+    Fail("moment", bad());
   if (expect(':')) {
-    if (!Digits(text, p, 1, 2, s)) Fail("moment", bad);
+    if (!Digits(text, p, 1, 2, s)) Fail("moment", bad());
     if (expect('.')) {
       int digits = 0;
       while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
@@ -182,11 +183,11 @@ double ParseMoment(const std::string& text) {
         ++digits;
         ++p;
       }
-      if (digits == 0) Fail("moment", bad);
+      if (digits == 0) Fail("moment", bad());
       for (; digits < 3; ++digits) ms *= 10;
     }
   }
-  if (p != text.size()) Fail("moment", bad);
+  if (p != text.size()) Fail("moment", bad());
   auto date = TryEncodeDate(y, mo, d);
   auto time = TryEncodeTime(h, mi, s, ms);
   if (!date || !time) Fail("moment", InputExcerpt(text) + " — нет таких даты и времени");
@@ -274,26 +275,34 @@ TSale ParseSale(const std::string& jsonText) {
   return sale;
 }
 
+// The arrays are filled in place: a record is made for every sale computed.
 TSaleRecord::TSaleRecord(const TSale& sale, std::int32_t payID, double moment) {
-  std::vector<std::int32_t> goods, categories;
-  std::vector<double> zprices, prices, quantities;
-  for (const TSaleLine& l : sale.lines) {
-    goods.push_back(l.goods);
-    categories.push_back(l.category);
-    zprices.push_back(l.zprice);
-    prices.push_back(l.price);
-    quantities.push_back(l.quantity);
+  const auto count = static_cast<std::int32_t>(sale.lines.size());
+  try {
+    data_.GoodsIDs = DynArrayNew<std::int32_t>(count);
+    data_.CategoryIDs = DynArrayNew<std::int32_t>(count);
+    data_.ZPrices = DynArrayNew<double>(count);
+    data_.Prices = DynArrayNew<double>(count);
+    data_.Quantities = DynArrayNew<double>(count);
+  } catch (...) {
+    Release();
+    throw;
   }
-  data_.GoodsIDs = DynArrayFrom(goods);
-  data_.CategoryIDs = DynArrayFrom(categories);
-  data_.ZPrices = DynArrayFrom(zprices);
-  data_.Prices = DynArrayFrom(prices);
-  data_.Quantities = DynArrayFrom(quantities);
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TSaleLine& l = sale.lines[static_cast<std::size_t>(i)];
+    data_.GoodsIDs[i] = l.goods;
+    data_.CategoryIDs[i] = l.category;
+    data_.ZPrices[i] = l.zprice;
+    data_.Prices[i] = l.price;
+    data_.Quantities[i] = l.quantity;
+  }
   data_.PayID = payID;
   data_.SaleTime = moment;
 }
 
-TSaleRecord::~TSaleRecord() {
+TSaleRecord::~TSaleRecord() { Release(); }
+
+void TSaleRecord::Release() {
   DynArrayRelease(data_.GoodsIDs);
   DynArrayRelease(data_.CategoryIDs);
   DynArrayRelease(data_.ZPrices);

@@ -92,6 +92,7 @@ class TSaleRecord {
   const TDiscountInData& data() const { return data_; }
 
  private:
+  void Release();
   TDiscountInData data_{};
 };
 

@@ -1,5 +1,6 @@
 #include "host/journal/SaleId.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 
 #include <cerrno>
@@ -28,13 +29,19 @@ void FillRandom(unsigned char* into, std::size_t size) {
 
 // The system's random bytes are drawn for many sales at once: one call a
 // sale was a good part of what a sale cost the service besides its
-// calculation. The process never forks without exec, so no two processes
-// share a draw.
+// calculation. A child of fork() draws anew, so that no two processes
+// give out the same identifiers.
+std::mutex drawMutex;
+std::uint64_t drawn[64];
+std::size_t next = std::size(drawn);
+
 std::uint64_t RandomBits() {
-  static std::mutex mutex;
-  static std::uint64_t drawn[64];
-  static std::size_t next = std::size(drawn);
-  std::lock_guard lock(mutex);
+  static const bool forksDrawAnew = [] {
+    pthread_atfork(nullptr, nullptr, [] { next = std::size(drawn); });
+    return true;
+  }();
+  (void)forksDrawAnew;
+  std::lock_guard lock(drawMutex);
   if (next == std::size(drawn)) {
     FillRandom(reinterpret_cast<unsigned char*>(drawn), sizeof drawn);
     next = 0;

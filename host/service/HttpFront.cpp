@@ -21,7 +21,6 @@
 
 #include "host/journal/SaleId.h"
 #include "host/service/OpenApiDocument.h"
-#include "host/session/FastSaleReader.h"
 #include "platform/Clock.h"
 #include "platform/DateUtils.h"
 

@@ -75,8 +75,4 @@ class TFastSaleReader {
   std::unique_ptr<simdjson::dom::parser> parser_;  // none when its buffers could not be had
 };
 
-// A till's sale text read as ParseSale reads it: by this thread's fast
-// reader when it is sure, by ParseSale otherwise (ESaleFormat as it throws).
-TSale ParseSaleFast(const std::string& text);
-
 }  // namespace selvo::host

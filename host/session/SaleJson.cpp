@@ -232,6 +232,9 @@ std::string TerminalText(std::string_view text) {
 }
 
 TSale ParseSale(const std::string& jsonText) {
+  // The JSON parser would take a NUL for the end of the text and the sale
+  // before it for the whole: no JSON text holds one.
+  if (jsonText.find('\0') != std::string::npos) throw ESaleFormat("продажа не в формате JSON: в тексте символ NUL");
   if (!JsonDepthWithin(jsonText))
     Fail("sale", "массивы и объекты вложены глубже " + std::to_string(kMaxJsonDepth) + " уровней");
   json doc;

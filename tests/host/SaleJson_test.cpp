@@ -64,6 +64,8 @@ TEST_P(ParseSaleBy, ErrorsNameThePlace) {
       "lines[0].goods: число вне 32-битного диапазона");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "2026-02-30T10:00", "lines": []})"),
             "moment: \"2026-02-30T10:00\" — нет таких даты и времени");
+  EXPECT_EQ(ErrorOf(std::string(R"({"payment": 1, "lines": []})") + '\0' + "x"),
+            "продажа не в формате JSON: в тексте символ NUL");
   EXPECT_EQ(ErrorOf(R"({"payment": 1, "moment": "10:00", "lines": []})"),
             "moment: \"10:00\" не в виде ГГГГ-ММ-ДДTЧЧ:ММ[:СС[.ммм]]");
 }
@@ -104,8 +106,10 @@ TEST(TFastSaleReader, TakesOnlyWhatItReadsAsTheGeneralReaderDoes) {
     ASSERT_EQ(fast.lines.size(), general.lines.size());
     for (std::size_t i = 0; i < fast.lines.size(); ++i) {
       EXPECT_EQ(fast.lines[i].goods, general.lines[i].goods);
+      EXPECT_EQ(fast.lines[i].category, general.lines[i].category);
       EXPECT_TRUE(SameBits(fast.lines[i].zprice, general.lines[i].zprice));
       EXPECT_TRUE(SameBits(fast.lines[i].price, general.lines[i].price));
+      EXPECT_TRUE(SameBits(fast.lines[i].quantity, general.lines[i].quantity));
     }
   }
 }

@@ -14,16 +14,13 @@ using simdjson::dom::element;
 using simdjson::dom::element_type;
 
 struct TLineSaleReader::TParser {
-  simdjson::dom::parser parser;
-  bool ready = false;
-  std::string moment;  // the moment's text, its buffer kept
+  TFastSaleReader reader;
 
   // The line's sale into `out` when every part of it reads as the sale
   // format wants it; false to leave the line to the general reader.
   bool Read(std::string_view text, TLineSale& out) {
-    if (!ready || text.size() > kFastLineBytes || HasUnicodeEscape(text)) return false;
     element entry;
-    if (parser.parse(text.data(), text.size(), false).get(entry) != simdjson::SUCCESS) return false;
+    if (!reader.Parse(text, true, entry)) return false;
     static constexpr std::string_view kEntry[] = {"sale", "moment", kSaleIdField};
     element e[3];
     bool present[3];
@@ -31,14 +28,9 @@ struct TLineSaleReader::TParser {
     // The sale's own moment is not read: the entry's is the one it was computed at.
     if (!out.sale) out.sale.emplace();
     TSale& sale = *out.sale;
-    if (!ReadFastSaleBody(e[0], sale)) return false;
-    if (e[1].type() != element_type::STRING) return false;
-    try {
-      moment.assign(e[1].get_string().value_unsafe());
-      sale.moment = ParseMoment(moment);
-    } catch (const ESaleFormat&) {
-      return false;
-    }
+    double moment = 0;
+    if (!ReadFastSaleBody(e[0], sale) || !reader.Moment(e[1], moment)) return false;
+    sale.moment = moment;
     out.saleId.clear();
     if (present[2] && e[2].type() == element_type::STRING) {
       const std::string_view id = e[2].get_string().value_unsafe();
@@ -60,10 +52,7 @@ TLineSale ReadLineSaleGenerally(const TJournalLine& line) {
   return out;
 }
 
-TLineSaleReader::TLineSaleReader() : parser_(std::make_unique<TParser>()) {
-  // Without its buffers every line goes to the general reader.
-  parser_->ready = parser_->parser.allocate(kFastLineBytes, kFastDepth) == simdjson::SUCCESS;
-}
+TLineSaleReader::TLineSaleReader() : parser_(std::make_unique<TParser>()) {}
 TLineSaleReader::~TLineSaleReader() = default;
 
 void TLineSaleReader::Read(const TJournalLine& line, TLineSale& out) {

@@ -11,6 +11,12 @@ namespace {
 using simdjson::dom::element;
 using simdjson::dom::element_type;
 
+// The fast parser refuses texts nested deeper than this, far within
+// kMaxJsonDepth (whichever way it counts the levels): a deeper text goes to
+// the general reader, which measures its depth exactly. A sale nests 3 deep,
+// a journal line 4.
+constexpr std::size_t kFastDepth = kMaxJsonDepth / 2;
+
 // An identifier the sale format takes (a whole number in 32 bits).
 bool Identifier(element value, std::int32_t& out) {
   if (value.type() != element_type::INT64) return false;
@@ -77,8 +83,6 @@ bool ReadFastSaleBody(element value, TSale& sale) {
   return ReadLines(s[1], sale.lines);
 }
 
-bool HasUnicodeEscape(std::string_view text) { return text.find("\\u") != std::string_view::npos; }
-
 TFastSaleReader::TFastSaleReader() {
   // Without its buffers every text goes to the general reader.
   auto parser = std::make_unique<simdjson::dom::parser>();
@@ -86,23 +90,35 @@ TFastSaleReader::TFastSaleReader() {
 }
 TFastSaleReader::~TFastSaleReader() = default;
 
+bool TFastSaleReader::Parse(std::string_view text, bool padded, element& document) {
+  if (!parser_ || text.size() > kFastSaleBytes || text.find("\\u") != std::string_view::npos) return false;
+  return parser_->parse(text.data(), text.size(), !padded).get(document) == simdjson::SUCCESS;
+}
+
+bool TFastSaleReader::Moment(element value, double& moment) {
+  if (value.type() != element_type::STRING) return false;
+  try {
+    momentText_.assign(value.get_string().value_unsafe());
+    moment = ParseMoment(momentText_);
+  } catch (const ESaleFormat&) {
+    return false;
+  }
+  return true;
+}
+
 bool TFastSaleReader::Read(std::string_view text, TSale& sale) {
-  if (!parser_ || text.size() > kFastSaleBytes || HasUnicodeEscape(text)) return false;
   // The text is copied into the parser's padded buffer: a sale is short.
   element doc;
-  if (parser_->parse(text.data(), text.size(), true).get(doc) != simdjson::SUCCESS) return false;
+  if (!Parse(text, false, doc)) return false;
   static constexpr std::string_view kMoment[] = {"moment"};
   element m[1];
   bool has[1];
   if (!FastMembers(doc, kMoment, m, has) || !ReadFastSaleBody(doc, sale)) return false;
   sale.moment.reset();
   if (!has[0] || m[0].type() == element_type::NULL_VALUE) return true;
-  if (m[0].type() != element_type::STRING) return false;
-  try {
-    sale.moment = ParseMoment(std::string(m[0].get_string().value_unsafe()));
-  } catch (const ESaleFormat&) {
-    return false;
-  }
+  double moment = 0;
+  if (!Moment(m[0], moment)) return false;
+  sale.moment = moment;
   return true;
 }
 

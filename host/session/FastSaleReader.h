@@ -24,12 +24,6 @@ namespace selvo::host {
 // stays within a few times this.
 inline constexpr std::size_t kFastSaleBytes = 64u << 10;
 
-// The fast parser refuses texts nested deeper than this, far within
-// kMaxJsonDepth (whichever way it counts the levels): a deeper text goes to
-// the general reader, which measures its depth exactly. A sale nests 3 deep,
-// a journal line 4.
-inline constexpr std::size_t kFastDepth = kMaxJsonDepth / 2;
-
 // The members of one object a reading looks for, each found once; false
 // when the value is no object or one of them is there twice (the general
 // reader keeps the last of repeated keys, the fast one would see the first).
@@ -55,11 +49,7 @@ bool FastMembers(simdjson::dom::element value, const std::string_view (&names)[N
 // the sale to the general reader.
 bool ReadFastSaleBody(simdjson::dom::element value, TSale& sale);
 
-// True when `text` holds what the fast parser leaves to the general reader
-// before parsing it: a \u escape (the readers differ on lone surrogates).
-bool HasUnicodeEscape(std::string_view text);
-
-// One per thread: the parser keeps its buffers from one sale to the next.
+// One per thread: the parser keeps its buffers from one text to the next.
 class TFastSaleReader {
  public:
   TFastSaleReader();
@@ -71,8 +61,18 @@ class TFastSaleReader {
   // leave the text to ParseSale.
   bool Read(std::string_view text, TSale& sale);
 
+  // The steps of a reading, for texts that hold a sale (a journal line):
+  // `text` parsed into `document` unless the fast parser leaves it to the
+  // general one (too long, a \u escape, on which the readers differ for
+  // lone surrogates, or a parse error). `padded`: simdjson's padding
+  // follows the text in the caller's buffer, so it is not copied.
+  bool Parse(std::string_view text, bool padded, simdjson::dom::element& document);
+  // A moment's text read as ParseMoment reads it; false for anything else.
+  bool Moment(simdjson::dom::element value, double& moment);
+
  private:
   std::unique_ptr<simdjson::dom::parser> parser_;  // none when its buffers could not be had
+  std::string momentText_;                         // its buffer kept
 };
 
 }  // namespace selvo::host

@@ -1,11 +1,15 @@
 #include "discounts/CalcSnapshot.h"
 
+#include <chrono>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "discounts/SelvoDiscountItemsU.h"
 #include "payments/SelvoPaymentListU.h"
+#include "platform/FileIO.h"
+#include "platform/IniProfile.h"
 #include "platform/ProcessLock.h"
 #include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
@@ -25,6 +29,51 @@ void KeepSettingsLockOpen(const std::string& fileName) {
   if (keeper && keptFor == fileName) return;
   keeper = std::make_unique<TProcessLock>(TSafeIniFile::LockName(fileName));
   keptFor = fileName;
+}
+
+// The options last read from a settled settings file, with the file's
+// stamp from before that read. While the file keeps that stamp a sale asks
+// stat() alone instead of reading the file under its lock; a file written a
+// moment ago is read again at every sale until it settles.
+constexpr auto kSettingsSettleTime = std::chrono::seconds(2);
+
+struct TKeptOptions {
+  std::mutex guard;
+  std::string fileName;
+  TFileStamp stamp;
+  TCalcOptions options;
+  bool valid = false;
+};
+
+TKeptOptions& KeptOptions() {
+  static TKeptOptions kept;
+  return kept;
+}
+
+std::optional<TCalcOptions> OptionsKeptFor(const std::string& fileName, const TFileStamp& stamp) {
+  TKeptOptions& kept = KeptOptions();
+  const std::lock_guard<std::mutex> hold(kept.guard);
+  if (kept.valid && kept.fileName == fileName && kept.stamp == stamp) return kept.options;
+  return std::nullopt;
+}
+
+void KeepOptions(const std::string& fileName, const std::optional<TFileStamp>& stamp, const TCalcOptions& options) {
+  TKeptOptions& kept = KeptOptions();
+  const std::lock_guard<std::mutex> hold(kept.guard);
+  kept.valid = stamp.has_value();
+  if (!stamp) return;
+  kept.fileName = fileName;
+  kept.stamp = *stamp;
+  kept.options = options;
+}
+
+// The file's stamp while the files are the ini service: another service (a
+// test's) keeps no stamps to go by.
+std::optional<TFileStamp> SettingsStamp(const std::string& fileName) {
+  if (&IniProfile() != &FileIniProfile()) return std::nullopt;
+  TFileStamp stamp;
+  if (StampFile(fileName, stamp) != 0) return std::nullopt;
+  return stamp;
 }
 
 std::vector<TPaymentDiscount> ReadPaymentDiscounts(TDataSet& ds, const TFormatSettings& fs) {
@@ -47,13 +96,20 @@ std::vector<TPaymentDiscount> ReadPaymentDiscounts(TDataSet& ds, const TFormatSe
 }  // namespace
 
 TCalcOptions ReadCalcOptions(const std::string& iniFileName) {
+  if (const auto seen = SettingsStamp(iniFileName))
+    if (const auto kept = OptionsKeptFor(iniFileName, *seen)) return *kept;
   KeepSettingsLockOpen(iniFileName);
   // The read and the object's end under one hold of the lock: each would
   // otherwise take and release it on its own, and every sale would pay twice.
   const TSafeIniFile::THeldLock held(iniFileName);
+  // Stamped before the read: a file replaced in between is read new and
+  // kept with the old stamp, so the next sale reads it again.
+  std::optional<TFileStamp> stamp = SettingsStamp(iniFileName);
+  if (stamp && !FileStampSettled(*stamp, kSettingsSettleTime)) stamp.reset();
   TSafeIniFile ini(iniFileName);
   TCalcOptions options;
   options.purchaseFloor = ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false);
+  KeepOptions(iniFileName, stamp, options);
   return options;
 }
 

@@ -29,7 +29,9 @@ struct TCalcOptions {
 
 // Reads the options from the settings file (Selvo.ini) under one hold of its
 // lock; a missing file or key gives the defaults. The file's lock stays open
-// in this process from one read to the next (see the source). Any thread.
+// in this process from one read to the next, and the options of a file that
+// has not changed since it was last read are taken as read then (see the
+// source). Any thread.
 TCalcOptions ReadCalcOptions(const std::string& iniFileName);
 
 // A payment type as the calculation sees it.

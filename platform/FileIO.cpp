@@ -169,6 +169,22 @@ int ReplaceWholeFile(const std::string& path, std::string_view content) {
   return rc;
 }
 
+int StampFile(const std::string& path, TFileStamp& out) {
+  out = {};
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  const auto ns = [](const timespec& t) { return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; };
+  out = {true, st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
+  return 0;
+}
+
+bool FileStampSettled(const TFileStamp& stamp, std::chrono::nanoseconds margin) {
+  if (!stamp.exists) return true;
+  const std::int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return std::max(stamp.modifiedNs, stamp.changedNs) <= now - margin.count();
+}
+
 void RemoveStaleTemporaryFiles(const std::string& path) {
   auto [dir, base] = SplitPath(WriteTarget(path));
   const std::string prefix = TemporaryPrefix(base);

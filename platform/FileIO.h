@@ -12,6 +12,10 @@
 // one. They are safe to call from several threads.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,6 +37,27 @@ int ReadWholeFile(const std::string& path, std::string& out);
 
 // Replaces the file's content with `content` as described above.
 int ReplaceWholeFile(const std::string& path, std::string_view content);
+
+// What a file's name leads to, as stat() tells it. A file keeps its content
+// while it keeps its stamp, provided the stamp was taken once the file had
+// settled (FileStampSettled): a later write or rename gives it new times.
+struct TFileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::int64_t changedNs = 0;
+  bool operator==(const TFileStamp&) const = default;
+};
+
+// Stamps the file; a missing one is stamped as missing. 0 or an errno value.
+int StampFile(const std::string& path, TFileStamp& out);
+
+// The file was last written and renamed at least `margin` before now, so a
+// change after the stamp cannot fall within the same tick of the file
+// system's clock and keep its times. A missing file is settled.
+bool FileStampSettled(const TFileStamp& stamp, std::chrono::nanoseconds margin);
 
 // Removes temporary files of replaces of `path` left by processes that no
 // longer run (killed half-way); those of living processes are left alone.

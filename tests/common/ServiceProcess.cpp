@@ -172,6 +172,9 @@ TServiceProcess::TServiceProcess(const std::string& database, const std::string&
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv = Pointers(args);
   std::vector<std::string> env = HostEnvironment(windowsDir);
+  // Another build runs on its own module, which it finds in its build
+  // folder: this build's module would measure this build's calculation.
+  if (!program.empty()) std::erase_if(env, [](const std::string& e) { return e.rfind("SELVO_MODULE=", 0) == 0; });
   std::vector<char*> envp = Pointers(env);
 
   int err[2];

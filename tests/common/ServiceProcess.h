@@ -26,7 +26,8 @@ class TServiceProcess {
   // Starts the service on `database` with WINDIR = windowsDir and the
   // further arguments; returns once it listens (raises when it ends first
   // or does not listen within 60 s). `program`: another selvo-host than the
-  // one built with the tests (a benchmark compares two builds).
+  // one built with the tests, on its own build's module (a benchmark
+  // compares two builds).
   TServiceProcess(const std::string& database, const std::string& windowsDir,
                   const std::vector<std::string>& extra = {}, const std::string& program = {});
   // Stops it with SIGTERM when it still runs.

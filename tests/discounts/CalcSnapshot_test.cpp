@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,7 +18,9 @@
 #include "host/session/SaleJson.h"
 #include "payments/SelvoPaymentListU.h"
 #include "platform/DateUtils.h"
+#include "platform/FileIO.h"
 #include "platform/FormatSettings.h"
+#include "platform/ProcessLock.h"
 #include "state/SelvoModuleU.h"
 #include "support/SafeIniFiles.h"
 #include "tests/common/ScopedOverrides.h"
@@ -145,6 +150,43 @@ TEST_F(CalcSnapshotTest, ReadsAndChangesNothingButItsArguments) {
   EXPECT_EQ(PaymentList().Count(), 1);
   EXPECT_EQ(+PaymentList().GetItem(0)->Discount, 30);
   EXPECT_EQ(DiscountList().Count(), 1);
+}
+
+// The options follow their file through every change, however soon after
+// the last read it comes. A file that has not changed since it was read is
+// not read again: a sale does not wait for the file's lock then, as it must
+// once the file has changed.
+TEST(CalcOptionsTest, FollowTheirFileAndWaitForItsLockOnlyOnceItChanged) {
+  using namespace std::chrono_literals;
+  const test::TempDir dir;
+  const std::string file = dir.file("Selvo.ini");
+  const auto write = [&](char value) {
+    ASSERT_EQ(ReplaceWholeFile(file, std::string("[SelvoDiscount]\nRSumCanNotBeLowThenZSum=") + value + "\n"), 0);
+  };
+  const auto floor = [&] { return ReadCalcOptions(file).purchaseFloor; };
+  EXPECT_FALSE(floor()) << "no file";
+  // Rewrites of the same size within a tick of the file system's clock.
+  write('1');
+  EXPECT_TRUE(floor());
+  write('0');
+  EXPECT_FALSE(floor());
+  write('1');
+  EXPECT_TRUE(floor());
+  ASSERT_EQ(std::remove(file.c_str()), 0);
+  EXPECT_FALSE(floor()) << "removed";
+
+  write('1');
+  std::this_thread::sleep_for(2500ms);  // settles
+  EXPECT_TRUE(floor());
+  TProcessLock lock(TSafeIniFile::LockName(file));
+  ASSERT_TRUE(lock.TryLockFor(5s));
+  auto unchanged = std::async(std::launch::async, floor);
+  ASSERT_EQ(unchanged.wait_for(30s), std::future_status::ready) << "the file has not changed: its lock is not needed";
+  EXPECT_TRUE(unchanged.get());
+  write('0');  // as an editor saves, under the lock
+  auto changed = std::async(std::launch::async, floor);
+  lock.Unlock();
+  EXPECT_FALSE(changed.get());
 }
 
 // Threads that calculate over one snapshot at once get what one thread gets.

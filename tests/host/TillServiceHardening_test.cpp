@@ -495,6 +495,8 @@ TEST_F(TillServiceFrontTest, ASaleHeldUpBehindAnotherCountsItsWaitApartFromItsCa
 
   std::string settingsFile = windows.path();
   if (settingsFile.back() != '/') settingsFile += '/';
+  // Just written: the module reads the file again, under its lock.
+  WriteFileBytes(settingsFile + "Selvo.ini", "[SelvoDiscount]\nRSumCanNotBeLowThenZSum=0\n");
   TProcessLock settingsLock(TSafeIniFile::LockName(settingsFile + "Selvo.ini"));
   ASSERT_TRUE(settingsLock.TryLockFor(5s));
   std::atomic<int> answered200{0};

@@ -45,11 +45,16 @@ constexpr auto kSlowLoad = std::chrono::seconds(2);
 // After a refusal that ends the connection: how long, and how much, of what
 // the client still sends is read and dropped before it is closed.
 constexpr auto kLinger = std::chrono::seconds(2);
+// How often the connections' deadlines are looked at: one timer for all of
+// them, since a timer of each connection's own was set and cancelled at
+// every read and write, and that cost every request two system calls.
+constexpr auto kDeadlineSweep = std::chrono::milliseconds(250);
 constexpr std::size_t kMostLingered = 1 << 20;
 // Descriptors kept for the service's own files and database connections
 // when the connections are bounded by the process's limit.
 constexpr rlim_t kDescriptorsKept = 64;
 
+using TSteady = std::chrono::steady_clock;
 using TRequest = http::request<http::string_body>;
 using TResponse = http::response<http::string_body>;
 
@@ -211,6 +216,9 @@ struct THttpFront::TImpl {
   // The request carries the key, or none is asked.
   bool Authorized(const TRequest& header) const;
   void Accept();
+  // Closes the connections past their deadlines, every kDeadlineSweep for
+  // as long as the service runs or has connections.
+  void SweepDeadlines();
   // Closes a connection that waits for a request to make room for a new
   // one; false when every connection is busy.
   bool EvictOneWaiting();
@@ -234,6 +242,7 @@ struct THttpFront::TImpl {
   asio::io_context io{kHttpThreads};
   tcp::acceptor acceptor{asio::make_strand(io)};
   asio::steady_timer acceptPause{acceptor.get_executor()};
+  asio::steady_timer sweep{asio::make_strand(io)};
 };
 
 // One connection: requests read one after the other (a pipelined one waits
@@ -280,14 +289,38 @@ class TSession : public std::enable_shared_from_this<TSession> {
     });
   }
 
+  // Closes the connection if its deadline has passed by `now`, and counts a
+  // request that had begun to come as timed out.
+  void CloseIfLate(TSteady::time_point now) {
+    if (!Late(now)) return;
+    asio::post(stream_.get_executor(), [weak = weak_from_this()] {
+      const auto self = weak.lock();
+      if (!self || !self->Late(TSteady::now())) return;
+      if (self->deadlineFor_ == TDeadline::Request && self->parser_ && self->parser_->got_some())
+        self->front_.metrics.Error("timeout");
+      self->Close();
+    });
+  }
+
  private:
+  enum class TDeadline { Request, Answer, Linger };
+  void SetDeadline(TDeadline what, TSteady::duration within) {
+    deadlineFor_ = what;
+    deadline_.store((TSteady::now() + within).time_since_epoch().count(), std::memory_order_relaxed);
+  }
+  void ClearDeadline() { deadline_.store(0, std::memory_order_relaxed); }
+  bool Late(TSteady::time_point now) const {
+    const TSteady::rep due = deadline_.load(std::memory_order_relaxed);
+    return due != 0 && due <= now.time_since_epoch().count();
+  }
+
   void ReadNext() {
     if (front_.stopping) return Close();
     parser_.emplace();
     parser_->body_limit(kMaxBodyBytes);
     parser_->header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
     // One deadline for the whole request: trickling does not move it.
-    stream_.expires_after(std::chrono::seconds(kRequestSeconds));
+    SetDeadline(TDeadline::Request, std::chrono::seconds(kRequestSeconds));
     waiting_ = waitingForRequest_ = true;
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
@@ -317,6 +350,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   void Handle() {
+    // A sale that waits for the module is no client's delay.
+    ClearDeadline();
     const TRequest& request = parser_->get();
     const bool kept = request.keep_alive();
     if (PathOf(request.target()) == "/calc") return HandleSale(kept);
@@ -393,10 +428,6 @@ class TSession : public std::enable_shared_from_this<TSession> {
       front_.metrics.Error("too_large");
       return Write(Refusal(http::status::request_header_fields_too_large, "заголовки запроса длиннее 8 КБ"), false);
     }
-    if (ec == beast::error::timeout) {
-      if (parser_ && parser_->got_some()) front_.metrics.Error("timeout");
-      return Close();
-    }
     if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
         ec != http::error::end_of_stream && ec != http::error::partial_message) {
       front_.metrics.Error("bad_request");
@@ -412,7 +443,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
     // The answer to HEAD is its header alone, with the Content-Length of
     // the body it would have had.
     if (parser_ && parser_->is_header_done() && parser_->get().method() == http::verb::head) response_.body().clear();
-    stream_.expires_after(std::chrono::seconds(kRequestSeconds));
+    SetDeadline(TDeadline::Answer, std::chrono::seconds(kRequestSeconds));
     http::async_write(stream_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->Close();
       if (!self->response_.keep_alive()) return self->Linger();
@@ -427,7 +458,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void Linger() {
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    stream_.expires_after(kLinger);
+    SetDeadline(TDeadline::Linger, kLinger);
     Drain(0);
   }
   void Drain(std::size_t dropped) {
@@ -452,7 +483,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // and the parser sets no limit of its own on them.
   beast::flat_buffer buffer_{kMaxHeaderBytes + 64 * 1024};
   std::optional<http::request_parser<http::string_body>> parser_;
-  TResponse response_;                          // kept until it is written
+  TResponse response_;                     // kept until it is written
+  std::atomic<TSteady::rep> deadline_{0};  // 0: none; read by the sweep
+  TDeadline deadlineFor_ = TDeadline::Request;
   bool waiting_ = false;                        // for the first bytes of a request
   std::atomic<bool> waitingForRequest_{false};  // the same, for other threads
 };
@@ -672,6 +705,25 @@ void THttpFront::TImpl::Accept() {
   });
 }
 
+void THttpFront::TImpl::SweepDeadlines() {
+  sweep.expires_after(kDeadlineSweep);
+  sweep.async_wait([this](beast::error_code ec) {
+    if (ec) return;
+    std::vector<std::shared_ptr<TSession>> open;
+    {
+      std::lock_guard<std::mutex> lock(sessionsMutex);
+      open.reserve(sessions.size());
+      for (auto& [raw, weak] : sessions)
+        if (auto session = weak.lock()) open.push_back(std::move(session));
+    }
+    const auto now = TSteady::now();
+    for (auto& session : open) session->CloseIfLate(now);
+    // The io context runs out of work once the service stops and its last
+    // connection has gone.
+    if (!stopping || connections > 0) SweepDeadlines();
+  });
+}
+
 bool THttpFront::TImpl::EvictOneWaiting() {
   std::shared_ptr<TSession> victim;
   {
@@ -743,6 +795,7 @@ void THttpFront::Run() {
     impl_->connectionLimit = static_cast<int>(std::clamp<rlim_t>(
         limit.rlim_cur > kDescriptorsKept ? limit.rlim_cur - kDescriptorsKept : 1, 1, kMaxConnections));
   impl_->Accept();
+  impl_->SweepDeadlines();
   // A handler that throws (out of memory, say) ends its connection, never
   // the service.
   auto serve = [this] {

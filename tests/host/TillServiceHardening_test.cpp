@@ -311,6 +311,10 @@ TEST_F(TillServiceFrontTest, SlowAndIdleClientsAreCutWhileTillsAreServed) {
     for (int fd : *group) open += ClosedByService(fd, std::chrono::seconds(host::kRequestSeconds)) ? 0 : 1;
     EXPECT_EQ(open, 0) << (group == &slow ? "trickling" : "idle") << " clients still connected";
   }
+  // A request begun and not finished in time is counted; silence is not.
+  const auto metrics = service.Client()->Get("/metrics");
+  ASSERT_TRUE(metrics && metrics->status == 200);
+  EXPECT_NE(metrics->body.find("selvo_errors_total{kind=\"timeout\"} 200\n"), std::string::npos) << metrics->body;
   trickling = false;
   trickle.join();
   for (int fd : slow) close(fd);

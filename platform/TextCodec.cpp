@@ -182,6 +182,14 @@ bool SameText(std::string_view a, std::string_view b) {
   return i == a.size() && j == b.size();
 }
 
+bool StartsWithText(std::string_view text, std::string_view prefix) {
+  std::size_t i = 0, j = 0;
+  while (j < prefix.size()) {
+    if (i == text.size() || NextForCompare(text, i) != NextForCompare(prefix, j)) return false;
+  }
+  return true;
+}
+
 unsigned char LowerCp1251Upper(unsigned char c) {
   if (c >= 0xC0 && c <= 0xDF) return c + 32;  // А..Я
   switch (c) {

@@ -23,6 +23,9 @@ std::string LowerCase(std::string_view utf8);
 std::string UpperCase(std::string_view utf8);
 // Whole-text comparison without regard to letter case.
 bool SameText(std::string_view a, std::string_view b);
+// The text begins with `prefix`, letter case ignored: SameText of the text's
+// first Utf8Length(prefix) characters and the prefix, without copying them.
+bool StartsWithText(std::string_view text, std::string_view prefix);
 // Lower case of one Windows-1251 byte (Latin and Cyrillic letters). Inline
 // for the Latin letters: every settings read compares key names with it.
 unsigned char LowerCp1251Upper(unsigned char c);  // c >= 0x80

@@ -49,6 +49,10 @@ constexpr auto kLinger = std::chrono::seconds(2);
 // them, since a timer of each connection's own was set and cancelled at
 // every read and write, and that cost every request two system calls.
 constexpr auto kDeadlineSweep = std::chrono::milliseconds(250);
+// The serving thread shows it is back in the io context this often; a
+// thread that stands by joins in once it has not been for kStandbyAfter.
+constexpr auto kBeat = std::chrono::milliseconds(10);
+constexpr auto kStandbyAfter = std::chrono::milliseconds(30);
 constexpr std::size_t kMostLingered = 1 << 20;
 // Descriptors kept for the service's own files and database connections
 // when the connections are bounded by the process's limit.
@@ -219,6 +223,17 @@ struct THttpFront::TImpl {
   // Closes the connections past their deadlines, every kDeadlineSweep for
   // as long as the service runs or has connections.
   void SweepDeadlines();
+  // The serving thread's beat, every kBeat while the timers run.
+  void Beat();
+  // A standby thread's life: it serves beside the serving thread while that
+  // one is held up (see Run), and waits otherwise.
+  void StandBy();
+  bool ServingThreadHeldUp() const;
+  // Runs the io context on this thread, by `run` (run, run_one_for), until
+  // it returns normally; a handler that throws (out of memory, say) ends
+  // its connection, never the service.
+  template <typename TRun>
+  void Serve(TRun run);
   // Closes a connection that waits for a request to make room for a new
   // one; false when every connection is busy.
   bool EvictOneWaiting();
@@ -243,6 +258,9 @@ struct THttpFront::TImpl {
   tcp::acceptor acceptor{asio::make_strand(io)};
   asio::steady_timer acceptPause{acceptor.get_executor()};
   asio::steady_timer sweep{asio::make_strand(io)};
+  asio::steady_timer beat{io};
+  std::thread::id servingThread;
+  std::atomic<TSteady::rep> lastBeat{0};
 };
 
 // One connection: requests read one after the other (a pipelined one waits
@@ -724,6 +742,41 @@ void THttpFront::TImpl::SweepDeadlines() {
   });
 }
 
+void THttpFront::TImpl::Beat() {
+  beat.expires_after(kBeat);
+  beat.async_wait([this](beast::error_code ec) {
+    if (ec) return;
+    if (std::this_thread::get_id() == servingThread)
+      lastBeat.store(TSteady::now().time_since_epoch().count(), std::memory_order_relaxed);
+    if (!stopping || connections > 0) Beat();
+  });
+}
+
+bool THttpFront::TImpl::ServingThreadHeldUp() const {
+  const TSteady::time_point last{TSteady::duration(lastBeat.load(std::memory_order_relaxed))};
+  return TSteady::now() - last > kStandbyAfter;
+}
+
+template <typename TRun>
+void THttpFront::TImpl::Serve(TRun run) {
+  for (;;) {
+    try {
+      run();
+      return;
+    } catch (const std::exception& e) {
+      metrics.Error("internal");
+      service.Log(std::string("ошибка при ответе на запрос: ") + e.what());
+    }
+  }
+}
+
+void THttpFront::TImpl::StandBy() {
+  while (!io.stopped()) {
+    std::this_thread::sleep_for(kBeat);
+    while (ServingThreadHeldUp() && !io.stopped()) Serve([this] { io.run_one_for(kBeat); });
+  }
+}
+
 bool THttpFront::TImpl::EvictOneWaiting() {
   std::shared_ptr<TSession> victim;
   {
@@ -796,23 +849,20 @@ void THttpFront::Run() {
         limit.rlim_cur > kDescriptorsKept ? limit.rlim_cur - kDescriptorsKept : 1, 1, kMaxConnections));
   impl_->Accept();
   impl_->SweepDeadlines();
-  // A handler that throws (out of memory, say) ends its connection, never
-  // the service.
-  auto serve = [this] {
-    for (;;) {
-      try {
-        impl_->io.run();
-        return;
-      } catch (const std::exception& e) {
-        impl_->metrics.Error("internal");
-        impl_->service.Log(std::string("ошибка при ответе на запрос: ") + e.what());
-      }
-    }
-  };
-  std::vector<std::thread> more;
-  for (int i = 1; i < kHttpThreads; ++i) more.emplace_back(serve);
+  // One thread serves; the others stand by. Threads that share an io
+  // context hand each step of a request to one another, and that costs a
+  // till's every sale more than a second thread gains it. A standby thread
+  // joins in while the serving one is held up in a handler (a sale that
+  // waits in the module for its settings file), so that no other
+  // connection waits behind that one.
+  impl_->servingThread = std::this_thread::get_id();
+  impl_->lastBeat = TSteady::now().time_since_epoch().count();
+  impl_->Beat();
+  auto serve = [impl = impl_.get()] { impl->Serve([impl] { impl->io.run(); }); };
+  std::vector<std::thread> standby;
+  for (int i = 1; i < kHttpThreads; ++i) standby.emplace_back([impl = impl_.get()] { impl->StandBy(); });
   serve();
-  for (std::thread& t : more) t.join();
+  for (std::thread& t : standby) t.join();
   // A load that let the module go after the last answer may have handed
   // calls over since: from now on the holder makes them, and what was
   // handed over is made here.

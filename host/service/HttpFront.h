@@ -11,7 +11,8 @@
 //   GET  /openapi.json  this interface described in OpenAPI 3.1
 //                    (docs/openapi.json, compiled in)
 //
-// Connections are served by a few threads that never wait for a client:
+// Connections are served by one thread, with another that stands by for
+// when it is held up in a handler, and neither waits for a client:
 // a client that sends slowly or not at all costs a socket, not a thread,
 // and is closed once it has not delivered a whole request within
 // kRequestSeconds of connecting or of its previous answer, however it
@@ -45,7 +46,7 @@ inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 inline constexpr int kRequestSeconds = 10;
 // Connections held at once; one more is closed as soon as it is accepted.
 inline constexpr int kMaxConnections = 4096;
-// Threads that read, compute and answer.
+// Threads that read, compute and answer: one serves, the others stand by.
 inline constexpr int kHttpThreads = 2;
 
 // The body of the answer to a sale: JSON as JsonText writes the document of

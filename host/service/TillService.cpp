@@ -70,13 +70,13 @@ void TTillService::SetHandOver(std::function<void(std::function<void()>)> post) 
   handOver_ = std::move(post);
 }
 
-bool TTillService::HoldOrQueue(std::function<void()>& queued) {
+bool TTillService::HoldOrQueue(const std::function<std::function<void()>()>& queued) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) throw EDatabaseError("служба останавливается");
   if (moduleHeld_) {
     if (calls_.size() >= kMaxCallsWaiting)
       throw EServiceUnusable("модуль занят: " + std::to_string(calls_.size()) + " продаж уже ждут расчёта");
-    calls_.push_back(std::move(queued));
+    calls_.push_back(queued());
     return false;
   }
   moduleHeld_ = true;
@@ -131,8 +131,7 @@ auto TTillService::WithModule(Work&& work) -> decltype(work()) {
   // caller, woken by its result, has gone.
   auto task = std::make_shared<std::packaged_task<TResult()>>(std::forward<Work>(work));
   std::future<TResult> done = task->get_future();
-  std::function<void()> queued = [task] { (*task)(); };
-  if (HoldOrQueue(queued)) {
+  if (HoldOrQueue([&task]() -> std::function<void()> { return [task] { (*task)(); }; })) {
     (*task)();  // a packaged task keeps what the work raised for done.get()
     LetGoOrHandOver();
   }
@@ -261,10 +260,12 @@ TTillService::TCalcOutcome TTillService::Compute(const TSale& sale, bool explain
 
 void TTillService::Calc(TSale sale, bool explain, TCalcDone done) {
   const auto asked = TClock::now();
-  auto held = std::make_shared<const TSale>(std::move(sale));
-  std::function<void()> queued = [this, held, explain, asked, done] { done(Compute(*held, explain, asked), false); };
+  const auto queued = [&]() -> std::function<void()> {
+    auto held = std::make_shared<const TSale>(std::move(sale));
+    return [this, held, explain, asked, done = std::move(done)] { done(Compute(*held, explain, asked), false); };
+  };
   if (!HoldOrQueue(queued)) return;
-  TCalcOutcome outcome = Compute(*held, explain, asked);
+  TCalcOutcome outcome = Compute(sale, explain, asked);
   // The calls that came meanwhile go on elsewhere: this sale's answer
   // leaves now.
   LetGoOrHandOver();

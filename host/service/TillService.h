@@ -147,9 +147,10 @@ class TTillService {
   // it raised), waiting while another call holds the module.
   template <class Work>
   auto WithModule(Work&& work) -> decltype(work());
-  // True when this thread now holds the module; otherwise `queued` went to
-  // the holder's queue. Raises while stopping.
-  bool HoldOrQueue(std::function<void()>& queued);
+  // True when this thread now holds the module; otherwise the call that
+  // `queued` makes went to the holder's queue (made only then, since most
+  // sales find the module free). Raises while stopping.
+  bool HoldOrQueue(const std::function<std::function<void()>()>& queued);
   // With the module held, its holder done: lets the module go when no call
   // waits, otherwise hands the calls waiting over (SetHandOver), or makes
   // them here when there is nowhere to hand them.

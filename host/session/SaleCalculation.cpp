@@ -16,11 +16,10 @@ namespace selvo::host {
 // begins with it; a beginning that several names share is refused.
 std::pair<std::int32_t, std::string> PaymentByName(const TCalcSettings& settings, const std::string& wanted) {
   std::vector<std::pair<std::int32_t, std::string>> exact, begins;
-  const std::size_t wantedLength = Utf8Length(wanted);
   for (const auto& [id, name] : settings.paymentNames) {
     if (SameText(name, wanted))
       exact.emplace_back(id, name);
-    else if (!wanted.empty() && SameText(Utf8Left(name, wantedLength), wanted))
+    else if (!wanted.empty() && StartsWithText(name, wanted))
       begins.emplace_back(id, name);
   }
   const auto& found = exact.empty() ? begins : exact;

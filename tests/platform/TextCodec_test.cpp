@@ -55,6 +55,37 @@ TEST(TextCodec, CaseFoldingCoversCyrillic) {
   EXPECT_EQ(UpperCase("дисконтная"), "ДИСКОНТНАЯ");
 }
 
+// A beginning is the text's first characters compared as whole texts are.
+TEST(TextCodec, ABeginningIsTheSameTextAsTheFirstCharacters) {
+  const struct {
+    const char* text;
+    const char* prefix;
+    bool begins;
+  } cases[] = {
+      {"Платежный терминал", "ПЛАТЕЖ", true},
+      {"Платежный терминал", "платежный терминал", true},
+      {"Ёлка", "ё", true},
+      {"Наличные", "Наличные ", false},
+      {"Нал", "Наличные", false},
+      {"abc", "", true},
+      {"", "a", false},
+      {"a\xFF\xFE"
+       "b",
+       "A\xFF\xFE", true},
+      {"a\xFF"
+       "b",
+       "a\uFFFD", false},
+      {"\xD0\x9F", "\xD0", false},
+      {"\xD0", "\xD0", true},
+      {"п\xD0", "П\xD0\x9F", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StartsWithText(c.text, c.prefix), c.begins) << c.text << " / " << c.prefix;
+    EXPECT_EQ(StartsWithText(c.text, c.prefix), SameText(Utf8Left(c.text, Utf8Length(c.prefix)), c.prefix))
+        << c.text << " / " << c.prefix;
+  }
+}
+
 TEST(TextCodec, ByteFoldingAgreesWithTextFolding) {
   for (int c = 0; c < 256; ++c) {
     if (c == 0x98) continue;

@@ -34,7 +34,8 @@ void KeepSettingsLockOpen(const std::string& fileName) {
 // The options last read from a settled settings file, with the file's
 // stamp from before that read. While the file keeps that stamp a sale asks
 // stat() alone instead of reading the file under its lock; a file written a
-// moment ago is read again at every sale until it settles.
+// moment ago is read again at every sale until it settles, and one on a
+// file system shared over the network always is.
 constexpr auto kSettingsSettleTime = std::chrono::seconds(2);
 
 struct TKeptOptions {
@@ -105,7 +106,7 @@ TCalcOptions ReadCalcOptions(const std::string& iniFileName) {
   // Stamped before the read: a file replaced in between is read new and
   // kept with the old stamp, so the next sale reads it again.
   std::optional<TFileStamp> stamp = SettingsStamp(iniFileName);
-  if (stamp && !FileStampSettled(*stamp, kSettingsSettleTime)) stamp.reset();
+  if (stamp && !(FileStampSettled(*stamp, kSettingsSettleTime) && OnLocalFileSystem(iniFileName))) stamp.reset();
   TSafeIniFile ini(iniFileName);
   TCalcOptions options;
   options.purchaseFloor = ini.ReadBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", false);

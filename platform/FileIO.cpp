@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -183,6 +185,19 @@ bool FileStampSettled(const TFileStamp& stamp, std::chrono::nanoseconds margin) 
   const std::int64_t now =
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   return std::max(stamp.modifiedNs, stamp.changedNs) <= now - margin.count();
+}
+
+bool OnLocalFileSystem(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct statfs fs {};
+  if (::statfs(folder.c_str(), &fs) != 0) return false;
+  // NFS, SMB, CIFS, SMB2, FUSE (sshfs and the like), 9P, Ceph, AFS, Coda,
+  // GFS2, OCFS2.
+  constexpr unsigned long kShared[] = {0x6969,     0x517B,     0xFF534D42, 0xFE534D42, 0x65735546, 0x01021997,
+                                       0x00C36400, 0x5346414F, 0x73757245, 0x01161970, 0x7461636F};
+  const auto type = static_cast<unsigned long>(fs.f_type);
+  return std::find(std::begin(kShared), std::end(kShared), type) == std::end(kShared);
 }
 
 void RemoveStaleTemporaryFiles(const std::string& path) {

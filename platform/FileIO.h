@@ -59,6 +59,11 @@ int StampFile(const std::string& path, TFileStamp& out);
 // system's clock and keep its times. A missing file is settled.
 bool FileStampSettled(const TFileStamp& stamp, std::chrono::nanoseconds margin);
 
+// The file's folder lies on a file system of this machine. One shared over
+// the network may answer stat() from a cache of its own and stamps its files
+// by another machine's clock, so its stamps tell nothing for certain.
+bool OnLocalFileSystem(const std::string& path);
+
 // Removes temporary files of replaces of `path` left by processes that no
 // longer run (killed half-way); those of living processes are left alone.
 void RemoveStaleTemporaryFiles(const std::string& path);

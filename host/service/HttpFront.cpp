@@ -490,6 +490,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   void Close() {
+    ClearDeadline();
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
     stream_.close();
@@ -727,6 +728,10 @@ void THttpFront::TImpl::SweepDeadlines() {
   sweep.expires_after(kDeadlineSweep);
   sweep.async_wait([this](beast::error_code ec) {
     if (ec) return;
+    // Armed again first: a sweep that throws (out of memory) must not end
+    // the sweeping. The io context runs out of work once the service stops
+    // and its last connection has gone.
+    if (!stopping || connections > 0) SweepDeadlines();
     std::vector<std::shared_ptr<TSession>> open;
     {
       std::lock_guard<std::mutex> lock(sessionsMutex);
@@ -736,9 +741,6 @@ void THttpFront::TImpl::SweepDeadlines() {
     }
     const auto now = TSteady::now();
     for (auto& session : open) session->CloseIfLate(now);
-    // The io context runs out of work once the service stops and its last
-    // connection has gone.
-    if (!stopping || connections > 0) SweepDeadlines();
   });
 }
 

@@ -70,7 +70,8 @@ void TTillService::SetHandOver(std::function<void(std::function<void()>)> post) 
   handOver_ = std::move(post);
 }
 
-bool TTillService::HoldOrQueue(const std::function<std::function<void()>()>& queued) {
+template <class MakeCall>
+bool TTillService::HoldOrQueue(MakeCall&& queued) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) throw EDatabaseError("служба останавливается");
   if (moduleHeld_) {

@@ -150,7 +150,8 @@ class TTillService {
   // True when this thread now holds the module; otherwise the call that
   // `queued` makes went to the holder's queue (made only then, since most
   // sales find the module free). Raises while stopping.
-  bool HoldOrQueue(const std::function<std::function<void()>()>& queued);
+  template <class MakeCall>
+  bool HoldOrQueue(MakeCall&& queued);
   // With the module held, its holder done: lets the module go when no call
   // waits, otherwise hands the calls waiting over (SetHandOver), or makes
   // them here when there is nowhere to hand them.

@@ -172,6 +172,15 @@ TEST(CalcOptionsTest, FollowTheirFileAndWaitForItsLockOnlyOnceItChanged) {
   EXPECT_FALSE(floor());
   write('1');
   EXPECT_TRUE(floor());
+  // The same file written in place: its inode and size stay.
+  {
+    std::FILE* same = std::fopen(file.c_str(), "r+");
+    ASSERT_NE(same, nullptr);
+    ASSERT_EQ(std::fseek(same, -2, SEEK_END), 0);
+    ASSERT_EQ(std::fputc('0', same), '0');
+    ASSERT_EQ(std::fclose(same), 0);
+  }
+  EXPECT_FALSE(floor()) << "written in place";
   ASSERT_EQ(std::remove(file.c_str()), 0);
   EXPECT_FALSE(floor()) << "removed";
 
@@ -185,6 +194,7 @@ TEST(CalcOptionsTest, FollowTheirFileAndWaitForItsLockOnlyOnceItChanged) {
   EXPECT_TRUE(unchanged.get());
   write('0');  // as an editor saves, under the lock
   auto changed = std::async(std::launch::async, floor);
+  EXPECT_EQ(changed.wait_for(200ms), std::future_status::timeout) << "a changed file is read under its lock";
   lock.Unlock();
   EXPECT_FALSE(changed.get());
 }

@@ -188,8 +188,8 @@ bool FileStampSettled(const TFileStamp& stamp, std::chrono::nanoseconds margin) 
 }
 
 bool OnLocalFileSystem(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  // The folder of the file a write changes: a link's target may lie elsewhere.
+  const std::string folder = SplitPath(WriteTarget(path)).first;
   struct statfs fs {};
   if (::statfs(folder.c_str(), &fs) != 0) return false;
   // NFS, SMB, CIFS, SMB2, FUSE (sshfs and the like), 9P, Ceph, AFS, Coda,

@@ -24,6 +24,7 @@
 #include "host/shopdb/SampleShop.h"
 #include "host/shopdb/SettingsHistory.h"
 #include "host/shopdb/ShopConnection.h"
+#include "support/SafeIniFiles.h"
 #include "tests/common/BackOffice.h"
 #include "tests/common/PgTestServer.h"
 #include "tests/common/ServiceProcess.h"
@@ -313,6 +314,42 @@ TEST(TillServiceAnnouncementTest, TheVersionASaveAnnouncesIsLoggedWithTheLoad) {
     EXPECT_TRUE(AwaitLog(service, line)) << c.payload << "\n" << service.Log();
     ASSERT_TRUE(AwaitHealthAbove(service, "reloads", before));
   }
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+// The operator's option in the settings file reaches a running service's
+// next sale however soon after the last change it comes, and a file that
+// has settled is read again once it changes. The sale's 3 % of the payment
+// type would take it 2 below its purchase value.
+TEST(TillServiceOptionsTest, TheNextSaleFollowsTheSettingsFile) {
+  ModuleScope scope;
+  TempDir windows;
+  TTestShopDatabase db(TShopDbKind::File);
+  host::CreateSampleShop(db.Address(), false);
+  TServiceProcess service(db.Address(), windows.path());
+  const auto client = service.Client();
+  const auto sum = [&] {
+    const httplib::Result result = client->Post(
+        "/calc",
+        R"({"payment": "дисконтная карта", "lines": [{"goods": 399, "category": 3, "zprice": 390, "price": 400, "quantity": 1}]})",
+        "application/json");
+    return result && result->status == 200 ? nlohmann::json::parse(result->body)["sum"].get<double>() : -1.0;
+  };
+  const auto save = [&](bool floor) {
+    TSafeIniFile ini(windows.file("Selvo.ini"));
+    ini.WriteBool("SelvoDiscount", "RSumCanNotBeLowThenZSum", floor);
+  };
+  constexpr double kFloored = 390, kFree = 388;
+  EXPECT_EQ(sum(), kFree) << "no settings file";
+  const bool steps[] = {true, false, true};  // within one tick of the file system's clock
+  for (const bool floor : steps) {
+    save(floor);
+    EXPECT_EQ(sum(), floor ? kFloored : kFree);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // settles
+  EXPECT_EQ(sum(), kFloored);
+  save(false);
+  EXPECT_EQ(sum(), kFree) << "changed after it settled";
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
